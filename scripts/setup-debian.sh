@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs everything Wirequill needs to build and test on Debian 12. Safe to run again.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config clang-format
+  # capture
+  libpcap-dev
+  # tests, benchmarks, fuzzing
+  googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # live capture tests in network namespaces
+  iproute2 iputils-ping ethtool
+)
+
+run_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  run_as_root apt-get update
+  run_as_root apt-get install -y --no-install-recommends "${missing[@]}"
+fi

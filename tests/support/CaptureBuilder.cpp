@@ -1,0 +1,137 @@
+#include "CaptureBuilder.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace wq::testing {
+
+namespace {
+
+constexpr std::size_t kChunk = 4096;
+constexpr std::size_t kHeader = 18;
+
+void putBe16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
+  bytes[offset] = static_cast<std::uint8_t>(value >> 8);
+  bytes[offset + 1] = static_cast<std::uint8_t>(value);
+}
+
+void putAddress(Bytes& bytes, std::size_t offset, std::string_view dotted) {
+  const std::uint32_t address = addressOf(dotted);
+  std::memcpy(bytes.data() + offset, &address, 4);
+}
+
+template <class T>
+void appendHost(Bytes& bytes, T value) {
+  const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
+  bytes.insert(bytes.end(), raw, raw + sizeof value);
+}
+
+std::size_t recordLength(const Bytes& frame) { return (kHeader + frame.size() + 3) & ~std::size_t{3}; }
+
+}  // namespace
+
+Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::uint32_t addressOf(std::string_view dotted) {
+  std::uint32_t address = 0;
+  if (inet_pton(AF_INET, std::string(dotted).c_str(), &address) != 1) {
+    throw std::invalid_argument("not an IPv4 address");
+  }
+  return address;
+}
+
+std::uint16_t portOf(std::uint16_t hostOrder) { return htons(hostOrder); }
+
+Bytes ipv4Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
+                const Bytes& transport, const Ipv4Options& options) {
+  const std::size_t ipHeader = std::size_t{options.headerWords} * 4;
+  Bytes frame(14 + ipHeader, 0);
+  frame[6] = 0x02;  // a locally administered source MAC
+  putBe16(frame, 12, 0x0800);
+  frame[14] = static_cast<std::uint8_t>(options.version << 4 | (options.headerWords & 0x0F));
+  putBe16(frame, 16, static_cast<std::uint16_t>(ipHeader + transport.size() + options.totalLengthDelta));
+  putBe16(frame, 20, options.fragmentField);
+  frame[22] = 64;
+  frame[23] = protocol;
+  putAddress(frame, 26, source);
+  putAddress(frame, 30, destination);
+  frame.insert(frame.end(), transport.begin(), transport.end());
+  return frame;
+}
+
+Bytes tcpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
+               std::uint16_t destinationPort, std::uint8_t flags, const Bytes& payload,
+               const Ipv4Options& options) {
+  Bytes tcp(20, 0);
+  putBe16(tcp, 0, sourcePort);
+  putBe16(tcp, 2, destinationPort);
+  tcp[12] = 5 << 4;
+  tcp[13] = flags;
+  putBe16(tcp, 14, 65535);
+  tcp.insert(tcp.end(), payload.begin(), payload.end());
+  return ipv4Frame(6, source, destination, tcp, options);
+}
+
+Bytes udpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
+               std::uint16_t destinationPort, const Bytes& payload, const Ipv4Options& options) {
+  Bytes udp(8, 0);
+  putBe16(udp, 0, sourcePort);
+  putBe16(udp, 2, destinationPort);
+  putBe16(udp, 4, static_cast<std::uint16_t>(8 + payload.size()));
+  udp.insert(udp.end(), payload.begin(), payload.end());
+  return ipv4Frame(17, source, destination, udp, options);
+}
+
+Bytes icmpFrame(std::string_view source, std::string_view destination, const Bytes& payload,
+                const Ipv4Options& options) {
+  Bytes icmp(8, 0);
+  icmp[0] = 8;  // echo request
+  icmp.insert(icmp.end(), payload.begin(), payload.end());
+  return ipv4Frame(1, source, destination, icmp, options);
+}
+
+void appendRecord(Bytes& stream, const Bytes& frame, std::uint32_t seconds,
+                  std::uint32_t microseconds) {
+  const std::size_t start = stream.size();
+  appendHost(stream, seconds);
+  appendHost(stream, microseconds);
+  appendHost(stream, static_cast<std::uint32_t>(frame.size()));
+  appendHost(stream, static_cast<std::uint32_t>(frame.size()));
+  appendHost(stream, static_cast<std::uint16_t>(kHeader));
+  stream.insert(stream.end(), frame.begin(), frame.end());
+  stream.resize(start + recordLength(frame), 0);
+}
+
+Bytes chunkOf(const std::vector<Bytes>& frames) {
+  Bytes chunk;
+  for (const Bytes& frame : frames) {
+    appendRecord(chunk, frame);
+  }
+  if (chunk.size() > kChunk) {
+    throw std::length_error("frames do not fit one chunk");
+  }
+  chunk.resize(kChunk, 0);
+  return chunk;
+}
+
+Bytes streamOf(const std::vector<Bytes>& frames) {
+  Bytes stream;
+  Bytes chunk;
+  for (const Bytes& frame : frames) {
+    if (chunk.size() + recordLength(frame) > kChunk) {
+      chunk.resize(kChunk, 0);
+      stream.insert(stream.end(), chunk.begin(), chunk.end());
+      chunk.clear();
+    }
+    appendRecord(chunk, frame);
+  }
+  if (!chunk.empty()) {
+    chunk.resize(kChunk, 0);
+    stream.insert(stream.end(), chunk.begin(), chunk.end());
+  }
+  return stream;
+}
+
+}  // namespace wq::testing

@@ -1,0 +1,50 @@
+#pragma once
+// Builds captured frames and capture-stream chunks byte by byte, for tests, benchmarks and fuzz
+// seeds.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wq::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes bytesOf(std::string_view text);
+
+struct Ipv4Options {
+  std::uint8_t headerWords = 5;  // IHL; options are zero bytes
+  std::uint16_t fragmentField = 0;
+  int totalLengthDelta = 0;  // added to the true total length, to state a wrong one
+  std::uint8_t version = 4;
+};
+
+// An Ethernet frame with an IPv4 packet carrying `transport` (header and payload).
+Bytes ipv4Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
+                const Bytes& transport, const Ipv4Options& options = {});
+
+Bytes tcpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
+               std::uint16_t destinationPort, std::uint8_t flags, const Bytes& payload,
+               const Ipv4Options& options = {});
+Bytes udpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
+               std::uint16_t destinationPort, const Bytes& payload,
+               const Ipv4Options& options = {});
+// An ICMP echo request: 8 header bytes then `payload`.
+Bytes icmpFrame(std::string_view source, std::string_view destination, const Bytes& payload,
+                const Ipv4Options& options = {});
+
+// Appends one record (header in host byte order, frame, padding to 4 bytes) to `stream`.
+void appendRecord(Bytes& stream, const Bytes& frame, std::uint32_t seconds = 0,
+                  std::uint32_t microseconds = 0);
+
+// One 4096-byte chunk holding `frames` as records, then zero fill.
+Bytes chunkOf(const std::vector<Bytes>& frames);
+
+// Frames packed into as many chunks as they need, in order.
+Bytes streamOf(const std::vector<Bytes>& frames);
+
+std::uint32_t addressOf(std::string_view dotted);  // network byte order
+std::uint16_t portOf(std::uint16_t hostOrder);      // network byte order
+
+}  // namespace wq::testing

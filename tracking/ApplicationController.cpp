@@ -1,0 +1,454 @@
+#include "ApplicationController.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+#include "NodeText.h"
+#include "Report.h"
+#include "TextFormat.h"
+
+namespace wq {
+
+struct ApplicationController::Settings {
+  int maxPacketSize;
+  bool dropOnFIN;
+  bool dropOnRST;
+};
+
+// Defers the view work of everything done while it lives to one update at its end. Batches
+// nest: only the outermost one updates the view.
+class ApplicationController::ViewBatch {
+ public:
+  explicit ViewBatch(ApplicationController& controller)
+      : controller_(controller), owner_(!controller.batch_) {
+    if (owner_) {
+      controller_.beginBatch();
+    }
+  }
+  ~ViewBatch() {
+    if (owner_) {
+      controller_.endBatch();
+    }
+  }
+  ViewBatch(const ViewBatch&) = delete;
+  ViewBatch& operator=(const ViewBatch&) = delete;
+
+ private:
+  ApplicationController& controller_;
+  bool owner_;
+};
+
+ApplicationController::ApplicationController(Defaults& defaults, const Clock& clock, LogSink& log,
+                                             HostResolver& resolver)
+    : defaults_(defaults),
+      clock_(clock),
+      log_(log),
+      resolver_(resolver),
+      nodeAddedBox_(log),
+      nodeDroppedBox_(log) {}
+
+void ApplicationController::awakeFromNib(const Outlets& outlets) {
+  outlets_ = outlets;
+  nodeAddedBox_.setStatusLight(lights::IntakeRuns);
+  nodeDroppedBox_.setStatusLight(lights::PurgeRuns);
+  connectionsArray_.clear();
+}
+
+// --- Activity panels and halt switches
+
+void ApplicationController::nodeAddedHalt(const ToggleButton& sender) {
+  nodeAddedHalted_ = sender.state() == ToggleButton::kOn;
+  nodeAddedBox_.setStatusLight(nodeAddedHalted_ ? lights::Halted : lights::IntakeRuns);
+}
+
+void ApplicationController::nodeDroppedHalt(const ToggleButton& sender) {
+  nodeDroppedHalted_ = sender.state() == ToggleButton::kOn;
+  nodeDroppedBox_.setStatusLight(nodeDroppedHalted_ ? lights::Halted : lights::PurgeRuns);
+}
+
+void ApplicationController::haltAll() {
+  outlets_.nodeAddedHaltedButton->setState(ToggleButton::kOn);
+  nodeAddedHalted_ = true;
+  nodeAddedBox_.setStatusLight(lights::Halted);
+  outlets_.nodeDroppedHaltedButton->setState(ToggleButton::kOn);
+  nodeDroppedHalted_ = true;
+  nodeDroppedBox_.setStatusLight(lights::Halted);
+}
+
+// --- Capture intake
+
+void ApplicationController::dataReceived(ByteView bytes) {
+  ViewBatch batch(*this);
+  streamReader_.feed(bytes, [this](ByteView chunk) { decodeCaptureBuffer(chunk); });
+}
+
+void ApplicationController::decodeCaptureBuffer(ByteView chunk) {
+  ViewBatch batch(*this);
+  const Settings settings{defaults_.integerValue(keys::MaxPacketSize),
+                          defaults_.boolValue(keys::DropOnFIN),
+                          defaults_.boolValue(keys::DropOnRST)};
+  CaptureRecordCursor records(chunk);
+  while (const auto record = records.next()) {
+    if (const auto packet = decodeFrame(record->frame)) {
+      handlePacket(*packet, settings);
+    }
+  }
+}
+
+void ApplicationController::handlePacket(const DecodedPacket& packet, const Settings& settings) {
+  if (nodeAddedHalted_) {
+    return;  // intake halted: the packet is read and dropped
+  }
+  if (packet.protocol == ipproto::TCP) {
+    handleTcpSegment(packet, settings);
+    return;
+  }
+  // Every ICMP message and UDP datagram with payload makes a node of its own.
+  const auto length = static_cast<std::int64_t>(packet.payload.size());
+  if (length > 0 && length < settings.maxPacketSize) {
+    addNode(packet, packet.payload, settings);
+  }
+}
+
+void ApplicationController::handleTcpSegment(const DecodedPacket& packet,
+                                             const Settings& settings) {
+  const std::uint8_t flags = packet.tcpFlags;
+  const auto length = static_cast<std::int64_t>(packet.payload.size());
+  const bool payloadFits = length > 0 && length < settings.maxPacketSize;
+
+  if ((flags & tcpflags::SYN) && payloadFits) {
+    addNode(packet, packet.payload, settings);
+    return;
+  }
+  if ((flags & tcpflags::ACK) && payloadFits) {
+    const auto index = connectionsArray_.indexOfMatch(packet.flow);
+    if (!index) {
+      return;
+    }
+    WQMConnection& node = connectionsArray_.at(*index);
+    const std::int64_t grown = std::int64_t{node.byteCount()} + length;
+    if (grown > settings.maxPacketSize || grown > std::int64_t{node.bufferSize()}) {
+      nodeDroppedBox_.showFlow(ipproto::TCP, packet.flow, clock_.now());
+      release(connectionsArray_.removeAt(*index));
+    } else {
+      node.setLastHit(clock_.now());
+      node.augmentPacketData(packet.payload.data(), static_cast<std::uint32_t>(length));
+      nodeAddedBox_.showFlow(ipproto::TCP, node.flowKey(), node.lastHit());
+      connectionsArray_.moveToEnd(*index);
+    }
+    revealLastNode();
+    return;
+  }
+  if ((flags & tcpflags::FIN) && settings.dropOnFIN) {
+    dropMatchingNode(packet.flow, "Dropping node on FIN...");
+    return;  // RST is not looked at then
+  }
+  if ((flags & tcpflags::RST) && settings.dropOnRST) {
+    dropMatchingNode(packet.flow, "Dropping node on RST...");
+  }
+}
+
+void ApplicationController::addNode(const DecodedPacket& packet, ByteView payload,
+                                    const Settings& settings) {
+  auto node = std::make_unique<WQMConnection>(clock_.now(), settings.maxPacketSize);
+  node->setProtocol(packet.protocol);
+  node->setsaddr(reinterpret_cast<const std::uint8_t*>(&packet.flow.saddr));
+  node->setdaddr(reinterpret_cast<const std::uint8_t*>(&packet.flow.daddr));
+  node->setsport(packet.flow.sport);
+  node->setdport(packet.flow.dport);
+  node->setPacketData(payload.data(), static_cast<std::uint32_t>(payload.size()));
+  nodeAddedBox_.showNode(*node);
+  connectionsArray_.append(std::move(node));
+  revealLastNode();
+}
+
+void ApplicationController::dropMatchingNode(const FlowKey& flow, const char* logLine) {
+  const auto index = connectionsArray_.indexOfMatch(flow);
+  if (!index) {
+    return;
+  }
+  log_.log(logLine);
+  release(connectionsArray_.removeAt(*index));
+  revealLastNode();
+}
+
+void ApplicationController::release(NodeList::NodePtr node) {
+  // A detail text that a batch still owes must be built before its node is gone.
+  if (batch_ && batch_->detail && batch_->detail->node == node.get()) {
+    materialize(*batch_->detail);
+  }
+}
+
+// --- Table and selection
+
+void ApplicationController::revealLastNode() {
+  if (batch_) {
+    deferReveal();
+  } else {
+    revealNow();
+  }
+}
+
+void ApplicationController::revealNow() {
+  NodeTableView& table = *outlets_.nodesTableView;
+  table.reloadData();
+  const int rows = table.numberOfRows();
+  if (rows > 0) {
+    table.scrollRowToVisible(rows - 1);
+    table.selectRow(rows - 1);
+  }
+}
+
+void ApplicationController::beginBatch() {
+  batch_ = BatchState{outlets_.nodesTableView->selectedRow(), false, std::nullopt};
+}
+
+void ApplicationController::deferReveal() {
+  // What the table would do: a reload forgets a selected row that is gone; selecting the last
+  // row reports a selection change only when it differs.
+  BatchState& batch = *batch_;
+  batch.revealed = true;
+  const int rows = numberOfRowsInTableView();
+  if (batch.selection >= rows) {
+    batch.selection = NodeTableView::kNoRow;
+  }
+  if (rows > 0 && batch.selection != rows - 1) {
+    batch.selection = rows - 1;
+    const WQMConnection& node = connectionsArray_.back();
+    nodeAddedBox_.showNode(node);
+    batch.detail = PendingDetail{&node, node.facts(), std::nullopt};
+  }
+}
+
+void ApplicationController::materialize(PendingDetail& detail) {
+  if (detail.text) {
+    return;
+  }
+  // The payload only ever grows at its end, so its first bytes are still the ones seen then.
+  NodeFacts facts = detail.facts;
+  facts.payload = detail.node->packetData().first(facts.payload.size());
+  detail.text = detailText(facts, log_);
+}
+
+void ApplicationController::endBatch() {
+  BatchState batch = std::move(*batch_);
+  batch_.reset();
+  if (!batch.revealed) {
+    return;
+  }
+  if (batch.detail) {
+    materialize(*batch.detail);
+  }
+  // The table's own selection report is ignored: the batch has already applied its effects.
+  applyingBatch_ = true;
+  revealNow();
+  applyingBatch_ = false;
+  if (batch.detail) {
+    outlets_.dataTextView->setText(std::move(*batch.detail->text));
+  }
+}
+
+std::string ApplicationController::tableViewObjectValue(int row) const {
+  if (row < 0 || row >= numberOfRowsInTableView()) {
+    return {};
+  }
+  return connectionsArray_.at(static_cast<std::size_t>(row)).description(log_);
+}
+
+void ApplicationController::updateDataTextView() {
+  if (applyingBatch_) {
+    return;
+  }
+  const int row = outlets_.nodesTableView->selectedRow();
+  if (row < 0 || row >= numberOfRowsInTableView()) {
+    return;
+  }
+  showSelectedNode(connectionsArray_.at(static_cast<std::size_t>(row)));
+}
+
+void ApplicationController::showSelectedNode(const WQMConnection& node) {
+  nodeAddedBox_.showNode(node);
+  outlets_.dataTextView->setText(detailText(node.facts(), log_));
+}
+
+void ApplicationController::previousNode() {
+  NodeTableView& table = *outlets_.nodesTableView;
+  const int row = table.selectedRow();
+  if (row <= 0) {
+    return;
+  }
+  table.selectRow(row - 1);
+  table.reloadData();
+}
+
+void ApplicationController::nextNode() {
+  NodeTableView& table = *outlets_.nodesTableView;
+  const int row = table.selectedRow();
+  if (row < 0 || row + 1 >= table.numberOfRows()) {
+    return;
+  }
+  table.selectRow(row + 1);
+  table.reloadData();
+}
+
+void ApplicationController::openWindow() {
+  if (!outlets_.mainWindow->isVisible()) {
+    outlets_.mainWindow->makeKeyAndOrderFront();
+  }
+}
+
+void ApplicationController::closeWindow() {
+  if (outlets_.mainWindow->isVisible()) {
+    outlets_.mainWindow->orderOut();
+  }
+}
+
+bool ApplicationController::validateMenuItem(int tag) const {
+  const NodeTableView& table = *outlets_.nodesTableView;
+  const int selected = table.selectedRow();
+  if (tag <= 60) {
+    return true;
+  }
+  switch (tag) {
+    case 110:
+      return !outlets_.mainWindow->isVisible();
+    case 120:
+      return outlets_.mainWindow->isVisible();
+    case 130:
+      return !connectionsArray_.empty();
+    case 140:
+      return selected > 0;
+    case 150:
+      return selected >= 0 && selected != table.numberOfRows() - 1;
+    case 160:
+      return selected >= 0;
+    default:
+      return false;
+  }
+}
+
+// --- Idle purge and removal
+
+void ApplicationController::purgeNodes() {
+  if (nodeDroppedHalted_) {
+    return;
+  }
+  const TimePoint now = clock_.now();
+  const double idleLimit = defaults_.doubleValue(keys::PurgeIdleTime);
+  ViewBatch batch(*this);
+  connectionsArray_.forEach([&](WQMConnection& node) {
+    const double idleSeconds = std::chrono::duration<double>(now - node.lastHit()).count();
+    if (idleSeconds > idleLimit) {
+      nodeDroppedBox_.showNode(node);
+      for (auto& removed : connectionsArray_.removeAllMatching(node.flowKey())) {
+        release(std::move(removed));
+      }
+    }
+    revealLastNode();
+  });
+}
+
+void ApplicationController::removeNode() {
+  NodeTableView& table = *outlets_.nodesTableView;
+  const int row = table.selectedRow();
+  if (row < 0 || row >= numberOfRowsInTableView()) {
+    return;
+  }
+  const auto index = static_cast<std::size_t>(row);
+  nodeDroppedBox_.showNode(connectionsArray_.at(index));
+  connectionsArray_.removeAt(index);
+  table.reloadData();
+}
+
+// --- Refine actions
+
+template <class Fails>
+void ApplicationController::narrow(Fails fails) {
+  connectionsArray_.removeIf(fails);
+}
+
+void ApplicationController::refreshAfterRefine() {
+  NodeTableView& table = *outlets_.nodesTableView;
+  table.reloadData();
+  table.becomeFirstResponder();
+  if (table.numberOfRows() > 0) {
+    table.scrollRowToVisible(0);
+    table.selectRow(0);
+  }
+}
+
+void ApplicationController::refineProtocol(int tag) {
+  outlets_.sounds->play(sounds::PopUpClick);
+  haltAll();
+  const std::uint32_t wanted = tag == 10 ? 1 : tag == 20 ? 6 : tag == 30 ? 17 : 0;
+  if (wanted != 0) {
+    narrow([wanted](const WQMConnection& node) { return node.protocol() != wanted; });
+  }
+  refreshAfterRefine();
+}
+
+void ApplicationController::refineLastHit(int tag) {
+  const TimePoint now = clock_.now();
+  outlets_.sounds->play(sounds::PopUpClick);
+  haltAll();
+  const bool hasLimit = tag >= 10 && tag <= 60 && tag % 10 == 0;
+  if (hasLimit) {
+    const double limit = tag;
+    narrow([now, limit](const WQMConnection& node) {
+      return std::chrono::duration<double>(now - node.lastHit()).count() > limit;
+    });
+  }
+  refreshAfterRefine();
+}
+
+void ApplicationController::refineAddress(SearchField& sender, bool source) {
+  haltAll();
+  const std::string text = sender.stringValue();
+  std::uint32_t address = 0;
+  // A text with a NUL inside would otherwise be read only up to it.
+  const bool valid = text.find('\0') == std::string::npos &&
+                     inet_pton(AF_INET, text.c_str(), &address) == 1;
+  if (!valid) {
+    outlets_.sounds->beep();
+    return;
+  }
+  outlets_.sounds->play(sounds::SearchFieldClick);
+  narrow([address, source](const WQMConnection& node) {
+    return (source ? node.saddr() : node.daddr()) != address;
+  });
+  sender.setStringValue(source ? "Source IP" : "Destination IP");
+  sender.resignFirstResponder();
+  refreshAfterRefine();
+}
+
+void ApplicationController::refinePort(SearchField& sender, bool source) {
+  const auto wanted = static_cast<std::uint16_t>(intValueOf(sender.stringValue()));
+  outlets_.sounds->play(sounds::SearchFieldClick);
+  haltAll();
+  narrow([wanted, source](const WQMConnection& node) {
+    return hostOrderPort(source ? node.sport() : node.dport()) != wanted;
+  });
+  sender.setStringValue("Port");
+  sender.resignFirstResponder();
+  refreshAfterRefine();
+}
+
+void ApplicationController::refineSourceIP(SearchField& sender) { refineAddress(sender, true); }
+void ApplicationController::refineDestinationIP(SearchField& sender) {
+  refineAddress(sender, false);
+}
+void ApplicationController::refineSourcePort(SearchField& sender) { refinePort(sender, true); }
+void ApplicationController::refineDestinationPort(SearchField& sender) {
+  refinePort(sender, false);
+}
+
+// --- Report
+
+std::string ApplicationController::reportText() const {
+  const ReportOptions options{defaults_.boolValue(keys::ReportRecentNodesFirst),
+                              defaults_.boolValue(keys::ReportResolveIPAddresses)};
+  return wq::reportText(connectionsArray_, options, clock_, resolver_, log_);
+}
+
+}  // namespace wq

@@ -1,0 +1,144 @@
+#pragma once
+// The owner of the application's state and logic: the node list, the two activity panels and
+// their halt switches, the capture-stream decoding, the idle purge, removal, the refine actions,
+// menu validation, the detail pane and the report. It reaches the platform only through the
+// interfaces of Platform.h, so it runs the same behind the window, headless and in tests.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "CaptureStreamReader.h"
+#include "Defaults.h"
+#include "NodeList.h"
+#include "PacketDecoder.h"
+#include "Platform.h"
+#include "WQMNodeBox.h"
+
+namespace wq {
+
+namespace sounds {
+inline constexpr const char* PopUpClick = "click05.wav";
+inline constexpr const char* SearchFieldClick = "click01.wav";
+}  // namespace sounds
+
+// The interface elements the controller drives; the window's layout provides them.
+struct Outlets {
+  NodeTableView* nodesTableView = nullptr;
+  TextView* dataTextView = nullptr;
+  ToggleButton* nodeAddedHaltedButton = nullptr;
+  ToggleButton* nodeDroppedHaltedButton = nullptr;
+  WindowView* mainWindow = nullptr;
+  SoundPlayer* sounds = nullptr;
+};
+
+class ApplicationController {
+ public:
+  ApplicationController(Defaults& defaults, const Clock& clock, LogSink& log,
+                        HostResolver& resolver);
+  ApplicationController(const ApplicationController&) = delete;
+  ApplicationController& operator=(const ApplicationController&) = delete;
+
+  // Connects the interface elements, then sets the status lights to running.
+  void awakeFromNib(const Outlets& outlets);
+
+  // --- Activity panels and halt switches
+  WQMNodeBox& nodeAddedBox() { return nodeAddedBox_; }
+  WQMNodeBox& nodeDroppedBox() { return nodeDroppedBox_; }
+  bool nodeAddedHalted() const { return nodeAddedHalted_; }
+  bool nodeDroppedHalted() const { return nodeDroppedHalted_; }
+  void nodeAddedHalt(const ToggleButton& sender);
+  void nodeDroppedHalt(const ToggleButton& sender);
+  void haltAll();
+
+  // --- Capture intake
+  // Bytes as the pipe from the capture helper delivered them: every record of every complete
+  // chunk is decoded, and the view is brought up to date once for the whole delivery.
+  void dataReceived(ByteView bytes);
+  // The stream has ended; hands back the bytes that made no whole chunk (the helper's text).
+  std::string captureStreamEnded() { return streamReader_.takeRemainder(); }
+  // Decodes every record of one chunk into node-list changes.
+  void decodeCaptureBuffer(ByteView chunk);
+  // Reloads the table and selects its last row alone, scrolled into view.
+  void revealLastNode();
+
+  // --- Idle purge and removal
+  void purgeNodes();
+  void removeNode();
+
+  // --- Refine actions. The pop-ups pass the tag of their selected item.
+  void refineProtocol(int tag);
+  void refineLastHit(int tag);
+  void refineSourceIP(SearchField& sender);
+  void refineDestinationIP(SearchField& sender);
+  void refineSourcePort(SearchField& sender);
+  void refineDestinationPort(SearchField& sender);
+
+  // --- Node list and detail pane
+  const NodeList& connectionsArray() const { return connectionsArray_; }
+  int numberOfRowsInTableView() const { return static_cast<int>(connectionsArray_.size()); }
+  std::string tableViewObjectValue(int row) const;
+  // Shows the selected node in the added panel and the detail pane.
+  void updateDataTextView();
+  void previousNode();
+  void nextNode();
+  void openWindow();
+  void closeWindow();
+  bool validateMenuItem(int tag) const;
+
+  // --- Report
+  std::string reportText() const;
+
+ private:
+  struct Settings;  // the settings one delivery of capture data reads
+  class ViewBatch;
+
+  // The detail text as a selection change inside a batch would have built it.
+  struct PendingDetail {
+    const WQMConnection* node = nullptr;
+    NodeFacts facts;
+    std::optional<std::string> text;
+  };
+
+  void handlePacket(const DecodedPacket& packet, const Settings& settings);
+  void handleTcpSegment(const DecodedPacket& packet, const Settings& settings);
+  void addNode(const DecodedPacket& packet, ByteView payload, const Settings& settings);
+  void dropMatchingNode(const FlowKey& flow, const char* logLine);
+  void release(NodeList::NodePtr node);
+  void revealNow();
+  void deferReveal();
+  void showSelectedNode(const WQMConnection& node);
+  void materialize(PendingDetail& detail);
+  void beginBatch();
+  void endBatch();
+
+  template <class Fails>
+  void narrow(Fails fails);
+  void refreshAfterRefine();
+  void refineAddress(SearchField& sender, bool source);
+  void refinePort(SearchField& sender, bool source);
+
+  Defaults& defaults_;
+  const Clock& clock_;
+  LogSink& log_;
+  HostResolver& resolver_;
+  Outlets outlets_;
+
+  NodeList connectionsArray_;
+  WQMNodeBox nodeAddedBox_;
+  WQMNodeBox nodeDroppedBox_;
+  bool nodeAddedHalted_ = false;
+  bool nodeDroppedHalted_ = false;
+  CaptureStreamReader streamReader_;
+
+  // While a batch runs, reveals only move a virtual selection; the table follows once at its end.
+  struct BatchState {
+    int selection = NodeTableView::kNoRow;
+    bool revealed = false;
+    std::optional<PendingDetail> detail;
+  };
+  std::optional<BatchState> batch_;
+  bool applyingBatch_ = false;
+};
+
+}  // namespace wq

@@ -1,0 +1,60 @@
+#pragma once
+// The user's settings: values stored in a SettingsStore, over a layer of registered defaults.
+// Every value is read afresh at each use, so a stored change takes effect at the next read.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Platform.h"
+
+namespace wq {
+
+namespace keys {
+inline constexpr std::string_view MaxPacketSize = "MaxPacketSize";
+inline constexpr std::string_view BPFDevice = "BPFDevice";
+inline constexpr std::string_view InterfaceDevice = "InterfaceDevice";
+inline constexpr std::string_view PurgeIdleTime = "PurgeIdleTime";
+inline constexpr std::string_view DropOnFIN = "DropOnFIN";
+inline constexpr std::string_view DropOnRST = "DropOnRST";
+inline constexpr std::string_view ReportResolveIPAddresses = "ReportResolveIPAddresses";
+inline constexpr std::string_view ReportRecentNodesFirst = "ReportRecentNodesFirst";
+}  // namespace keys
+
+using SettingList = std::vector<std::pair<std::string, SettingValue>>;
+
+// The eight settings with their types and defaults, in the order they are registered.
+SettingList registeredDefaults();
+
+class Defaults {
+ public:
+  explicit Defaults(SettingsStore& store) : store_(store) {}
+
+  void registerDefaults(SettingList defaults) { registered_ = std::move(defaults); }
+
+  // Conversions follow the usual rules of a defaults database: text is read as a number from its
+  // leading characters (0 when it does not begin with one), integers are clamped to 32 bits, and
+  // text is true when it begins with Y, T or a non-zero digit.
+  int integerValue(std::string_view key) const;
+  double doubleValue(std::string_view key) const;
+  bool boolValue(std::string_view key) const;
+  std::string stringValue(std::string_view key) const;
+
+  void setValue(std::string_view key, const SettingValue& value) { store_.setValue(key, value); }
+
+ private:
+  std::optional<SettingValue> lookup(std::string_view key) const;
+
+  SettingsStore& store_;
+  SettingList registered_;
+};
+
+// Text to number as a defaults database reads it: leading blanks skipped, an optional sign and
+// the following digits taken, 0 when the text does not begin with a number, and values beyond
+// the 32-bit range clamped to its nearest limit.
+int intValueOf(std::string_view text);
+double doubleValueOf(std::string_view text);
+bool boolValueOf(std::string_view text);
+
+}  // namespace wq

@@ -1,0 +1,135 @@
+#include "NodeList.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace wq {
+
+void NodeList::OccupancyTree::pushBack(bool occupied) {
+  // Node i covers (i - lowbit(i), i]: its own slot plus the ranges already summed before it.
+  const std::size_t i = tree_.size() + 1;
+  const std::size_t lowBit = i & (~i + 1);
+  const std::size_t covered = countBefore(i - 1) - countBefore(i - lowBit);
+  tree_.push_back(static_cast<std::uint32_t>(covered) + (occupied ? 1 : 0));
+}
+
+void NodeList::OccupancyTree::add(std::size_t slot, int delta) {
+  for (std::size_t i = slot + 1; i <= tree_.size(); i += i & (~i + 1)) {
+    tree_[i - 1] += static_cast<std::uint32_t>(delta);
+  }
+}
+
+std::size_t NodeList::OccupancyTree::countBefore(std::size_t slot) const {
+  std::size_t count = 0;
+  for (std::size_t i = slot; i > 0; i -= i & (~i + 1)) {
+    count += tree_[i - 1];
+  }
+  return count;
+}
+
+std::size_t NodeList::OccupancyTree::slotOfRank(std::size_t rank) const {
+  std::size_t position = 0;
+  std::size_t remaining = rank + 1;
+  for (std::size_t step = std::bit_floor(tree_.size()); step > 0; step >>= 1) {
+    if (position + step <= tree_.size() && tree_[position + step - 1] < remaining) {
+      position += step;
+      remaining -= tree_[position - 1];
+    }
+  }
+  return position;
+}
+
+std::size_t NodeList::slotOf(std::size_t index) const { return occupancy_.slotOfRank(index); }
+
+WQMConnection& NodeList::at(std::size_t index) { return *slots_[slotOf(index)]; }
+
+const WQMConnection& NodeList::at(std::size_t index) const { return *slots_[slotOf(index)]; }
+
+void NodeList::append(NodePtr node) {
+  compactIfSparse();
+  const auto slot = static_cast<std::uint32_t>(slots_.size());
+  index_[node->flowKey()].push_back(slot);
+  slots_.push_back(std::move(node));
+  occupancy_.pushBack(true);
+  ++size_;
+}
+
+std::optional<std::size_t> NodeList::indexOfMatch(const FlowKey& key) const {
+  const auto found = index_.find(key);
+  if (found == index_.end()) {
+    return std::nullopt;
+  }
+  return occupancy_.countBefore(found->second.front());
+}
+
+NodeList::NodePtr NodeList::takeSlot(std::size_t slot) {
+  NodePtr node = std::move(slots_[slot]);
+  occupancy_.add(slot, -1);
+  --size_;
+  const auto found = index_.find(node->flowKey());
+  SlotList& slots = found->second;
+  slots.erase(std::lower_bound(slots.begin(), slots.end(), static_cast<std::uint32_t>(slot)));
+  if (slots.empty()) {
+    index_.erase(found);
+  }
+  return node;
+}
+
+NodeList::NodePtr NodeList::removeAt(std::size_t index) { return takeSlot(slotOf(index)); }
+
+std::vector<NodeList::NodePtr> NodeList::removeAllMatching(const FlowKey& key) {
+  std::vector<NodePtr> removed;
+  const auto found = index_.find(key);
+  if (found == index_.end()) {
+    return removed;
+  }
+  for (std::uint32_t slot : found->second) {
+    removed.push_back(std::move(slots_[slot]));
+    occupancy_.add(slot, -1);
+  }
+  size_ -= removed.size();
+  index_.erase(found);
+  return removed;
+}
+
+void NodeList::moveToEnd(std::size_t index) {
+  if (index + 1 == size_) {
+    return;
+  }
+  append(removeAt(index));
+}
+
+void NodeList::clear() {
+  slots_.clear();
+  occupancy_.clear();
+  index_.clear();
+  size_ = 0;
+}
+
+void NodeList::compactIfSparse() {
+  constexpr std::size_t kSlack = 1024;
+  if (slots_.size() < 2 * size_ + kSlack) {
+    return;
+  }
+  std::vector<std::uint32_t> newSlot(slots_.size());
+  std::size_t next = 0;
+  for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+    if (slots_[slot]) {
+      newSlot[slot] = static_cast<std::uint32_t>(next);
+      slots_[next++] = std::move(slots_[slot]);
+    }
+  }
+  slots_.resize(next);
+  occupancy_.clear();
+  for (std::size_t slot = 0; slot < next; ++slot) {
+    occupancy_.pushBack(true);
+  }
+  // Squeezing keeps the order, so each flow's slot list stays ascending.
+  for (auto& [key, slots] : index_) {
+    for (std::uint32_t& slot : slots) {
+      slot = newSlot[slot];
+    }
+  }
+}
+
+}  // namespace wq

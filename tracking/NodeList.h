@@ -1,0 +1,103 @@
+#pragma once
+// The ordered node list. Row i of the nodes table shows node i.
+//
+// Nodes sit in slots in list order; a node that leaves only empties its slot, and a count of
+// occupied slots (a Fenwick tree) turns a row into its slot and back in logarithmic time. So
+// appending, moving a node to the end, removing by position and reading a row stay cheap with
+// hundreds of thousands of nodes. A hash index from flow to the slots of its nodes answers the
+// flow-match searches without a scan. Empty slots are squeezed out now and then on append.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "FlowKey.h"
+#include "WQMConnection.h"
+
+namespace wq {
+
+class NodeList {
+ public:
+  using NodePtr = std::unique_ptr<WQMConnection>;
+
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+
+  WQMConnection& at(std::size_t index);
+  const WQMConnection& at(std::size_t index) const;
+  WQMConnection& back() { return at(size_ - 1); }
+
+  void append(NodePtr node);
+
+  // The lowest index of a node that matches `key` under the flow match.
+  std::optional<std::size_t> indexOfMatch(const FlowKey& key) const;
+  bool containsMatch(const FlowKey& key) const { return index_.contains(key); }
+
+  // Removes the node at `index` alone, and hands it back.
+  NodePtr removeAt(std::size_t index);
+  // Removes every node that matches `key`, and hands them back.
+  std::vector<NodePtr> removeAllMatching(const FlowKey& key);
+  // Removes every node for which `fails` holds, keeping the order of the rest; hands them back.
+  template <class Predicate>
+  std::vector<NodePtr> removeIf(Predicate fails) {
+    std::vector<NodePtr> removed;
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+      if (slots_[slot] && fails(static_cast<const WQMConnection&>(*slots_[slot]))) {
+        removed.push_back(takeSlot(slot));
+      }
+    }
+    return removed;
+  }
+  void moveToEnd(std::size_t index);
+  void clear();
+
+  template <class Visit>
+  void forEach(Visit visit) const {
+    for (const NodePtr& node : slots_) {
+      if (node) {
+        visit(static_cast<const WQMConnection&>(*node));
+      }
+    }
+  }
+
+  // Visits the nodes in list order. `visit` may remove nodes (any of them) but must not append;
+  // nodes that leave before their turn are not visited.
+  template <class Visit>
+  void forEach(Visit visit) {
+    const std::size_t end = slots_.size();
+    for (std::size_t slot = 0; slot < end; ++slot) {
+      if (slots_[slot]) {
+        visit(*slots_[slot]);
+      }
+    }
+  }
+
+ private:
+  // A Fenwick tree of slot occupancy (1 occupied, 0 empty).
+  class OccupancyTree {
+   public:
+    void pushBack(bool occupied);
+    void add(std::size_t slot, int delta);
+    std::size_t countBefore(std::size_t slot) const;  // occupied slots before `slot`
+    std::size_t slotOfRank(std::size_t rank) const;   // the slot of the rank-th occupied one
+    void clear() { tree_.clear(); }
+
+   private:
+    std::vector<std::uint32_t> tree_;  // 1-based: tree_[i - 1] covers (i - lowbit(i), i]
+  };
+
+  using SlotList = std::vector<std::uint32_t>;  // slots of one flow's nodes, ascending
+
+  std::size_t slotOf(std::size_t index) const;
+  NodePtr takeSlot(std::size_t slot);
+  void compactIfSparse();
+
+  std::vector<NodePtr> slots_;
+  OccupancyTree occupancy_;
+  std::unordered_map<FlowKey, SlotList, FlowKeyHash> index_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace wq

@@ -1,0 +1,75 @@
+#include "PlainPlatform.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <syslog.h>
+
+#include <cstdio>
+
+namespace wq {
+
+SystemLog::SystemLog() { openlog("Wirequill", LOG_PID, LOG_USER); }
+
+SystemLog::~SystemLog() { closelog(); }
+
+void SystemLog::log(std::string_view line) {
+  while (!line.empty() && line.back() == '\n') {
+    line.remove_suffix(1);
+  }
+  const int length = static_cast<int>(std::min<std::size_t>(line.size(), 4096));
+  syslog(LOG_NOTICE, "%.*s", length, line.data());
+  std::fprintf(stderr, "Wirequill: %.*s\n", length, line.data());
+}
+
+std::optional<SettingValue> MemorySettingsStore::value(std::string_view key) const {
+  const auto found = values_.find(key);
+  if (found == values_.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+void MemorySettingsStore::setValue(std::string_view key, const SettingValue& value) {
+  values_.insert_or_assign(std::string(key), value);
+}
+
+void MemoryTableView::reloadData() {
+  ++reloads;
+  rows_ = rowCountSource_();
+  if (selected_ >= rows_) {
+    selected_ = kNoRow;
+    selectionDidChange_();
+  }
+}
+
+void MemoryTableView::selectRow(int row) {
+  if (row == selected_ || row < 0 || row >= rows_) {
+    return;
+  }
+  selected_ = row;
+  selectionDidChange_();
+}
+
+std::optional<std::string> SystemHostResolver::hostName(std::uint32_t address) {
+  sockaddr_in socketAddress{};
+  socketAddress.sin_family = AF_INET;
+  socketAddress.sin_addr.s_addr = address;
+  char name[NI_MAXHOST];
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&socketAddress), sizeof socketAddress, name,
+                  sizeof name, nullptr, 0, NI_NAMEREQD) != 0) {
+    return std::nullopt;
+  }
+  return std::string(name);
+}
+
+std::optional<std::string> TableHostResolver::hostName(std::uint32_t address) {
+  asked.push_back(address);
+  const auto found = names.find(address);
+  if (found == names.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+}  // namespace wq

@@ -1,0 +1,25 @@
+#pragma once
+// The plain-text report of the node list.
+
+#include <string>
+
+#include "NodeList.h"
+#include "Platform.h"
+
+namespace wq {
+
+struct ReportOptions {
+  bool recentNodesFirst = false;    // the last node of the list first
+  bool resolveIPAddresses = false;  // host names by reverse lookup instead of dotted addresses
+};
+
+// The host name of an address (network byte order), or its dotted text when it has none; at
+// most 1023 bytes.
+std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& log);
+
+// The report: a dated header, then one block per node (its summary, "Raw Data:" and its payload
+// text), each ended by a line of 71 hyphens.
+std::string reportText(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
+                       HostResolver& resolver, LogSink& log);
+
+}  // namespace wq

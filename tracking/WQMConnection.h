@@ -1,0 +1,90 @@
+#pragma once
+// One node: one direction of one IPv4 flow, with the times of its first and latest packet and
+// the payload bytes its packets brought.
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "FlowKey.h"
+#include "Platform.h"
+
+namespace wq {
+
+// What the texts of a node describe, as of one moment.
+struct NodeFacts {
+  TimePoint startHit;
+  TimePoint lastHit;
+  std::uint32_t protocol = 0;
+  FlowKey flow;
+  std::span<const std::uint8_t> payload;
+};
+
+class WQMConnection {
+ public:
+  // A fresh node: both times `now`, addresses, ports, protocol and byte count 0, and a payload
+  // buffer of `maxPacketSize` bytes (none when that is 0 or less). The buffer's size is fixed for
+  // the node's life, but memory is taken only as payload arrives.
+  WQMConnection(TimePoint now, int maxPacketSize);
+
+  TimePoint startHit() const { return startHit_; }
+  void setStartHit(TimePoint time) { startHit_ = time; }
+  TimePoint lastHit() const { return lastHit_; }
+  void setLastHit(TimePoint time) { lastHit_ = time; }
+
+  std::uint32_t protocol() const { return protocol_; }
+  void setProtocol(std::uint32_t protocol) { protocol_ = protocol; }
+
+  // Addresses and ports stay in network byte order, exactly as they stand in the packet.
+  std::uint32_t saddr() const { return key_.saddr; }
+  std::uint32_t daddr() const { return key_.daddr; }
+  void setsaddr(const std::uint8_t* bytes);
+  void setdaddr(const std::uint8_t* bytes);
+  std::uint16_t sport() const { return key_.sport; }
+  std::uint16_t dport() const { return key_.dport; }
+  void setsport(std::uint16_t port) { key_.sport = port; }
+  void setdport(std::uint16_t port) { key_.dport = port; }
+  const FlowKey& flowKey() const { return key_; }
+
+  // The size of the payload buffer, fixed when the node was made.
+  std::uint32_t bufferSize() const { return bufferSize_; }
+  std::uint32_t byteCount() const { return byteCount_; }
+  // Shortens the payload, or extends it with zero bytes; never beyond the buffer.
+  void setByteCount(std::uint32_t count);
+  std::span<const std::uint8_t> packetData() const { return {storage_.get(), byteCount_}; }
+
+  // Replaces the payload. Copies at most the buffer's size.
+  void setPacketData(const std::uint8_t* bytes, std::uint32_t length);
+  // Appends to the payload. Copies at most what still fits in the buffer.
+  void augmentPacketData(const std::uint8_t* bytes, std::uint32_t length);
+
+  NodeFacts facts() const { return {startHit_, lastHit_, protocol_, key_, packetData()}; }
+
+  // The flow match: same source and destination address and port; direction-sensitive;
+  // protocol, times and payload take no part.
+  bool isEqual(const WQMConnection& other) const { return key_ == other.key_; }
+
+  // The row text of the nodes table:
+  // "Time: <last hit> Hosts: <source>, Port: <port>-><destination>, Port: <port>\n".
+  std::string description(LogSink& log) const;
+
+ private:
+  struct FreeDeleter {
+    void operator()(std::uint8_t* p) const { std::free(p); }
+  };
+
+  void reserveFor(std::uint32_t length);
+
+  TimePoint startHit_;
+  TimePoint lastHit_;
+  std::uint32_t protocol_ = 0;
+  FlowKey key_{};
+  std::uint32_t byteCount_ = 0;
+  std::uint32_t bufferSize_ = 0;
+  std::uint32_t capacity_ = 0;
+  std::unique_ptr<std::uint8_t, FreeDeleter> storage_;
+};
+
+}  // namespace wq

@@ -1,0 +1,40 @@
+#include "WQMNodeBox.h"
+
+#include "TextFormat.h"
+
+namespace wq {
+
+void WQMNodeBox::showNode(const WQMConnection& node) {
+  showFlow(node.protocol(), node.flowKey(), node.lastHit());
+}
+
+void WQMNodeBox::showFlow(std::uint32_t protocol, const FlowKey& flow, TimePoint lastHit) {
+  if (protocolLabel(protocol)) {
+    labelledProtocol_ = protocol;
+  }
+  shown_ = Shown{flow, lastHit};
+}
+
+std::string WQMNodeBox::protocolField() const {
+  return protocolLabel(labelledProtocol_).value_or("");
+}
+
+std::string WQMNodeBox::sourceIPField() const {
+  return shown_ ? dottedAddress(shown_->flow.saddr, log_) : "";
+}
+
+std::string WQMNodeBox::destinationIPField() const {
+  return shown_ ? dottedAddress(shown_->flow.daddr, log_) : "";
+}
+
+std::string WQMNodeBox::sourcePortField() const {
+  return shown_ ? std::to_string(hostOrderPort(shown_->flow.sport)) : "";
+}
+
+std::string WQMNodeBox::destinationPortField() const {
+  return shown_ ? std::to_string(hostOrderPort(shown_->flow.dport)) : "";
+}
+
+std::string WQMNodeBox::lastHitField() const { return shown_ ? clockText(shown_->lastHit) : ""; }
+
+}  // namespace wq
