@@ -21,7 +21,7 @@ struct ApplicationController::Settings {
 class ApplicationController::ViewBatch {
  public:
   explicit ViewBatch(ApplicationController& controller)
-      : controller_(controller), owner_(!controller.batch_) {
+      : controller_(controller), owner_(controller.coalescedViewUpdates_ && !controller.batch_) {
     if (owner_) {
       controller_.beginBatch();
     }

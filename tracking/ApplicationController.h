@@ -61,6 +61,9 @@ class ApplicationController {
   void decodeCaptureBuffer(ByteView chunk);
   // Reloads the table and selects its last row alone, scrolled into view.
   void revealLastNode();
+  // Whether view work is done once per delivery and per purge tick (the default) or after every
+  // change, which is slower and ends in the same state.
+  void setCoalescedViewUpdates(bool coalesced) { coalescedViewUpdates_ = coalesced; }
 
   // --- Idle purge and removal
   void purgeNodes();
@@ -138,6 +141,7 @@ class ApplicationController {
     std::optional<PendingDetail> detail;
   };
   std::optional<BatchState> batch_;
+  bool coalescedViewUpdates_ = true;
   bool applyingBatch_ = false;
 };
 

@@ -33,12 +33,6 @@ struct ControllerRig {
   }
 
   void feed(const std::vector<Bytes>& frames) { controller.decodeCaptureBuffer(chunk(frames)); }
-  // Each frame in a chunk of its own, as a slow link would deliver them.
-  void feedOneByOne(const std::vector<Bytes>& frames) {
-    for (const Bytes& frame : frames) {
-      feed({frame});
-    }
-  }
   void set(std::string_view key, SettingValue value) { store.setValue(key, value); }
   const WQMConnection& node(std::size_t index) const {
     return controller.connectionsArray().at(index);
