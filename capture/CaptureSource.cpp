@@ -1,0 +1,84 @@
+#include "CaptureSource.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+
+#include "FileSource.h"
+#include "LinkLayer.h"
+#include "LiveSource.h"
+
+namespace netsiphon {
+namespace {
+
+constexpr std::string_view kLiveDevicePrefix = "/dev/bpf";
+// The kernel's interface names hold at most 15 characters and a terminating zero.
+constexpr std::size_t kMaxInterfaceNameLength = 15;
+
+StartupProblem openProblem(std::string_view device, std::string_view reason) {
+  return {Step::kOpen, std::string(device) + ": " + std::string(reason)};
+}
+
+}  // namespace
+
+OpenedSource openCaptureSource(std::string_view device, std::string_view interface_name,
+                               const SourceOptions& options) {
+  const std::string path(device);
+  struct stat status {};
+  const bool exists = stat(path.c_str(), &status) == 0;
+  const int stat_error = errno;
+  if (exists && S_ISREG(status.st_mode)) {
+    return FileSource::open(path, interface_name, options.paced);
+  }
+  if (device.starts_with(kLiveDevicePrefix)) {
+    return LiveSource::open(interface_name);
+  }
+  if (!exists) {
+    return {nullptr, openProblem(device, std::strerror(stat_error))};
+  }
+  return {nullptr, openProblem(device, "not a capture file or a /dev/bpf device")};
+}
+
+std::optional<std::string> interfaceNameProblem(std::string_view interface_name) {
+  if (interface_name.empty()) {
+    return "The interface name is empty.";
+  }
+  if (interface_name.size() > kMaxInterfaceNameLength) {
+    return "The interface name is longer than " + std::to_string(kMaxInterfaceNameLength) +
+           " characters.";
+  }
+  return std::nullopt;
+}
+
+std::optional<StartupProblem> linkTypeProblem(int link_type) {
+  if (isSupportedLinkType(link_type)) {
+    return std::nullopt;
+  }
+  const char* name = pcap_datalink_val_to_name(link_type);
+  return StartupProblem{Step::kInterface, "Link type " + std::to_string(link_type) + " (" +
+                                              (name != nullptr ? name : "unknown") +
+                                              ") cannot be handed out as Ethernet frames."};
+}
+
+bool PacketRelay::relay(ChunkAssembler& assembler, const pcap_pkthdr& header, const u_char* bytes) {
+  const std::span<const std::uint8_t> captured(bytes, header.caplen);
+  const std::optional<EthernetFrame> frame = toEthernet(link_type_, captured, header.len);
+  if (!frame) {
+    ++skipped_;
+    return true;
+  }
+  const Timestamp time{static_cast<std::uint32_t>(header.ts.tv_sec),
+                       static_cast<std::uint32_t>(header.ts.tv_usec)};
+  return assembler.add(time, frame->frame());
+}
+
+void PacketRelay::writeSummary(std::FILE* out) const {
+  if (skipped_ > 0) {
+    std::fprintf(out, "netsiphon: skipped %" PRIu64 " packets without a usable link header.\n",
+                 skipped_);
+  }
+}
+
+}  // namespace netsiphon

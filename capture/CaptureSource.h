@@ -1,0 +1,88 @@
+// The capture-source layer: a capture file replayed at its recorded pace, or live capture on an
+// interface, both handing their packets to a ChunkAssembler.
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "ChunkAssembler.h"
+#include "Messages.h"
+
+namespace netsiphon {
+
+enum class RelayOutcome { kContinue, kReaderGone, kCaptureFailed };
+
+// The start-up step that went wrong and why. Not fatal means the step went on without what it
+// asked for, and the reason replaces its success line.
+struct StartupProblem {
+  Step step = Step::kOpen;
+  std::string reason;
+  bool fatal = true;
+};
+
+class CaptureSource {
+ public:
+  virtual ~CaptureSource() = default;
+
+  // The descriptor that becomes readable when packets arrive, or -1 when there is none to wait on.
+  virtual int descriptor() const { return -1; }
+  // How long the relay loop may wait before packets are due; nothing means until woken.
+  virtual std::optional<std::chrono::nanoseconds> timeUntilDue() const { return std::nullopt; }
+  // Relays the packets that are ready and sends the chunk they started. `events` are the poll
+  // events seen on descriptor().
+  virtual RelayOutcome relayReady(ChunkAssembler& assembler, short events) = 0;
+  // Why the capture failed, after relayReady said so.
+  virtual std::string failure() const { return {}; }
+  // Writes what happened to the packets (skipped ones, counts) for whoever runs the helper.
+  virtual void writeSummary(std::FILE* out) const = 0;
+};
+
+struct SourceOptions {
+  // Replays capture files as fast as they can be read, for benchmarks.
+  bool paced = true;
+};
+
+struct OpenedSource {
+  std::unique_ptr<CaptureSource> source;
+  std::optional<StartupProblem> problem;
+};
+
+// A regular file at `device` is a capture file; a path under /dev/bpf captures live on the
+// interface. The source is there unless the problem is fatal.
+OpenedSource openCaptureSource(std::string_view device, std::string_view interface_name,
+                               const SourceOptions& options);
+
+// What is wrong with an interface name that cannot be bound, if anything.
+std::optional<std::string> interfaceNameProblem(std::string_view interface_name);
+
+// An unsupported link type, as a fatal problem of the interface step.
+std::optional<StartupProblem> linkTypeProblem(int link_type);
+
+struct PcapCloser {
+  void operator()(pcap_t* handle) const { pcap_close(handle); }
+};
+using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
+
+// Hands one captured packet to the assembler in Ethernet framing, counting those it must skip.
+class PacketRelay {
+ public:
+  explicit PacketRelay(int link_type) : link_type_(link_type) {}
+
+  // False once the assembler's sink has refused a chunk.
+  bool relay(ChunkAssembler& assembler, const pcap_pkthdr& header, const u_char* bytes);
+  std::uint64_t skipped() const { return skipped_; }
+  void writeSummary(std::FILE* out) const;
+
+ private:
+  int link_type_;
+  std::uint64_t skipped_ = 0;
+};
+
+}  // namespace netsiphon

@@ -1,0 +1,59 @@
+// Packs captured frames into the fixed-length chunks of the capture stream.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace netsiphon {
+
+// Every chunk on the capture stream has this length, however few records it holds.
+inline constexpr std::size_t kChunkLength = 4096;
+// The 32-bit bpf_hdr layout: seconds, microseconds, captured length, wire length, header length.
+inline constexpr std::size_t kRecordHeaderLength = 18;
+inline constexpr std::size_t kRecordAlignment = 4;
+// A record of this many frame bytes fills an empty chunk exactly; longer frames are cut to it.
+inline constexpr std::size_t kMaxCapturedLength = kChunkLength - kRecordHeaderLength;
+
+using Chunk = std::array<std::uint8_t, kChunkLength>;
+
+struct Timestamp {
+  std::uint32_t seconds = 0;
+  std::uint32_t microseconds = 0;
+};
+
+// A frame in up to two pieces, so that a rewritten link header needs no copy of the rest.
+struct Frame {
+  std::span<const std::uint8_t> head;
+  std::span<const std::uint8_t> body;
+  std::uint32_t wire_length = 0;
+};
+
+// Receives finished chunks; false means nobody reads the stream any more.
+class ChunkSink {
+ public:
+  virtual ~ChunkSink() = default;
+  virtual bool deliver(const Chunk& chunk) = 0;
+};
+
+// Fills one chunk with as many whole records as fit and hands it on when the next one would not.
+class ChunkAssembler {
+ public:
+  explicit ChunkAssembler(ChunkSink& sink) : sink_(sink) {}
+
+  // Appends one record, sending the current chunk first when the record does not fit in it.
+  // Returns false once the sink has refused a chunk.
+  bool add(Timestamp time, const Frame& frame);
+  // Sends the current chunk if it holds any record.
+  bool flush();
+
+ private:
+  void writeRecord(Timestamp time, const Frame& frame, std::size_t captured);
+
+  ChunkSink& sink_;
+  Chunk chunk_{};
+  std::size_t used_ = 0;
+};
+
+}  // namespace netsiphon

@@ -1,0 +1,36 @@
+#include "DescriptorSink.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace netsiphon {
+namespace {
+
+// A descriptor that another process switched to non-blocking mode is waited on, not spun on.
+bool waitUntilWritable(int descriptor) {
+  pollfd writable{descriptor, POLLOUT, 0};
+  return poll(&writable, 1, -1) >= 0 || errno == EINTR;
+}
+
+}  // namespace
+
+bool DescriptorSink::deliver(const Chunk& chunk) {
+  std::size_t written = 0;
+  while (written < chunk.size()) {
+    const ssize_t result = write(descriptor_, chunk.data() + written, chunk.size() - written);
+    if (result > 0) {
+      written += static_cast<std::size_t>(result);
+    } else if (result < 0 && errno == EAGAIN) {
+      if (!waitUntilWritable(descriptor_)) {
+        return false;
+      }
+    } else if (result == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace netsiphon

@@ -1,0 +1,85 @@
+#include "FileSource.h"
+
+#include <algorithm>
+
+namespace netsiphon {
+namespace {
+
+// Bounds the packets relayed per pass, so that control text is read even when pacing is off.
+constexpr int kMaxPacketsPerPass = 1024;
+
+Timestamp timestampOf(const pcap_pkthdr& header) {
+  return {static_cast<std::uint32_t>(header.ts.tv_sec),
+          static_cast<std::uint32_t>(header.ts.tv_usec)};
+}
+
+}  // namespace
+
+OpenedSource FileSource::open(const std::string& path, std::string_view interface_name,
+                              bool paced) {
+  char error[PCAP_ERRBUF_SIZE] = {};
+  // Asking for microseconds makes libpcap scale the time stamps of nanosecond files.
+  PcapHandle handle(
+      pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_MICRO, error));
+  if (!handle) {
+    return {nullptr, StartupProblem{Step::kOpen, error}};
+  }
+  if (const std::optional<std::string> problem = interfaceNameProblem(interface_name)) {
+    return {nullptr, StartupProblem{Step::kInterface, *problem}};
+  }
+  if (std::optional<StartupProblem> problem = linkTypeProblem(pcap_datalink(handle.get()))) {
+    return {nullptr, std::move(problem)};
+  }
+  return {std::unique_ptr<CaptureSource>(new FileSource(std::move(handle), paced)), std::nullopt};
+}
+
+FileSource::FileSource(PcapHandle handle, bool paced)
+    : handle_(std::move(handle)), relay_(pcap_datalink(handle_.get())) {
+  readNext();
+  if (pending_header_ != nullptr) {
+    clock_.emplace(timestampOf(*pending_header_), ReplayClock::Clock::now(), paced);
+  }
+}
+
+void FileSource::readNext() {
+  const int result = pcap_next_ex(handle_.get(), &pending_header_, &pending_bytes_);
+  if (result == 1) {
+    return;
+  }
+  if (result == PCAP_ERROR) {
+    read_error_ = pcap_geterr(handle_.get());
+  }
+  pending_header_ = nullptr;
+  pending_bytes_ = nullptr;
+}
+
+std::optional<std::chrono::nanoseconds> FileSource::timeUntilDue() const {
+  if (pending_header_ == nullptr) {
+    return std::nullopt;
+  }
+  const auto remaining = clock_->dueTime(timestampOf(*pending_header_)) - ReplayClock::Clock::now();
+  return std::max(std::chrono::nanoseconds::zero(),
+                  std::chrono::duration_cast<std::chrono::nanoseconds>(remaining));
+}
+
+RelayOutcome FileSource::relayReady(ChunkAssembler& assembler, short /*events*/) {
+  const auto now = ReplayClock::Clock::now();
+  for (int relayed = 0; relayed < kMaxPacketsPerPass && pending_header_ != nullptr &&
+                        clock_->dueTime(timestampOf(*pending_header_)) <= now;
+       ++relayed) {
+    if (!relay_.relay(assembler, *pending_header_, pending_bytes_)) {
+      return RelayOutcome::kReaderGone;
+    }
+    readNext();
+  }
+  return assembler.flush() ? RelayOutcome::kContinue : RelayOutcome::kReaderGone;
+}
+
+void FileSource::writeSummary(std::FILE* out) const {
+  if (!read_error_.empty()) {
+    std::fprintf(out, "netsiphon: the capture file ends early: %s\n", read_error_.c_str());
+  }
+  relay_.writeSummary(out);
+}
+
+}  // namespace netsiphon

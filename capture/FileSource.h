@@ -1,0 +1,35 @@
+// Replays a capture file (pcap or pcapng) at its recorded pace, then stays idle.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "CaptureSource.h"
+#include "ReplayClock.h"
+
+namespace netsiphon {
+
+class FileSource final : public CaptureSource {
+ public:
+  // The interface name is checked as for live capture but has no use here.
+  static OpenedSource open(const std::string& path, std::string_view interface_name, bool paced);
+
+  std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
+  RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;
+  void writeSummary(std::FILE* out) const override;
+
+ private:
+  FileSource(PcapHandle handle, bool paced);
+
+  // Reads the next packet into pending_, or clears it at the end of the file.
+  void readNext();
+
+  PcapHandle handle_;
+  PacketRelay relay_;
+  pcap_pkthdr* pending_header_ = nullptr;
+  const u_char* pending_bytes_ = nullptr;
+  std::optional<ReplayClock> clock_;
+  std::string read_error_;
+};
+
+}  // namespace netsiphon

@@ -1,0 +1,161 @@
+#include "LiveSource.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+namespace netsiphon {
+namespace {
+
+// Bounds the packets relayed per wake-up, so that control text is read even under heavy traffic.
+constexpr int kMaxPacketsPerPass = 4096;
+// Room in the kernel for bursts that arrive while the helper writes to a slow reader.
+constexpr int kKernelBufferBytes = 8 << 20;
+
+struct DispatchContext {
+  PacketRelay& relay;
+  ChunkAssembler& assembler;
+  pcap_t* handle;
+  bool reader_gone = false;
+};
+
+void relayCapturedPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
+  auto& context = *reinterpret_cast<DispatchContext*>(user);
+  if (!context.relay.relay(context.assembler, *header, bytes)) {
+    context.reader_gone = true;
+    pcap_breakloop(context.handle);
+  }
+}
+
+// libpcap leaves its error text empty for some statuses.
+std::string reasonFor(pcap_t* handle, int status) {
+  const std::string text = pcap_geterr(handle);
+  return text.empty() ? pcap_statustostr(status) : text;
+}
+
+StartupProblem problemAt(Step step, pcap_t* handle, int status) {
+  return {step, reasonFor(handle, status)};
+}
+
+// Asks for promiscuous mode, immediate delivery, and no more bytes per packet than a chunk holds.
+std::optional<StartupProblem> configure(pcap_t* handle) {
+  if (const int status = pcap_set_snaplen(handle, static_cast<int>(kChunkLength)); status != 0) {
+    return problemAt(Step::kBufferLength, handle, status);
+  }
+  if (const int status = pcap_set_buffer_size(handle, kKernelBufferBytes); status != 0) {
+    return problemAt(Step::kBufferLength, handle, status);
+  }
+  if (const int status = pcap_set_promisc(handle, 1); status != 0) {
+    return problemAt(Step::kPromiscuous, handle, status);
+  }
+  if (const int status = pcap_set_immediate_mode(handle, 1); status != 0) {
+    return problemAt(Step::kImmediate, handle, status);
+  }
+  return std::nullopt;
+}
+
+// A warning leaves the capture active; only a missing promiscuous mode is worth reporting.
+std::optional<StartupProblem> activationWarning(pcap_t* handle, int status) {
+  if (status != PCAP_WARNING_PROMISC_NOTSUP) {
+    return std::nullopt;
+  }
+  return StartupProblem{Step::kPromiscuous,
+                        "Capturing without promiscuous mode: " + reasonFor(handle, status), false};
+}
+
+std::string descriptorError(int descriptor) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0) {
+    return std::strerror(error);
+  }
+  return "The capture descriptor reported an error.";
+}
+
+}  // namespace
+
+Step stepOfActivationError(int status) {
+  switch (status) {
+    case PCAP_ERROR_NO_SUCH_DEVICE:
+    case PCAP_ERROR_IFACE_NOT_UP:
+    case PCAP_ERROR_RFMON_NOTSUP:
+      return Step::kInterface;
+    case PCAP_ERROR_PROMISC_PERM_DENIED:
+      return Step::kPromiscuous;
+    case PCAP_ERROR_CANTSET_TSTAMP_TYPE:
+    case PCAP_ERROR_TSTAMP_PRECISION_NOTSUP:
+      return Step::kImmediate;
+    default:  // no capture rights, or a failure with no more specific step
+      return Step::kOpen;
+  }
+}
+
+OpenedSource LiveSource::open(std::string_view interface_name) {
+  if (const std::optional<std::string> problem = interfaceNameProblem(interface_name)) {
+    return {nullptr, StartupProblem{Step::kInterface, *problem}};
+  }
+  char error[PCAP_ERRBUF_SIZE] = {};
+  PcapHandle handle(pcap_create(std::string(interface_name).c_str(), error));
+  if (!handle) {
+    return {nullptr, StartupProblem{Step::kOpen, error}};
+  }
+  if (std::optional<StartupProblem> problem = configure(handle.get())) {
+    return {nullptr, std::move(problem)};
+  }
+  const int status = pcap_activate(handle.get());
+  if (status < 0) {
+    return {nullptr, problemAt(stepOfActivationError(status), handle.get(), status)};
+  }
+  if (std::optional<StartupProblem> problem = linkTypeProblem(pcap_datalink(handle.get()))) {
+    return {nullptr, std::move(problem)};
+  }
+  if (pcap_setnonblock(handle.get(), 1, error) != 0) {
+    return {nullptr, StartupProblem{Step::kImmediate, error}};
+  }
+  const int descriptor = pcap_get_selectable_fd(handle.get());
+  if (descriptor < 0) {
+    return {nullptr, StartupProblem{Step::kImmediate, "The capture has no descriptor to wait on."}};
+  }
+  std::optional<StartupProblem> warning = activationWarning(handle.get(), status);
+  return {std::unique_ptr<CaptureSource>(new LiveSource(std::move(handle), descriptor)),
+          std::move(warning)};
+}
+
+LiveSource::LiveSource(PcapHandle handle, int descriptor)
+    : handle_(std::move(handle)), descriptor_(descriptor), relay_(pcap_datalink(handle_.get())) {}
+
+RelayOutcome LiveSource::relayReady(ChunkAssembler& assembler, short events) {
+  DispatchContext context{relay_, assembler, handle_.get()};
+  const int relayed = pcap_dispatch(handle_.get(), kMaxPacketsPerPass, relayCapturedPacket,
+                                    reinterpret_cast<u_char*>(&context));
+  if (context.reader_gone) {
+    return RelayOutcome::kReaderGone;
+  }
+  if (relayed == PCAP_ERROR) {
+    return fail(assembler, pcap_geterr(handle_.get()));
+  }
+  if (relayed == 0 && (events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+    return fail(assembler, descriptorError(descriptor_));
+  }
+  // Whatever one wake-up brought goes out now rather than waiting for a full chunk.
+  return assembler.flush() ? RelayOutcome::kContinue : RelayOutcome::kReaderGone;
+}
+
+RelayOutcome LiveSource::fail(ChunkAssembler& assembler, std::string reason) {
+  failure_ = std::move(reason);
+  return assembler.flush() ? RelayOutcome::kCaptureFailed : RelayOutcome::kReaderGone;
+}
+
+void LiveSource::writeSummary(std::FILE* out) const {
+  pcap_stat statistics{};
+  if (pcap_stats(handle_.get(), &statistics) == 0) {
+    std::fprintf(out,
+                 "netsiphon: %u packets received, %u dropped by the capture library, %u dropped "
+                 "by the interface.\n",
+                 statistics.ps_recv, statistics.ps_drop, statistics.ps_ifdrop);
+  }
+  relay_.writeSummary(out);
+}
+
+}  // namespace netsiphon

@@ -1,0 +1,35 @@
+// The helper's progress and failure lines, and the control text it obeys.
+#pragma once
+
+#include <array>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace netsiphon {
+
+// The start-up steps, in the order they are reported.
+enum class Step { kOpen, kInterface, kBufferLength, kPromiscuous, kImmediate };
+inline constexpr std::array kStartupSteps = {Step::kOpen, Step::kInterface, Step::kBufferLength,
+                                             Step::kPromiscuous, Step::kImmediate};
+
+std::string attemptLine(Step step, std::string_view device, std::string_view interface_name);
+std::string successLine(Step step);
+std::string failureLine(Step step);
+// A line of its own for the reason behind a failure, ended with a line end.
+std::string reasonLine(std::string_view reason);
+
+inline constexpr std::string_view kUsageLine = "Usage: netsiphon DEVICE INTERFACE\n";
+inline constexpr std::string_view kClosingLine = "Closing /dev/bpf device.\n";
+inline constexpr std::string_view kWaitFailedLine = "IO Blocking error.\n";
+inline constexpr std::string_view kCaptureFailedLine =
+    "Could not read from Berkeley Packet Filter!\n";
+inline constexpr std::string_view kPrivilegeDropFailedLine = "Could not give up root privileges!\n";
+
+// The application stops the helper with these bare characters, sent once.
+inline constexpr std::string_view kTerminationLine = "Terminating Wirequill";
+
+// Whether one read of control text is the termination line and nothing else.
+bool isTerminationLine(std::span<const char> control_text);
+
+}  // namespace netsiphon

@@ -1,0 +1,277 @@
+// The helper binary capturing live inside network namespaces that the tests build. Needs root.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "CaptureStream.h"
+#include "HelperProcess.h"
+#include "NetworkNamespaces.h"
+
+namespace netsiphon::testing {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int kExitStatus = 255;
+constexpr milliseconds kPatience(10'000);
+constexpr std::uint16_t kUdpPort = 5555;
+constexpr std::uint16_t kTcpPort = 5556;
+constexpr std::uint8_t kIcmp = 1;
+constexpr std::uint8_t kTcp = 6;
+constexpr std::uint8_t kUdp = 17;
+
+bool runningAsRoot() {
+  return geteuid() == 0;
+}
+
+// One line of /proc/PID/status, without its name.
+std::string statusField(pid_t pid, const std::string& name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with(name + ":")) {
+      return line.substr(name.size() + 1);
+    }
+  }
+  return {};
+}
+
+// The helper gives up root only once its capture is active: that is the sign to send traffic.
+bool waitUntilUnprivileged(pid_t pid) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string uids = statusField(pid, "Uid");
+    if (uids.empty()) {
+      return false;  // the helper has ended
+    }
+    if (uids.find("\t0") == std::string::npos) {
+      return true;
+    }
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return false;
+}
+
+sockaddr_in socketAddress(const std::string& address, std::uint16_t port) {
+  sockaddr_in socket_address{};
+  socket_address.sin_family = AF_INET;
+  socket_address.sin_port = htons(port);
+  inet_pton(AF_INET, address.c_str(), &socket_address.sin_addr);
+  return socket_address;
+}
+
+bool waitReadable(int descriptor) {
+  pollfd readable{descriptor, POLLIN, 0};
+  return poll(&readable, 1, static_cast<int>(kPatience.count())) == 1;
+}
+
+void sendUdp(const std::string& from_namespace, const std::string& to, const std::string& text) {
+  const Descriptor sender = socketIn(from_namespace, SOCK_DGRAM);
+  const sockaddr_in target = socketAddress(to, kUdpPort);
+  ASSERT_EQ(sendto(sender.get(), text.data(), text.size(), 0,
+                   reinterpret_cast<const sockaddr*>(&target), sizeof target),
+            static_cast<ssize_t>(text.size()));
+}
+
+// Sends `text` over a TCP connection from side b to a listener on side a.
+void sendTcp(const VethPair& net, const std::string& text) {
+  const Descriptor listener = socketIn(net.namespace_a, SOCK_STREAM);
+  const sockaddr_in listening = socketAddress(net.address_a, kTcpPort);
+  ASSERT_EQ(bind(listener.get(), reinterpret_cast<const sockaddr*>(&listening), sizeof listening),
+            0);
+  ASSERT_EQ(listen(listener.get(), 1), 0);
+  const Descriptor client = socketIn(net.namespace_b, SOCK_STREAM);
+  const timeval timeout{5, 0};
+  setsockopt(client.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+  ASSERT_EQ(connect(client.get(), reinterpret_cast<const sockaddr*>(&listening), sizeof listening),
+            0);
+  ASSERT_TRUE(waitReadable(listener.get()));
+  const Descriptor accepted(accept(listener.get(), nullptr, nullptr));
+  ASSERT_EQ(send(client.get(), text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
+  ASSERT_TRUE(waitReadable(accepted.get()));
+  std::string received(text.size(), '\0');
+  EXPECT_EQ(recv(accepted.get(), received.data(), received.size(), MSG_WAITALL),
+            static_cast<ssize_t>(text.size()));
+}
+
+// A record's IPv4 packet, read with bounds checks.
+struct Ipv4Packet {
+  std::uint8_t protocol = 0;
+  std::string source;
+  std::string destination;
+  std::string contents;  // everything after the IPv4 header
+};
+
+std::optional<Ipv4Packet> ipv4PacketOf(const StreamRecord& record) {
+  const std::vector<std::uint8_t>& frame = record.bytes;
+  constexpr std::size_t kIpStart = 14;
+  if (frame.size() < kIpStart + 20 || frame[12] != 0x08 || frame[13] != 0x00) {
+    return std::nullopt;
+  }
+  const std::size_t header_length = (frame[kIpStart] & 0x0F) * 4u;
+  if (frame.size() < kIpStart + header_length) {
+    return std::nullopt;
+  }
+  const auto addressAt = [&](std::size_t offset) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, frame.data() + kIpStart + offset, text, sizeof text);
+    return std::string(text);
+  };
+  return Ipv4Packet{frame[kIpStart + 9], addressAt(12), addressAt(16),
+                    std::string(frame.begin() + kIpStart + header_length, frame.end())};
+}
+
+// Whether some record carries an IPv4 packet of `protocol` between the addresses, holding `text`.
+bool carries(const std::string& output, std::uint8_t protocol, const std::string& source,
+             const std::string& destination, const std::string& text = "") {
+  const std::vector<StreamRecord> records = parseStream(output).records;
+  return std::ranges::any_of(records, [&](const StreamRecord& record) {
+    const std::optional<Ipv4Packet> packet = ipv4PacketOf(record);
+    return packet && packet->protocol == protocol && packet->source == source &&
+           packet->destination == destination && packet->contents.find(text) != std::string::npos;
+  });
+}
+
+std::string startupText(const std::string& interface_name) {
+  return "Attempting to open Berkeley Packet Filter device: /dev/bpf0...\n"
+         "Successfully opened Berkeley Packet Filter.\n"
+         "Attempting to set Berkeley Packet Filter interface: " +
+         interface_name +
+         "...\n"
+         "Successfully set Berkeley Packet Filter interface.\n"
+         "Attempting to set Berkeley Packet Filter packet length...\n"
+         "Successfully set Berkeley Packet Filter packet length to 4096.\n"
+         "Attempting to set promiscuous mode...\n"
+         "Successfully set promiscuous mode.\n"
+         "Attempting to set immediate mode...\n"
+         "Successfully set immediate mode.\n";
+}
+
+class LiveCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!runningAsRoot()) {
+      GTEST_SKIP() << "live capture needs root (network namespaces, capture rights): run the tests "
+                      "as root to cover it";
+    }
+    net = std::make_unique<VethPair>();
+    ASSERT_TRUE(net->ready()) << net->failure();
+  }
+
+  // Starts the helper inside namespace a and waits until its capture is active.
+  std::unique_ptr<HelperProcess> captureInNamespaceA(const std::string& interface_name) {
+    auto helper = std::make_unique<HelperProcess>(
+        HelperOptions{.command = {"/usr/sbin/ip", "netns", "exec", net->namespace_a, NETSIPHON_PATH,
+                                  "/dev/bpf0", interface_name}});
+    EXPECT_TRUE(waitUntilUnprivileged(helper->pid())) << "the helper did not start capturing";
+    return helper;
+  }
+
+  void stopAndExpectText(HelperProcess& helper, const std::string& interface_name) {
+    helper.sendControl("Terminating Wirequill");
+    EXPECT_EQ(helper.finish(kPatience), kExitStatus);
+    const ParsedStream stream = parseStream(helper.output());
+    EXPECT_EQ(stream.problems, std::vector<std::string>{});
+    EXPECT_EQ(stream.text, startupText(interface_name) + "Closing /dev/bpf device.\n");
+  }
+
+  std::string ping(int count) {
+    return "ip netns exec " + net->namespace_b + " ping -q -c " + std::to_string(count) +
+           " -i 0.2 -W 1 " + net->address_a;
+  }
+
+  std::unique_ptr<VethPair> net;
+};
+
+TEST_F(LiveCapture, CapturesPingUdpAndTcpPromiscuouslyAfterGivingUpRoot) {
+  auto helper = captureInNamespaceA(net->interface_a);
+  const pid_t pid = helper->pid();
+  EXPECT_TRUE(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe")
+                  .string()
+                  .ends_with("netsiphon"));
+  EXPECT_EQ(statusField(pid, "CapEff"), "\t0000000000000000");
+  EXPECT_EQ(statusField(pid, "CapPrm"), "\t0000000000000000");
+  EXPECT_EQ(statusField(pid, "NoNewPrivs"), "\t1");
+  // A packet socket's promiscuous mode shows in the device's promiscuity count, not its flags.
+  EXPECT_NE(commandOutput("ip -d -n " + net->namespace_a + " link show dev " + net->interface_a)
+                .find("promiscuity 1"),
+            std::string::npos);
+
+  const std::string tag = std::to_string(getpid());
+  const std::string udp_text = "wirequill udp " + tag;
+  const std::string tcp_text = "wirequill tcp " + tag;
+  const std::string stray_text = "wirequill for another host " + tag;
+  ASSERT_TRUE(runQuietly(ping(3)));
+  sendUdp(net->namespace_b, net->address_a, udp_text);
+  sendTcp(*net, tcp_text);
+  sendUdp(net->namespace_b, net->unownedAddress(), stray_text);
+
+  const auto a = net->address_a;
+  const auto b = net->address_b;
+  const auto everything = [&](const std::string& output) {
+    return carries(output, kIcmp, b, a) && carries(output, kIcmp, a, b) &&
+           carries(output, kUdp, b, a, udp_text) && carries(output, kTcp, b, a, tcp_text) &&
+           carries(output, kUdp, b, net->unownedAddress(), stray_text);
+  };
+  EXPECT_TRUE(helper->readUntil(everything, kPatience));
+  EXPECT_TRUE(carries(helper->output(), kIcmp, b, a)) << "echo request";
+  EXPECT_TRUE(carries(helper->output(), kIcmp, a, b)) << "echo reply";
+  EXPECT_TRUE(carries(helper->output(), kUdp, b, a, udp_text));
+  EXPECT_TRUE(carries(helper->output(), kTcp, b, a, tcp_text));
+  EXPECT_TRUE(carries(helper->output(), kUdp, b, net->unownedAddress(), stray_text))
+      << "a frame addressed to another host";
+  stopAndExpectText(*helper, net->interface_a);
+}
+
+TEST_F(LiveCapture, HandsOutTheCookedFramesOfTheAnyInterfaceAsEthernet) {
+  auto helper = captureInNamespaceA("any");
+  ASSERT_TRUE(runQuietly(ping(1)));
+  EXPECT_TRUE(helper->readUntil(
+      [&](const std::string& output) {
+        return carries(output, kIcmp, net->address_b, net->address_a);
+      },
+      kPatience));
+  stopAndExpectText(*helper, "any");
+}
+
+TEST(LiveCaptureRefusals, FailTheOpenStepWithoutCaptureRights) {
+  // Root runs the helper as nobody; anyone else lacks the rights already.
+  const std::optional<uid_t> unprivileged =
+      runningAsRoot() ? std::optional<uid_t>(65534) : std::nullopt;
+  HelperProcess helper({.command = {NETSIPHON_PATH, "/dev/bpf0", "lo"}, .run_as = unprivileged});
+  helper.closeControl();
+  EXPECT_EQ(helper.finish(kPatience), kExitStatus);
+  const std::string expected =
+      "Attempting to open Berkeley Packet Filter device: /dev/bpf0...\n"
+      "Could not open Berkeley Packet Filter!\n";
+  EXPECT_TRUE(helper.output().starts_with(expected)) << helper.output();
+  EXPECT_GT(helper.output().size(), expected.size()) << "with the capture library's reason";
+}
+
+TEST(LiveCaptureRefusals, FailTheInterfaceStepForAnUnknownInterface) {
+  if (!runningAsRoot()) {
+    GTEST_SKIP() << "without root, capture rights fail before the interface is looked at";
+  }
+  const std::string unknown = "wqnone" + std::to_string(getpid());
+  const HelperResult result = runHelper({"/dev/bpf0", unknown});
+  EXPECT_EQ(result.status, kExitStatus);
+  const std::string expected =
+      "Attempting to open Berkeley Packet Filter device: /dev/bpf0...\n"
+      "Successfully opened Berkeley Packet Filter.\n"
+      "Attempting to set Berkeley Packet Filter interface: " +
+      unknown +
+      "...\n"
+      "Could not set Berkeley Packet Filter interface!\n";
+  EXPECT_TRUE(result.output.starts_with(expected)) << result.output;
+}
+
+}  // namespace
+}  // namespace netsiphon::testing

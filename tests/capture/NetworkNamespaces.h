@@ -1,0 +1,63 @@
+// Two network namespaces joined by a veth pair, made for one test and removed after it, so that
+// live capture sees only traffic between the two.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace netsiphon::testing {
+
+// A descriptor closed when it goes out of scope.
+class Descriptor {
+ public:
+  explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
+  ~Descriptor();
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int get() const { return descriptor_; }
+
+ private:
+  int descriptor_;
+};
+
+class VethPair {
+ public:
+  // Names and addresses are unique to this process, so tests can run side by side.
+  VethPair();
+  ~VethPair();
+  VethPair(const VethPair&) = delete;
+  VethPair& operator=(const VethPair&) = delete;
+
+  // Whether every command that builds the pair succeeded.
+  bool ready() const { return ready_; }
+  const std::string& failure() const { return failure_; }
+
+  // An address of the pair's subnet that no interface owns, reachable through a made-up MAC
+  // address from side b: frames to it are addressed to nobody on side a.
+  std::string unownedAddress() const { return subnet_ + ".99"; }
+
+  std::string namespace_a;
+  std::string namespace_b;
+  std::string interface_a;
+  std::string interface_b;
+  std::string address_a;
+  std::string address_b;
+
+ private:
+  bool run(const std::string& command);
+
+  std::string subnet_;
+  bool ready_ = false;
+  std::string failure_;
+};
+
+// Runs a shell command quietly; true when it succeeded.
+bool runQuietly(const std::string& command);
+// The standard output of a shell command.
+std::string commandOutput(const std::string& command);
+
+// A socket made inside a network namespace; it stays there whichever thread uses it later.
+Descriptor socketIn(const std::string& namespace_name, int type);
+
+}  // namespace netsiphon::testing
