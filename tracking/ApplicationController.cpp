@@ -10,6 +10,11 @@
 
 namespace wq {
 
+namespace {
+// After this long without a packet a node is taken to have stopped growing.
+constexpr double kQuietSeconds = 1.0;
+}  // namespace
+
 struct ApplicationController::Settings {
   int maxPacketSize;
   bool dropOnFIN;
@@ -122,20 +127,20 @@ void ApplicationController::handleTcpSegment(const DecodedPacket& packet,
     return;
   }
   if ((flags & tcpflags::ACK) && payloadFits) {
-    const auto index = connectionsArray_.indexOfMatch(packet.flow);
-    if (!index) {
+    const auto match = connectionsArray_.firstMatch(packet.flow);
+    if (!match) {
       return;
     }
-    WQMConnection& node = connectionsArray_.at(*index);
+    WQMConnection& node = connectionsArray_.node(*match);
     const std::int64_t grown = std::int64_t{node.byteCount()} + length;
     if (grown > settings.maxPacketSize || grown > std::int64_t{node.bufferSize()}) {
       nodeDroppedBox_.showFlow(ipproto::TCP, packet.flow, clock_.now());
-      release(connectionsArray_.removeAt(*index));
+      release(connectionsArray_.remove(*match));
     } else {
       node.setLastHit(clock_.now());
       node.augmentPacketData(packet.payload.data(), static_cast<std::uint32_t>(length));
       nodeAddedBox_.showFlow(ipproto::TCP, node.flowKey(), node.lastHit());
-      connectionsArray_.moveToEnd(*index);
+      connectionsArray_.moveToEnd(*match);
     }
     revealLastNode();
     return;
@@ -164,12 +169,12 @@ void ApplicationController::addNode(const DecodedPacket& packet, ByteView payloa
 }
 
 void ApplicationController::dropMatchingNode(const FlowKey& flow, const char* logLine) {
-  const auto index = connectionsArray_.indexOfMatch(flow);
-  if (!index) {
+  const auto match = connectionsArray_.firstMatch(flow);
+  if (!match) {
     return;
   }
   log_.log(logLine);
-  release(connectionsArray_.removeAt(*index));
+  release(connectionsArray_.remove(*match));
   revealLastNode();
 }
 
@@ -344,6 +349,8 @@ void ApplicationController::purgeNodes() {
       for (auto& removed : connectionsArray_.removeAllMatching(node.flowKey())) {
         release(std::move(removed));
       }
+    } else if (idleSeconds >= kQuietSeconds) {
+      node.releaseSpareRoom();
     }
     revealLastNode();
   });

@@ -46,32 +46,27 @@ WQMConnection& NodeList::at(std::size_t index) { return *slots_[slotOf(index)]; 
 const WQMConnection& NodeList::at(std::size_t index) const { return *slots_[slotOf(index)]; }
 
 void NodeList::append(NodePtr node) {
-  compactIfSparse();
   const auto slot = static_cast<std::uint32_t>(slots_.size());
-  index_[node->flowKey()].push_back(slot);
+  index_.add(node->flowKey(), slot);
   slots_.push_back(std::move(node));
   occupancy_.pushBack(true);
   ++size_;
+  compactIfSparse();
 }
 
 std::optional<std::size_t> NodeList::indexOfMatch(const FlowKey& key) const {
-  const auto found = index_.find(key);
-  if (found == index_.end()) {
+  const auto slot = index_.lowestSlot(key);
+  if (!slot) {
     return std::nullopt;
   }
-  return occupancy_.countBefore(found->second.front());
+  return occupancy_.countBefore(*slot);
 }
 
 NodeList::NodePtr NodeList::takeSlot(std::size_t slot) {
   NodePtr node = std::move(slots_[slot]);
   occupancy_.add(slot, -1);
   --size_;
-  const auto found = index_.find(node->flowKey());
-  SlotList& slots = found->second;
-  slots.erase(std::lower_bound(slots.begin(), slots.end(), static_cast<std::uint32_t>(slot)));
-  if (slots.empty()) {
-    index_.erase(found);
-  }
+  index_.remove(node->flowKey(), static_cast<std::uint32_t>(slot));
   return node;
 }
 
@@ -79,24 +74,21 @@ NodeList::NodePtr NodeList::removeAt(std::size_t index) { return takeSlot(slotOf
 
 std::vector<NodeList::NodePtr> NodeList::removeAllMatching(const FlowKey& key) {
   std::vector<NodePtr> removed;
-  const auto found = index_.find(key);
-  if (found == index_.end()) {
-    return removed;
-  }
-  for (std::uint32_t slot : found->second) {
+  for (std::uint32_t slot : index_.takeAll(key)) {
     removed.push_back(std::move(slots_[slot]));
     occupancy_.add(slot, -1);
   }
   size_ -= removed.size();
-  index_.erase(found);
   return removed;
 }
 
-void NodeList::moveToEnd(std::size_t index) {
-  if (index + 1 == size_) {
-    return;
-  }
-  append(removeAt(index));
+void NodeList::moveToEnd(Handle from) {
+  const auto to = static_cast<std::uint32_t>(slots_.size());
+  index_.move(slots_[from]->flowKey(), from, to);
+  slots_.push_back(std::move(slots_[from]));
+  occupancy_.add(from, -1);
+  occupancy_.pushBack(true);
+  compactIfSparse();
 }
 
 void NodeList::clear() {
@@ -124,12 +116,8 @@ void NodeList::compactIfSparse() {
   for (std::size_t slot = 0; slot < next; ++slot) {
     occupancy_.pushBack(true);
   }
-  // Squeezing keeps the order, so each flow's slot list stays ascending.
-  for (auto& [key, slots] : index_) {
-    for (std::uint32_t& slot : slots) {
-      slot = newSlot[slot];
-    }
-  }
+  // Squeezing keeps the order, so each flow's slots stay ascending.
+  index_.renumber(newSlot);
 }
 
 }  // namespace wq

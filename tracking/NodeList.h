@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
+#include "FlowIndex.h"
 #include "FlowKey.h"
 #include "WQMConnection.h"
 
@@ -33,7 +33,15 @@ class NodeList {
 
   // The lowest index of a node that matches `key` under the flow match.
   std::optional<std::size_t> indexOfMatch(const FlowKey& key) const;
-  bool containsMatch(const FlowKey& key) const { return index_.contains(key); }
+
+  // Where a node sits, valid until the list next changes. The decoder works with these, since it
+  // never needs a node's row.
+  using Handle = std::uint32_t;
+  std::optional<Handle> firstMatch(const FlowKey& key) const { return index_.lowestSlot(key); }
+  WQMConnection& node(Handle handle) { return *slots_[handle]; }
+  NodePtr remove(Handle handle) { return takeSlot(handle); }
+  void moveToEnd(Handle handle);
+  bool containsMatch(const FlowKey& key) const { return index_.lowestSlot(key).has_value(); }
 
   // Removes the node at `index` alone, and hands it back.
   NodePtr removeAt(std::size_t index);
@@ -50,7 +58,6 @@ class NodeList {
     }
     return removed;
   }
-  void moveToEnd(std::size_t index);
   void clear();
 
   template <class Visit>
@@ -88,15 +95,13 @@ class NodeList {
     std::vector<std::uint32_t> tree_;  // 1-based: tree_[i - 1] covers (i - lowbit(i), i]
   };
 
-  using SlotList = std::vector<std::uint32_t>;  // slots of one flow's nodes, ascending
-
   std::size_t slotOf(std::size_t index) const;
   NodePtr takeSlot(std::size_t slot);
   void compactIfSparse();
 
   std::vector<NodePtr> slots_;
   OccupancyTree occupancy_;
-  std::unordered_map<FlowKey, SlotList, FlowKeyHash> index_;
+  FlowIndex index_;
   std::size_t size_ = 0;
 };
 

@@ -8,13 +8,6 @@
 
 namespace wq {
 
-namespace {
-// Spare room taken on top of what a growing payload needs, so that a flow growing by small
-// segments does not reallocate on every one; small enough to keep a node's memory close to its
-// payload.
-constexpr std::uint32_t kMaxSpareBytes = 128;
-}  // namespace
-
 WQMConnection::WQMConnection(TimePoint now, int maxPacketSize)
     : startHit_(now),
       lastHit_(now),
@@ -32,8 +25,11 @@ void WQMConnection::reserveFor(std::uint32_t length) {
   if (length <= capacity_) {
     return;
   }
-  const std::uint32_t spare = std::min(length / 2, kMaxSpareBytes);
-  const std::uint32_t capacity = std::min(bufferSize_, length + spare);
+  // The first payload gets exactly its size; a payload that grows doubles, so a flow that grows
+  // by many segments is copied only a few times.
+  constexpr std::uint32_t kFirstGrowth = 2048;
+  const std::uint32_t doubled = capacity_ == 0 ? 0 : std::max(kFirstGrowth, capacity_ * 2);
+  const std::uint32_t capacity = std::min(bufferSize_, std::max(length, doubled));
   void* grown = std::realloc(storage_.get(), capacity);
   if (grown == nullptr) {
     throw std::bad_alloc();
@@ -41,6 +37,21 @@ void WQMConnection::reserveFor(std::uint32_t length) {
   storage_.release();
   storage_.reset(static_cast<std::uint8_t*>(grown));
   capacity_ = capacity;
+}
+
+void WQMConnection::releaseSpareRoom() {
+  if (capacity_ == byteCount_) {
+    return;
+  }
+  if (byteCount_ == 0) {
+    storage_.reset();
+  } else if (void* shrunk = std::realloc(storage_.get(), byteCount_)) {
+    storage_.release();
+    storage_.reset(static_cast<std::uint8_t*>(shrunk));
+  } else {
+    return;  // keeping the larger block is harmless
+  }
+  capacity_ = byteCount_;
 }
 
 void WQMConnection::setByteCount(std::uint32_t count) {

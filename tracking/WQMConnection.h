@@ -59,6 +59,9 @@ class WQMConnection {
   void setPacketData(const std::uint8_t* bytes, std::uint32_t length);
   // Appends to the payload. Copies at most what still fits in the buffer.
   void augmentPacketData(const std::uint8_t* bytes, std::uint32_t length);
+  // A growing payload is given spare room so that it is not copied on every segment; once the
+  // node has gone quiet the spare room is given back.
+  void releaseSpareRoom();
 
   NodeFacts facts() const { return {startHit_, lastHit_, protocol_, key_, packetData()}; }
 

@@ -3,9 +3,8 @@
 
 #include <chrono>
 
-#include "ApplicationController.h"
 #include "CaptureBuilder.h"
-#include "PlainPlatform.h"
+#include "PlainApplication.h"
 
 namespace wq::testing {
 
@@ -14,23 +13,17 @@ inline const TimePoint kStartTime = TimePoint{std::chrono::seconds{1796565800}};
 
 struct ControllerRig {
   MemorySettingsStore store;
-  Defaults defaults{store};
   ManualClock clock{kStartTime};
   MemoryLog log;
   TableHostResolver resolver;
-  ApplicationController controller{defaults, clock, log, resolver};
-  MemoryTableView table{[this] { return controller.numberOfRowsInTableView(); },
-                        [this] { controller.updateDataTextView(); }};
-  MemoryTextView pane;
-  MemoryToggleButton addedSwitch;
-  MemoryToggleButton droppedSwitch;
-  MemoryWindow window;
-  SilentSoundPlayer sounds;
-
-  ControllerRig() {
-    defaults.registerDefaults(registeredDefaults());
-    controller.awakeFromNib({&table, &pane, &addedSwitch, &droppedSwitch, &window, &sounds});
-  }
+  PlainApplication app{store, clock, log, resolver};
+  ApplicationController& controller = app.controller;
+  MemoryTableView& table = app.table;
+  MemoryTextView& pane = app.pane;
+  MemoryToggleButton& addedSwitch = app.addedSwitch;
+  MemoryToggleButton& droppedSwitch = app.droppedSwitch;
+  MemoryWindow& window = app.window;
+  SilentSoundPlayer& sounds = app.sounds;
 
   void feed(const std::vector<Bytes>& frames) { controller.decodeCaptureBuffer(chunk(frames)); }
   void set(std::string_view key, SettingValue value) { store.setValue(key, value); }

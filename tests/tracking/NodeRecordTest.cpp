@@ -124,7 +124,8 @@ TEST(NodeList, AgreesWithALinearListUnderRandomOperations) {
       }
       case 2:
         if (linearIndex) {
-          list.moveToEnd(*linearIndex);
+          ASSERT_EQ(list.firstMatch(key).has_value(), true);
+          list.moveToEnd(*list.firstMatch(key));
           auto moved = reference[*linearIndex];
           reference.erase(reference.begin() + static_cast<long>(*linearIndex));
           reference.push_back(moved);
