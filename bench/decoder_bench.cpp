@@ -23,9 +23,9 @@ struct Mix {
 };
 
 // `flows` concurrent TCP conversations, each a handshake whose SYN and SYN-ACK carry 20 option
-// bytes, then 8 to 24 data segments of 1 to `maxSegment` bytes from the client, every other one answered
-// by a pure ACK, then FIN-ACKs from both sides; it is then replaced by a fresh conversation. One
-// record in ten is a UDP datagram and one in twenty an ICMP echo.
+// bytes, then 8 to 24 data segments of 1 to `maxSegment` bytes from the client, every other one
+// answered by a pure ACK, then FIN-ACKs from both sides; it is then replaced by a fresh
+// conversation. One record in ten is a UDP datagram and one in twenty an ICMP echo.
 Mix makeMix(std::size_t records, std::size_t flows, unsigned maxSegment) {
   std::mt19937 random(42);
   const char* server = "192.168.0.80";
@@ -120,7 +120,8 @@ void BM_DecodeMix(benchmark::State& state) {
   for (auto _ : state) {
     Quiet quiet;
     const std::size_t heapBefore = mallinfo2().uordblks;
-    auto app = std::make_unique<PlainApplication>(quiet.store, quiet.clock, quiet.log, quiet.resolver);
+    auto app =
+        std::make_unique<PlainApplication>(quiet.store, quiet.clock, quiet.log, quiet.resolver);
     app->controller.dataReceived(ByteView(mix.stream.data(), mix.stream.size()));
 
     state.PauseTiming();
@@ -161,7 +162,6 @@ void BM_ParseOnly(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * mix.records));
 }
 BENCHMARK(BM_ParseOnly)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
-
 
 }  // namespace
 

@@ -16,5 +16,5 @@ for target in build-asan/fuzz/fuzz_*; do
   name=$(basename "$target")
   mkdir -p "build-asan/fuzz-corpus/$name"
   echo "== fuzzing $name for ${FUZZ_SECONDS:-60} s"
-  "$target" -max_total_time="${FUZZ_SECONDS:-60}" -print_final_stats=1 "build-asan/fuzz-corpus/$name" fuzz/corpus/"$name"
+  "$target" -max_total_time="${FUZZ_SECONDS:-60}" -max_len=16384 -print_final_stats=1 "build-asan/fuzz-corpus/$name" fuzz/corpus/"$name"
 done

@@ -414,8 +414,8 @@ void ApplicationController::refineAddress(SearchField& sender, bool source) {
   const std::string text = sender.stringValue();
   std::uint32_t address = 0;
   // A text with a NUL inside would otherwise be read only up to it.
-  const bool valid = text.find('\0') == std::string::npos &&
-                     inet_pton(AF_INET, text.c_str(), &address) == 1;
+  const bool valid =
+      text.find('\0') == std::string::npos && inet_pton(AF_INET, text.c_str(), &address) == 1;
   if (!valid) {
     outlets_.sounds->beep();
     return;
@@ -441,11 +441,15 @@ void ApplicationController::refinePort(SearchField& sender, bool source) {
   refreshAfterRefine();
 }
 
-void ApplicationController::refineSourceIP(SearchField& sender) { refineAddress(sender, true); }
+void ApplicationController::refineSourceIP(SearchField& sender) {
+  refineAddress(sender, true);
+}
 void ApplicationController::refineDestinationIP(SearchField& sender) {
   refineAddress(sender, false);
 }
-void ApplicationController::refineSourcePort(SearchField& sender) { refinePort(sender, true); }
+void ApplicationController::refineSourcePort(SearchField& sender) {
+  refinePort(sender, true);
+}
 void ApplicationController::refineDestinationPort(SearchField& sender) {
   refinePort(sender, false);
 }

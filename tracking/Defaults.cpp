@@ -33,7 +33,9 @@ std::string_view skipBlanks(std::string_view text) {
   return text;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 int clampToInt(double value) {
   if (std::isnan(value)) {
@@ -56,6 +58,8 @@ template <class... F>
 struct Overloaded : F... {
   using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
 }  // namespace
 
@@ -85,8 +89,8 @@ double doubleValueOf(std::string_view text) {
   }
   // Only decimal notation counts as a number: "inf" and "nan" read as 0.
   const bool startsWithNumber =
-      !text.empty() && (isDigit(text.front()) ||
-                        (text.front() == '.' && text.size() > 1 && isDigit(text[1])));
+      !text.empty() &&
+      (isDigit(text.front()) || (text.front() == '.' && text.size() > 1 && isDigit(text[1])));
   if (!startsWithNumber) {
     return 0.0;
   }
@@ -95,9 +99,8 @@ double doubleValueOf(std::string_view text) {
   if (error == std::errc::result_out_of_range) {
     // from_chars leaves the value alone; tell a huge number from a tiny one by its exponent.
     const auto e = text.find_first_of("eE");
-    value = (e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-')
-                ? 0.0
-                : HUGE_VAL;
+    value =
+        (e != std::string_view::npos && e + 1 < text.size() && text[e + 1] == '-') ? 0.0 : HUGE_VAL;
   }
   return negative ? -value : value;
 }
@@ -134,11 +137,11 @@ int Defaults::integerValue(std::string_view key) const {
   if (!value) {
     return 0;
   }
-  return std::visit(Overloaded{[](bool b) { return b ? 1 : 0; },
-                               [](std::int64_t i) { return clampToInt(i); },
-                               [](double d) { return clampToInt(d); },
-                               [](const std::string& s) { return intValueOf(s); }},
-                    *value);
+  return std::visit(
+      Overloaded{[](bool b) { return b ? 1 : 0; }, [](std::int64_t i) { return clampToInt(i); },
+                 [](double d) { return clampToInt(d); },
+                 [](const std::string& s) { return intValueOf(s); }},
+      *value);
 }
 
 double Defaults::doubleValue(std::string_view key) const {
@@ -146,11 +149,11 @@ double Defaults::doubleValue(std::string_view key) const {
   if (!value) {
     return 0.0;
   }
-  return std::visit(Overloaded{[](bool b) { return b ? 1.0 : 0.0; },
-                               [](std::int64_t i) { return static_cast<double>(i); },
-                               [](double d) { return d; },
-                               [](const std::string& s) { return doubleValueOf(s); }},
-                    *value);
+  return std::visit(
+      Overloaded{[](bool b) { return b ? 1.0 : 0.0; },
+                 [](std::int64_t i) { return static_cast<double>(i); }, [](double d) { return d; },
+                 [](const std::string& s) { return doubleValueOf(s); }},
+      *value);
 }
 
 bool Defaults::boolValue(std::string_view key) const {
@@ -158,8 +161,7 @@ bool Defaults::boolValue(std::string_view key) const {
   if (!value) {
     return false;
   }
-  return std::visit(Overloaded{[](bool b) { return b; },
-                               [](std::int64_t i) { return i != 0; },
+  return std::visit(Overloaded{[](bool b) { return b; }, [](std::int64_t i) { return i != 0; },
                                [](double d) { return d != 0.0; },
                                [](const std::string& s) { return boolValueOf(s); }},
                     *value);

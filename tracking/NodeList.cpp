@@ -39,11 +39,17 @@ std::size_t NodeList::OccupancyTree::slotOfRank(std::size_t rank) const {
   return position;
 }
 
-std::size_t NodeList::slotOf(std::size_t index) const { return occupancy_.slotOfRank(index); }
+std::size_t NodeList::slotOf(std::size_t index) const {
+  return occupancy_.slotOfRank(index);
+}
 
-WQMConnection& NodeList::at(std::size_t index) { return *slots_[slotOf(index)]; }
+WQMConnection& NodeList::at(std::size_t index) {
+  return *slots_[slotOf(index)];
+}
 
-const WQMConnection& NodeList::at(std::size_t index) const { return *slots_[slotOf(index)]; }
+const WQMConnection& NodeList::at(std::size_t index) const {
+  return *slots_[slotOf(index)];
+}
 
 void NodeList::append(NodePtr node) {
   const auto slot = static_cast<std::uint32_t>(slots_.size());
@@ -70,7 +76,9 @@ NodeList::NodePtr NodeList::takeSlot(std::size_t slot) {
   return node;
 }
 
-NodeList::NodePtr NodeList::removeAt(std::size_t index) { return takeSlot(slotOf(index)); }
+NodeList::NodePtr NodeList::removeAt(std::size_t index) {
+  return takeSlot(slotOf(index));
+}
 
 std::vector<NodeList::NodePtr> NodeList::removeAllMatching(const FlowKey& key) {
   std::vector<NodePtr> removed;

@@ -21,8 +21,9 @@ void appendNodeSummary(std::string& text, const NodeFacts& node, const std::stri
     default:
       break;
   }
-  text += "Source IP: " + sourceText + "\nSource Port: " +
-          std::to_string(hostOrderPort(node.flow.sport)) + "\nDestination IP: " + destinationText +
+  text += "Source IP: " + sourceText +
+          "\nSource Port: " + std::to_string(hostOrderPort(node.flow.sport)) +
+          "\nDestination IP: " + destinationText +
           "\nDestination Port: " + std::to_string(hostOrderPort(node.flow.dport)) + "\n\n";
   text += "Byte count: " + std::to_string(node.payload.size()) + "\n\n";
 }

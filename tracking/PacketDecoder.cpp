@@ -11,8 +11,8 @@ constexpr std::uint16_t kEtherTypeIPv4 = 0x0800;
 constexpr std::uint16_t kFragmentOffsetMask = 0x1FFF;
 
 struct TransportLayout {
-  std::size_t headerBytesRead;   // bytes of the transport header that must be present
-  std::size_t payloadOffset;     // where the stored payload begins
+  std::size_t headerBytesRead;  // bytes of the transport header that must be present
+  std::size_t payloadOffset;    // where the stored payload begins
 };
 
 std::optional<TransportLayout> layoutOf(std::uint8_t protocol) {
@@ -76,7 +76,8 @@ std::optional<DecodedPacket> decodeFrame(ByteView frame) {
   if (protocol == ipproto::TCP) {
     packet.tcpFlags = *transport.u8(13);
   }
-  packet.statedPayloadLength = std::int64_t{*ip.be16(2)} - static_cast<std::int64_t>(ipHeaderLength) -
+  packet.statedPayloadLength = std::int64_t{*ip.be16(2)} -
+                               static_cast<std::int64_t>(ipHeaderLength) -
                                static_cast<std::int64_t>(layout->payloadOffset);
   if (packet.statedPayloadLength > 0) {
     packet.payload =

@@ -9,9 +9,13 @@
 
 namespace wq {
 
-SystemLog::SystemLog() { openlog("Wirequill", LOG_PID, LOG_USER); }
+SystemLog::SystemLog() {
+  openlog("Wirequill", LOG_PID, LOG_USER);
+}
 
-SystemLog::~SystemLog() { closelog(); }
+SystemLog::~SystemLog() {
+  closelog();
+}
 
 void SystemLog::log(std::string_view line) {
   while (!line.empty() && line.back() == '\n') {

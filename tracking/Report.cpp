@@ -45,7 +45,8 @@ std::string reportText(const NodeList& nodes, const ReportOptions& options, cons
       appendNodeBlock(text, nodes.at(i), options, resolver, log);
     }
   } else {
-    nodes.forEach([&](const WQMConnection& node) { appendNodeBlock(text, node, options, resolver, log); });
+    nodes.forEach(
+        [&](const WQMConnection& node) { appendNodeBlock(text, node, options, resolver, log); });
   }
   return text;
 }

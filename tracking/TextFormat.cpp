@@ -17,8 +17,8 @@ locale_t posixLocale() {
 }  // namespace
 
 std::string formatLocalTime(TimePoint time, const char* format) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(
-      std::chrono::floor<std::chrono::seconds>(time));
+  const std::time_t seconds =
+      std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(time));
   std::tm local{};
   if (localtime_r(&seconds, &local) == nullptr) {
     return {};
@@ -28,7 +28,9 @@ std::string formatLocalTime(TimePoint time, const char* format) {
   return std::string(text, length);
 }
 
-std::string clockText(TimePoint time) { return formatLocalTime(time, "%H:%M:%S"); }
+std::string clockText(TimePoint time) {
+  return formatLocalTime(time, "%H:%M:%S");
+}
 
 std::optional<std::string> dottedAddress(std::uint32_t address) {
   char text[16];
@@ -59,6 +61,8 @@ std::optional<std::string> protocolLabel(std::uint32_t protocol) {
   }
 }
 
-std::uint16_t hostOrderPort(std::uint16_t networkOrderPort) { return ntohs(networkOrderPort); }
+std::uint16_t hostOrderPort(std::uint16_t networkOrderPort) {
+  return ntohs(networkOrderPort);
+}
 
 }  // namespace wq

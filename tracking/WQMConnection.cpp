@@ -84,8 +84,8 @@ void WQMConnection::augmentPacketData(const std::uint8_t* bytes, std::uint32_t l
 
 std::string WQMConnection::description(LogSink& log) const {
   return "Time: " + clockText(lastHit_) + " Hosts: " + dottedAddress(saddr(), log) +
-         ", Port: " + std::to_string(hostOrderPort(sport())) + "->" +
-         dottedAddress(daddr(), log) + ", Port: " + std::to_string(hostOrderPort(dport())) + "\n";
+         ", Port: " + std::to_string(hostOrderPort(sport())) + "->" + dottedAddress(daddr(), log) +
+         ", Port: " + std::to_string(hostOrderPort(dport())) + "\n";
 }
 
 }  // namespace wq

@@ -35,6 +35,8 @@ std::string WQMNodeBox::destinationPortField() const {
   return shown_ ? std::to_string(hostOrderPort(shown_->flow.dport)) : "";
 }
 
-std::string WQMNodeBox::lastHitField() const { return shown_ ? clockText(shown_->lastHit) : ""; }
+std::string WQMNodeBox::lastHitField() const {
+  return shown_ ? clockText(shown_->lastHit) : "";
+}
 
 }  // namespace wq

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -28,11 +29,15 @@ void appendHost(Bytes& bytes, T value) {
   bytes.insert(bytes.end(), raw, raw + sizeof value);
 }
 
-std::size_t recordLength(const Bytes& frame) { return (kHeader + frame.size() + 3) & ~std::size_t{3}; }
+std::size_t recordLength(const Bytes& frame) {
+  return (kHeader + frame.size() + 3) & ~std::size_t{3};
+}
 
 }  // namespace
 
-Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
+Bytes bytesOf(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
 
 std::uint32_t addressOf(std::string_view dotted) {
   std::uint32_t address = 0;
@@ -42,16 +47,20 @@ std::uint32_t addressOf(std::string_view dotted) {
   return address;
 }
 
-std::uint16_t portOf(std::uint16_t hostOrder) { return htons(hostOrder); }
+std::uint16_t portOf(std::uint16_t hostOrder) {
+  return htons(hostOrder);
+}
 
 Bytes ipv4Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
                 const Bytes& transport, const Ipv4Options& options) {
-  const std::size_t ipHeader = std::size_t{options.headerWords} * 4;
+  // The fixed 20 bytes are written even when the header length field states fewer.
+  const std::size_t ipHeader = std::max<std::size_t>(std::size_t{options.headerWords} * 4, 20);
   Bytes frame(14 + ipHeader, 0);
   frame[6] = 0x02;  // a locally administered source MAC
   putBe16(frame, 12, 0x0800);
   frame[14] = static_cast<std::uint8_t>(options.version << 4 | (options.headerWords & 0x0F));
-  putBe16(frame, 16, static_cast<std::uint16_t>(ipHeader + transport.size() + options.totalLengthDelta));
+  putBe16(frame, 16,
+          static_cast<std::uint16_t>(ipHeader + transport.size() + options.totalLengthDelta));
   putBe16(frame, 20, options.fragmentField);
   frame[22] = 64;
   frame[23] = protocol;

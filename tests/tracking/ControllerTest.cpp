@@ -237,7 +237,8 @@ TEST(Refine, AddressFieldsNarrowOrBeep) {
   EXPECT_EQ(rig.table.selectedRow(), 0);
 
   // The text left by the last filter, and other non-addresses, are refused with a beep.
-  for (const char* refused : {"Source IP", "", "10.0.0", "10.0.0.256", "10.0.0.1 ", "1\xC3\xA9.0.0.1"}) {
+  for (const char* refused :
+       {"Source IP", "", "10.0.0", "10.0.0.256", "10.0.0.1 ", "1\xC3\xA9.0.0.1"}) {
     MemorySearchField bad(refused);
     rig.controller.refineSourceIP(bad);
     EXPECT_EQ(bad.stringValue(), refused);
@@ -277,13 +278,14 @@ TEST(Refine, PortFieldsTakeTheLow16BitsOfTheNumber) {
   EXPECT_EQ(survivors("  +80xyz", false), "b");
   EXPECT_EQ(survivors("65616", true), "a");  // 65536 + 80
   EXPECT_EQ(survivors("-1", true), "b");
-  EXPECT_EQ(survivors("Port", true), "\x08");  // port 0: the ICMP node (type byte 8)
+  EXPECT_EQ(survivors("Port", true), "\x08");      // port 0: the ICMP node (type byte 8)
   EXPECT_EQ(survivors("99999999999", true), "b");  // INT_MAX, whose low 16 bits are 65535
 }
 
 TEST(Selection, DetailPaneAndAddedPanelFollowTheSelection) {
   ControllerRig rig;
-  rig.feed({udp("10.0.0.1", 1, "first"), udp("10.0.0.2", 2, "second"), udp("10.0.0.3", 3, "third")});
+  rig.feed(
+      {udp("10.0.0.1", 1, "first"), udp("10.0.0.2", 2, "second"), udp("10.0.0.3", 3, "third")});
   EXPECT_NE(rig.pane.text.find("third"), std::string::npos);
 
   rig.controller.previousNode();
@@ -396,7 +398,8 @@ TEST(ViewBatching, OneChunkEndsAsRecordByRecord) {
     EXPECT_EQ(single.table.selectedRow(), batched.table.selectedRow()) << round;
     EXPECT_EQ(single.table.numberOfRows(), batched.table.numberOfRows());
     EXPECT_EQ(single.pane.text, batched.pane.text) << round;
-    for (auto box : {&ApplicationController::nodeAddedBox, &ApplicationController::nodeDroppedBox}) {
+    for (auto box :
+         {&ApplicationController::nodeAddedBox, &ApplicationController::nodeDroppedBox}) {
       const WQMNodeBox& a = (single.controller.*box)();
       const WQMNodeBox& b = (batched.controller.*box)();
       EXPECT_EQ(a.protocolField(), b.protocolField()) << round;

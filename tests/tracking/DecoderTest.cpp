@@ -18,7 +18,9 @@ using tcpflags::SYN;
 const char* kClient = "10.0.0.2";
 const char* kServer = "10.0.0.9";
 
-Bytes filled(std::size_t count, char c = 'x') { return Bytes(count, static_cast<std::uint8_t>(c)); }
+Bytes filled(std::size_t count, char c = 'x') {
+  return Bytes(count, static_cast<std::uint8_t>(c));
+}
 
 Bytes syn(const Bytes& options = filled(20, '\x01')) {
   return tcpFrame(kClient, 52311, kServer, 80, SYN, options);
@@ -236,7 +238,8 @@ TEST(DecoderMends, EveryRecordOfAChunkIsDecodedInOrder) {
   ControllerRig rig;
   std::vector<Bytes> frames;
   for (int i = 0; i < 40; ++i) {
-    frames.push_back(udpFrame(kClient, static_cast<std::uint16_t>(1000 + i), kServer, 53, filled(3 + i % 4)));
+    frames.push_back(
+        udpFrame(kClient, static_cast<std::uint16_t>(1000 + i), kServer, 53, filled(3 + i % 4)));
   }
   rig.feed(frames);
   ASSERT_EQ(rig.nodeCount(), 40u);

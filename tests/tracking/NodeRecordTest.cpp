@@ -14,7 +14,9 @@
 namespace wq::testing {
 namespace {
 
-const std::uint8_t* bytes(const char* text) { return reinterpret_cast<const std::uint8_t*>(text); }
+const std::uint8_t* bytes(const char* text) {
+  return reinterpret_cast<const std::uint8_t*>(text);
+}
 
 TEST(WQMConnection, FreshNodeAndPayloadOperations) {
   WQMConnection node(kStartTime, 24000);
@@ -81,7 +83,8 @@ TEST(WQMConnection, FlowMatchIsDirectionalAndIgnoresProtocol) {
 
   MemoryLog log;
   tcp.setLastHit(kStartTime + std::chrono::seconds(7));
-  EXPECT_EQ(tcp.description(log), "Time: 14:03:27 Hosts: 10.0.0.2, Port: 52311->10.0.0.9, Port: 80\n");
+  EXPECT_EQ(tcp.description(log),
+            "Time: 14:03:27 Hosts: 10.0.0.2, Port: 52311->10.0.0.9, Port: 80\n");
 }
 
 // The list must keep the order and "lowest index" answers a plain vector with linear scans gives.
@@ -91,7 +94,8 @@ TEST(NodeList, AgreesWithALinearListUnderRandomOperations) {
   std::mt19937 random(7);
   int nextId = 0;
   const auto makeKey = [&] {
-    return FlowKey{static_cast<std::uint32_t>(random() % 5), 1, static_cast<std::uint16_t>(random() % 3), 2};
+    return FlowKey{static_cast<std::uint32_t>(random() % 5), 1,
+                   static_cast<std::uint16_t>(random() % 3), 2};
   };
   const auto idOf = [](const WQMConnection& node) { return static_cast<int>(node.protocol()); };
   for (int step = 0; step < 20000; ++step) {
@@ -170,7 +174,8 @@ TEST(NodeList, RemoveIfKeepsTheOrderOfTheRest) {
     node->setsport(static_cast<std::uint16_t>(i % 7));
     list.append(std::move(node));
   }
-  const auto removed = list.removeIf([](const WQMConnection& node) { return node.protocol() % 3 != 0; });
+  const auto removed =
+      list.removeIf([](const WQMConnection& node) { return node.protocol() % 3 != 0; });
   EXPECT_EQ(removed.size(), 2000u);
   ASSERT_EQ(list.size(), 1000u);
   for (std::size_t i = 0; i < list.size(); ++i) {

@@ -13,7 +13,8 @@ namespace {
 std::vector<Bytes> sampleFrames() {
   std::vector<Bytes> frames;
   for (int i = 0; i < 120; ++i) {
-    const Bytes payload(static_cast<std::size_t>(1 + (i * 37) % 300), static_cast<std::uint8_t>('a' + i % 26));
+    const Bytes payload(static_cast<std::size_t>(1 + (i * 37) % 300),
+                        static_cast<std::uint8_t>('a' + i % 26));
     frames.push_back(udpFrame("10.0.0.1", static_cast<std::uint16_t>(i), "10.0.0.2", 9, payload));
   }
   return frames;
@@ -50,7 +51,8 @@ TEST(CaptureStream, SameResultWhereverTheReadsAreCut) {
   for (std::size_t readSize : {1, 3, 100, 4095, 4097, 8191, 65536}) {
     ControllerRig rig;
     for (std::size_t at = 0; at < whole.size(); at += readSize) {
-      rig.controller.dataReceived(ByteView(whole.data() + at, std::min(readSize, whole.size() - at)));
+      rig.controller.dataReceived(
+          ByteView(whole.data() + at, std::min(readSize, whole.size() - at)));
     }
     ASSERT_EQ(portsAndSizes(rig), expected) << "reads of " << readSize;
     EXPECT_EQ(rig.controller.captureStreamEnded(), "Closing /dev/bpf device.\n");

@@ -14,7 +14,8 @@ using namespace std::chrono_literals;
 
 std::string payloadText(std::string_view bytes) {
   std::string text;
-  appendPayloadText(text, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  appendPayloadText(text,
+                    std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
   return text;
 }
 
@@ -33,14 +34,16 @@ TEST(PayloadText, PrintableBytesLineBreaksAndWrapping) {
 
 TEST(DetailPane, SummaryThenPayload) {
   ControllerRig rig;
-  rig.feed({tcpFrame("10.0.0.2", 52311, "10.0.0.9", 80, tcpflags::SYN, bytesOf("GET / HTTP/1.0\r\n\r\n"))});
-  EXPECT_EQ(rig.pane.text,
-            "Start Time: 14:03:20\n"
-            "Last Hit: 14:03:20\n\n"
-            "Protocol: TCP\n\n"
-            "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\nDestination Port: 80\n\n"
-            "Byte count: 18\n\n"
-            "GET / HTTP/1.0\n\n");
+  rig.feed({tcpFrame("10.0.0.2", 52311, "10.0.0.9", 80, tcpflags::SYN,
+                     bytesOf("GET / HTTP/1.0\r\n\r\n"))});
+  EXPECT_EQ(
+      rig.pane.text,
+      "Start Time: 14:03:20\n"
+      "Last Hit: 14:03:20\n\n"
+      "Protocol: TCP\n\n"
+      "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\nDestination Port: 80\n\n"
+      "Byte count: 18\n\n"
+      "GET / HTTP/1.0\n\n");
 
   WQMConnection odd(kStartTime, 10);
   odd.setProtocol(47);
@@ -51,36 +54,42 @@ TEST(DetailPane, SummaryThenPayload) {
             "Byte count: 0\n\n");
 }
 
-const char* kSeparator = "\n\n-----------------------------------------------------------------------\n\n";
+const char* kSeparator =
+    "\n\n-----------------------------------------------------------------------\n\n";
 
 TEST(Report, EmptyListGivesTheHeaderAlone) {
   ControllerRig rig;
-  EXPECT_EQ(rig.controller.reportText(), "Wirequill Report\n(Sunday, December 06, 2026)\n14:03:20, UTC\n\n");
+  EXPECT_EQ(rig.controller.reportText(),
+            "Wirequill Report\n(Sunday, December 06, 2026)\n14:03:20, UTC\n\n");
 }
 
 TEST(Report, NodeBlocksInListOrderOrNewestFirst) {
   ControllerRig rig;
-  rig.feed({tcpFrame("10.0.0.2", 52311, "10.0.0.9", 80, tcpflags::SYN, bytesOf("GET / HTTP/1.0\r\n\r\n"))});
+  rig.feed({tcpFrame("10.0.0.2", 52311, "10.0.0.9", 80, tcpflags::SYN,
+                     bytesOf("GET / HTTP/1.0\r\n\r\n"))});
   rig.clock.advance(7s);
   rig.feed({udpFrame("10.0.0.3", 53, "10.0.0.4", 5353, bytesOf("abc")),
             icmpFrame("10.0.0.5", "10.0.0.6", Bytes{})});
   rig.clock.advance(1h);
 
-  const std::string tcpBlock = std::string(
-                                   "Start Time: 14:03:20\nLast Hit: 14:03:20\n\nProtocol: TCP\n\n"
-                                   "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\n"
-                                   "Destination Port: 80\n\nByte count: 18\n\nRaw Data:\n\nGET / HTTP/1.0\n\n") +
-                               kSeparator;
-  const std::string udpBlock = std::string(
-                                   "Start Time: 14:03:27\nLast Hit: 14:03:27\n\nProtocol: UDP\n\n"
-                                   "Source IP: 10.0.0.3\nSource Port: 53\nDestination IP: 10.0.0.4\n"
-                                   "Destination Port: 5353\n\nByte count: 3\n\nRaw Data:\n\nabc") +
-                               kSeparator;
-  const std::string icmpBlock = std::string(
-                                    "Start Time: 14:03:27\nLast Hit: 14:03:27\n\nProtocol: ICMP\n\n"
-                                    "Source IP: 10.0.0.5\nSource Port: 0\nDestination IP: 10.0.0.6\n"
-                                    "Destination Port: 0\n\nByte count: 8\n\nRaw Data:\n\n") +
-                                kSeparator;
+  const std::string tcpBlock =
+      std::string(
+          "Start Time: 14:03:20\nLast Hit: 14:03:20\n\nProtocol: TCP\n\n"
+          "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\n"
+          "Destination Port: 80\n\nByte count: 18\n\nRaw Data:\n\nGET / HTTP/1.0\n\n") +
+      kSeparator;
+  const std::string udpBlock =
+      std::string(
+          "Start Time: 14:03:27\nLast Hit: 14:03:27\n\nProtocol: UDP\n\n"
+          "Source IP: 10.0.0.3\nSource Port: 53\nDestination IP: 10.0.0.4\n"
+          "Destination Port: 5353\n\nByte count: 3\n\nRaw Data:\n\nabc") +
+      kSeparator;
+  const std::string icmpBlock =
+      std::string(
+          "Start Time: 14:03:27\nLast Hit: 14:03:27\n\nProtocol: ICMP\n\n"
+          "Source IP: 10.0.0.5\nSource Port: 0\nDestination IP: 10.0.0.6\n"
+          "Destination Port: 0\n\nByte count: 8\n\nRaw Data:\n\n") +
+      kSeparator;
   const std::string header = "Wirequill Report\n(Sunday, December 06, 2026)\n15:03:27, UTC\n\n";
   EXPECT_EQ(rig.controller.reportText(), header + tcpBlock + udpBlock + icmpBlock);
 
@@ -98,7 +107,8 @@ TEST(Report, ResolvedNamesStandForAddressesAndFallBackToDottedText) {
                         "Destination Port: 80\n"),
             std::string::npos);
   // The destination is looked up first.
-  EXPECT_EQ(rig.resolver.asked, (std::vector<std::uint32_t>{addressOf("10.0.0.4"), addressOf("10.0.0.3")}));
+  EXPECT_EQ(rig.resolver.asked,
+            (std::vector<std::uint32_t>{addressOf("10.0.0.4"), addressOf("10.0.0.3")}));
 
   MemoryLog log;
   TableHostResolver longNames;
