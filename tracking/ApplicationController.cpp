@@ -112,7 +112,7 @@ void ApplicationController::handlePacket(const DecodedPacket& packet, const Sett
   // Every ICMP message and UDP datagram with payload makes a node of its own.
   const auto length = static_cast<std::int64_t>(packet.payload.size());
   if (length > 0 && length < settings.maxPacketSize) {
-    addNode(packet, packet.payload, settings);
+    addNode(packet, settings);
   }
 }
 
@@ -123,7 +123,7 @@ void ApplicationController::handleTcpSegment(const DecodedPacket& packet,
   const bool payloadFits = length > 0 && length < settings.maxPacketSize;
 
   if ((flags & tcpflags::SYN) && payloadFits) {
-    addNode(packet, packet.payload, settings);
+    addNode(packet, settings);
     return;
   }
   if ((flags & tcpflags::ACK) && payloadFits) {
@@ -135,7 +135,7 @@ void ApplicationController::handleTcpSegment(const DecodedPacket& packet,
     const std::int64_t grown = std::int64_t{node.byteCount()} + length;
     if (grown > settings.maxPacketSize || grown > std::int64_t{node.bufferSize()}) {
       nodeDroppedBox_.showFlow(ipproto::TCP, packet.flow, clock_.now());
-      release(connectionsArray_.remove(*match));
+      discardNode(connectionsArray_.remove(*match));
     } else {
       node.setLastHit(clock_.now());
       node.augmentPacketData(packet.payload.data(), static_cast<std::uint32_t>(length));
@@ -154,15 +154,14 @@ void ApplicationController::handleTcpSegment(const DecodedPacket& packet,
   }
 }
 
-void ApplicationController::addNode(const DecodedPacket& packet, ByteView payload,
-                                    const Settings& settings) {
+void ApplicationController::addNode(const DecodedPacket& packet, const Settings& settings) {
   auto node = std::make_unique<WQMConnection>(clock_.now(), settings.maxPacketSize);
   node->setProtocol(packet.protocol);
   node->setsaddr(reinterpret_cast<const std::uint8_t*>(&packet.flow.saddr));
   node->setdaddr(reinterpret_cast<const std::uint8_t*>(&packet.flow.daddr));
   node->setsport(packet.flow.sport);
   node->setdport(packet.flow.dport);
-  node->setPacketData(payload.data(), static_cast<std::uint32_t>(payload.size()));
+  node->setPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()));
   nodeAddedBox_.showNode(*node);
   connectionsArray_.append(std::move(node));
   revealLastNode();
@@ -174,11 +173,11 @@ void ApplicationController::dropMatchingNode(const FlowKey& flow, const char* lo
     return;
   }
   log_.log(logLine);
-  release(connectionsArray_.remove(*match));
+  discardNode(connectionsArray_.remove(*match));
   revealLastNode();
 }
 
-void ApplicationController::release(NodeList::NodePtr node) {
+void ApplicationController::discardNode(NodeList::NodePtr node) {
   // A detail text that a batch still owes must be built before its node is gone.
   if (batch_ && batch_->detail && batch_->detail->node == node.get()) {
     materialize(*batch_->detail);
@@ -222,7 +221,7 @@ void ApplicationController::deferReveal() {
     batch.selection = rows - 1;
     const WQMConnection& node = connectionsArray_.back();
     nodeAddedBox_.showNode(node);
-    batch.detail = PendingDetail{&node, node.facts(), std::nullopt};
+    batch.detail = PendingDetail{&node, node.lastHit(), node.byteCount(), std::nullopt};
   }
 }
 
@@ -230,9 +229,9 @@ void ApplicationController::materialize(PendingDetail& detail) {
   if (detail.text) {
     return;
   }
-  // The payload only ever grows at its end, so its first bytes are still the ones seen then.
-  NodeFacts facts = detail.facts;
-  facts.payload = detail.node->packetData().first(facts.payload.size());
+  NodeFacts facts = detail.node->facts();
+  facts.lastHit = detail.lastHit;
+  facts.payload = facts.payload.first(detail.byteCount);
   detail.text = detailText(facts, log_);
 }
 
@@ -347,7 +346,7 @@ void ApplicationController::purgeNodes() {
     if (idleSeconds > idleLimit) {
       nodeDroppedBox_.showNode(node);
       for (auto& removed : connectionsArray_.removeAllMatching(node.flowKey())) {
-        release(std::move(removed));
+        discardNode(std::move(removed));
       }
     } else if (idleSeconds >= kQuietSeconds) {
       node.releaseSpareRoom();

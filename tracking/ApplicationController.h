@@ -96,18 +96,20 @@ class ApplicationController {
   struct Settings;  // the settings one delivery of capture data reads
   class ViewBatch;
 
-  // The detail text as a selection change inside a batch would have built it.
+  // The detail text a selection change inside a batch would have built: the node as it was
+  // then (its payload only grows at the end, so its first byteCount bytes are still those).
   struct PendingDetail {
     const WQMConnection* node = nullptr;
-    NodeFacts facts;
+    TimePoint lastHit;
+    std::uint32_t byteCount = 0;
     std::optional<std::string> text;
   };
 
   void handlePacket(const DecodedPacket& packet, const Settings& settings);
   void handleTcpSegment(const DecodedPacket& packet, const Settings& settings);
-  void addNode(const DecodedPacket& packet, ByteView payload, const Settings& settings);
+  void addNode(const DecodedPacket& packet, const Settings& settings);
   void dropMatchingNode(const FlowKey& flow, const char* logLine);
-  void release(NodeList::NodePtr node);
+  void discardNode(NodeList::NodePtr node);
   void revealNow();
   void deferReveal();
   void showSelectedNode(const WQMConnection& node);

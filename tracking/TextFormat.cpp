@@ -48,7 +48,7 @@ std::string dottedAddress(std::uint32_t address, LogSink& log) {
   return {};
 }
 
-std::optional<std::string> protocolLabel(std::uint32_t protocol) {
+std::string_view protocolLabel(std::uint32_t protocol) {
   switch (protocol) {
     case 1:
       return "ICMP Packet";
@@ -57,7 +57,7 @@ std::optional<std::string> protocolLabel(std::uint32_t protocol) {
     case 17:
       return "UDP Packet";
     default:
-      return std::nullopt;
+      return {};
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "Platform.h"
 
@@ -23,8 +24,8 @@ std::optional<std::string> dottedAddress(std::uint32_t address);
 // The same, logging "inet_ntop error\n" and giving an empty text when the conversion fails.
 std::string dottedAddress(std::uint32_t address, LogSink& log);
 
-// "ICMP Packet", "TCP Packet" or "UDP Packet"; nothing for any other protocol.
-std::optional<std::string> protocolLabel(std::uint32_t protocol);
+// "ICMP Packet", "TCP Packet" or "UDP Packet"; empty for any other protocol.
+std::string_view protocolLabel(std::uint32_t protocol);
 
 // A port held in network byte order, as the number people know it by.
 std::uint16_t hostOrderPort(std::uint16_t networkOrderPort);

@@ -9,14 +9,14 @@ void WQMNodeBox::showNode(const WQMConnection& node) {
 }
 
 void WQMNodeBox::showFlow(std::uint32_t protocol, const FlowKey& flow, TimePoint lastHit) {
-  if (protocolLabel(protocol)) {
+  if (!protocolLabel(protocol).empty()) {
     labelledProtocol_ = protocol;
   }
   shown_ = Shown{flow, lastHit};
 }
 
 std::string WQMNodeBox::protocolField() const {
-  return protocolLabel(labelledProtocol_).value_or("");
+  return std::string(protocolLabel(labelledProtocol_));
 }
 
 std::string WQMNodeBox::sourceIPField() const {

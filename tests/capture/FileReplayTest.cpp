@@ -17,22 +17,6 @@ using std::chrono::milliseconds;
 constexpr int kExitStatus = 255;
 constexpr milliseconds kPatience(10'000);
 
-std::string startupText(const std::string& device, const std::string& interface_name) {
-  return "Attempting to open Berkeley Packet Filter device: " + device +
-         "...\n"
-         "Successfully opened Berkeley Packet Filter.\n"
-         "Attempting to set Berkeley Packet Filter interface: " +
-         interface_name +
-         "...\n"
-         "Successfully set Berkeley Packet Filter interface.\n"
-         "Attempting to set Berkeley Packet Filter packet length...\n"
-         "Successfully set Berkeley Packet Filter packet length to 4096.\n"
-         "Attempting to set promiscuous mode...\n"
-         "Successfully set promiscuous mode.\n"
-         "Attempting to set immediate mode...\n"
-         "Successfully set immediate mode.\n";
-}
-
 // The record the helper should write for an Ethernet packet of the file.
 StreamRecord expectedRecord(const FilePacket& packet) {
   const std::size_t captured = std::min(packet.bytes.size(), kMaxCapturedLength);
@@ -67,7 +51,7 @@ class FileReplay : public ::testing::Test {
     EXPECT_EQ(helper.finish(kPatience), kExitStatus);
     ParsedStream stream = parseStream(helper.output());
     EXPECT_EQ(stream.problems, std::vector<std::string>{});
-    EXPECT_EQ(stream.text, startupText(path, "en1") + "Closing /dev/bpf device.\n");
+    EXPECT_EQ(stream.text, expectedStartupText(path, "en1") + "Closing /dev/bpf device.\n");
     return stream;
   }
 
@@ -152,7 +136,7 @@ TEST_F(FileReplay, KeepsTheRecordedPaceAndIgnoresOtherControlText) {
   helper->sendControl("Terminating Wirequill");
   EXPECT_EQ(helper->finish(kPatience), kExitStatus);
   EXPECT_EQ(parseStream(helper->output()).text,
-            startupText(path, "en1") + "Closing /dev/bpf device.\n");
+            expectedStartupText(path, "en1") + "Closing /dev/bpf device.\n");
 }
 
 TEST_F(FileReplay, RefusesCaptureFilesItCannotUse) {

@@ -152,4 +152,20 @@ HelperResult runHelper(const std::vector<std::string>& arguments) {
   return {status, helper.output()};
 }
 
+std::string expectedStartupText(const std::string& device, const std::string& interface_name) {
+  return "Attempting to open Berkeley Packet Filter device: " + device +
+         "...\n"
+         "Successfully opened Berkeley Packet Filter.\n"
+         "Attempting to set Berkeley Packet Filter interface: " +
+         interface_name +
+         "...\n"
+         "Successfully set Berkeley Packet Filter interface.\n"
+         "Attempting to set Berkeley Packet Filter packet length...\n"
+         "Successfully set Berkeley Packet Filter packet length to 4096.\n"
+         "Attempting to set promiscuous mode...\n"
+         "Successfully set promiscuous mode.\n"
+         "Attempting to set immediate mode...\n"
+         "Successfully set immediate mode.\n";
+}
+
 }  // namespace netsiphon::testing

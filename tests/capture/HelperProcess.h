@@ -56,4 +56,7 @@ struct HelperResult {
 };
 HelperResult runHelper(const std::vector<std::string>& arguments);
 
+// The helper's text for a start-up in which every step succeeds.
+std::string expectedStartupText(const std::string& device, const std::string& interface_name);
+
 }  // namespace netsiphon::testing

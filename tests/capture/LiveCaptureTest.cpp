@@ -140,21 +140,6 @@ bool carries(const std::string& output, std::uint8_t protocol, const std::string
   });
 }
 
-std::string startupText(const std::string& interface_name) {
-  return "Attempting to open Berkeley Packet Filter device: /dev/bpf0...\n"
-         "Successfully opened Berkeley Packet Filter.\n"
-         "Attempting to set Berkeley Packet Filter interface: " +
-         interface_name +
-         "...\n"
-         "Successfully set Berkeley Packet Filter interface.\n"
-         "Attempting to set Berkeley Packet Filter packet length...\n"
-         "Successfully set Berkeley Packet Filter packet length to 4096.\n"
-         "Attempting to set promiscuous mode...\n"
-         "Successfully set promiscuous mode.\n"
-         "Attempting to set immediate mode...\n"
-         "Successfully set immediate mode.\n";
-}
-
 class LiveCapture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -180,7 +165,8 @@ class LiveCapture : public ::testing::Test {
     EXPECT_EQ(helper.finish(kPatience), kExitStatus);
     const ParsedStream stream = parseStream(helper.output());
     EXPECT_EQ(stream.problems, std::vector<std::string>{});
-    EXPECT_EQ(stream.text, startupText(interface_name) + "Closing /dev/bpf device.\n");
+    EXPECT_EQ(stream.text,
+              expectedStartupText("/dev/bpf0", interface_name) + "Closing /dev/bpf device.\n");
   }
 
   std::string ping(int count) {
