@@ -16,6 +16,8 @@ class FileSource final : public CaptureSource {
 
   std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
   RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;
+  // Why the file ended early, if it did.
+  std::string failure() const override { return read_error_; }
   void writeSummary(std::FILE* out) const override;
 
  private:

@@ -7,6 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format tzdata
   # capture
   libpcap-dev
+  # the desktop application
+  qt6-base-dev qt6-multimedia-dev libxkbcommon-dev pkexec libcap2-bin
+  # screenshots and display tests
+  xvfb xauth
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # live capture tests in network namespaces

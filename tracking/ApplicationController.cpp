@@ -95,6 +95,9 @@ void ApplicationController::decodeCaptureBuffer(ByteView chunk) {
                           defaults_.boolValue(keys::DropOnRST)};
   CaptureRecordCursor records(chunk);
   while (const auto record = records.next()) {
+    if (recordObserver_) {
+      recordObserver_(*record);
+    }
     if (const auto packet = decodeFrame(record->frame)) {
       handlePacket(*packet, settings);
     }

@@ -5,6 +5,7 @@
 // interfaces of Platform.h, so it runs the same behind the window, headless and in tests.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -59,6 +60,11 @@ class ApplicationController {
   std::string captureStreamEnded() { return streamReader_.takeRemainder(); }
   // Decodes every record of one chunk into node-list changes.
   void decodeCaptureBuffer(ByteView chunk);
+  // Called with each record before it is decoded: lets a replay move its clock to the record's
+  // time stamp.
+  void setRecordObserver(std::function<void(const CaptureRecord&)> observer) {
+    recordObserver_ = std::move(observer);
+  }
   // Reloads the table and selects its last row alone, scrolled into view.
   void revealLastNode();
   // Whether view work is done once per delivery and per purge tick (the default) or after every
@@ -135,6 +141,7 @@ class ApplicationController {
   bool nodeAddedHalted_ = false;
   bool nodeDroppedHalted_ = false;
   CaptureStreamReader streamReader_;
+  std::function<void(const CaptureRecord&)> recordObserver_;
 
   // While a batch runs, reveals only move a virtual selection; the table follows once at its end.
   struct BatchState {

@@ -38,6 +38,17 @@ void MemorySettingsStore::setValue(std::string_view key, const SettingValue& val
   values_.insert_or_assign(std::string(key), value);
 }
 
+void OverlaySettingsStore::overrideForThisRun(std::string_view key, const SettingValue& value) {
+  overrides_.setValue(key, value);
+}
+
+std::optional<SettingValue> OverlaySettingsStore::value(std::string_view key) const {
+  if (auto value = overrides_.value(key)) {
+    return value;
+  }
+  return base_.value(key);
+}
+
 void MemoryTableView::reloadData() {
   ++reloads;
   rows_ = rowCountSource_();

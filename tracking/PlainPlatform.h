@@ -50,6 +50,22 @@ class MemorySettingsStore : public SettingsStore {
   std::map<std::string, SettingValue, std::less<>> values_;
 };
 
+// Values that hold for this run only, read before those of the store below them and never
+// written to it.
+class OverlaySettingsStore : public SettingsStore {
+ public:
+  explicit OverlaySettingsStore(SettingsStore& base) : base_(base) {}
+  void overrideForThisRun(std::string_view key, const SettingValue& value);
+  std::optional<SettingValue> value(std::string_view key) const override;
+  void setValue(std::string_view key, const SettingValue& value) override {
+    base_.setValue(key, value);
+  }
+
+ private:
+  SettingsStore& base_;
+  MemorySettingsStore overrides_;
+};
+
 // A table without pixels: it keeps the row count it last loaded and a single selected row.
 // A reload forgets a selected row that no longer exists.
 class MemoryTableView : public NodeTableView {

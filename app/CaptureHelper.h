@@ -1,0 +1,63 @@
+#pragma once
+// Starts the capture helper netsiphon and reads its capture stream. The helper's standard input
+// and standard output are one socket: the stream comes in on it, the termination line goes out.
+
+#include <sys/types.h>
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "ByteView.h"
+
+namespace wq {
+
+class CaptureHelper : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Launch { Direct, Pkexec };
+
+  // pkexec's exit statuses for a dismissed dialog and for a refusal.
+  static constexpr int kPkexecDismissed = 126;
+  static constexpr int kPkexecNotAuthorized = 127;
+
+  // `deliver` receives the stream's bytes as they arrive.
+  explicit CaptureHelper(std::function<void(ByteView)> deliver, QObject* parent = nullptr);
+  ~CaptureHelper() override;
+
+  // The helper beside this program, or in its libexec folder.
+  static std::optional<QString> locate();
+  // Started directly when this process is root, when the helper has the capture capabilities,
+  // or when DEVICE is a capture file (no privileges needed); through pkexec otherwise.
+  static Launch launchFor(const QString& helperPath, const QString& device);
+
+  // Starts the helper with its two arguments; false with a reason when it could not be started.
+  bool start(const QString& helperPath, const QString& device, const QString& interfaceName,
+             QString* error);
+  // Writes "Terminating Wirequill" to the helper; it closes its capture and exits. No waiting.
+  void sendTerminationLine();
+  pid_t pid() const { return pid_; }
+
+ signals:
+  // The stream has ended (the helper exited or closed it); `exitStatus` is the helper's (or
+  // pkexec's) status, or -1 when it ended by a signal or could not be learned.
+  void ended(int exitStatus);
+
+ private:
+  void readAvailable();
+  void reap();
+
+  std::function<void(ByteView)> deliver_;
+  int socket_ = -1;
+  pid_t pid_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  QTimer reaper_;
+  int reapAttempts_ = 0;
+};
+
+}  // namespace wq

@@ -1,0 +1,27 @@
+#pragma once
+// The command line of wirequill.
+
+#include <QCommandLineParser>
+#include <QString>
+#include <optional>
+
+namespace wq {
+
+struct RunOptions {
+  std::optional<QString> interfaceName;  // for this run only, not stored
+  std::optional<QString> device;         // for this run only, not stored
+  std::optional<QString> readFile;       // read a capture file directly, at full speed
+  bool noWindow = false;
+  std::optional<QString> reportPath;  // "-" for standard output
+  std::optional<double> durationSeconds;
+};
+
+// Whether the arguments ask for a run without a window; known before the application object
+// (with or without widgets) is made.
+bool wantsNoWindow(int argc, char** argv);
+
+// Parses the arguments of the running application. --help and --version print and exit; a wrong
+// argument prints one message and exits with status 2.
+RunOptions parseCommandLine(const QStringList& arguments);
+
+}  // namespace wq

@@ -1,0 +1,110 @@
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QScreen>
+#include <QStyle>
+
+namespace wq {
+
+namespace {
+
+constexpr int kIconPoints = 8;
+
+}  // namespace
+
+MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver)
+    : controller_(defaults, clock, log, resolver) {
+  ui_.setupUi(this);
+  setWindowIcon(QIcon(":/images/wirequill"));
+
+  model_ = std::make_unique<NodeTableModel>(controller_);
+  table_ = std::make_unique<QtNodeTableView>(
+      *ui_.nodesTableView, *model_, [this] { act([](auto& c) { c.updateDataTextView(); }); });
+  // The node cell: not editable, the globe scaled to 8 by 8 points, a 9-point font.
+  cell_ = new ImageAndTextCell(ui_.nodesTableView);
+  cell_->setImage(QPixmap(":/images/WQMGlobe")
+                      .scaled(kIconPoints * devicePixelRatio(), kIconPoints * devicePixelRatio(),
+                              Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  ui_.nodesTableView->setItemDelegateForColumn(0, cell_);
+  ui_.nodesTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  QFont cellFont;
+  cellFont.setFamilies({"Lucida Grande", "DejaVu Sans", "sans-serif"});
+  cellFont.setPointSize(9);
+  ui_.nodesTableView->setFont(cellFont);
+  // Uniform rows keep scrolling cheap however long the list grows.
+  QHeaderView* rows = ui_.nodesTableView->verticalHeader();
+  rows->setSectionResizeMode(QHeaderView::Fixed);
+  rows->setDefaultSectionSize(QFontMetrics(cellFont).height() + 4);
+
+  pane_ = std::make_unique<QtTextView>(*ui_.dataTextView);
+  addedSwitch_ = std::make_unique<QtToggleButton>(*ui_.nodeAddedHaltedButton);
+  droppedSwitch_ = std::make_unique<QtToggleButton>(*ui_.nodeDroppedHaltedButton);
+  window_ = std::make_unique<QtWindowView>(*this);
+  addedView_ = std::make_unique<NodeBoxView>(
+      NodeBoxLabels{ui_.addedProtocolField, ui_.addedSourceIPField, ui_.addedDestinationIPField,
+                    ui_.addedSourcePortField, ui_.addedDestinationPortField, ui_.addedLastHitField,
+                    ui_.addedStatusLight});
+  droppedView_ = std::make_unique<NodeBoxView>(NodeBoxLabels{
+      ui_.droppedProtocolField, ui_.droppedSourceIPField, ui_.droppedDestinationIPField,
+      ui_.droppedSourcePortField, ui_.droppedDestinationPortField, ui_.droppedLastHitField,
+      ui_.droppedStatusLight});
+
+  controller_.awakeFromNib({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(),
+                            window_.get(), &sounds_});
+  connectActions();
+  refresh();
+}
+
+void MainWindow::connectActions() {
+  connect(ui_.nodeAddedHaltedButton, &QPushButton::clicked, this,
+          [this] { act([this](auto& c) { c.nodeAddedHalt(*addedSwitch_); }); });
+  connect(ui_.nodeDroppedHaltedButton, &QPushButton::clicked, this,
+          [this] { act([this](auto& c) { c.nodeDroppedHalt(*droppedSwitch_); }); });
+  connect(ui_.previousNodeAction, &QAction::triggered, this,
+          [this] { act([](auto& c) { c.previousNode(); }); });
+  connect(ui_.nextNodeAction, &QAction::triggered, this,
+          [this] { act([](auto& c) { c.nextNode(); }); });
+  connect(ui_.removeNodeAction, &QAction::triggered, this,
+          [this] { act([](auto& c) { c.removeNode(); }); });
+  connect(ui_.openWindowAction, &QAction::triggered, this,
+          [this] { act([](auto& c) { c.openWindow(); }); });
+  connect(ui_.closeWindowAction, &QAction::triggered, this,
+          [this] { act([](auto& c) { c.closeWindow(); }); });
+  connect(ui_.quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
+  for (QMenu* menu : {ui_.fileMenu, ui_.nodesMenu, ui_.windowMenu}) {
+    connect(menu, &QMenu::aboutToShow, this, &MainWindow::validateMenuItems);
+  }
+}
+
+void MainWindow::validateMenuItems() {
+  for (QAction* action : findChildren<QAction*>()) {
+    const QVariant tag = action->property("tag");
+    if (tag.isValid()) {
+      action->setEnabled(controller_.validateMenuItem(tag.toInt()));
+    }
+  }
+}
+
+void MainWindow::refresh() {
+  addedView_->refresh(controller_.nodeAddedBox());
+  droppedView_->refresh(controller_.nodeDroppedBox());
+  // Shortcuts work without opening a menu, so the items follow the state at all times.
+  validateMenuItems();
+}
+
+void MainWindow::placeWindow() {
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    setGeometry(
+        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::showCaptureEnded(const QString& message) {
+  ui_.statusBar->showMessage(message);
+}
+
+}  // namespace wq

@@ -1,0 +1,59 @@
+#pragma once
+// The main window: the nodes table with its detail pane, the added and dropped panels with their
+// halt switches, and the menus. It owns the controller and connects it to the widgets.
+
+#include <QMainWindow>
+#include <memory>
+
+#include "ApplicationController.h"
+#include "ImageAndTextCell.h"
+#include "NodeBoxView.h"
+#include "NodeTable.h"
+#include "QtViews.h"
+#include "ui_MainWindow.h"
+
+namespace wq {
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver);
+
+  ApplicationController& controller() { return controller_; }
+  const Ui::MainWindow& ui() const { return ui_; }
+  const ImageAndTextCell& nodeCell() const { return *cell_; }
+
+  // Brings the panels and the menu items up to date with the controller; called after every
+  // change the controller makes.
+  void refresh();
+  // Centres the window on its screen and shows it in front.
+  void placeWindow();
+  // Tells the user, in the status bar, that capture has ended and why.
+  void showCaptureEnded(const QString& message);
+
+ private:
+  void connectActions();
+  void validateMenuItems();
+  // Runs a controller operation, then refreshes the window.
+  template <class Operation>
+  void act(Operation operation) {
+    operation(controller_);
+    refresh();
+  }
+
+  ApplicationController controller_;
+  Ui::MainWindow ui_;
+  std::unique_ptr<NodeTableModel> model_;
+  std::unique_ptr<QtNodeTableView> table_;
+  ImageAndTextCell* cell_ = nullptr;
+  std::unique_ptr<QtTextView> pane_;
+  std::unique_ptr<QtToggleButton> addedSwitch_;
+  std::unique_ptr<QtToggleButton> droppedSwitch_;
+  std::unique_ptr<QtWindowView> window_;
+  QtSoundPlayer sounds_;
+  std::unique_ptr<NodeBoxView> addedView_;
+  std::unique_ptr<NodeBoxView> droppedView_;
+};
+
+}  // namespace wq

@@ -1,0 +1,138 @@
+#include "Monitor.h"
+
+#include <QStringList>
+
+#include "LaunchLog.h"
+
+namespace wq {
+
+namespace {
+
+constexpr int kPurgeIntervalMs = 1000;
+
+bool isProgressLine(const QString& line) {
+  return line.startsWith("Attempting ") || line.startsWith("Successfully ") ||
+         line == "Closing /dev/bpf device.";
+}
+
+}  // namespace
+
+QString helperFailureMessage(const std::string& helperText, const QString& interfaceName) {
+  QStringList failure;
+  for (const QString& line :
+       QString::fromLatin1(helperText.data(), helperText.size()).split('\n', Qt::SkipEmptyParts)) {
+    if (!isProgressLine(line)) {
+      failure << line.trimmed();
+    }
+  }
+  if (failure.isEmpty()) {
+    return {};
+  }
+  QString message = "Capture stopped: " + failure.join(' ');
+  if (helperText.find("Could not set Berkeley Packet Filter interface!") != std::string::npos) {
+    message += QString(
+                   " The interface \"%1\" cannot be used: choose one in Preferences, or give "
+                   "one with --interface.")
+                   .arg(interfaceName);
+  }
+  return message;
+}
+
+Monitor::Monitor(ApplicationController& controller, const Defaults& defaults, LogSink& log,
+                 ManualClock* replayClock, QObject* parent)
+    : QObject(parent),
+      controller_(controller),
+      defaults_(defaults),
+      log_(log),
+      replayClock_(replayClock) {
+  purgeTimer_.setInterval(kPurgeIntervalMs);
+  connect(&purgeTimer_, &QTimer::timeout, this, [this] {
+    controller_.purgeNodes();
+    emit changed();
+  });
+}
+
+bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
+  bool started = false;
+  if (readFile) {
+    file_ = std::make_unique<CaptureFileFeed>(controller_, *replayClock_);
+    connect(file_.get(), &CaptureFileFeed::changed, this, &Monitor::changed);
+    connect(
+        file_.get(), &CaptureFileFeed::finished, this, [this, readFile](const QString& warning) {
+          emit inputEnded(
+              warning.isEmpty() ? QString() : QString("%1 ends early: %2").arg(*readFile, warning),
+              false);
+        });
+    started = file_->open(*readFile, error);
+    if (started) {
+      *error = {};
+      file_->start();
+    } else {
+      *error = QString("%1: %2").arg(*readFile, *error);
+    }
+  } else {
+    started = startHelper(error);
+    // The purge follows the wall clock here; a file read directly ticks by its own time.
+    purgeTimer_.start();
+  }
+  for (const std::string& line : launchSettingsLines(defaults_)) {
+    log_.log(line);
+  }
+  return started;
+}
+
+bool Monitor::startHelper(QString* error) {
+  const std::optional<QString> path = CaptureHelper::locate();
+  if (!path) {
+    *error =
+        "The capture helper netsiphon was not found beside wirequill or in its libexec "
+        "folder: nothing will be captured.";
+    return false;
+  }
+  helper_ = std::make_unique<CaptureHelper>([this](ByteView bytes) {
+    controller_.dataReceived(bytes);
+    emit changed();
+  });
+  connect(helper_.get(), &CaptureHelper::ended, this, &Monitor::helperEnded);
+  const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
+  const QString interfaceName =
+      QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice));
+  if (!helper_->start(*path, device, interfaceName, error)) {
+    helper_.reset();
+    return false;
+  }
+  return true;
+}
+
+void Monitor::helperEnded(int exitStatus) {
+  const std::string text = controller_.captureStreamEnded();
+  for (const QString& line :
+       QString::fromLatin1(text.data(), text.size()).split('\n', Qt::SkipEmptyParts)) {
+    log_.log("netsiphon: " + line.toStdString());
+  }
+  if (shuttingDown_) {
+    return;
+  }
+  if (text.empty() && (exitStatus == CaptureHelper::kPkexecDismissed ||
+                       exitStatus == CaptureHelper::kPkexecNotAuthorized)) {
+    emit privilegesRefused();
+    return;
+  }
+  QString message = helperFailureMessage(
+      text, QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)));
+  if (message.isEmpty()) {
+    message = QString("Capture stopped: the capture helper ended (status %1).").arg(exitStatus);
+  }
+  log_.log(message.toStdString());
+  emit inputEnded(message, true);
+}
+
+void Monitor::shutdown() {
+  shuttingDown_ = true;
+  log_.log("Terminating Wirequill.\n");
+  if (helper_) {
+    helper_->sendTerminationLine();
+  }
+}
+
+}  // namespace wq

@@ -1,0 +1,60 @@
+#pragma once
+// The nodes table: a one-column model over the node list, and the controller's table interface
+// over a QTableView.
+
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <functional>
+
+#include "ApplicationController.h"
+
+namespace wq {
+
+class NodeTableModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit NodeTableModel(const ApplicationController& controller, QObject* parent = nullptr)
+      : QAbstractTableModel(parent), controller_(controller) {}
+
+  int rowCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : rows_;
+  }
+  int columnCount(const QModelIndex& parent = {}) const override {
+    return parent.isValid() ? 0 : 1;
+  }
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // Asks the controller again for the number of rows; the rows' texts are asked for as shown.
+  void reload();
+
+ private:
+  const ApplicationController& controller_;
+  int rows_ = 0;
+};
+
+class QtNodeTableView : public QObject, public NodeTableView {
+  Q_OBJECT
+
+ public:
+  // `selectionDidChange` runs for every change of the selection, the user's or the program's,
+  // except the table's own restoring of a row across a reload.
+  QtNodeTableView(QTableView& view, NodeTableModel& model,
+                  std::function<void()> selectionDidChange);
+
+  void reloadData() override;
+  int numberOfRows() const override { return model_.rowCount(); }
+  int selectedRow() const override;
+  void scrollRowToVisible(int row) override;
+  void selectRow(int row) override;
+  void becomeFirstResponder() override { view_.setFocus(); }
+
+ private:
+  QTableView& view_;
+  NodeTableModel& model_;
+  std::function<void()> selectionDidChange_;
+  bool restoring_ = false;
+};
+
+}  // namespace wq

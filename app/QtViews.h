@@ -1,0 +1,58 @@
+#pragma once
+// The controller's platform interfaces over Qt widgets.
+
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSoundEffect>
+#include <map>
+#include <memory>
+
+#include "Platform.h"
+
+namespace wq {
+
+class QtToggleButton : public ToggleButton {
+ public:
+  explicit QtToggleButton(QPushButton& button) : button_(button) {}
+  int state() const override { return button_.isChecked() ? kOn : kOff; }
+  void setState(int state) override;
+
+ private:
+  QPushButton& button_;
+};
+
+class QtTextView : public TextView {
+ public:
+  explicit QtTextView(QPlainTextEdit& edit) : edit_(edit) {}
+  void setText(std::string text) override;
+
+ private:
+  QPlainTextEdit& edit_;
+};
+
+// "Visible" means on screen and not minimised. Taking the window off the screen hides it where
+// the desktop offers a tray to bring it back, and minimises it elsewhere.
+class QtWindowView : public WindowView {
+ public:
+  explicit QtWindowView(QMainWindow& window) : window_(window) {}
+  bool isVisible() const override;
+  void makeKeyAndOrderFront() override;
+  void orderOut() override;
+
+ private:
+  QMainWindow& window_;
+};
+
+// Sounds of the application's resources (qrc:/sounds/NAME). Without an audio device nothing is
+// heard and nothing fails.
+class QtSoundPlayer : public SoundPlayer {
+ public:
+  void play(std::string_view name) override;
+  void beep() override;
+
+ private:
+  std::map<std::string, std::unique_ptr<QSoundEffect>, std::less<>> effects_;
+};
+
+}  // namespace wq

@@ -1,0 +1,126 @@
+#include "Runs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QVersionNumber>
+#include <cstdio>
+
+#include "MainWindow.h"
+#include "Monitor.h"
+#include "PlainApplication.h"
+#include "ReportFile.h"
+#include "SignalWatcher.h"
+
+namespace wq {
+
+namespace {
+
+constexpr char kPrivilegesRefused[] = "Wirequill requires administrator privileges. Sorry.";
+
+void complain(const QString& message) {
+  std::fprintf(stderr, "wirequill: %s\n", qPrintable(message));
+}
+
+}  // namespace
+
+bool checkQtVersion(LogSink& log, QString* required) {
+  *required = QT_VERSION_STR;
+  const QVersionNumber running = QVersionNumber::fromString(qVersion());
+  if (running < QVersionNumber::fromString(QT_VERSION_STR)) {
+    return false;
+  }
+  log.log(
+      QString("Wirequill running on Qt version %1 or greater...\n").arg(*required).toStdString());
+  return true;
+}
+
+int runWindow(const RunContext& context) {
+  Defaults defaults(context.settings);
+  defaults.registerDefaults(registeredDefaults());
+  MainWindow window(defaults, context.clock, context.log, context.resolver);
+
+  QString required;
+  if (!checkQtVersion(context.log, &required)) {
+    QMessageBox::critical(
+        nullptr, "Wirequill",
+        QString("Wirequill requires Qt version %1 or greater. Sorry.").arg(required));
+    context.log.log("Terminating Wirequill.\n");
+    return 1;
+  }
+
+  Monitor monitor(window.controller(), defaults, context.log, context.replayClock);
+  QObject::connect(&monitor, &Monitor::changed, &window, &MainWindow::refresh);
+  QObject::connect(&monitor, &Monitor::inputEnded, &window, [&](const QString& message, bool) {
+    window.showCaptureEnded(message.isEmpty() && context.options.readFile
+                                ? QString("Read %1.").arg(*context.options.readFile)
+                                : message);
+  });
+  QObject::connect(&monitor, &Monitor::privilegesRefused, &window, [&] {
+    QMessageBox::warning(&window, "Wirequill", kPrivilegesRefused);
+    QApplication::quit();
+  });
+  SignalWatcher signalWatcher;
+  QObject::connect(&signalWatcher, &SignalWatcher::stopRequested, qApp, &QApplication::quit);
+  QObject::connect(qApp, &QCoreApplication::aboutToQuit, &monitor, &Monitor::shutdown);
+
+  QString error;
+  if (!monitor.start(context.options.readFile, &error)) {
+    context.log.log(error.toStdString());
+    window.showCaptureEnded(error);
+  }
+  window.placeWindow();
+  return QApplication::exec();
+}
+
+int runHeadless(const RunContext& context) {
+  PlainApplication app(context.settings, context.clock, context.log, context.resolver);
+  QString required;
+  if (!checkQtVersion(context.log, &required)) {
+    complain(QString("Wirequill requires Qt version %1 or greater.").arg(required));
+    return 1;
+  }
+
+  Monitor monitor(app.controller, app.defaults, context.log, context.replayClock);
+  bool finished = false;
+  const auto finish = [&](int status) {
+    if (finished) {
+      return;
+    }
+    finished = true;
+    QString error;
+    if (context.options.reportPath &&
+        !writeReportFile(*context.options.reportPath, app.controller.reportText(), &error)) {
+      complain(error);
+      status = 1;
+    }
+    monitor.shutdown();
+    QCoreApplication::exit(status);
+  };
+  QObject::connect(&monitor, &Monitor::inputEnded, [&](const QString& message, bool failed) {
+    if (!message.isEmpty()) {
+      complain(message);
+    }
+    finish(failed ? 1 : 0);
+  });
+  QObject::connect(&monitor, &Monitor::privilegesRefused, [&] {
+    complain(kPrivilegesRefused);
+    finish(1);
+  });
+  SignalWatcher signalWatcher;
+  QObject::connect(&signalWatcher, &SignalWatcher::stopRequested, [&] { finish(0); });
+  if (context.options.durationSeconds) {
+    QTimer::singleShot(static_cast<int>(*context.options.durationSeconds * 1000),
+                       [&] { finish(0); });
+  }
+
+  QString error;
+  if (!monitor.start(context.options.readFile, &error)) {
+    complain(error);
+    monitor.shutdown();
+    return 1;
+  }
+  return QCoreApplication::exec();
+}
+
+}  // namespace wq

@@ -1,0 +1,27 @@
+#pragma once
+// The two ways wirequill runs: with its window, or headless on Qt's core event loop.
+
+#include "CommandLine.h"
+#include "PlainPlatform.h"
+#include "Platform.h"
+
+namespace wq {
+
+// What a run is given: the settings, the clock (the replay clock when a file is read directly),
+// the log and the resolver.
+struct RunContext {
+  const RunOptions& options;
+  SettingsStore& settings;
+  const Clock& clock;
+  ManualClock* replayClock;  // non-null when a capture file is read directly
+  LogSink& log;
+  HostResolver& resolver;
+};
+
+// Whether the Qt running here is at least the one this build needs; logs the line that says so.
+bool checkQtVersion(LogSink& log, QString* required);
+
+int runWindow(const RunContext& context);
+int runHeadless(const RunContext& context);
+
+}  // namespace wq

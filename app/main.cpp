@@ -1,0 +1,42 @@
+// wirequill: the desktop application, or with --no-window a headless monitor.
+
+#include <QApplication>
+#include <memory>
+
+#include "CommandLine.h"
+#include "Defaults.h"
+#include "PlainPlatform.h"
+#include "QtSettingsStore.h"
+#include "Runs.h"
+
+int main(int argc, char** argv) {
+  const bool noWindow = wq::wantsNoWindow(argc, argv);
+  std::unique_ptr<QCoreApplication> application =
+      noWindow ? std::make_unique<QCoreApplication>(argc, argv)
+               : std::make_unique<QApplication>(argc, argv);
+  QCoreApplication::setOrganizationName("Wirequill");
+  QCoreApplication::setApplicationName("Wirequill");
+  QCoreApplication::setApplicationVersion(WIREQUILL_VERSION);
+  const wq::RunOptions options = wq::parseCommandLine(QCoreApplication::arguments());
+
+  wq::QtSettingsStore storedSettings;
+  wq::OverlaySettingsStore settings(storedSettings);
+  if (options.device) {
+    settings.overrideForThisRun(wq::keys::BPFDevice, options.device->toStdString());
+  }
+  if (options.interfaceName) {
+    settings.overrideForThisRun(wq::keys::InterfaceDevice, options.interfaceName->toStdString());
+  }
+  wq::SystemLog log;
+  wq::SystemHostResolver resolver;
+  wq::SystemClock systemClock;
+  wq::ManualClock replayClock;
+  const bool replaying = options.readFile.has_value();
+  const wq::RunContext context{options,
+                               settings,
+                               replaying ? static_cast<const wq::Clock&>(replayClock) : systemClock,
+                               replaying ? &replayClock : nullptr,
+                               log,
+                               resolver};
+  return noWindow ? wq::runHeadless(context) : wq::runWindow(context);
+}

@@ -1,0 +1,38 @@
+#include "LaunchLog.h"
+
+#include <charconv>
+
+namespace wq {
+
+namespace {
+
+std::string flag(const Defaults& defaults, std::string_view key) {
+  return defaults.boolValue(key) ? "1" : "0";
+}
+
+}  // namespace
+
+std::vector<std::string> launchSettingsLines(const Defaults& defaults) {
+  // Six decimals with a point, whatever the process locale.
+  char idleTime[400];
+  const double seconds = defaults.doubleValue(keys::PurgeIdleTime);
+  const char* idleEnd =
+      std::to_chars(idleTime, idleTime + sizeof idleTime, seconds, std::chars_format::fixed, 6).ptr;
+  return {
+      "Launching Wirequill with MAXPACKETSIZE of " +
+          std::to_string(defaults.integerValue(keys::MaxPacketSize)) + ".\n",
+      "Launching Wirequill using BPF device " + defaults.stringValue(keys::BPFDevice) + ".\n",
+      "Launching Wirequill using interface device " + defaults.stringValue(keys::InterfaceDevice) +
+          ".\n",
+      "Launching Wirequill using purge idle time of " +
+          std::string(static_cast<const char*>(idleTime), idleEnd) + ".\n",
+      "Launching Wirequill dropping FIN nodes = " + flag(defaults, keys::DropOnFIN) + ".\n",
+      "Launching Wirequill dropping RST nodes = " + flag(defaults, keys::DropOnRST) + ".\n",
+      "Launching Wirequill resolving report IP addresses = " +
+          flag(defaults, keys::ReportResolveIPAddresses) + ".\n",
+      "Launching Wirequill reporting recent nodes first = " +
+          flag(defaults, keys::ReportRecentNodesFirst) + ".\n",
+  };
+}
+
+}  // namespace wq
