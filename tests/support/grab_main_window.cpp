@@ -1,0 +1,52 @@
+// grab_main_window CAPTURE OUT.png [ROW]: reads a capture file into the main window, selects a
+// row, and saves a picture of the window. Run it with QT_QPA_PLATFORM=offscreen.
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdio>
+
+#include "MainWindow.h"
+#include "Monitor.h"
+#include "PlainPlatform.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  QCoreApplication::setOrganizationName("Wirequill");
+  QCoreApplication::setApplicationName("Wirequill");
+  const QStringList arguments = QCoreApplication::arguments();
+  if (arguments.size() < 3) {
+    std::fprintf(stderr, "Usage: grab_main_window CAPTURE OUT.png [ROW]\n");
+    return 2;
+  }
+  wq::MemorySettingsStore settings;
+  wq::Defaults defaults(settings);
+  defaults.registerDefaults(wq::registeredDefaults());
+  wq::ManualClock clock;
+  wq::MemoryLog log;
+  wq::TableHostResolver resolver;
+  wq::MainWindow window(defaults, clock, log, resolver);
+  wq::Monitor monitor(window.controller(), defaults, log, &clock);
+  QObject::connect(&monitor, &wq::Monitor::changed, &window, &wq::MainWindow::refresh);
+  const int row = arguments.size() > 3 ? arguments[3].toInt() : -1;
+  QObject::connect(&monitor, &wq::Monitor::inputEnded, &window, [&] {
+    if (row >= 0) {
+      window.ui().nodesTableView->selectRow(row);
+    }
+    window.showCaptureEnded(QString("Read %1.").arg(QFileInfo(arguments[1]).fileName()));
+    window.refresh();
+    // Let the window lay itself out before the picture is taken.
+    QTimer::singleShot(200, [&] {
+      const bool saved = window.grab().save(arguments[2]);
+      QCoreApplication::exit(saved ? 0 : 1);
+    });
+  });
+  QString error;
+  if (!monitor.start(arguments[1], &error)) {
+    std::fprintf(stderr, "grab_main_window: %s\n", qPrintable(error));
+    return 1;
+  }
+  window.resize(1100, 640);
+  window.show();
+  return QApplication::exec();
+}
