@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QSignalBlocker>
-#include <QSystemTrayIcon>
 
 namespace wq {
 
@@ -25,13 +24,7 @@ void QtWindowView::makeKeyAndOrderFront() {
   window_.activateWindow();
 }
 
-void QtWindowView::orderOut() {
-  if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    window_.hide();
-  } else {
-    window_.showMinimized();
-  }
-}
+void QtWindowView::orderOut() { window_.showMinimized(); }
 
 void QtSoundPlayer::play(std::string_view name) {
   auto found = effects_.find(name);

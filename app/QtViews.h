@@ -31,8 +31,8 @@ class QtTextView : public TextView {
   QPlainTextEdit& edit_;
 };
 
-// "Visible" means on screen and not minimised. Taking the window off the screen hides it where
-// the desktop offers a tray to bring it back, and minimises it elsewhere.
+// "Visible" means on screen and not minimised. Taking the window off the screen minimises it, so
+// that the desktop's task bar can always bring it back.
 class QtWindowView : public WindowView {
  public:
   explicit QtWindowView(QMainWindow& window) : window_(window) {}
