@@ -6,7 +6,7 @@
 namespace wq {
 
 QSizeF ImageAndTextCell::imageSize() const {
-  return image_.isNull() ? QSizeF() : image_.deviceIndependentSize();
+  return image_.isNull() ? QSizeF(0, 0) : image_.deviceIndependentSize();
 }
 
 QRectF ImageAndTextCell::imageFrameForCellFrame(const QRectF& cellFrame) const {

@@ -24,7 +24,9 @@ void QtWindowView::makeKeyAndOrderFront() {
   window_.activateWindow();
 }
 
-void QtWindowView::orderOut() { window_.showMinimized(); }
+void QtWindowView::orderOut() {
+  window_.showMinimized();
+}
 
 void QtSoundPlayer::play(std::string_view name) {
   auto found = effects_.find(name);

@@ -1,0 +1,88 @@
+// Shared by the application's tests: capture files written with libpcap, scratch directories,
+// child processes run with a private environment, and processes found through /proc.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "CaptureBuilder.h"
+
+namespace wq::apptest {
+
+using std::chrono::milliseconds;
+
+// 2026-12-06 14:03:20 UTC, the time of every test capture's first record.
+inline constexpr std::int64_t kCaptureStart = 1796565800;
+
+struct TimedFrame {
+  double seconds;  // after the first record
+  testing::Bytes frame;
+  // The frame's length on the wire; when it is longer than `frame`, the record was cut short.
+  std::size_t wireLength = 0;
+};
+
+// Writes an Ethernet capture file (pcap, microseconds); false when it cannot be written.
+bool writeCaptureFile(const std::string& path, const std::vector<TimedFrame>& frames);
+
+// A private directory (mode 0700), removed with its contents when it goes out of scope.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  const std::string& path() const { return path_; }
+  // PATH/NAME, made as a private directory.
+  std::string subdirectory(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// The environment every run of the application gets in tests: UTC, no display, and settings and
+// runtime folders of its own under `scratch`.
+std::vector<std::string> isolatedEnvironment(const ScratchDirectory& scratch);
+
+// A program started with its standard input from /dev/null and its standard output and error
+// into files. A program still running when this goes out of scope is killed and reaped.
+class ChildProcess {
+ public:
+  // `environment` holds NAME=VALUE entries that replace or add to this process's own.
+  ChildProcess(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+               const ScratchDirectory& scratch);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  // The exit status once the program has ended, or nothing when it did not end in time (it is
+  // then killed). A program ended by a signal gives 128 + the signal number.
+  std::optional<int> waitForExit(milliseconds timeout);
+  std::string standardOutput() const;
+  std::string standardError() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string outputPath_;
+  std::string errorPath_;
+};
+
+std::string readFile(const std::string& path);
+
+// The processes whose parent is `parent` and whose command name is `name`.
+std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name);
+// Polls until exactly one such child exists; -1 when none appeared in time.
+pid_t waitForChild(pid_t parent, const std::string& name, milliseconds timeout);
+// Whether `pid` has ended: no such process, or one that has exited and awaits its reaper.
+bool processEnded(pid_t pid);
+// Polls `processEnded`, reaping the process when it is a child of this one.
+bool waitUntilEnded(pid_t pid, milliseconds timeout);
+
+}  // namespace wq::apptest
