@@ -1,15 +1,12 @@
 #include "AppTestSupport.h"
 
 #include <fcntl.h>
-#include <pcap/pcap.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -43,47 +40,6 @@ bool processStat(pid_t pid, std::string* name, char* state, pid_t* parent) {
 }
 
 }  // namespace
-
-bool writeCaptureFile(const std::string& path, const std::vector<TimedFrame>& frames) {
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
-  pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
-  if (dumper == nullptr) {
-    pcap_close(dead);
-    return false;
-  }
-  for (const TimedFrame& timed : frames) {
-    const auto micros = static_cast<long>(timed.seconds * 1e6 + 0.5);
-    pcap_pkthdr header{};
-    header.ts.tv_sec = kCaptureStart + micros / 1000000;
-    header.ts.tv_usec = micros % 1000000;
-    header.caplen = static_cast<bpf_u_int32>(timed.frame.size());
-    header.len = static_cast<bpf_u_int32>(std::max(timed.wireLength, timed.frame.size()));
-    pcap_dump(reinterpret_cast<u_char*>(dumper), &header, timed.frame.data());
-  }
-  const bool flushed = pcap_dump_flush(dumper) == 0;
-  pcap_dump_close(dumper);
-  pcap_close(dead);
-  return flushed;
-}
-
-ScratchDirectory::ScratchDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "wirequill-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot make a scratch directory");
-  }
-  path_ = pattern;
-}
-
-ScratchDirectory::~ScratchDirectory() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-std::string ScratchDirectory::subdirectory(const std::string& name) const {
-  const std::string made = path_ + "/" + name;
-  mkdir(made.c_str(), 0700);
-  return made;
-}
 
 std::vector<std::string> isolatedEnvironment(const ScratchDirectory& scratch) {
   return {"TZ=UTC", "QT_QPA_PLATFORM=offscreen",

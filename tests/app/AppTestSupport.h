@@ -1,50 +1,24 @@
-// Shared by the application's tests: capture files written with libpcap, scratch directories,
-// child processes run with a private environment, and processes found through /proc.
+// Shared by the application's tests: child processes run with a private environment, and
+// processes found through /proc; scratch directories and capture files from the shared support.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
-#include <cstddef>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "CaptureBuilder.h"
+#include "ScratchFiles.h"
 
 namespace wq::apptest {
 
 using std::chrono::milliseconds;
 
-// 2026-12-06 14:03:20 UTC, the time of every test capture's first record.
-inline constexpr std::int64_t kCaptureStart = 1796565800;
-
-struct TimedFrame {
-  double seconds;  // after the first record
-  testing::Bytes frame;
-  // The frame's length on the wire; when it is longer than `frame`, the record was cut short.
-  std::size_t wireLength = 0;
-};
-
-// Writes an Ethernet capture file (pcap, microseconds); false when it cannot be written.
-bool writeCaptureFile(const std::string& path, const std::vector<TimedFrame>& frames);
-
-// A private directory (mode 0700), removed with its contents when it goes out of scope.
-class ScratchDirectory {
- public:
-  ScratchDirectory();
-  ~ScratchDirectory();
-  ScratchDirectory(const ScratchDirectory&) = delete;
-  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-  const std::string& path() const { return path_; }
-  // PATH/NAME, made as a private directory.
-  std::string subdirectory(const std::string& name) const;
-
- private:
-  std::string path_;
-};
+using testing::kCaptureStart;
+using testing::ScratchDirectory;
+using testing::TimedFrame;
+using testing::writeCaptureFile;
 
 // The environment every run of the application gets in tests: UTC, no display, and settings and
 // runtime folders of its own under `scratch`.

@@ -1,10 +1,7 @@
 // wirequill monitoring live and headless inside a network namespace, while the test sends a
 // ping, UDP datagrams and HTTP requests across a veth pair to a server it runs there. Traffic
 // goes only between the two namespaces' own addresses. Needs root; skipped otherwise.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,10 +14,7 @@
 namespace wq::apptest {
 namespace {
 
-using netsiphon::testing::Descriptor;
-using netsiphon::testing::runQuietly;
-using netsiphon::testing::socketIn;
-using netsiphon::testing::VethPair;
+using namespace wq::testing;
 using std::chrono::seconds;
 
 constexpr milliseconds kPatience(10'000);
@@ -31,24 +25,11 @@ constexpr char kSeparator[] =
     "\n\n-----------------------------------------------------------------------\n\n";
 constexpr char kResponseBody[] = "hello from namespace a\r\n";
 
-sockaddr_in socketAddress(const std::string& address, std::uint16_t port) {
-  sockaddr_in socket{};
-  socket.sin_family = AF_INET;
-  socket.sin_port = htons(port);
-  inet_pton(AF_INET, address.c_str(), &socket.sin_addr);
-  return socket;
-}
-
 bool bindTo(const Descriptor& socket, const std::string& address, std::uint16_t port) {
   const sockaddr_in local = socketAddress(address, port);
   const int on = 1;
   setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   return bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-}
-
-bool readable(int descriptor, milliseconds timeout) {
-  pollfd waited{descriptor, POLLIN, 0};
-  return poll(&waited, 1, static_cast<int>(timeout.count())) == 1;
 }
 
 // Reads until `done` holds for what came, the peer closes, or time runs out.
@@ -92,23 +73,6 @@ std::string httpGet(const VethPair& pair, const std::string& path) {
   const std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + pair.address_a + "\r\n\r\n";
   (void)!write(client.get(), request.data(), request.size());
   return receive(client.get(), [](const std::string&) { return false; });
-}
-
-// The helper gives up root once its capture is active: from then on every packet is seen.
-bool waitUntilCapturing(pid_t helper) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const std::string status = readFile("/proc/" + std::to_string(helper) + "/status");
-    const std::size_t uid = status.find("\nUid:");
-    if (uid == std::string::npos) {
-      return false;  // the helper has ended
-    }
-    if (status.substr(uid, status.find('\n', uid + 1) - uid).find("\t0") == std::string::npos) {
-      return true;
-    }
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return false;
 }
 
 std::vector<std::string> blocksOf(const std::string& report) {
@@ -165,7 +129,7 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
   const auto started = std::chrono::steady_clock::now();
   const pid_t helper = waitForChild(program.pid(), "netsiphon", kPatience);
   ASSERT_GT(helper, 0) << program.standardError();
-  ASSERT_TRUE(waitUntilCapturing(helper)) << program.standardError();
+  ASSERT_TRUE(waitUntilUnprivileged(helper, kPatience)) << program.standardError();
 
   ASSERT_TRUE(runQuietly("ip netns exec " + pair.namespace_b + " ping -n -q -c 2 -i 0.2 -W 2 " +
                          "-p 7769726571 " + pair.address_a));

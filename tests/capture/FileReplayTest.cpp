@@ -12,18 +12,13 @@
 namespace netsiphon::testing {
 namespace {
 
-using std::chrono::milliseconds;
-
-constexpr int kExitStatus = 255;
-constexpr milliseconds kPatience(10'000);
-
 // The record the helper should write for an Ethernet packet of the file.
 StreamRecord expectedRecord(const FilePacket& packet) {
   const std::size_t captured = std::min(packet.bytes.size(), kMaxCapturedLength);
-  return {packet.seconds, packet.fraction, static_cast<std::uint32_t>(captured),
-          packet.wire_length != 0 ? packet.wire_length
-                                  : static_cast<std::uint32_t>(packet.bytes.size()),
-          std::vector<std::uint8_t>(packet.bytes.begin(), packet.bytes.begin() + captured)};
+  return {
+      packet.seconds, packet.fraction, static_cast<std::uint32_t>(captured),
+      packet.wireLength != 0 ? packet.wireLength : static_cast<std::uint32_t>(packet.bytes.size()),
+      std::vector<std::uint8_t>(packet.bytes.begin(), packet.bytes.begin() + captured)};
 }
 
 auto holdsRecords(std::size_t count) {
@@ -55,7 +50,7 @@ class FileReplay : public ::testing::Test {
     return stream;
   }
 
-  ScratchFolder folder;
+  ScratchDirectory folder;
   std::string path = folder.file("replay.pcap");
 };
 
@@ -71,7 +66,7 @@ TEST_F(FileReplay, RelaysEveryPacketInOrderWithItsTimesAndLengthsThenObeysTheTer
                        patternedBytes(length, static_cast<std::uint8_t>(length))});
     microseconds += 1'000;
   }
-  packets[3].wire_length = 1000;  // captured with a short snapshot length
+  packets[3].wireLength = 1000;  // captured with a short snapshot length
   auto helper = replay(DLT_EN10MB, packets);
 
   const ParsedStream stream = replayAndStop(*helper, packets.size(), true);
@@ -183,7 +178,7 @@ TEST(FileReplayArguments, FailTheOpenStepForPathsThatAreNeitherFilesNorCaptureDe
 }
 
 TEST(FileReplayArguments, FailTheInterfaceStepForNamesTooLongForTheKernel) {
-  ScratchFolder folder;
+  ScratchDirectory folder;
   const std::string path = folder.file("one.pcap");
   writeCaptureFile(path, DLT_EN10MB, {{1, 0, patternedBytes(60, 1)}});
   const HelperResult result = runHelper({path, "sixteen-chars-if"});

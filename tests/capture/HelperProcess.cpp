@@ -148,7 +148,7 @@ HelperResult runHelper(const std::vector<std::string>& arguments) {
   command.insert(command.end(), arguments.begin(), arguments.end());
   HelperProcess helper({.command = command});
   helper.closeControl();
-  const std::optional<int> status = helper.finish(milliseconds(10'000));
+  const std::optional<int> status = helper.finish(kPatience);
   return {status, helper.output()};
 }
 

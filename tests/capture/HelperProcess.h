@@ -14,6 +14,9 @@ namespace netsiphon::testing {
 
 using std::chrono::milliseconds;
 
+inline constexpr int kExitStatus = 255;           // the helper's status whenever it stops
+inline constexpr milliseconds kPatience(10'000);  // the longest any wait on the helper may take
+
 struct HelperOptions {
   std::vector<std::string> command{};      // program and arguments
   std::vector<std::string> environment{};  // NAME=VALUE, added to the test's own environment

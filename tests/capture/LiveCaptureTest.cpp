@@ -1,15 +1,11 @@
 // The helper binary capturing live inside network namespaces that the tests build. Needs root.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "CaptureStream.h"
 #include "HelperProcess.h"
@@ -18,10 +14,8 @@
 namespace netsiphon::testing {
 namespace {
 
-using std::chrono::milliseconds;
+using namespace wq::testing;
 
-constexpr int kExitStatus = 255;
-constexpr milliseconds kPatience(10'000);
 constexpr std::uint16_t kUdpPort = 5555;
 constexpr std::uint16_t kTcpPort = 5556;
 constexpr std::uint8_t kIcmp = 1;
@@ -30,47 +24,6 @@ constexpr std::uint8_t kUdp = 17;
 
 bool runningAsRoot() {
   return geteuid() == 0;
-}
-
-// One line of /proc/PID/status, without its name.
-std::string statusField(pid_t pid, const std::string& name) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with(name + ":")) {
-      return line.substr(name.size() + 1);
-    }
-  }
-  return {};
-}
-
-// The helper gives up root only once its capture is active: that is the sign to send traffic.
-bool waitUntilUnprivileged(pid_t pid) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (std::chrono::steady_clock::now() < deadline) {
-    const std::string uids = statusField(pid, "Uid");
-    if (uids.empty()) {
-      return false;  // the helper has ended
-    }
-    if (uids.find("\t0") == std::string::npos) {
-      return true;
-    }
-    std::this_thread::sleep_for(milliseconds(10));
-  }
-  return false;
-}
-
-sockaddr_in socketAddress(const std::string& address, std::uint16_t port) {
-  sockaddr_in socket_address{};
-  socket_address.sin_family = AF_INET;
-  socket_address.sin_port = htons(port);
-  inet_pton(AF_INET, address.c_str(), &socket_address.sin_addr);
-  return socket_address;
-}
-
-bool waitReadable(int descriptor) {
-  pollfd readable{descriptor, POLLIN, 0};
-  return poll(&readable, 1, static_cast<int>(kPatience.count())) == 1;
 }
 
 void sendUdp(const std::string& from_namespace, const std::string& to, const std::string& text) {
@@ -93,10 +46,10 @@ void sendTcp(const VethPair& net, const std::string& text) {
   setsockopt(client.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   ASSERT_EQ(connect(client.get(), reinterpret_cast<const sockaddr*>(&listening), sizeof listening),
             0);
-  ASSERT_TRUE(waitReadable(listener.get()));
+  ASSERT_TRUE(readable(listener.get(), kPatience));
   const Descriptor accepted(accept(listener.get(), nullptr, nullptr));
   ASSERT_EQ(send(client.get(), text.data(), text.size(), 0), static_cast<ssize_t>(text.size()));
-  ASSERT_TRUE(waitReadable(accepted.get()));
+  ASSERT_TRUE(readable(accepted.get(), kPatience));
   std::string received(text.size(), '\0');
   EXPECT_EQ(recv(accepted.get(), received.data(), received.size(), MSG_WAITALL),
             static_cast<ssize_t>(text.size()));
@@ -156,7 +109,8 @@ class LiveCapture : public ::testing::Test {
     auto helper = std::make_unique<HelperProcess>(
         HelperOptions{.command = {"/usr/sbin/ip", "netns", "exec", net->namespace_a, NETSIPHON_PATH,
                                   "/dev/bpf0", interface_name}});
-    EXPECT_TRUE(waitUntilUnprivileged(helper->pid())) << "the helper did not start capturing";
+    EXPECT_TRUE(waitUntilUnprivileged(helper->pid(), kPatience))
+        << "the helper did not start capturing";
     return helper;
   }
 

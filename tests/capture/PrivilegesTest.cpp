@@ -6,12 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <string>
 
+#include "NetworkNamespaces.h"
+
 namespace netsiphon {
 namespace {
+
+using wq::testing::statusField;
 
 EnvironmentLookup environmentOf(std::map<std::string, std::string> settings) {
   return [settings = std::move(settings)](const char* name) -> const char* {
@@ -56,17 +59,6 @@ TEST(Privileges, RunAsNobodyWhenTheInvokingUserIsUnknownOrRoot) {
   }
 }
 
-std::string statusField(const std::string& name) {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.starts_with(name + ":")) {
-      return line.substr(name.size() + 1);
-    }
-  }
-  return {};
-}
-
 // Run in a child process, which must not return to the test.
 [[noreturn]] void dropAndCheck() {
   const std::optional<std::string> problem =
@@ -75,11 +67,12 @@ std::string statusField(const std::string& name) {
   gid_t gids[3] = {};
   getresuid(&uids[0], &uids[1], &uids[2]);
   getresgid(&gids[0], &gids[1], &gids[2]);
-  const bool dropped =
-      !problem && uids[0] == 4321 && uids[1] == 4321 && uids[2] == 4321 && gids[0] == 4322 &&
-      gids[1] == 4322 && gids[2] == 4322 && getgroups(0, nullptr) == 0 &&
-      statusField("CapEff") == "\t0000000000000000" &&
-      statusField("CapPrm") == "\t0000000000000000" && prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1;
+  const bool dropped = !problem && uids[0] == 4321 && uids[1] == 4321 && uids[2] == 4321 &&
+                       gids[0] == 4322 && gids[1] == 4322 && gids[2] == 4322 &&
+                       getgroups(0, nullptr) == 0 &&
+                       statusField(getpid(), "CapEff") == "\t0000000000000000" &&
+                       statusField(getpid(), "CapPrm") == "\t0000000000000000" &&
+                       prctl(PR_GET_NO_NEW_PRIVS, 0, 0, 0, 0) == 1;
   _exit(dropped ? 0 : 1);
 }
 

@@ -39,6 +39,14 @@ Bytes bytesOf(std::string_view text) {
   return Bytes(text.begin(), text.end());
 }
 
+Bytes patternedBytes(std::size_t count, std::uint8_t seed) {
+  Bytes bytes(count);
+  for (std::size_t index = 0; index < count; ++index) {
+    bytes[index] = static_cast<std::uint8_t>(index * 7 + seed);
+  }
+  return bytes;
+}
+
 std::uint32_t addressOf(std::string_view dotted) {
   std::uint32_t address = 0;
   if (inet_pton(AF_INET, std::string(dotted).c_str(), &address) != 1) {

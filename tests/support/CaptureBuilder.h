@@ -2,6 +2,7 @@
 // Builds captured frames and capture-stream chunks byte by byte, for tests, benchmarks and fuzz
 // seeds.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -12,6 +13,8 @@ namespace wq::testing {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes bytesOf(std::string_view text);
+// `count` bytes that differ from packet to packet, so that mixed-up records show.
+Bytes patternedBytes(std::size_t count, std::uint8_t seed);
 
 struct Ipv4Options {
   std::uint8_t headerWords = 5;  // IHL; options are zero bytes

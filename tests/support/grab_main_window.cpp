@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
   wq::ManualClock clock;
   wq::MemoryLog log;
   wq::TableHostResolver resolver;
-  wq::MainWindow window(defaults, clock, log, resolver);
+  wq::SilentSoundPlayer sounds;
+  wq::MainWindow window(defaults, clock, log, resolver, sounds);
   wq::Monitor monitor(window.controller(), defaults, log, &clock);
   QObject::connect(&monitor, &wq::Monitor::changed, &window, &wq::MainWindow::refresh);
   const int row = arguments.size() > 3 ? arguments[3].toInt() : -1;

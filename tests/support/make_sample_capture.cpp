@@ -1,23 +1,16 @@
 // make_sample_capture FILE: writes a small capture of everyday traffic (a web page fetched over
 // TCP, a DNS lookup, a ping) as a pcap file, for trying wirequill without capturing live.
 
-#include <pcap/pcap.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "CaptureBuilder.h"
 #include "PacketDecoder.h"
+#include "ScratchFiles.h"
 
 using namespace wq::testing;
 
 namespace {
-
-struct TimedFrame {
-  double secondsAfterStart;
-  Bytes frame;
-};
 
 std::vector<TimedFrame> sampleTraffic() {
   const char* client = "192.168.7.20";
@@ -77,26 +70,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Usage: make_sample_capture FILE\n");
     return 2;
   }
-  pcap_t* dead = pcap_open_dead(DLT_EN10MB, 65535);
-  pcap_dumper_t* dumper = pcap_dump_open(dead, argv[1]);
-  if (dumper == nullptr) {
-    std::fprintf(stderr, "make_sample_capture: %s\n", pcap_geterr(dead));
-    pcap_close(dead);
-    return 1;
-  }
-  constexpr long kStart = 1796565800;  // 2026-12-06 14:03:20 UTC
-  for (const TimedFrame& timed : sampleTraffic()) {
-    pcap_pkthdr header{};
-    const long micros = static_cast<long>(timed.secondsAfterStart * 1e6 + 0.5);
-    header.ts.tv_sec = kStart + micros / 1000000;
-    header.ts.tv_usec = micros % 1000000;
-    header.caplen = header.len = static_cast<bpf_u_int32>(timed.frame.size());
-    pcap_dump(reinterpret_cast<u_char*>(dumper), &header, timed.frame.data());
-  }
-  const bool flushed = pcap_dump_flush(dumper) == 0;
-  pcap_dump_close(dumper);
-  pcap_close(dead);
-  if (!flushed) {
+  if (!writeCaptureFile(argv[1], sampleTraffic())) {
     std::fprintf(stderr, "make_sample_capture: could not write %s\n", argv[1]);
     return 1;
   }

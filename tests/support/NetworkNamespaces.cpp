@@ -1,6 +1,8 @@
 #include "NetworkNamespaces.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,10 +10,11 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <thread>
 
-namespace netsiphon::testing {
+namespace wq::testing {
 
 Descriptor::~Descriptor() {
   if (descriptor_ >= 0) {
@@ -85,4 +88,43 @@ Descriptor socketIn(const std::string& namespace_name, int type) {
   return Descriptor(made);
 }
 
-}  // namespace netsiphon::testing
+sockaddr_in socketAddress(const std::string& address, std::uint16_t port) {
+  sockaddr_in socket_address{};
+  socket_address.sin_family = AF_INET;
+  socket_address.sin_port = htons(port);
+  inet_pton(AF_INET, address.c_str(), &socket_address.sin_addr);
+  return socket_address;
+}
+
+bool readable(int descriptor, std::chrono::milliseconds timeout) {
+  pollfd waited{descriptor, POLLIN, 0};
+  return poll(&waited, 1, static_cast<int>(timeout.count())) == 1;
+}
+
+std::string statusField(pid_t pid, const std::string& name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.starts_with(name + ":")) {
+      return line.substr(name.size() + 1);
+    }
+  }
+  return {};
+}
+
+bool waitUntilUnprivileged(pid_t pid, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const std::string uids = statusField(pid, "Uid");
+    if (uids.empty()) {
+      return false;  // the helper has ended
+    }
+    if (uids.find("\t0") == std::string::npos) {
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+}  // namespace wq::testing

@@ -1,11 +1,15 @@
 // Two network namespaces joined by a veth pair, made for one test and removed after it, so that
-// live capture sees only traffic between the two.
+// live capture sees only traffic between the two; sockets in them; the capture helper's progress.
 #pragma once
 
+#include <netinet/in.h>
+#include <sys/types.h>
+
 #include <chrono>
+#include <cstdint>
 #include <string>
 
-namespace netsiphon::testing {
+namespace wq::testing {
 
 // A descriptor closed when it goes out of scope.
 class Descriptor {
@@ -59,5 +63,14 @@ std::string commandOutput(const std::string& command);
 
 // A socket made inside a network namespace; it stays there whichever thread uses it later.
 Descriptor socketIn(const std::string& namespace_name, int type);
+sockaddr_in socketAddress(const std::string& address, std::uint16_t port);
+// Whether `descriptor` has something to read within `timeout`.
+bool readable(int descriptor, std::chrono::milliseconds timeout);
 
-}  // namespace netsiphon::testing
+// One line of /proc/PID/status, without its name; empty when there is no such process.
+std::string statusField(pid_t pid, const std::string& name);
+// The helper gives up root only once its capture is active: that is the sign to send traffic.
+// False when it ended or did not get there in time.
+bool waitUntilUnprivileged(pid_t pid, std::chrono::milliseconds timeout);
+
+}  // namespace wq::testing
