@@ -1,7 +1,11 @@
 #include "MainWindow.h"
 
+#include "ReportFile.h"
+
 #include <QApplication>
+#include <QFileDialog>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
 
@@ -13,8 +17,9 @@ constexpr int kIconPoints = 8;
 
 }  // namespace
 
-MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver)
-    : controller_(defaults, clock, log, resolver) {
+MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
+                       SoundPlayer& sounds)
+    : controller_(defaults, clock, log, resolver), sounds_(sounds), defaults_(defaults) {
   ui_.setupUi(this);
   setWindowIcon(QIcon(":/images/wirequill"));
 
@@ -50,9 +55,15 @@ MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, Hos
       ui_.droppedSourcePortField, ui_.droppedDestinationPortField, ui_.droppedLastHitField,
       ui_.droppedStatusLight});
 
+  refineBox_ = std::make_unique<WQMRefineBox>(
+      ui_.refineProtocolMenu, ui_.refineLastHitMenu, ui_.refineSourceIPField,
+      ui_.refineSourcePortField, ui_.refineDestinationIPField, ui_.refineDestinationPortField);
+  refineBox_->awakeFromNib();
+
   controller_.awakeFromNib({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(),
                             window_.get(), &sounds_});
   connectActions();
+  connectRefineBox();
   refresh();
 }
 
@@ -71,9 +82,70 @@ void MainWindow::connectActions() {
           [this] { act([](auto& c) { c.openWindow(); }); });
   connect(ui_.closeWindowAction, &QAction::triggered, this,
           [this] { act([](auto& c) { c.closeWindow(); }); });
+  connect(ui_.saveAsAction, &QAction::triggered, this, &MainWindow::saveAsDocument);
+  connect(ui_.preferencesAction, &QAction::triggered, this, &MainWindow::openPreferences);
   connect(ui_.quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
   for (QMenu* menu : {ui_.fileMenu, ui_.nodesMenu, ui_.windowMenu}) {
     connect(menu, &QMenu::aboutToShow, this, &MainWindow::validateMenuItems);
+  }
+}
+
+void MainWindow::connectRefineBox() {
+  connect(ui_.refineProtocolMenu, &QComboBox::activated, this, [this](int index) {
+    act([&](auto& c) { c.refineProtocol(WQMRefineBox::tagOf(ui_.refineProtocolMenu, index)); });
+  });
+  connect(ui_.refineLastHitMenu, &QComboBox::activated, this, [this](int index) {
+    act([&](auto& c) { c.refineLastHit(WQMRefineBox::tagOf(ui_.refineLastHitMenu, index)); });
+  });
+  using Action = void (ApplicationController::*)(SearchField&);
+  const std::pair<QLineEdit*, Action> fields[] = {
+      {ui_.refineSourceIPField, &ApplicationController::refineSourceIP},
+      {ui_.refineSourcePortField, &ApplicationController::refineSourcePort},
+      {ui_.refineDestinationIPField, &ApplicationController::refineDestinationIP},
+      {ui_.refineDestinationPortField, &ApplicationController::refineDestinationPort}};
+  for (const auto& [edit, action] : fields) {
+    QtSearchField* field = searchFields_.emplace_back(std::make_unique<QtSearchField>(*edit)).get();
+    connect(edit, &QLineEdit::returnPressed, this,
+            [this, field, action = action] { act([&](auto& c) { (c.*action)(*field); }); });
+  }
+}
+
+void MainWindow::saveAsDocument() {
+  act([](auto& c) { c.haltAll(); });
+  auto* dialog = new QFileDialog(this, "Save Report", QDir::homePath());
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setOption(QFileDialog::DontUseNativeDialog);  // attached to the window on every desktop
+  dialog->setDefaultSuffix("txt");
+  dialog->selectFile("Untitled.txt");
+  dialog->setWindowModality(Qt::WindowModal);
+  connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::savePanelDidEnd);
+  dialog->open();
+}
+
+void MainWindow::savePanelDidEnd(const QString& path) {
+  QString error;
+  if (writeReportFile(path, controller_.reportText(), &error)) {
+    return;
+  }
+  auto* alert =
+      new QMessageBox(QMessageBox::Warning, "Wirequill",
+                      QString("The report was not saved: %1.").arg(error), QMessageBox::Ok, this);
+  alert->setAttribute(Qt::WA_DeleteOnClose);
+  alert->setWindowModality(Qt::WindowModal);
+  alert->open();
+}
+
+void MainWindow::openPreferences() {
+  if (prefsController_ == nullptr) {
+    prefsController_ = new WQMPrefsController(defaults_, sounds_, this);
+  }
+  prefsController_->show();
+  prefsController_->raise();
+  prefsController_->activateWindow();
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    prefsController_->move(screen->availableGeometry().center() -
+                           prefsController_->rect().center());
   }
 }
 

@@ -10,6 +10,8 @@
 #include "NodeBoxView.h"
 #include "NodeTable.h"
 #include "QtViews.h"
+#include "WQMPrefsController.h"
+#include "WQMRefineBox.h"
 #include "ui_MainWindow.h"
 
 namespace wq {
@@ -18,7 +20,8 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver);
+  MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
+             SoundPlayer& sounds);
 
   ApplicationController& controller() { return controller_; }
   const Ui::MainWindow& ui() const { return ui_; }
@@ -32,8 +35,17 @@ class MainWindow : public QMainWindow {
   // Tells the user, in the status bar, that capture has ended and why.
   void showCaptureEnded(const QString& message);
 
+  // Halts both sides, then asks where to save the report (a dialog attached to the window).
+  void saveAsDocument();
+  // Writes the report to `path`; a failure is told in an alert naming the path and the reason.
+  void savePanelDidEnd(const QString& path);
+  // Shows the preferences window, made on first use, centred.
+  void openPreferences();
+  WQMPrefsController* prefsController() const { return prefsController_; }
+
  private:
   void connectActions();
+  void connectRefineBox();
   void validateMenuItems();
   // Runs a controller operation, then refreshes the window.
   template <class Operation>
@@ -51,7 +63,11 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<QtToggleButton> addedSwitch_;
   std::unique_ptr<QtToggleButton> droppedSwitch_;
   std::unique_ptr<QtWindowView> window_;
-  QtSoundPlayer sounds_;
+  SoundPlayer& sounds_;
+  Defaults& defaults_;
+  std::unique_ptr<WQMRefineBox> refineBox_;
+  std::vector<std::unique_ptr<QtSearchField>> searchFields_;
+  WQMPrefsController* prefsController_ = nullptr;
   std::unique_ptr<NodeBoxView> addedView_;
   std::unique_ptr<NodeBoxView> droppedView_;
 };

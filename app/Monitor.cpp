@@ -1,8 +1,10 @@
 #include "Monitor.h"
 
+#include <QFileInfo>
 #include <QStringList>
 
 #include "LaunchLog.h"
+#include "WQMPrefsController.h"
 
 namespace wq {
 
@@ -38,7 +40,7 @@ QString helperFailureMessage(const std::string& helperText, const QString& inter
   return message;
 }
 
-Monitor::Monitor(ApplicationController& controller, const Defaults& defaults, LogSink& log,
+Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
                  ManualClock* replayClock, QObject* parent)
     : QObject(parent),
       controller_(controller),
@@ -100,6 +102,9 @@ bool Monitor::startHelper(QString* error) {
   if (!helper_->start(*path, device, interfaceName, error)) {
     helper_.reset();
     return false;
+  }
+  if (QFileInfo(device).isFile()) {
+    rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
   }
   return true;
 }

@@ -19,7 +19,7 @@ class Monitor : public QObject {
 
  public:
   // `replayClock` is the controller's clock when a capture file is read directly.
-  Monitor(ApplicationController& controller, const Defaults& defaults, LogSink& log,
+  Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
           ManualClock* replayClock, QObject* parent = nullptr);
 
   // Starts the intake: `readFile` when given, otherwise the helper with the BPFDevice and
@@ -42,7 +42,7 @@ class Monitor : public QObject {
   void helperEnded(int exitStatus);
 
   ApplicationController& controller_;
-  const Defaults& defaults_;
+  Defaults& defaults_;
   LogSink& log_;
   ManualClock* replayClock_;
   std::unique_ptr<CaptureHelper> helper_;

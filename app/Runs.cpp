@@ -38,7 +38,8 @@ bool checkQtVersion(LogSink& log, QString* required) {
 int runWindow(const RunContext& context) {
   Defaults defaults(context.settings);
   defaults.registerDefaults(registeredDefaults());
-  MainWindow window(defaults, context.clock, context.log, context.resolver);
+  QtSoundPlayer sounds;
+  MainWindow window(defaults, context.clock, context.log, context.resolver, sounds);
 
   QString required;
   if (!checkQtVersion(context.log, &required)) {

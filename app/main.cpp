@@ -5,6 +5,7 @@
 
 #include "CommandLine.h"
 #include "Defaults.h"
+#include "HostLookup.h"
 #include "PlainPlatform.h"
 #include "QtSettingsStore.h"
 #include "Runs.h"
@@ -28,7 +29,9 @@ int main(int argc, char** argv) {
     settings.overrideForThisRun(wq::keys::InterfaceDevice, options.interfaceName->toStdString());
   }
   wq::SystemLog log;
-  wq::SystemHostResolver resolver;
+  // Reverse lookups for reports: all of a report's addresses at once, within two seconds.
+  wq::BoundedHostResolver resolver(std::make_shared<wq::SystemHostResolver>(),
+                                   std::chrono::seconds(2));
   wq::SystemClock systemClock;
   wq::ManualClock replayClock;
   const bool replaying = options.readFile.has_value();

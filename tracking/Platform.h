@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace wq {
 
@@ -100,6 +101,9 @@ class WindowView {
 class HostResolver {
  public:
   virtual ~HostResolver() = default;
+  // Told, before a run of lookups, which addresses are coming, so that it can look them up
+  // together.
+  virtual void prepare(const std::vector<std::uint32_t>& /*addresses*/) {}
   virtual std::optional<std::string> hostName(std::uint32_t address) = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "Report.h"
 
+#include <algorithm>
+
 #include "NodeText.h"
 #include "TextFormat.h"
 
@@ -38,6 +40,16 @@ std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& 
 
 std::string reportText(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
                        HostResolver& resolver, LogSink& log) {
+  if (options.resolveIPAddresses) {
+    std::vector<std::uint32_t> addresses;
+    nodes.forEach([&](const WQMConnection& node) {
+      addresses.push_back(node.daddr());
+      addresses.push_back(node.saddr());
+    });
+    std::sort(addresses.begin(), addresses.end());
+    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
+    resolver.prepare(addresses);
+  }
   std::string text = formatLocalTime(clock.now(), "Wirequill Report\n(%A, %B %d, %Y)\n");
   text += formatLocalTime(clock.now(), "%H:%M:%S, %Z\n\n");
   if (options.recentNodesFirst) {

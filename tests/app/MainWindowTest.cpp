@@ -80,7 +80,7 @@ class Session {
     defaults_.registerDefaults(registeredDefaults());
     defaults_.setValue(keys::BPFDevice, device.toStdString());
     defaults_.setValue(keys::InterfaceDevice, interfaceName.toStdString());
-    window = std::make_unique<MainWindow>(defaults_, clock, log, resolver_);
+    window = std::make_unique<MainWindow>(defaults_, clock, log, resolver_, sounds_);
     monitor = std::make_unique<Monitor>(window->controller(), defaults_, log, nullptr);
     QObject::connect(monitor.get(), &Monitor::changed, window.get(), &MainWindow::refresh);
     QObject::connect(monitor.get(), &Monitor::inputEnded, window.get(),
@@ -173,6 +173,7 @@ class Session {
   MemorySettingsStore store_;
   Defaults defaults_{store_};
   TableHostResolver resolver_;
+  SilentSoundPlayer sounds_;
 };
 
 // The tags enabled for a given state: 0 and 60 always, 61, 100 and 170 never.

@@ -3,7 +3,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "ControllerRig.h"
+#include "HostLookup.h"
 #include "NodeText.h"
 #include "Report.h"
 
@@ -126,6 +129,35 @@ TEST(Report, HeaderFollowsTheLocalTimeZone) {
   setenv("TZ", "UTC", 1);
   tzset();
   EXPECT_EQ(report, "Wirequill Report\n(Sunday, December 06, 2026)\n06:25:03, EST\n\n");
+}
+
+}  // namespace
+}  // namespace wq::testing
+
+namespace wq::testing {
+namespace {
+
+// A resolver that answers some addresses at once and keeps others waiting far past any budget.
+class SlowResolver : public HostResolver {
+ public:
+  std::optional<std::string> hostName(std::uint32_t address) override {
+    if (address == addressOf("10.0.0.9")) {
+      std::this_thread::sleep_for(std::chrono::seconds(3));
+    }
+    return address == addressOf("10.0.0.4") ? "fast.example" : "slow.example";
+  }
+};
+
+TEST(Report, UnansweredLookupsFallBackToDottedAddressesWithinTheBudget) {
+  ControllerRig rig;
+  rig.feed({udpFrame("10.0.0.9", 53, "10.0.0.4", 80, bytesOf("x"))});
+  BoundedHostResolver bounded(std::make_shared<SlowResolver>(), std::chrono::milliseconds(300));
+  const auto started = std::chrono::steady_clock::now();
+  const std::string report =
+      reportText(rig.controller.connectionsArray(), {false, true}, rig.clock, bounded, rig.log);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_NE(report.find("Source IP: 10.0.0.9\n"), std::string::npos);
+  EXPECT_NE(report.find("Destination IP: fast.example\n"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,111 @@
+#include "WQMPrefsController.h"
+
+#include <net/if.h>
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QPushButton>
+
+namespace wq {
+
+namespace {
+
+constexpr int kRecentCaptureFiles = 10;
+constexpr char kOtherFileItem[] = "Other capture file…";
+
+QStringList recentCaptureFiles(const Defaults& defaults) {
+  return QString::fromStdString(defaults.stringValue(kRecentCaptureFilesKey))
+      .split('\n', Qt::SkipEmptyParts);
+}
+
+QStringList machineInterfaces() {
+  QStringList names;
+  if (struct if_nameindex* interfaces = if_nameindex()) {
+    for (struct if_nameindex* entry = interfaces; entry->if_index != 0; ++entry) {
+      names << QString::fromLocal8Bit(entry->if_name);
+    }
+    if_freenameindex(interfaces);
+  }
+  return names;
+}
+
+// Selects the item titled `title`, adding it first when the pop-up does not have it.
+void selectItemWithTitle(QComboBox* menu, const QString& title) {
+  if (menu->findText(title) < 0) {
+    menu->insertItem(0, title);
+  }
+  menu->setCurrentIndex(menu->findText(title));
+}
+
+}  // namespace
+
+void rememberCaptureFile(Defaults& defaults, const std::string& path) {
+  QStringList files = recentCaptureFiles(defaults);
+  files.removeAll(QString::fromStdString(path));
+  files.prepend(QString::fromStdString(path));
+  defaults.setValue(kRecentCaptureFilesKey,
+                    files.mid(0, kRecentCaptureFiles).join('\n').toStdString());
+}
+
+WQMPrefsController::WQMPrefsController(Defaults& defaults, SoundPlayer& sounds, QWidget* parent)
+    : QDialog(parent), defaults_(defaults), sounds_(sounds) {
+  ui_.setupUi(this);
+  ui_.appIconImageView->setPixmap(QPixmap(":/images/wirequill"));
+  ui_.globeIconImageView->setPixmap(QPixmap(":/images/WQMGlobe"));
+  ui_.bpfDevicePopUpButton->addItem("/dev/bpf0");
+  ui_.bpfDevicePopUpButton->addItems(recentCaptureFiles(defaults_));
+  ui_.bpfDevicePopUpButton->addItem(kOtherFileItem);
+  ui_.interfaceDeviceButton->addItems(machineInterfaces());
+  ui_.interfaceDeviceButton->addItem("en1");
+  connect(ui_.buttons, &QDialogButtonBox::accepted, this, &WQMPrefsController::okay);
+  connect(ui_.buttons, &QDialogButtonBox::rejected, this, &WQMPrefsController::cancel);
+  connect(ui_.bpfDevicePopUpButton, &QComboBox::activated, this,
+          &WQMPrefsController::chooseCaptureFile);
+  windowDidLoad();
+}
+
+void WQMPrefsController::windowDidLoad() {
+  ui_.maxPacketSizeField->setText(QString::number(defaults_.integerValue(keys::MaxPacketSize)));
+  selectItemWithTitle(ui_.bpfDevicePopUpButton,
+                      QString::fromStdString(defaults_.stringValue(keys::BPFDevice)));
+  selectItemWithTitle(ui_.interfaceDeviceButton,
+                      QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)));
+  ui_.purgeIdleTimeField->setText(QString::number(defaults_.doubleValue(keys::PurgeIdleTime)));
+  ui_.dropPacketsOnFINButton->setChecked(defaults_.boolValue(keys::DropOnFIN));
+  ui_.dropPacketsOnRSTButton->setChecked(defaults_.boolValue(keys::DropOnRST));
+  ui_.reportResolveAddressButton->setChecked(defaults_.boolValue(keys::ReportResolveIPAddresses));
+  ui_.reportRecentNodesFirstButton->setChecked(defaults_.boolValue(keys::ReportRecentNodesFirst));
+}
+
+void WQMPrefsController::chooseCaptureFile(int index) {
+  if (ui_.bpfDevicePopUpButton->itemText(index) != kOtherFileItem) {
+    return;
+  }
+  const QString path =
+      QFileDialog::getOpenFileName(this, "Capture File", QDir::homePath(),
+                                   "Capture files (*.pcap *.pcapng *.cap);;All files (*)");
+  selectItemWithTitle(
+      ui_.bpfDevicePopUpButton,
+      path.isEmpty() ? QString::fromStdString(defaults_.stringValue(keys::BPFDevice)) : path);
+}
+
+void WQMPrefsController::okay() {
+  sounds_.play("display02.wav");
+  defaults_.setValue(keys::MaxPacketSize,
+                     std::int64_t{intValueOf(ui_.maxPacketSizeField->text().toStdString())});
+  defaults_.setValue(keys::BPFDevice, ui_.bpfDevicePopUpButton->currentText().toStdString());
+  defaults_.setValue(keys::InterfaceDevice, ui_.interfaceDeviceButton->currentText().toStdString());
+  defaults_.setValue(keys::PurgeIdleTime,
+                     doubleValueOf(ui_.purgeIdleTimeField->text().toStdString()));
+  defaults_.setValue(keys::DropOnFIN, ui_.dropPacketsOnFINButton->isChecked());
+  defaults_.setValue(keys::DropOnRST, ui_.dropPacketsOnRSTButton->isChecked());
+  defaults_.setValue(keys::ReportResolveIPAddresses, ui_.reportResolveAddressButton->isChecked());
+  defaults_.setValue(keys::ReportRecentNodesFirst, ui_.reportRecentNodesFirstButton->isChecked());
+  hide();
+}
+
+void WQMPrefsController::cancel() {
+  hide();
+}
+
+}  // namespace wq
