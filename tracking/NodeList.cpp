@@ -13,6 +13,18 @@ void NodeList::OccupancyTree::pushBack(bool occupied) {
   tree_.push_back(static_cast<std::uint32_t>(covered) + (occupied ? 1 : 0));
 }
 
+void NodeList::OccupancyTree::assign(const std::vector<NodePtr>& slots) {
+  // Each entry, once complete, is added into the one entry whose range next covers it.
+  tree_.assign(slots.size(), 0);
+  for (std::size_t i = 1; i <= tree_.size(); ++i) {
+    tree_[i - 1] += slots[i - 1] ? 1 : 0;
+    const std::size_t parent = i + (i & (~i + 1));
+    if (parent <= tree_.size()) {
+      tree_[parent - 1] += tree_[i - 1];
+    }
+  }
+}
+
 void NodeList::OccupancyTree::add(std::size_t slot, int delta) {
   for (std::size_t i = slot + 1; i <= tree_.size(); i += i & (~i + 1)) {
     tree_[i - 1] += static_cast<std::uint32_t>(delta);
@@ -80,6 +92,29 @@ NodeList::NodePtr NodeList::removeAt(std::size_t index) {
   return takeSlot(slotOf(index));
 }
 
+void NodeList::forgetRemoved(const std::vector<Emptied>& emptied) {
+  if (emptied.empty()) {
+    return;
+  }
+  size_ -= emptied.size();
+  // Each removal from the index is a lookup at a random place in a large table: when most nodes
+  // leave, a fresh index and occupancy count of the few that stay are cheaper.
+  if (emptied.size() > size_) {
+    occupancy_.assign(slots_);
+    index_.clear();
+    for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+      if (slots_[slot]) {
+        index_.add(slots_[slot]->flowKey(), static_cast<std::uint32_t>(slot));
+      }
+    }
+    return;
+  }
+  for (std::size_t i = 0; i < emptied.size(); ++i) {
+    occupancy_.add(emptied[i].slot, -1);
+    index_.remove(emptied[i].key, emptied[i].slot);
+  }
+}
+
 std::vector<NodeList::NodePtr> NodeList::removeAllMatching(const FlowKey& key) {
   std::vector<NodePtr> removed;
   for (std::uint32_t slot : index_.takeAll(key)) {
@@ -120,10 +155,7 @@ void NodeList::compactIfSparse() {
     }
   }
   slots_.resize(next);
-  occupancy_.clear();
-  for (std::size_t slot = 0; slot < next; ++slot) {
-    occupancy_.pushBack(true);
-  }
+  occupancy_.assign(slots_);
   // Squeezing keeps the order, so each flow's slots stay ascending.
   index_.renumber(newSlot);
 }

@@ -51,11 +51,14 @@ class NodeList {
   template <class Predicate>
   std::vector<NodePtr> removeIf(Predicate fails) {
     std::vector<NodePtr> removed;
+    std::vector<Emptied> emptied;
     for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
       if (slots_[slot] && fails(static_cast<const WQMConnection&>(*slots_[slot]))) {
-        removed.push_back(takeSlot(slot));
+        emptied.push_back({slots_[slot]->flowKey(), static_cast<std::uint32_t>(slot)});
+        removed.push_back(std::move(slots_[slot]));
       }
     }
+    forgetRemoved(emptied);
     return removed;
   }
   void clear();
@@ -86,6 +89,7 @@ class NodeList {
   class OccupancyTree {
    public:
     void pushBack(bool occupied);
+    void assign(const std::vector<NodePtr>& slots);  // in linear time
     void add(std::size_t slot, int delta);
     std::size_t countBefore(std::size_t slot) const;  // occupied slots before `slot`
     std::size_t slotOfRank(std::size_t rank) const;   // the slot of the rank-th occupied one
@@ -95,8 +99,16 @@ class NodeList {
     std::vector<std::uint32_t> tree_;  // 1-based: tree_[i - 1] covers (i - lowbit(i), i]
   };
 
+  // A slot that a node of flow `key` has left.
+  struct Emptied {
+    FlowKey key;
+    std::uint32_t slot;
+  };
+
   std::size_t slotOf(std::size_t index) const;
   NodePtr takeSlot(std::size_t slot);
+  // Brings the count, occupancy and index up to date after nodes left the `emptied` slots.
+  void forgetRemoved(const std::vector<Emptied>& emptied);
   void compactIfSparse();
 
   std::vector<NodePtr> slots_;
