@@ -40,7 +40,10 @@ bool CaptureFileFeed::deliver(const netsiphon::Chunk& chunk) {
 }
 
 void CaptureFileFeed::readSlice() {
-  source_->relayReady(assembler_, 0);
+  {
+    const ApplicationController::ViewBatch batch(controller_);  // one view update per slice
+    source_->relayReady(assembler_, 0);
+  }
   emit changed();
   if (!source_->timeUntilDue()) {
     slices_.stop();

@@ -125,7 +125,8 @@ void MainWindow::saveAsDocument() {
 
 void MainWindow::savePanelDidEnd(const QString& path) {
   QString error;
-  if (writeReportFile(path, controller_.reportText(), &error)) {
+  if (writeReportFile(
+          path, [this](const ReportSink& sink) { controller_.writeReport(sink); }, &error)) {
     return;
   }
   auto* alert =

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QString>
-#include <string>
+
+#include "Report.h"
 
 namespace wq {
 
-// Writes a report to `path` ("-" for standard output) directly, not through a temporary file.
-// False with the reason when it could not be written whole.
-bool writeReportFile(const QString& path, const std::string& text, QString* error);
+// Writes the report that `produce` hands to its sink to `path` ("-" for standard output), directly,
+// not through a temporary file. False with the reason when it could not be written whole.
+bool writeReportFile(const QString& path, const std::function<void(const ReportSink&)>& produce,
+                     QString* error);
 
 }  // namespace wq

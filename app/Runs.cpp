@@ -91,7 +91,9 @@ int runHeadless(const RunContext& context) {
     finished = true;
     QString error;
     if (context.options.reportPath &&
-        !writeReportFile(*context.options.reportPath, app.controller.reportText(), &error)) {
+        !writeReportFile(
+            *context.options.reportPath,
+            [&](const ReportSink& sink) { app.controller.writeReport(sink); }, &error)) {
       complain(error);
       status = 1;
     }

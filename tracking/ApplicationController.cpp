@@ -21,29 +21,6 @@ struct ApplicationController::Settings {
   bool dropOnRST;
 };
 
-// Defers the view work of everything done while it lives to one update at its end. Batches
-// nest: only the outermost one updates the view.
-class ApplicationController::ViewBatch {
- public:
-  explicit ViewBatch(ApplicationController& controller)
-      : controller_(controller), owner_(controller.coalescedViewUpdates_ && !controller.batch_) {
-    if (owner_) {
-      controller_.beginBatch();
-    }
-  }
-  ~ViewBatch() {
-    if (owner_) {
-      controller_.endBatch();
-    }
-  }
-  ViewBatch(const ViewBatch&) = delete;
-  ViewBatch& operator=(const ViewBatch&) = delete;
-
- private:
-  ApplicationController& controller_;
-  bool owner_;
-};
-
 ApplicationController::ApplicationController(Defaults& defaults, const Clock& clock, LogSink& log,
                                              HostResolver& resolver)
     : defaults_(defaults),
@@ -459,9 +436,15 @@ void ApplicationController::refineDestinationPort(SearchField& sender) {
 // --- Report
 
 std::string ApplicationController::reportText() const {
+  std::string text;
+  writeReport([&](std::string_view piece) { text += piece; });
+  return text;
+}
+
+void ApplicationController::writeReport(const ReportSink& sink) const {
   const ReportOptions options{defaults_.boolValue(keys::ReportRecentNodesFirst),
                               defaults_.boolValue(keys::ReportResolveIPAddresses)};
-  return wq::reportText(connectionsArray_, options, clock_, resolver_, log_);
+  wq::writeReport(connectionsArray_, options, clock_, resolver_, log_, sink);
 }
 
 }  // namespace wq

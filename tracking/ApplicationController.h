@@ -14,6 +14,7 @@
 #include "NodeList.h"
 #include "PacketDecoder.h"
 #include "Platform.h"
+#include "Report.h"
 #include "WQMNodeBox.h"
 
 namespace wq {
@@ -35,6 +36,11 @@ struct Outlets {
 
 class ApplicationController {
  public:
+  // Defers the view work of everything done while it lives to one update at its end; batches
+  // nest, and only the outermost one updates the view. Deliveries and purge ticks make their own;
+  // a reader that delivers many times in a row can hold one around them all.
+  class ViewBatch;
+
   ApplicationController(Defaults& defaults, const Clock& clock, LogSink& log,
                         HostResolver& resolver);
   ApplicationController(const ApplicationController&) = delete;
@@ -97,10 +103,10 @@ class ApplicationController {
 
   // --- Report
   std::string reportText() const;
+  void writeReport(const ReportSink& sink) const;
 
  private:
   struct Settings;  // the settings one delivery of capture data reads
-  class ViewBatch;
 
   // The detail text a selection change inside a batch would have built: the node as it was
   // then (its payload only grows at the end, so its first byteCount bytes are still those).
@@ -152,6 +158,27 @@ class ApplicationController {
   std::optional<BatchState> batch_;
   bool coalescedViewUpdates_ = true;
   bool applyingBatch_ = false;
+};
+
+class ApplicationController::ViewBatch {
+ public:
+  explicit ViewBatch(ApplicationController& controller)
+      : controller_(controller), owner_(controller.coalescedViewUpdates_ && !controller.batch_) {
+    if (owner_) {
+      controller_.beginBatch();
+    }
+  }
+  ~ViewBatch() {
+    if (owner_) {
+      controller_.endBatch();
+    }
+  }
+  ViewBatch(const ViewBatch&) = delete;
+  ViewBatch& operator=(const ViewBatch&) = delete;
+
+ private:
+  ApplicationController& controller_;
+  bool owner_;
 };
 
 }  // namespace wq

@@ -30,21 +30,30 @@ void appendNodeSummary(std::string& text, const NodeFacts& node, const std::stri
 
 void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload) {
   constexpr int kLastColumn = 75;
+  // Each byte gives at most two characters: itself and a line break. Every step writes its
+  // character and moves on only when it applies, which keeps binary payloads free of branches
+  // that cannot be predicted; the last such write needs one more byte of room.
+  const std::size_t start = text.size();
+  text.resize(start + 2 * payload.size() + 1);
+  char* out = text.data() + start;
   int column = 0;
-  for (std::uint8_t byte : payload) {
-    if (byte == '\r') {
-      text += '\n';
-      column = 0;
-    }
-    if (byte >= 0x20 && byte <= 0x7E) {
-      text += static_cast<char>(byte);
-      ++column;
-    }
-    if (column > kLastColumn) {
-      text += '\n';
-      column = 0;
-    }
+  for (const std::uint8_t byte : payload) {
+    const bool carriageReturn = byte == '\r';
+    *out = '\n';
+    out += carriageReturn;
+    column = carriageReturn ? 0 : column;
+
+    const bool printable = static_cast<std::uint8_t>(byte - 0x20) <= 0x7E - 0x20;
+    *out = static_cast<char>(byte);
+    out += printable;
+    column += printable;
+
+    const bool lineFull = column > kLastColumn;
+    *out = '\n';
+    out += lineFull;
+    column = lineFull ? 0 : column;
   }
+  text.resize(static_cast<std::size_t>(out - text.data()));
 }
 
 std::string detailText(const NodeFacts& node, LogSink& log) {

@@ -38,8 +38,8 @@ std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& 
   return name;
 }
 
-std::string reportText(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
-                       HostResolver& resolver, LogSink& log) {
+void writeReport(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
+                 HostResolver& resolver, LogSink& log, const ReportSink& sink) {
   if (options.resolveIPAddresses) {
     std::vector<std::uint32_t> addresses;
     nodes.forEach([&](const WQMConnection& node) {
@@ -52,14 +52,25 @@ std::string reportText(const NodeList& nodes, const ReportOptions& options, cons
   }
   std::string text = formatLocalTime(clock.now(), "Wirequill Report\n(%A, %B %d, %Y)\n");
   text += formatLocalTime(clock.now(), "%H:%M:%S, %Z\n\n");
+  sink(text);
+  const auto writeBlock = [&](const WQMConnection& node) {
+    text.clear();
+    appendNodeBlock(text, node, options, resolver, log);
+    sink(text);
+  };
   if (options.recentNodesFirst) {
     for (std::size_t i = nodes.size(); i-- > 0;) {
-      appendNodeBlock(text, nodes.at(i), options, resolver, log);
+      writeBlock(nodes.at(i));
     }
   } else {
-    nodes.forEach(
-        [&](const WQMConnection& node) { appendNodeBlock(text, node, options, resolver, log); });
+    nodes.forEach(writeBlock);
   }
+}
+
+std::string reportText(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
+                       HostResolver& resolver, LogSink& log) {
+  std::string text;
+  writeReport(nodes, options, clock, resolver, log, [&](std::string_view piece) { text += piece; });
   return text;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The plain-text report of the node list.
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "NodeList.h"
 #include "Platform.h"
@@ -17,8 +19,14 @@ struct ReportOptions {
 // most 1023 bytes.
 std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& log);
 
+// Receives the report piece by piece (the header, then one node block at a time), so that a
+// report of many nodes is never held whole.
+using ReportSink = std::function<void(std::string_view)>;
+
 // The report: a dated header, then one block per node (its summary, "Raw Data:" and its payload
 // text), each ended by a line of 71 hyphens.
+void writeReport(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
+                 HostResolver& resolver, LogSink& log, const ReportSink& sink);
 std::string reportText(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
                        HostResolver& resolver, LogSink& log);
 
