@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "NodeText.h"
 #include "Report.h"
@@ -351,7 +352,13 @@ void ApplicationController::removeNode() {
 
 template <class Fails>
 void ApplicationController::narrow(Fails fails) {
-  connectionsArray_.removeIf(fails);
+  std::vector<NodeList::NodePtr> removed = connectionsArray_.removeIf(fails);
+  // Freeing a great many nodes takes longer than the refresh the user waits for; nothing refers
+  // to them any more, so another thread gives their memory back.
+  constexpr std::size_t kFreedInPlace = 10000;
+  if (removed.size() > kFreedInPlace) {
+    std::thread([nodes = std::move(removed)] {}).detach();
+  }
 }
 
 void ApplicationController::refreshAfterRefine() {

@@ -19,13 +19,13 @@
 #include "PacketDecoder.h"
 #include "PlainPlatform.h"
 #include "TextFormat.h"
+#include "WindowRig.h"
 
 using namespace wq;
 using namespace wq::testing;
 
 namespace {
 
-constexpr std::int64_t kStart = 1796565800;
 constexpr int kRepetitions = 15;
 constexpr double kTargetMs = 50;
 
@@ -56,19 +56,10 @@ void appendNodeFrames(std::vector<Bytes>& frames, int serial) {
   }
 }
 
-struct Bench {
-  MemorySettingsStore store;
-  Defaults defaults{store};
-  ManualClock clock{TimePoint{std::chrono::seconds(kStart)}};
-  MemoryLog log;
-  TableHostResolver resolver;
-  SilentSoundPlayer sounds;
-  std::unique_ptr<MainWindow> window;
+struct Bench : WindowRig {
   int nextSerial = 0;
 
   Bench() {
-    defaults.registerDefaults(registeredDefaults());
-    window = std::make_unique<MainWindow>(defaults, clock, log, resolver, sounds);
     window->resize(1100, 640);
     window->show();
   }

@@ -14,28 +14,15 @@
 #include "PacketDecoder.h"
 #include "PlainPlatform.h"
 #include "TextFormat.h"
+#include "WindowRig.h"
 
 using namespace wq;
 using namespace wq::testing;
 
 namespace {
 
-constexpr std::int64_t kStart = 1796565800;  // 2026-12-06 14:03:20 UTC
-
-struct Window {
-  MemorySettingsStore store;
-  Defaults defaults{store};
-  ManualClock clock{TimePoint{std::chrono::seconds(kStart)}};
-  MemoryLog log;
-  TableHostResolver resolver;
-  SilentSoundPlayer sounds;
-  std::unique_ptr<MainWindow> window;
-
-  Window() {
-    defaults.registerDefaults(registeredDefaults());
-    window = std::make_unique<MainWindow>(defaults, clock, log, resolver, sounds);
-    window->show();
-  }
+struct Window : WindowRig {
+  Window() { window->show(); }
   ApplicationController& controller() { return window->controller(); }
   const Ui::MainWindow& ui() const { return window->ui(); }
   void feed(const std::vector<Bytes>& frames) {

@@ -8,7 +8,7 @@
 
 #include "MainWindow.h"
 #include "Monitor.h"
-#include "PlainPlatform.h"
+#include "WindowRig.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -19,15 +19,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Usage: grab_main_window CAPTURE OUT.png [ROW]\n");
     return 2;
   }
-  wq::MemorySettingsStore settings;
-  wq::Defaults defaults(settings);
-  defaults.registerDefaults(wq::registeredDefaults());
-  wq::ManualClock clock;
-  wq::MemoryLog log;
-  wq::TableHostResolver resolver;
-  wq::SilentSoundPlayer sounds;
-  wq::MainWindow window(defaults, clock, log, resolver, sounds);
-  wq::Monitor monitor(window.controller(), defaults, log, &clock);
+  wq::testing::WindowRig rig;
+  wq::MainWindow& window = *rig.window;
+  wq::Monitor monitor(window.controller(), rig.defaults, rig.log, &rig.clock);
   QObject::connect(&monitor, &wq::Monitor::changed, &window, &wq::MainWindow::refresh);
   const int row = arguments.size() > 3 ? arguments[3].toInt() : -1;
   QObject::connect(&monitor, &wq::Monitor::inputEnded, &window, [&] {

@@ -1,0 +1,32 @@
+#pragma once
+// The main window wired to plain platform pieces: settings in memory, a clock that stands still
+// until moved, a log, a resolver and sounds that only remember what they were asked. For tests,
+// benchmarks and pictures of the window; the caller makes the QApplication first.
+
+#include <chrono>
+#include <memory>
+
+#include "MainWindow.h"
+#include "PlainPlatform.h"
+
+namespace wq::testing {
+
+struct WindowRig {
+  // 2026-12-06 14:03:20 UTC.
+  static constexpr std::int64_t kStartSeconds = 1796565800;
+
+  WindowRig() {
+    defaults.registerDefaults(registeredDefaults());
+    window = std::make_unique<MainWindow>(defaults, clock, log, resolver, sounds);
+  }
+
+  MemorySettingsStore store;
+  Defaults defaults{store};
+  ManualClock clock{TimePoint{std::chrono::seconds(kStartSeconds)}};
+  MemoryLog log;
+  TableHostResolver resolver;
+  SilentSoundPlayer sounds;
+  std::unique_ptr<MainWindow> window;
+};
+
+}  // namespace wq::testing
