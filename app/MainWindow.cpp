@@ -85,6 +85,11 @@ void MainWindow::connectActions() {
   connect(ui_.saveAsAction, &QAction::triggered, this, &MainWindow::saveAsDocument);
   connect(ui_.preferencesAction, &QAction::triggered, this, &MainWindow::openPreferences);
   connect(ui_.quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
+  for (QAction* action : findChildren<QAction*>()) {
+    if (action->property("tag").isValid()) {
+      taggedActions_.push_back(action);
+    }
+  }
   for (QMenu* menu : {ui_.fileMenu, ui_.nodesMenu, ui_.windowMenu}) {
     connect(menu, &QMenu::aboutToShow, this, &MainWindow::validateMenuItems);
   }
@@ -151,11 +156,8 @@ void MainWindow::openPreferences() {
 }
 
 void MainWindow::validateMenuItems() {
-  for (QAction* action : findChildren<QAction*>()) {
-    const QVariant tag = action->property("tag");
-    if (tag.isValid()) {
-      action->setEnabled(controller_.validateMenuItem(tag.toInt()));
-    }
+  for (QAction* action : taggedActions_) {
+    action->setEnabled(controller_.validateMenuItem(action->property("tag").toInt()));
   }
 }
 

@@ -68,6 +68,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<WQMRefineBox> refineBox_;
   std::vector<std::unique_ptr<QtSearchField>> searchFields_;
   WQMPrefsController* prefsController_ = nullptr;
+  std::vector<QAction*> taggedActions_;  // the menu items that validateMenuItem enables
   std::unique_ptr<NodeBoxView> addedView_;
   std::unique_ptr<NodeBoxView> droppedView_;
 };

@@ -55,32 +55,29 @@ Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink&
 }
 
 bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
-  bool started = false;
-  if (readFile) {
-    file_ = std::make_unique<CaptureFileFeed>(controller_, *replayClock_);
-    connect(file_.get(), &CaptureFileFeed::changed, this, &Monitor::changed);
-    connect(
-        file_.get(), &CaptureFileFeed::finished, this, [this, readFile](const QString& warning) {
-          emit inputEnded(
-              warning.isEmpty() ? QString() : QString("%1 ends early: %2").arg(*readFile, warning),
-              false);
-        });
-    started = file_->open(*readFile, error);
-    if (started) {
-      *error = {};
-      file_->start();
-    } else {
-      *error = QString("%1: %2").arg(*readFile, *error);
-    }
-  } else {
-    started = startHelper(error);
-    // The purge follows the wall clock here; a file read directly ticks by its own time.
-    purgeTimer_.start();
+  const bool started = readFile ? startFile(*readFile, error) : startHelper(error);
+  if (!readFile) {
+    purgeTimer_.start();  // a file read directly ticks by its own time instead
   }
   for (const std::string& line : launchSettingsLines(defaults_)) {
     log_.log(line);
   }
   return started;
+}
+
+bool Monitor::startFile(const QString& path, QString* error) {
+  file_ = std::make_unique<CaptureFileFeed>(controller_, *replayClock_);
+  connect(file_.get(), &CaptureFileFeed::changed, this, &Monitor::changed);
+  connect(file_.get(), &CaptureFileFeed::finished, this, [this, path](const QString& warning) {
+    emit inputEnded(warning.isEmpty() ? QString() : QString("%1 ends early: %2").arg(path, warning),
+                    false);
+  });
+  if (!file_->open(path, error)) {
+    *error = QString("%1: %2").arg(path, *error);
+    return false;
+  }
+  file_->start();
+  return true;
 }
 
 bool Monitor::startHelper(QString* error) {

@@ -38,6 +38,7 @@ class Monitor : public QObject {
   void privilegesRefused();
 
  private:
+  bool startFile(const QString& path, QString* error);
   bool startHelper(QString* error);
   void helperEnded(int exitStatus);
 

@@ -72,14 +72,6 @@ void NodeList::append(NodePtr node) {
   compactIfSparse();
 }
 
-std::optional<std::size_t> NodeList::indexOfMatch(const FlowKey& key) const {
-  const auto slot = index_.lowestSlot(key);
-  if (!slot) {
-    return std::nullopt;
-  }
-  return occupancy_.countBefore(*slot);
-}
-
 NodeList::NodePtr NodeList::takeSlot(std::size_t slot) {
   NodePtr node = std::move(slots_[slot]);
   occupancy_.add(slot, -1);

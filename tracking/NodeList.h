@@ -31,17 +31,14 @@ class NodeList {
 
   void append(NodePtr node);
 
-  // The lowest index of a node that matches `key` under the flow match.
-  std::optional<std::size_t> indexOfMatch(const FlowKey& key) const;
-
   // Where a node sits, valid until the list next changes. The decoder works with these, since it
   // never needs a node's row.
   using Handle = std::uint32_t;
+  // The node with the lowest index among those that match `key` under the flow match.
   std::optional<Handle> firstMatch(const FlowKey& key) const { return index_.lowestSlot(key); }
   WQMConnection& node(Handle handle) { return *slots_[handle]; }
   NodePtr remove(Handle handle) { return takeSlot(handle); }
   void moveToEnd(Handle handle);
-  bool containsMatch(const FlowKey& key) const { return index_.lowestSlot(key).has_value(); }
 
   // Removes the node at `index` alone, and hands it back.
   NodePtr removeAt(std::size_t index);
