@@ -13,9 +13,10 @@ constexpr auto kLongestCatchUp = std::chrono::hours(1);
 
 CaptureFileFeed::CaptureFileFeed(ApplicationController& controller, ManualClock& clock,
                                  QObject* parent)
-    : QObject(parent), controller_(controller), clock_(clock) {
-  slices_.setInterval(0);
-  connect(&slices_, &QTimer::timeout, this, &CaptureFileFeed::readSlice);
+    : QObject(parent), controller_(controller), clock_(clock) {}
+
+CaptureFileFeed::~CaptureFileFeed() {
+  readAhead_.reset();  // stops the reading thread while this object can still be woken
 }
 
 bool CaptureFileFeed::open(const QString& path, QString* error) {
@@ -25,30 +26,36 @@ bool CaptureFileFeed::open(const QString& path, QString* error) {
     *error = QString::fromStdString(opened.problem ? opened.problem->reason : "cannot be read");
     return false;
   }
-  source_ = std::move(opened.source);
+  readAhead_ = std::make_unique<FileReadAhead>(std::move(opened.source), [this] {
+    QMetaObject::invokeMethod(this, &CaptureFileFeed::trackReadBatches, Qt::QueuedConnection);
+  });
   controller_.setRecordObserver([this](const CaptureRecord& record) { followRecordTime(record); });
   return true;
 }
 
 void CaptureFileFeed::start() {
-  slices_.start();
+  readAhead_->start();
 }
 
-bool CaptureFileFeed::deliver(const netsiphon::Chunk& chunk) {
-  controller_.dataReceived(ByteView(chunk.data(), chunk.size()));
-  return true;
-}
-
-void CaptureFileFeed::readSlice() {
-  {
-    const ApplicationController::ViewBatch batch(controller_);  // one view update per slice
-    source_->relayReady(assembler_, 0);
+void CaptureFileFeed::trackReadBatches() {
+  if (finished_) {
+    return;
   }
-  emit changed();
-  if (!source_->timeUntilDue()) {
-    slices_.stop();
+  FileReadAhead::Taken taken = readAhead_->take();
+  if (!taken.batches.empty()) {
+    {
+      const ApplicationController::ViewBatch batch(controller_);  // one view update for them all
+      for (FileReadAhead::Batch& read : taken.batches) {
+        controller_.dataReceived(ByteView(read.data(), read.size()));
+        readAhead_->recycle(std::move(read));
+      }
+    }
+    emit changed();
+  }
+  if (taken.ended) {
+    finished_ = true;
     controller_.setRecordObserver(nullptr);
-    emit finished(QString::fromStdString(source_->failure()));
+    emit finished(QString::fromStdString(taken.failure));
   }
 }
 

@@ -5,24 +5,26 @@
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <memory>
+#include <optional>
 
 #include "ApplicationController.h"
-#include "CaptureSource.h"
+#include "FileReadAhead.h"
 #include "PlainPlatform.h"
 
 namespace wq {
 
-class CaptureFileFeed : public QObject, private netsiphon::ChunkSink {
+class CaptureFileFeed : public QObject {
   Q_OBJECT
 
  public:
   CaptureFileFeed(ApplicationController& controller, ManualClock& clock, QObject* parent = nullptr);
+  ~CaptureFileFeed() override;
 
   // Opens the file; false with a reason when it cannot be read as a capture file.
   bool open(const QString& path, QString* error);
-  // Reads the file in slices from the event loop; `changed` after each, `finished` at the end.
+  // Reads the file on its own thread; `changed` after each stretch of it has been tracked,
+  // `finished` at the end.
   void start();
 
  signals:
@@ -31,16 +33,14 @@ class CaptureFileFeed : public QObject, private netsiphon::ChunkSink {
   void finished(QString warning);
 
  private:
-  bool deliver(const netsiphon::Chunk& chunk) override;
-  void readSlice();
+  void trackReadBatches();
   void followRecordTime(const CaptureRecord& record);
 
   ApplicationController& controller_;
   ManualClock& clock_;
-  std::unique_ptr<netsiphon::CaptureSource> source_;
-  netsiphon::ChunkAssembler assembler_{*this};
+  std::unique_ptr<FileReadAhead> readAhead_;
   std::optional<TimePoint> nextTick_;
-  QTimer slices_;
+  bool finished_ = false;
 };
 
 }  // namespace wq

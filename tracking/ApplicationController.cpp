@@ -63,14 +63,21 @@ void ApplicationController::haltAll() {
 
 void ApplicationController::dataReceived(ByteView bytes) {
   ViewBatch batch(*this);
-  streamReader_.feed(bytes, [this](ByteView chunk) { decodeCaptureBuffer(chunk); });
+  const Settings settings = readSettings();
+  streamReader_.feed(bytes, [&](ByteView chunk) { decodeChunk(chunk, settings); });
 }
 
 void ApplicationController::decodeCaptureBuffer(ByteView chunk) {
   ViewBatch batch(*this);
-  const Settings settings{defaults_.integerValue(keys::MaxPacketSize),
-                          defaults_.boolValue(keys::DropOnFIN),
-                          defaults_.boolValue(keys::DropOnRST)};
+  decodeChunk(chunk, readSettings());
+}
+
+ApplicationController::Settings ApplicationController::readSettings() const {
+  return {defaults_.integerValue(keys::MaxPacketSize), defaults_.boolValue(keys::DropOnFIN),
+          defaults_.boolValue(keys::DropOnRST)};
+}
+
+void ApplicationController::decodeChunk(ByteView chunk, const Settings& settings) {
   CaptureRecordCursor records(chunk);
   while (const auto record = records.next()) {
     if (recordObserver_) {

@@ -117,6 +117,8 @@ class ApplicationController {
     std::optional<std::string> text;
   };
 
+  Settings readSettings() const;
+  void decodeChunk(ByteView chunk, const Settings& settings);
   void handlePacket(const DecodedPacket& packet, const Settings& settings);
   void handleTcpSegment(const DecodedPacket& packet, const Settings& settings);
   void addNode(const DecodedPacket& packet, const Settings& settings);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "WQMConnection.h"
 
@@ -12,8 +13,8 @@ namespace wq {
 
 // "Start Time: ...\nLast Hit: ...\n\nProtocol: ...\n\nSource IP: ...\n...Byte count: N\n\n" with
 // the two address texts given by the caller (dotted, or host names in a report).
-void appendNodeSummary(std::string& text, const NodeFacts& node, const std::string& sourceText,
-                       const std::string& destinationText);
+void appendNodeSummary(std::string& text, const NodeFacts& node, std::string_view sourceText,
+                       std::string_view destinationText);
 
 // The payload as printable characters: bytes from space to tilde as they are, a line break for
 // each carriage return and after every 76 characters; every other byte is left out.

@@ -1,8 +1,15 @@
 #include "Report.h"
 
 #include <algorithm>
+#include <future>
+#include <optional>
+#include <span>
+#include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "NodeText.h"
+#include "PlainPlatform.h"
 #include "TextFormat.h"
 
 namespace wq {
@@ -11,18 +18,89 @@ namespace {
 
 constexpr std::size_t kMaxHostNameLength = 1023;
 
-void appendNodeBlock(std::string& text, const WQMConnection& node, const ReportOptions& options,
-                     HostResolver& resolver, LogSink& log) {
-  std::string source = dottedAddress(node.saddr(), log);
-  std::string destination = dottedAddress(node.daddr(), log);
-  if (options.resolveIPAddresses) {
-    destination = resolveHost(node.daddr(), resolver, log);
-    source = resolveHost(node.saddr(), resolver, log);
+// The report is formatted in parts of consecutive nodes, several parts at once on threads of
+// their own, and written part by part in order. A part ends after this much payload or this many
+// nodes, so that the parts in flight hold a few MiB of text at most.
+constexpr std::size_t kPartPayloadBytes = 1 << 20;
+constexpr std::size_t kPartNodes = 4096;
+
+using NodeOrder = std::vector<const WQMConnection*>;
+// The host name or dotted text of every address of the report, when names are reported.
+using AddressNames = std::unordered_map<std::uint32_t, std::string>;
+
+// One part's text and what formatting it would have logged, passed on in order. Its memory is
+// kept from part to part.
+struct FormattedPart {
+  std::string text;
+  MemoryLog log;
+};
+
+void appendNodeBlock(std::string& text, const WQMConnection& node, const AddressNames* names,
+                     LogSink& log) {
+  if (names != nullptr) {
+    appendNodeSummary(text, node.facts(), names->at(node.saddr()), names->at(node.daddr()));
+  } else {
+    appendNodeSummary(text, node.facts(), dottedAddress(node.saddr(), log),
+                      dottedAddress(node.daddr(), log));
   }
-  appendNodeSummary(text, node.facts(), source, destination);
   text += "Raw Data:\n\n";
   appendPayloadText(text, node.packetData());
   text += "\n\n-----------------------------------------------------------------------\n\n";
+}
+
+void formatPart(std::span<const WQMConnection* const> nodes, const AddressNames* names,
+                FormattedPart& part) {
+  part.text.clear();
+  part.log.lines.clear();
+  for (const WQMConnection* node : nodes) {
+    appendNodeBlock(part.text, *node, names, part.log);
+  }
+}
+
+NodeOrder reportOrder(const NodeList& nodes, bool recentNodesFirst) {
+  NodeOrder order;
+  order.reserve(nodes.size());
+  nodes.forEach([&](const WQMConnection& node) { order.push_back(&node); });
+  if (recentNodesFirst) {
+    std::reverse(order.begin(), order.end());
+  }
+  return order;
+}
+
+// Names every address, looking up each node's destination before its source.
+AddressNames nameAddresses(const NodeOrder& order, HostResolver& resolver, LogSink& log) {
+  std::vector<std::uint32_t> addresses;
+  for (const WQMConnection* node : order) {
+    addresses.push_back(node->daddr());
+    addresses.push_back(node->saddr());
+  }
+  std::vector<std::uint32_t> distinct = addresses;
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  resolver.prepare(distinct);
+  AddressNames names;
+  for (const std::uint32_t address : addresses) {
+    if (!names.contains(address)) {
+      names.emplace(address, resolveHost(address, resolver, log));
+    }
+  }
+  return names;
+}
+
+// Where each part ends in the report order.
+std::vector<std::size_t> partEnds(const NodeOrder& order) {
+  std::vector<std::size_t> ends;
+  std::size_t payload = 0;
+  std::size_t nodes = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    payload += order[i]->byteCount();
+    if (++nodes == kPartNodes || payload >= kPartPayloadBytes || i + 1 == order.size()) {
+      ends.push_back(i + 1);
+      payload = 0;
+      nodes = 0;
+    }
+  }
+  return ends;
 }
 
 }  // namespace
@@ -40,30 +118,49 @@ std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& 
 
 void writeReport(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
                  HostResolver& resolver, LogSink& log, const ReportSink& sink) {
+  const NodeOrder order = reportOrder(nodes, options.recentNodesFirst);
+  std::optional<AddressNames> names;
   if (options.resolveIPAddresses) {
-    std::vector<std::uint32_t> addresses;
-    nodes.forEach([&](const WQMConnection& node) {
-      addresses.push_back(node.daddr());
-      addresses.push_back(node.saddr());
-    });
-    std::sort(addresses.begin(), addresses.end());
-    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
-    resolver.prepare(addresses);
+    names = nameAddresses(order, resolver, log);
   }
-  std::string text = formatLocalTime(clock.now(), "Wirequill Report\n(%A, %B %d, %Y)\n");
-  text += formatLocalTime(clock.now(), "%H:%M:%S, %Z\n\n");
-  sink(text);
-  const auto writeBlock = [&](const WQMConnection& node) {
-    text.clear();
-    appendNodeBlock(text, node, options, resolver, log);
-    sink(text);
-  };
-  if (options.recentNodesFirst) {
-    for (std::size_t i = nodes.size(); i-- > 0;) {
-      writeBlock(nodes.at(i));
+  const AddressNames* namesOrNull = names ? &*names : nullptr;
+
+  sink(formatLocalTime(clock.now(), "Wirequill Report\n(%A, %B %d, %Y)\n") +
+       formatLocalTime(clock.now(), "%H:%M:%S, %Z\n\n"));
+  const auto writePart = [&](const FormattedPart& part) {
+    for (const std::string& line : part.log.lines) {
+      log.log(line);
     }
-  } else {
-    nodes.forEach(writeBlock);
+    sink(part.text);
+  };
+
+  const std::vector<std::size_t> ends = partEnds(order);
+  if (ends.size() <= 1) {
+    FormattedPart part;
+    formatPart(order, namesOrNull, part);
+    writePart(part);
+    return;
+  }
+  // Part k is formatted into slot k % slots.size() while the parts before it are written.
+  std::vector<FormattedPart> slots(std::max(1U, std::thread::hardware_concurrency()));
+  std::vector<std::future<void>> formatting(slots.size());
+  const auto finishPart = [&](std::size_t k) {
+    formatting[k % slots.size()].get();
+    writePart(slots[k % slots.size()]);
+  };
+  std::size_t begin = 0;
+  for (std::size_t k = 0; k < ends.size(); ++k) {
+    if (k >= slots.size()) {
+      finishPart(k - slots.size());
+    }
+    const std::span<const WQMConnection* const> part(order.data() + begin, ends[k] - begin);
+    formatting[k % slots.size()] = std::async(std::launch::async, formatPart, part, namesOrNull,
+                                              std::ref(slots[k % slots.size()]));
+    begin = ends[k];
+  }
+  for (std::size_t k = ends.size() > slots.size() ? ends.size() - slots.size() : 0; k < ends.size();
+       ++k) {
+    finishPart(k);
   }
 }
 

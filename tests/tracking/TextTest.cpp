@@ -3,6 +3,10 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+#include <random>
 #include <thread>
 
 #include "ControllerRig.h"
@@ -33,6 +37,45 @@ TEST(PayloadText, PrintableBytesLineBreaksAndWrapping) {
   // Bytes left out do not move the column.
   EXPECT_EQ(payloadText(std::string(40, 'a') + "\n\t\xff" + std::string(40, 'b')),
             std::string(40, 'a') + std::string(36, 'b') + "\n" + std::string(4, 'b'));
+}
+
+// The rule as plainly as it can be said, one byte at a time.
+std::string referencePayloadText(const Bytes& bytes) {
+  std::string text;
+  int column = 0;
+  for (const std::uint8_t byte : bytes) {
+    if (byte == '\r') {
+      text += '\n';
+      column = 0;
+    } else if (byte >= 0x20 && byte <= 0x7E) {
+      text += static_cast<char>(byte);
+      if (++column == 76) {
+        text += '\n';
+        column = 0;
+      }
+    }
+  }
+  return text;
+}
+
+TEST(PayloadText, AgreesWithTheRuleForMixedPayloadsOfEveryLength) {
+  // Runs of text, binary and carriage returns, so that words of every kind meet line ends at
+  // every column; lengths cover every remainder of eight.
+  std::mt19937 random(3);
+  for (int round = 0; round < 3000; ++round) {
+    Bytes payload(random() % 400);
+    const int textPercent = static_cast<int>(random() % 101);
+    for (std::uint8_t& byte : payload) {
+      const int draw = static_cast<int>(random() % 100);
+      byte = draw < textPercent ? static_cast<std::uint8_t>(0x20 + random() % 95)
+             : draw % 17 == 0   ? '\r'
+                                : static_cast<std::uint8_t>(random());
+    }
+    ASSERT_EQ(payloadText(
+                  std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size())),
+              referencePayloadText(payload))
+        << "round " << round;
+  }
 }
 
 TEST(DetailPane, SummaryThenPayload) {
@@ -98,6 +141,42 @@ TEST(Report, NodeBlocksInListOrderOrNewestFirst) {
 
   rig.set(keys::ReportRecentNodesFirst, true);
   EXPECT_EQ(rig.controller.reportText(), header + icmpBlock + udpBlock + tcpBlock);
+}
+
+TEST(Report, ManyNodesKeepTheirOrderAcrossTheReportsParts) {
+  // Enough nodes and payload for the report to be formatted in several parts at once.
+  constexpr int kNodes = 12000;
+  ControllerRig rig;
+  std::vector<Bytes> frames;
+  for (int i = 0; i < kNodes; ++i) {
+    char label[16];
+    std::snprintf(label, sizeof label, "node %05d;", i);
+    Bytes payload = bytesOf(label);
+    payload.resize(i % 7 == 0 ? 300 : 11, 'x');
+    frames.push_back(udpFrame("10.0.0.3", static_cast<std::uint16_t>(i), "10.0.0.4", 53, payload));
+    if (frames.size() == 8 || i + 1 == kNodes) {
+      rig.feed(frames);
+      frames.clear();
+    }
+  }
+  ASSERT_EQ(rig.nodeCount(), static_cast<std::size_t>(kNodes));
+
+  const auto labelsInReport = [&] {
+    std::vector<int> labels;
+    const std::string report = rig.controller.reportText();
+    for (std::size_t at = report.find("node "); at != std::string::npos;
+         at = report.find("node ", at + 1)) {
+      labels.push_back(std::stoi(report.substr(at + 5, 5)));
+    }
+    EXPECT_EQ(report.size(), rig.controller.reportText().size());
+    return labels;
+  };
+  std::vector<int> expected(kNodes);
+  std::iota(expected.begin(), expected.end(), 0);
+  EXPECT_EQ(labelsInReport(), expected);
+  rig.set(keys::ReportRecentNodesFirst, true);
+  std::reverse(expected.begin(), expected.end());
+  EXPECT_EQ(labelsInReport(), expected);
 }
 
 TEST(Report, ResolvedNamesStandForAddressesAndFallBackToDottedText) {

@@ -1,0 +1,99 @@
+#include "FileReadAhead.h"
+
+namespace wq {
+
+namespace {
+
+// 64 chunks (256 KiB) a batch, at most 8 batches ahead: large enough that handing batches over
+// costs nothing, small enough that the window stays responsive while a batch is tracked.
+constexpr std::size_t kChunksPerBatch = 64;
+constexpr std::size_t kBatchesAhead = 8;
+
+}  // namespace
+
+FileReadAhead::FileReadAhead(std::unique_ptr<netsiphon::CaptureSource> source,
+                             std::function<void()> wake)
+    : source_(std::move(source)), wake_(std::move(wake)) {
+  filling_.reserve(kChunksPerBatch * netsiphon::kChunkLength);
+}
+
+FileReadAhead::~FileReadAhead() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  room_.notify_all();
+  if (reader_.joinable()) {
+    reader_.join();
+  }
+}
+
+void FileReadAhead::start() {
+  reader_ = std::thread([this] { readAll(); });
+}
+
+FileReadAhead::Taken FileReadAhead::take() {
+  Taken taken;
+  {
+    const std::lock_guard lock(mutex_);
+    taken.batches.swap(ready_);
+    taken.ended = ended_;
+    taken.failure = failure_;
+  }
+  room_.notify_all();
+  return taken;
+}
+
+void FileReadAhead::recycle(Batch&& batch) {
+  batch.clear();
+  const std::lock_guard lock(mutex_);
+  if (spare_.size() < kBatchesAhead) {
+    spare_.push_back(std::move(batch));
+  }
+}
+
+bool FileReadAhead::deliver(const netsiphon::Chunk& chunk) {
+  filling_.insert(filling_.end(), chunk.begin(), chunk.end());
+  return filling_.size() < kChunksPerBatch * netsiphon::kChunkLength || hand(false);
+}
+
+void FileReadAhead::readAll() {
+  while (source_->timeUntilDue()) {
+    if (source_->relayReady(assembler_, 0) != netsiphon::RelayOutcome::kContinue) {
+      return;  // only when stopping
+    }
+  }
+  hand(true);
+}
+
+bool FileReadAhead::hand(bool last) {
+  bool wasEmpty = false;
+  {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return stopping_ || ready_.size() < kBatchesAhead; });
+    if (stopping_) {
+      return false;
+    }
+    wasEmpty = ready_.empty();
+    if (!filling_.empty()) {
+      ready_.push_back(std::move(filling_));
+    }
+    filling_.clear();
+    if (!spare_.empty()) {
+      filling_ = std::move(spare_.back());
+      spare_.pop_back();
+    } else {
+      filling_.reserve(kChunksPerBatch * netsiphon::kChunkLength);
+    }
+    if (last) {
+      ended_ = true;
+      failure_ = source_->failure();
+    }
+  }
+  if (wasEmpty || last) {
+    wake_();
+  }
+  return true;
+}
+
+}  // namespace wq
