@@ -84,7 +84,8 @@ NodeList::NodePtr NodeList::removeAt(std::size_t index) {
   return takeSlot(slotOf(index));
 }
 
-void NodeList::forgetRemoved(const std::vector<Emptied>& emptied) {
+void NodeList::forgetRemoved(const std::vector<NodePtr>& removed,
+                             const std::vector<std::uint32_t>& emptied) {
   if (emptied.empty()) {
     return;
   }
@@ -102,8 +103,8 @@ void NodeList::forgetRemoved(const std::vector<Emptied>& emptied) {
     return;
   }
   for (std::size_t i = 0; i < emptied.size(); ++i) {
-    occupancy_.add(emptied[i].slot, -1);
-    index_.remove(emptied[i].key, emptied[i].slot);
+    occupancy_.add(emptied[i], -1);
+    index_.remove(removed[i]->flowKey(), emptied[i]);
   }
 }
 
