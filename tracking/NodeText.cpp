@@ -132,12 +132,11 @@ void appendNumber(std::string& text, unsigned number) {
 
 }  // namespace
 
-void appendNodeSummary(std::string& text, const NodeFacts& node, std::string_view sourceText,
-                       std::string_view destinationText) {
+void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTexts& texts) {
   text += "Start Time: ";
-  text += clockText(node.startHit);
+  text += texts.startHit;
   text += "\nLast Hit: ";
-  text += clockText(node.lastHit);
+  text += texts.lastHit;
   text += "\n\n";
   switch (node.protocol) {
     case 1:
@@ -153,11 +152,11 @@ void appendNodeSummary(std::string& text, const NodeFacts& node, std::string_vie
       break;
   }
   text += "Source IP: ";
-  text += sourceText;
+  text += texts.source;
   text += "\nSource Port: ";
   appendNumber(text, hostOrderPort(node.flow.sport));
   text += "\nDestination IP: ";
-  text += destinationText;
+  text += texts.destination;
   text += "\nDestination Port: ";
   appendNumber(text, hostOrderPort(node.flow.dport));
   text += "\n\nByte count: ";
@@ -179,10 +178,12 @@ void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload)
 }
 
 std::string detailText(const NodeFacts& node, LogSink& log) {
-  std::string text;
+  const std::string startHit = clockText(node.startHit);
+  const std::string lastHit = clockText(node.lastHit);
   const std::string source = dottedAddress(node.flow.saddr, log);
   const std::string destination = dottedAddress(node.flow.daddr, log);
-  appendNodeSummary(text, node, source, destination);
+  std::string text;
+  appendNodeSummary(text, node, {startHit, lastHit, source, destination});
   appendPayloadText(text, node.payload);
   return text;
 }

@@ -11,10 +11,17 @@
 
 namespace wq {
 
-// "Start Time: ...\nLast Hit: ...\n\nProtocol: ...\n\nSource IP: ...\n...Byte count: N\n\n" with
-// the two address texts given by the caller (dotted, or host names in a report).
-void appendNodeSummary(std::string& text, const NodeFacts& node, std::string_view sourceText,
-                       std::string_view destinationText);
+// The texts a summary shows for a node's times and addresses, as the caller has them: clock
+// times, and dotted addresses or host names.
+struct SummaryTexts {
+  std::string_view startHit;
+  std::string_view lastHit;
+  std::string_view source;
+  std::string_view destination;
+};
+
+// "Start Time: ...\nLast Hit: ...\n\nProtocol: ...\n\nSource IP: ...\n...Byte count: N\n\n".
+void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTexts& texts);
 
 // The payload as printable characters: bytes from space to tilde as they are, a line break for
 // each carriage return and after every 76 characters; every other byte is left out.

@@ -35,13 +35,34 @@ struct FormattedPart {
   MemoryLog log;
 };
 
+// The clock text of each second, worked out once per part: the nodes of a report share few
+// seconds, and working out the local time is the dearest step of a summary.
+class ClockTexts {
+ public:
+  const std::string& of(TimePoint time) {
+    const auto second = std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count();
+    auto [entry, added] = texts_.try_emplace(second);
+    if (added) {
+      entry->second = clockText(time);
+    }
+    return entry->second;
+  }
+
+ private:
+  std::unordered_map<std::int64_t, std::string> texts_;
+};
+
 void appendNodeBlock(std::string& text, const WQMConnection& node, const AddressNames* names,
-                     LogSink& log) {
+                     ClockTexts& clockTexts, LogSink& log) {
+  const std::string& startHit = clockTexts.of(node.startHit());
+  const std::string& lastHit = clockTexts.of(node.lastHit());
   if (names != nullptr) {
-    appendNodeSummary(text, node.facts(), names->at(node.saddr()), names->at(node.daddr()));
+    appendNodeSummary(text, node.facts(),
+                      {startHit, lastHit, names->at(node.saddr()), names->at(node.daddr())});
   } else {
-    appendNodeSummary(text, node.facts(), dottedAddress(node.saddr(), log),
-                      dottedAddress(node.daddr(), log));
+    appendNodeSummary(
+        text, node.facts(),
+        {startHit, lastHit, dottedAddress(node.saddr(), log), dottedAddress(node.daddr(), log)});
   }
   text += "Raw Data:\n\n";
   appendPayloadText(text, node.packetData());
@@ -52,17 +73,41 @@ void formatPart(std::span<const WQMConnection* const> nodes, const AddressNames*
                 FormattedPart& part) {
   part.text.clear();
   part.log.lines.clear();
+  ClockTexts clockTexts;
   for (const WQMConnection* node : nodes) {
-    appendNodeBlock(part.text, *node, names, part.log);
+    appendNodeBlock(part.text, *node, names, clockTexts, part.log);
   }
 }
 
-NodeOrder reportOrder(const NodeList& nodes, bool recentNodesFirst) {
-  NodeOrder order;
-  order.reserve(nodes.size());
-  nodes.forEach([&](const WQMConnection& node) { order.push_back(&node); });
+// The nodes in report order, and where each part of the report ends: one pass over the nodes,
+// which lie all over the heap.
+struct ReportOrder {
+  NodeOrder nodes;
+  std::vector<std::size_t> partEnds;
+};
+
+ReportOrder reportOrder(const NodeList& list, bool recentNodesFirst) {
+  ReportOrder order;
+  std::vector<std::uint32_t> byteCounts;
+  order.nodes.reserve(list.size());
+  byteCounts.reserve(list.size());
+  list.forEach([&](const WQMConnection& node) {
+    order.nodes.push_back(&node);
+    byteCounts.push_back(node.byteCount());
+  });
   if (recentNodesFirst) {
-    std::reverse(order.begin(), order.end());
+    std::reverse(order.nodes.begin(), order.nodes.end());
+    std::reverse(byteCounts.begin(), byteCounts.end());
+  }
+  std::size_t payload = 0;
+  std::size_t nodes = 0;
+  for (std::size_t i = 0; i < byteCounts.size(); ++i) {
+    payload += byteCounts[i];
+    if (++nodes == kPartNodes || payload >= kPartPayloadBytes || i + 1 == byteCounts.size()) {
+      order.partEnds.push_back(i + 1);
+      payload = 0;
+      nodes = 0;
+    }
   }
   return order;
 }
@@ -87,22 +132,6 @@ AddressNames nameAddresses(const NodeOrder& order, HostResolver& resolver, LogSi
   return names;
 }
 
-// Where each part ends in the report order.
-std::vector<std::size_t> partEnds(const NodeOrder& order) {
-  std::vector<std::size_t> ends;
-  std::size_t payload = 0;
-  std::size_t nodes = 0;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    payload += order[i]->byteCount();
-    if (++nodes == kPartNodes || payload >= kPartPayloadBytes || i + 1 == order.size()) {
-      ends.push_back(i + 1);
-      payload = 0;
-      nodes = 0;
-    }
-  }
-  return ends;
-}
-
 }  // namespace
 
 std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& log) {
@@ -118,10 +147,10 @@ std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& 
 
 void writeReport(const NodeList& nodes, const ReportOptions& options, const Clock& clock,
                  HostResolver& resolver, LogSink& log, const ReportSink& sink) {
-  const NodeOrder order = reportOrder(nodes, options.recentNodesFirst);
+  const ReportOrder order = reportOrder(nodes, options.recentNodesFirst);
   std::optional<AddressNames> names;
   if (options.resolveIPAddresses) {
-    names = nameAddresses(order, resolver, log);
+    names = nameAddresses(order.nodes, resolver, log);
   }
   const AddressNames* namesOrNull = names ? &*names : nullptr;
 
@@ -134,10 +163,10 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
     sink(part.text);
   };
 
-  const std::vector<std::size_t> ends = partEnds(order);
+  const std::vector<std::size_t>& ends = order.partEnds;
   if (ends.size() <= 1) {
     FormattedPart part;
-    formatPart(order, namesOrNull, part);
+    formatPart(order.nodes, namesOrNull, part);
     writePart(part);
     return;
   }
@@ -153,7 +182,7 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
     if (k >= slots.size()) {
       finishPart(k - slots.size());
     }
-    const std::span<const WQMConnection* const> part(order.data() + begin, ends[k] - begin);
+    const std::span<const WQMConnection* const> part(order.nodes.data() + begin, ends[k] - begin);
     formatting[k % slots.size()] = std::async(std::launch::async, formatPart, part, namesOrNull,
                                               std::ref(slots[k % slots.size()]));
     begin = ends[k];
