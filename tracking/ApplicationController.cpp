@@ -360,11 +360,16 @@ void ApplicationController::removeNode() {
 template <class Fails>
 void ApplicationController::narrow(Fails fails) {
   std::vector<NodeList::NodePtr> removed = connectionsArray_.removeIf(fails);
-  // Freeing a great many nodes takes longer than the refresh the user waits for; nothing refers
-  // to them any more, so another thread gives their memory back.
+  // Freeing a great many nodes takes longer than the refresh the user waits for. Nothing refers
+  // to them any more, so another thread gives their memory back, once the refresh is over: both
+  // need the allocator, and sharing it would slow the refresh down.
   constexpr std::size_t kFreedInPlace = 10000;
+  constexpr auto kAfterTheRefresh = std::chrono::milliseconds(250);
   if (removed.size() > kFreedInPlace) {
-    std::thread([nodes = std::move(removed)] {}).detach();
+    std::thread([nodes = std::move(removed), kAfterTheRefresh]() mutable {
+      std::this_thread::sleep_for(kAfterTheRefresh);
+      nodes.clear();
+    }).detach();
   }
 }
 
