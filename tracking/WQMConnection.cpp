@@ -45,12 +45,18 @@ void WQMConnection::releaseSpareRoom() {
   }
   if (byteCount_ == 0) {
     storage_.reset();
-  } else if (void* shrunk = std::realloc(storage_.get(), byteCount_)) {
-    storage_.release();
-    storage_.reset(static_cast<std::uint8_t*>(shrunk));
-  } else {
+    capacity_ = 0;
+    return;
+  }
+  // The payload moves to a block of its exact size rather than shrinking in place: the whole old
+  // block goes back to the allocator, where the next payload growing to that size takes it,
+  // instead of leaving a remainder of odd size that little can use.
+  void* exact = std::malloc(byteCount_);
+  if (exact == nullptr) {
     return;  // keeping the larger block is harmless
   }
+  std::memcpy(exact, storage_.get(), byteCount_);
+  storage_.reset(static_cast<std::uint8_t*>(exact));
   capacity_ = byteCount_;
 }
 

@@ -60,6 +60,35 @@ TEST(WQMConnection, CopiesAreBoundedByTheBufferFixedAtCreation) {
   }
 }
 
+TEST(WQMConnection, SpareRoomGoesBackWithoutTouchingThePayload) {
+  // A payload that grows holds spare room; once it is given back, the bytes are the same and
+  // the payload can still grow, up to the buffer and no further.
+  WQMConnection node(kStartTime, 5000);
+  std::string expected;
+  for (int segment = 0; segment < 7; ++segment) {
+    const std::string piece(100 + segment, static_cast<char>('a' + segment));
+    node.augmentPacketData(bytes(piece.c_str()), static_cast<std::uint32_t>(piece.size()));
+    expected += piece;
+    if (segment % 3 == 2) {
+      node.releaseSpareRoom();
+      EXPECT_EQ(payloadOf(node), expected);
+    }
+  }
+  node.releaseSpareRoom();
+  node.releaseSpareRoom();  // nothing left to give back
+  EXPECT_EQ(payloadOf(node), expected);
+  const std::string rest(6000, 'z');
+  node.augmentPacketData(bytes(rest.c_str()), 6000);
+  EXPECT_EQ(payloadOf(node), expected + rest.substr(0, 5000 - expected.size()));
+
+  WQMConnection empty(kStartTime, 100);
+  empty.releaseSpareRoom();
+  empty.setByteCount(10);
+  empty.setByteCount(0);
+  empty.releaseSpareRoom();
+  EXPECT_EQ(empty.byteCount(), 0u);
+}
+
 TEST(WQMConnection, FlowMatchIsDirectionalAndIgnoresProtocol) {
   const std::uint8_t a[] = {10, 0, 0, 2};
   const std::uint8_t b[] = {10, 0, 0, 9};
