@@ -4,9 +4,28 @@
 #include <cstring>
 #include <new>
 
+#include "NodePool.h"
 #include "TextFormat.h"
 
 namespace wq {
+
+namespace {
+
+NodePool& nodePool() {
+  // Never destroyed: a node may still be freed on another thread while the program exits.
+  static NodePool* pool = new NodePool(sizeof(WQMConnection), alignof(WQMConnection));
+  return *pool;
+}
+
+}  // namespace
+
+void* WQMConnection::operator new(std::size_t /*size: the class is final*/) {
+  return nodePool().allocate();
+}
+
+void WQMConnection::operator delete(void* node) {
+  nodePool().release(node);
+}
 
 WQMConnection::WQMConnection(TimePoint now, int maxPacketSize)
     : startHit_(now),

@@ -22,8 +22,13 @@ struct NodeFacts {
   std::span<const std::uint8_t> payload;
 };
 
-class WQMConnection {
+class WQMConnection final {
  public:
+  // Nodes come from a pool of their own: a list of many nodes then lies in few places in
+  // memory, and making or dropping one per packet stays cheap.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* node);
+
   // A fresh node: both times `now`, addresses, ports, protocol and byte count 0, and a payload
   // buffer of `maxPacketSize` bytes (none when that is 0 or less). The buffer's size is fixed for
   // the node's life, but memory is taken only as payload arrives.

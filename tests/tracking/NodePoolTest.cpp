@@ -1,0 +1,53 @@
+// The pool nodes come from: blocks are distinct, aligned and reused, from whatever thread they are
+// freed on.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "NodePool.h"
+
+namespace wq::testing {
+namespace {
+
+TEST(NodePool, BlocksAreDistinctAlignedAndReusedAcrossSlabsAndThreads) {
+  constexpr std::size_t kSize = 56;
+  constexpr int kBlocks = 50000;  // more than one slab holds
+  NodePool pool(kSize, 8);
+  std::vector<unsigned char*> blocks;
+  for (int i = 0; i < kBlocks; ++i) {
+    auto* block = static_cast<unsigned char*>(pool.allocate());
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(block) % 8, 0u);
+    std::memset(block, i & 0xff, kSize);
+    blocks.push_back(block);
+  }
+  // No block overlaps another: each still holds what was written into it.
+  for (int i = 0; i < kBlocks; ++i) {
+    for (std::size_t at = 0; at < kSize; ++at) {
+      ASSERT_EQ(blocks[i][at], i & 0xff) << "block " << i;
+    }
+  }
+  // Half are freed on another thread; as many new ones come back from exactly those.
+  const std::vector<unsigned char*> freed(blocks.begin(), blocks.begin() + kBlocks / 2);
+  std::thread([&] {
+    for (unsigned char* block : freed) {
+      pool.release(block);
+    }
+  }).join();
+  pool.release(nullptr);
+  std::set<unsigned char*> reused;
+  for (int i = 0; i < kBlocks / 2; ++i) {
+    reused.insert(static_cast<unsigned char*>(pool.allocate()));
+  }
+  EXPECT_EQ(reused, std::set<unsigned char*>(freed.begin(), freed.end()));
+  for (unsigned char* block : blocks) {
+    pool.release(block);
+  }
+}
+
+}  // namespace
+}  // namespace wq::testing
