@@ -55,6 +55,7 @@ void CaptureFileFeed::trackReadBatches() {
   if (taken.ended) {
     finished_ = true;
     controller_.setRecordObserver(nullptr);
+    controller_.inputEnded();
     emit finished(QString::fromStdString(taken.failure));
   }
 }

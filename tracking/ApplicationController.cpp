@@ -127,6 +127,9 @@ void ApplicationController::handleTcpSegment(const DecodedPacket& packet,
     } else {
       node.setLastHit(clock_.now());
       node.augmentPacketData(packet.payload.data(), static_cast<std::uint32_t>(length));
+      if (flags & tcpflags::FIN) {
+        node.releaseSpareRoom();  // its last data
+      }
       nodeAddedBox_.showFlow(ipproto::TCP, node.flowKey(), node.lastHit());
       connectionsArray_.moveToEnd(*match);
     }
@@ -136,6 +139,12 @@ void ApplicationController::handleTcpSegment(const DecodedPacket& packet,
   if ((flags & tcpflags::FIN) && settings.dropOnFIN) {
     dropMatchingNode(packet.flow, "Dropping node on FIN...");
     return;  // RST is not looked at then
+  }
+  if (flags & tcpflags::FIN) {
+    // The sender has finished: its node will not grow again and needs no spare room.
+    if (const auto match = connectionsArray_.firstMatch(packet.flow)) {
+      connectionsArray_.node(*match).releaseSpareRoom();
+    }
   }
   if ((flags & tcpflags::RST) && settings.dropOnRST) {
     dropMatchingNode(packet.flow, "Dropping node on RST...");
@@ -341,6 +350,10 @@ void ApplicationController::purgeNodes() {
     }
     revealLastNode();
   });
+}
+
+void ApplicationController::inputEnded() {
+  connectionsArray_.forEach([](WQMConnection& node) { node.releaseSpareRoom(); });
 }
 
 void ApplicationController::removeNode() {

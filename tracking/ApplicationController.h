@@ -79,6 +79,8 @@ class ApplicationController {
 
   // --- Idle purge and removal
   void purgeNodes();
+  // The input has ended and no node will grow again: every node gives its spare room back.
+  void inputEnded();
   void removeNode();
 
   // --- Refine actions. The pop-ups pass the tag of their selected item.

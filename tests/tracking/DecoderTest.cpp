@@ -176,6 +176,23 @@ TEST(Decoder, DataWithFinIsSettledByTheDataRowsAlone) {
   EXPECT_TRUE(rig.log.lines.empty());
 }
 
+TEST(Decoder, ANodeKeepsGrowingAfterAFinOrTheEndOfInputGaveItsRoomBack) {
+  // With DropOnFIN off a FIN changes nothing that can be seen: data that comes after it (out of
+  // order, or after the end of one capture file) still grows the node byte for byte.
+  ControllerRig rig;
+  rig.feed({syn(bytesOf("opts"))});
+  rig.feed({data(filled(3000, 'a'))});
+  rig.feed({data(filled(10, 'b'), ACK | FIN)});
+  rig.feed({data(Bytes{}, ACK | FIN)});
+  rig.feed({data(filled(7, 'c'))});
+  rig.controller.inputEnded();
+  rig.feed({data(filled(5, 'd'))});
+  ASSERT_EQ(rig.nodeCount(), 1u);
+  EXPECT_EQ(payloadOf(rig.node(0)), "opts" + std::string(3000, 'a') + std::string(10, 'b') +
+                                        std::string(7, 'c') + std::string(5, 'd'));
+  EXPECT_TRUE(rig.log.lines.empty());
+}
+
 TEST(Decoder, EveryUdpDatagramWithPayloadIsANodeOfItsOwn) {
   ControllerRig rig;
   rig.feed({udpFrame(kClient, 5353, kServer, 53, Bytes{})});  // total length 28
