@@ -4,10 +4,10 @@ namespace wq {
 
 namespace {
 
-// 64 chunks (256 KiB) a batch, at most 8 batches ahead: large enough that handing batches over
+// 64 chunks (256 KiB) a batch, at most 4 batches ahead: large enough that handing batches over
 // costs nothing, small enough that the window stays responsive while a batch is tracked.
 constexpr std::size_t kChunksPerBatch = 64;
-constexpr std::size_t kBatchesAhead = 8;
+constexpr std::size_t kBatchesAhead = 4;
 
 }  // namespace
 

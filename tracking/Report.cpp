@@ -23,6 +23,8 @@ constexpr std::size_t kMaxHostNameLength = 1023;
 // nodes, so that the parts in flight hold a few MiB of text at most.
 constexpr std::size_t kPartPayloadBytes = 1 << 20;
 constexpr std::size_t kPartNodes = 4096;
+// Room for a node block's text besides its payload text and host names.
+constexpr std::size_t kBlockTextRoom = 256;
 
 using NodeOrder = std::vector<const WQMConnection*>;
 // The host name or dotted text of every address of the report, when names are reported.
@@ -79,34 +81,36 @@ void formatPart(std::span<const WQMConnection* const> nodes, const AddressNames*
   }
 }
 
-// The nodes in report order, and where each part of the report ends: one pass over the nodes,
-// which lie all over the heap.
+// The nodes in report order, and where each part of the report ends.
 struct ReportOrder {
+  struct Part {
+    std::size_t end;        // one past its last node
+    std::size_t textBound;  // its text is no longer, host names apart
+  };
   NodeOrder nodes;
-  std::vector<std::size_t> partEnds;
+  std::vector<Part> parts;
 };
 
 ReportOrder reportOrder(const NodeList& list, bool recentNodesFirst) {
   ReportOrder order;
-  std::vector<std::uint32_t> byteCounts;
   order.nodes.reserve(list.size());
-  byteCounts.reserve(list.size());
-  list.forEach([&](const WQMConnection& node) {
-    order.nodes.push_back(&node);
-    byteCounts.push_back(node.byteCount());
-  });
+  list.forEach([&](const WQMConnection& node) { order.nodes.push_back(&node); });
   if (recentNodesFirst) {
     std::reverse(order.nodes.begin(), order.nodes.end());
-    std::reverse(byteCounts.begin(), byteCounts.end());
   }
   std::size_t payload = 0;
   std::size_t nodes = 0;
-  for (std::size_t i = 0; i < byteCounts.size(); ++i) {
-    payload += byteCounts[i];
-    if (++nodes == kPartNodes || payload >= kPartPayloadBytes || i + 1 == byteCounts.size()) {
-      order.partEnds.push_back(i + 1);
+  std::size_t textBound = 0;
+  for (std::size_t i = 0; i < order.nodes.size(); ++i) {
+    const std::size_t bytes = order.nodes[i]->byteCount();
+    payload += bytes;
+    // A payload's text is at most its bytes and a line break after every 76th.
+    textBound += bytes + bytes / 76 + 1 + kBlockTextRoom;
+    if (++nodes == kPartNodes || payload >= kPartPayloadBytes || i + 1 == order.nodes.size()) {
+      order.parts.push_back({i + 1, textBound});
       payload = 0;
       nodes = 0;
+      textBound = 0;
     }
   }
   return order;
@@ -163,14 +167,16 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
     sink(part.text);
   };
 
-  const std::vector<std::size_t>& ends = order.partEnds;
-  if (ends.size() <= 1) {
+  const std::vector<ReportOrder::Part>& parts = order.parts;
+  if (parts.size() <= 1) {
     FormattedPart part;
     formatPart(order.nodes, namesOrNull, part);
     writePart(part);
     return;
   }
-  // Part k is formatted into slot k % slots.size() while the parts before it are written.
+  // Part k is formatted into slot k % slots.size() while the parts before it are written. A
+  // slot's memory is taken here, on the thread that has just freed what the nodes no longer
+  // need, rather than afresh by the formatting thread.
   std::vector<FormattedPart> slots(std::max(1U, std::thread::hardware_concurrency()));
   std::vector<std::future<void>> formatting(slots.size());
   const auto finishPart = [&](std::size_t k) {
@@ -178,17 +184,20 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
     writePart(slots[k % slots.size()]);
   };
   std::size_t begin = 0;
-  for (std::size_t k = 0; k < ends.size(); ++k) {
+  for (std::size_t k = 0; k < parts.size(); ++k) {
     if (k >= slots.size()) {
       finishPart(k - slots.size());
     }
-    const std::span<const WQMConnection* const> part(order.nodes.data() + begin, ends[k] - begin);
-    formatting[k % slots.size()] = std::async(std::launch::async, formatPart, part, namesOrNull,
-                                              std::ref(slots[k % slots.size()]));
-    begin = ends[k];
+    FormattedPart& slot = slots[k % slots.size()];
+    slot.text.reserve(parts[k].textBound);
+    const std::span<const WQMConnection* const> part(order.nodes.data() + begin,
+                                                     parts[k].end - begin);
+    formatting[k % slots.size()] =
+        std::async(std::launch::async, formatPart, part, namesOrNull, std::ref(slot));
+    begin = parts[k].end;
   }
-  for (std::size_t k = ends.size() > slots.size() ? ends.size() - slots.size() : 0; k < ends.size();
-       ++k) {
+  for (std::size_t k = parts.size() > slots.size() ? parts.size() - slots.size() : 0;
+       k < parts.size(); ++k) {
     finishPart(k);
   }
 }
