@@ -27,7 +27,8 @@ class NodeList {
 
   WQMConnection& at(std::size_t index);
   const WQMConnection& at(std::size_t index) const;
-  WQMConnection& back() { return at(size_ - 1); }
+  // The newest node sits in the last slot unless that node has since left.
+  WQMConnection& back() { return slots_.back() ? *slots_.back() : at(size_ - 1); }
 
   void append(NodePtr node);
 
