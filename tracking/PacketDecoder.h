@@ -19,6 +19,7 @@ namespace tcpflags {
 inline constexpr std::uint8_t FIN = 0x01;
 inline constexpr std::uint8_t SYN = 0x02;
 inline constexpr std::uint8_t RST = 0x04;
+inline constexpr std::uint8_t PSH = 0x08;
 inline constexpr std::uint8_t ACK = 0x10;
 }  // namespace tcpflags
 

@@ -33,7 +33,6 @@ using namespace wq::tcpflags;
 
 namespace {
 
-constexpr std::uint8_t PSH = 0x08;
 constexpr std::size_t kTcpPool = 4096;
 constexpr std::size_t kDnsPool = 256;
 constexpr std::size_t kIcmpPool = 64;
