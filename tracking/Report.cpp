@@ -175,8 +175,8 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
     return;
   }
   // Part k is formatted into slot k % slots.size() while the parts before it are written. A
-  // slot's memory is taken here, on the thread that has just freed what the nodes no longer
-  // need, rather than afresh by the formatting thread.
+  // slot's memory is reserved here, on the thread that tracked the nodes and whose heap holds
+  // the room they have given back, rather than afresh in the formatting thread's own heap.
   std::vector<FormattedPart> slots(std::max(1U, std::thread::hardware_concurrency()));
   std::vector<std::future<void>> formatting(slots.size());
   const auto finishPart = [&](std::size_t k) {
