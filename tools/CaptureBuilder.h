@@ -1,6 +1,6 @@
 #pragma once
-// Builds captured frames and capture-stream chunks byte by byte, for tests, benchmarks and fuzz
-// seeds.
+// Builds captured frames and capture-stream chunks byte by byte, for tests, benchmarks, tools and
+// fuzz seeds.
 
 #include <cstddef>
 #include <cstdint>
