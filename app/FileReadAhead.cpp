@@ -1,5 +1,7 @@
 #include "FileReadAhead.h"
 
+#include "stream/CaptureStreamFormat.h"
+
 namespace wq {
 
 namespace {
@@ -14,7 +16,7 @@ constexpr std::size_t kBatchesAhead = 4;
 FileReadAhead::FileReadAhead(std::unique_ptr<netsiphon::CaptureSource> source,
                              std::function<void()> wake)
     : source_(std::move(source)), wake_(std::move(wake)) {
-  filling_.reserve(kChunksPerBatch * netsiphon::kChunkLength);
+  filling_.reserve(kChunksPerBatch * kChunkLength);
 }
 
 FileReadAhead::~FileReadAhead() {
@@ -54,7 +56,7 @@ void FileReadAhead::recycle(Batch&& batch) {
 
 bool FileReadAhead::deliver(const netsiphon::Chunk& chunk) {
   filling_.insert(filling_.end(), chunk.begin(), chunk.end());
-  return filling_.size() < kChunksPerBatch * netsiphon::kChunkLength || hand(false);
+  return filling_.size() < kChunksPerBatch * kChunkLength || hand(false);
 }
 
 void FileReadAhead::readAll() {
@@ -83,7 +85,7 @@ bool FileReadAhead::hand(bool last) {
       filling_ = std::move(spare_.back());
       spare_.pop_back();
     } else {
-      filling_.reserve(kChunksPerBatch * netsiphon::kChunkLength);
+      filling_.reserve(kChunksPerBatch * kChunkLength);
     }
     if (last) {
       ended_ = true;

@@ -1,20 +1,9 @@
 #include "ChunkAssembler.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace netsiphon {
 namespace {
-
-std::size_t paddedLength(std::size_t length) {
-  return (length + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
-}
-
-// Header fields are in host byte order, as the kernel's own bpf_hdr is.
-template <typename Value>
-void storeHostOrder(std::span<std::uint8_t> at, Value value) {
-  std::memcpy(at.data(), &value, sizeof value);
-}
 
 // Copies up to `limit` bytes of `piece` to the start of `to`; returns how many it copied.
 std::size_t copyPiece(std::span<const std::uint8_t> piece, std::span<std::uint8_t> to,
@@ -28,8 +17,8 @@ std::size_t copyPiece(std::span<const std::uint8_t> piece, std::span<std::uint8_
 
 bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
   const std::size_t captured = std::min(frame.head.size() + frame.body.size(), kMaxCapturedLength);
-  const std::size_t record_length = paddedLength(kRecordHeaderLength + captured);
-  if (used_ + record_length > kChunkLength && !flush()) {
+  const std::size_t record_length = wq::paddedRecordLength(wq::kRecordHeaderLength + captured);
+  if (used_ + record_length > wq::kChunkLength && !flush()) {
     return false;
   }
   writeRecord(time, frame, captured);
@@ -49,12 +38,9 @@ bool ChunkAssembler::flush() {
 
 void ChunkAssembler::writeRecord(Timestamp time, const Frame& frame, std::size_t captured) {
   const std::span<std::uint8_t> record = std::span(chunk_).subspan(used_);
-  storeHostOrder(record.subspan(0), time.seconds);
-  storeHostOrder(record.subspan(4), time.microseconds);
-  storeHostOrder(record.subspan(8), static_cast<std::uint32_t>(captured));
-  storeHostOrder(record.subspan(12), frame.wire_length);
-  storeHostOrder(record.subspan(16), static_cast<std::uint16_t>(kRecordHeaderLength));
-  const std::span<std::uint8_t> bytes = record.subspan(kRecordHeaderLength, captured);
+  wq::storeRecordHeader(record.data(), {time.seconds, time.microseconds,
+                                        static_cast<std::uint32_t>(captured), frame.wire_length});
+  const std::span<std::uint8_t> bytes = record.subspan(wq::kRecordHeaderLength, captured);
   const std::size_t head_copied = copyPiece(frame.head, bytes, captured);
   copyPiece(frame.body, bytes.subspan(head_copied), captured - head_copied);
 }

@@ -6,17 +6,14 @@
 #include <cstdint>
 #include <span>
 
+#include "stream/CaptureStreamFormat.h"
+
 namespace netsiphon {
 
-// Every chunk on the capture stream has this length, however few records it holds.
-inline constexpr std::size_t kChunkLength = 4096;
-// The 32-bit bpf_hdr layout: seconds, microseconds, captured length, wire length, header length.
-inline constexpr std::size_t kRecordHeaderLength = 18;
-inline constexpr std::size_t kRecordAlignment = 4;
 // A record of this many frame bytes fills an empty chunk exactly; longer frames are cut to it.
-inline constexpr std::size_t kMaxCapturedLength = kChunkLength - kRecordHeaderLength;
+inline constexpr std::size_t kMaxCapturedLength = wq::kChunkLength - wq::kRecordHeaderLength;
 
-using Chunk = std::array<std::uint8_t, kChunkLength>;
+using Chunk = std::array<std::uint8_t, wq::kChunkLength>;
 
 struct Timestamp {
   std::uint32_t seconds = 0;

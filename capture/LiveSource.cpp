@@ -40,7 +40,8 @@ StartupProblem problemAt(Step step, pcap_t* handle, int status) {
 
 // Asks for promiscuous mode, immediate delivery, and no more bytes per packet than a chunk holds.
 std::optional<StartupProblem> configure(pcap_t* handle) {
-  if (const int status = pcap_set_snaplen(handle, static_cast<int>(kChunkLength)); status != 0) {
+  if (const int status = pcap_set_snaplen(handle, static_cast<int>(wq::kChunkLength));
+      status != 0) {
     return problemAt(Step::kBufferLength, handle, status);
   }
   if (const int status = pcap_set_buffer_size(handle, kKernelBufferBytes); status != 0) {

@@ -31,7 +31,7 @@ std::string successLine(Step step) {
       return "Successfully set Berkeley Packet Filter interface.\n";
     case Step::kBufferLength:
       return "Successfully set Berkeley Packet Filter packet length to " +
-             std::to_string(kChunkLength) + ".\n";
+             std::to_string(wq::kChunkLength) + ".\n";
     case Step::kPromiscuous:
       return "Successfully set promiscuous mode.\n";
     case Step::kImmediate:

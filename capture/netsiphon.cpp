@@ -1,9 +1,10 @@
 // netsiphon DEVICE INTERFACE: the capture helper of Wirequill.
 //
-// Reports its start-up steps, then relays captured packets to standard output in chunks of
-// 4096 bytes until the application sends the termination line or closes standard input. Progress
-// and failure text goes through buffered standard output, which is never flushed before exit, so
-// the application sees it only after the last chunk. The exit status is 255 on every path.
+// Reports its start-up steps, then relays captured packets to standard output in the chunks of the
+// capture stream (stream/CaptureStreamFormat.h) until the application sends the termination line
+// or closes standard input. Progress and failure text goes through buffered standard output,
+// which is never flushed before exit, so the application sees it only after the last chunk. The
+// exit status is 255 on every path.
 //
 // DEVICE is a capture file to replay at its recorded pace, or a path under /dev/bpf for live
 // capture on INTERFACE. NETSIPHON_NO_PACING=1 replays files as fast as they can be read (for
@@ -69,7 +70,7 @@ bool pacingRequested() {
 
 // Control text has a buffer of its own, so that it can never end up inside a chunk.
 ControlEvent readControl() {
-  std::array<char, kChunkLength> text{};
+  std::array<char, wq::kChunkLength> text{};
   const ssize_t length = read(STDIN_FILENO, text.data(), text.size());
   if (length < 0 && errno == EAGAIN) {  // a wake-up with nothing to read after all
     return ControlEvent::kNothing;

@@ -6,12 +6,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "stream/CaptureStreamFormat.h"
+
 namespace wq::testing {
 
 namespace {
-
-constexpr std::size_t kChunk = 4096;
-constexpr std::size_t kHeader = 18;
 
 void putBe16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
   bytes[offset] = static_cast<std::uint8_t>(value >> 8);
@@ -23,14 +22,8 @@ void putAddress(Bytes& bytes, std::size_t offset, std::string_view dotted) {
   std::memcpy(bytes.data() + offset, &address, 4);
 }
 
-template <class T>
-void appendHost(Bytes& bytes, T value) {
-  const auto* raw = reinterpret_cast<const std::uint8_t*>(&value);
-  bytes.insert(bytes.end(), raw, raw + sizeof value);
-}
-
 std::size_t recordLength(const Bytes& frame) {
-  return (kHeader + frame.size() + 3) & ~std::size_t{3};
+  return paddedRecordLength(kRecordHeaderLength + frame.size());
 }
 
 }  // namespace
@@ -112,11 +105,9 @@ Bytes icmpFrame(std::string_view source, std::string_view destination, const Byt
 void appendRecord(Bytes& stream, const Bytes& frame, std::uint32_t seconds,
                   std::uint32_t microseconds) {
   const std::size_t start = stream.size();
-  appendHost(stream, seconds);
-  appendHost(stream, microseconds);
-  appendHost(stream, static_cast<std::uint32_t>(frame.size()));
-  appendHost(stream, static_cast<std::uint32_t>(frame.size()));
-  appendHost(stream, static_cast<std::uint16_t>(kHeader));
+  const auto length = static_cast<std::uint32_t>(frame.size());
+  stream.resize(start + kRecordHeaderLength);
+  storeRecordHeader(stream.data() + start, {seconds, microseconds, length, length});
   stream.insert(stream.end(), frame.begin(), frame.end());
   stream.resize(start + recordLength(frame), 0);
 }
@@ -126,10 +117,10 @@ Bytes chunkOf(const std::vector<Bytes>& frames) {
   for (const Bytes& frame : frames) {
     appendRecord(chunk, frame);
   }
-  if (chunk.size() > kChunk) {
+  if (chunk.size() > kChunkLength) {
     throw std::length_error("frames do not fit one chunk");
   }
-  chunk.resize(kChunk, 0);
+  chunk.resize(kChunkLength, 0);
   return chunk;
 }
 
@@ -137,15 +128,15 @@ Bytes streamOf(const std::vector<Bytes>& frames) {
   Bytes stream;
   Bytes chunk;
   for (const Bytes& frame : frames) {
-    if (chunk.size() + recordLength(frame) > kChunk) {
-      chunk.resize(kChunk, 0);
+    if (chunk.size() + recordLength(frame) > kChunkLength) {
+      chunk.resize(kChunkLength, 0);
       stream.insert(stream.end(), chunk.begin(), chunk.end());
       chunk.clear();
     }
     appendRecord(chunk, frame);
   }
   if (!chunk.empty()) {
-    chunk.resize(kChunk, 0);
+    chunk.resize(kChunkLength, 0);
     stream.insert(stream.end(), chunk.begin(), chunk.end());
   }
   return stream;

@@ -41,7 +41,7 @@ Bytes icmpFrame(std::string_view source, std::string_view destination, const Byt
 void appendRecord(Bytes& stream, const Bytes& frame, std::uint32_t seconds = 0,
                   std::uint32_t microseconds = 0);
 
-// One 4096-byte chunk holding `frames` as records, then zero fill.
+// One chunk holding `frames` as records, then zero fill.
 Bytes chunkOf(const std::vector<Bytes>& frames);
 
 // Frames packed into as many chunks as they need, in order.

@@ -1,18 +1,14 @@
 #pragma once
-// The capture stream from the capture helper: chunks of 4096 bytes, each holding whole records
-// followed by zero fill. A record is an 18-byte header in the host's byte order (time stamp
-// seconds and microseconds, captured length, length on the wire, header length), then the
-// captured frame, padded to a 4-byte boundary.
+// The records of the capture helper's stream, as the tracker reads them (the layout is in
+// stream/CaptureStreamFormat.h).
 
 #include <cstdint>
 #include <optional>
 
 #include "ByteView.h"
+#include "stream/CaptureStreamFormat.h"
 
 namespace wq {
-
-inline constexpr std::size_t kChunkLength = 4096;
-inline constexpr std::size_t kRecordHeaderLength = 18;
 
 struct CaptureRecord {
   std::uint32_t seconds = 0;

@@ -1,5 +1,5 @@
 #pragma once
-// Cuts the capture stream back into its 4096-byte chunks, whatever sizes the pipe delivers it in.
+// Cuts the capture stream back into its chunks, whatever sizes the pipe delivers it in.
 // What is left over when the stream ends is the capture helper's own text.
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "ByteView.h"
 #include "CaptureRecord.h"
+#include "stream/CaptureStreamFormat.h"
 
 namespace wq {
 

@@ -9,6 +9,13 @@
 
 namespace wq {
 
+namespace {
+
+// A longer log line is cut to this many characters, in the system log and on standard error.
+constexpr std::size_t kMaxLogLineLength = 4096;
+
+}  // namespace
+
 SystemLog::SystemLog() {
   openlog("Wirequill", LOG_PID, LOG_USER);
 }
@@ -21,7 +28,7 @@ void SystemLog::log(std::string_view line) {
   while (!line.empty() && line.back() == '\n') {
     line.remove_suffix(1);
   }
-  const int length = static_cast<int>(std::min<std::size_t>(line.size(), 4096));
+  const int length = static_cast<int>(std::min(line.size(), kMaxLogLineLength));
   syslog(LOG_NOTICE, "%.*s", length, line.data());
   std::fprintf(stderr, "Wirequill: %.*s\n", length, line.data());
 }

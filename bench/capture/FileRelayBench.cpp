@@ -14,15 +14,14 @@
 #include <vector>
 
 #include "CaptureFiles.h"
-#include "ChunkAssembler.h"
+#include "stream/CaptureStreamFormat.h"
 
 extern char** environ;
 
 namespace {
 
-using netsiphon::kChunkLength;
-using netsiphon::kRecordAlignment;
-using netsiphon::kRecordHeaderLength;
+using wq::kChunkLength;
+using wq::kRecordHeaderLength;
 
 netsiphon::testing::ScratchFolder& scratch() {
   static netsiphon::testing::ScratchFolder folder;
@@ -52,11 +51,11 @@ std::size_t recordsIn(const char* chunk) {
   std::size_t offset = 0;
   std::uint16_t header_length = 0;
   while (offset + kRecordHeaderLength <= kChunkLength &&
-         (std::memcpy(&header_length, chunk + offset + 16, 2), header_length != 0)) {
+         (std::memcpy(&header_length, chunk + offset + wq::kRecordHeaderLengthOffset, 2),
+          header_length != 0)) {
     std::uint32_t captured = 0;
-    std::memcpy(&captured, chunk + offset + 8, 4);
-    offset = (offset + kRecordHeaderLength + captured + kRecordAlignment - 1) / kRecordAlignment *
-             kRecordAlignment;
+    std::memcpy(&captured, chunk + offset + wq::kRecordCapturedLengthOffset, 4);
+    offset += wq::paddedRecordLength(kRecordHeaderLength + captured);
     ++records;
   }
   return records;

@@ -9,6 +9,7 @@
 #include "CaptureRecord.h"
 #include "FileReadAhead.h"
 #include "ScratchFiles.h"
+#include "stream/CaptureStreamFormat.h"
 
 namespace wq::testing {
 namespace {
@@ -39,9 +40,9 @@ std::vector<std::uint32_t> takeAll(FileReadAhead& reader, std::string* failure) 
   for (;;) {
     FileReadAhead::Taken taken = reader.take();
     for (FileReadAhead::Batch& batch : taken.batches) {
-      EXPECT_EQ(batch.size() % netsiphon::kChunkLength, 0u);
-      for (std::size_t at = 0; at < batch.size(); at += netsiphon::kChunkLength) {
-        CaptureRecordCursor records(ByteView(batch.data() + at, netsiphon::kChunkLength));
+      EXPECT_EQ(batch.size() % kChunkLength, 0u);
+      for (std::size_t at = 0; at < batch.size(); at += kChunkLength) {
+        CaptureRecordCursor records(ByteView(batch.data() + at, kChunkLength));
         while (const auto record = records.next()) {
           microseconds.push_back(record->seconds * 1'000'000 + record->microseconds);
         }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ChunkAssembler.h"
+#include "stream/CaptureStreamFormat.h"
 
 namespace netsiphon::testing {
 namespace {
@@ -23,24 +23,25 @@ bool allZero(std::string_view bytes) {
 void parseChunk(std::string_view chunk, std::size_t index, ParsedStream& stream) {
   const std::string where = "chunk " + std::to_string(index) + ": ";
   std::size_t offset = 0;
-  while (offset + kRecordHeaderLength <= chunk.size() &&
-         hostOrderAt<std::uint16_t>(chunk, offset + 16) != 0) {
-    StreamRecord record{hostOrderAt<std::uint32_t>(chunk, offset),
-                        hostOrderAt<std::uint32_t>(chunk, offset + 4),
-                        hostOrderAt<std::uint32_t>(chunk, offset + 8),
-                        hostOrderAt<std::uint32_t>(chunk, offset + 12),
+  while (offset + wq::kRecordHeaderLength <= chunk.size() &&
+         hostOrderAt<std::uint16_t>(chunk, offset + wq::kRecordHeaderLengthOffset) != 0) {
+    StreamRecord record{hostOrderAt<std::uint32_t>(chunk, offset + wq::kRecordSecondsOffset),
+                        hostOrderAt<std::uint32_t>(chunk, offset + wq::kRecordMicrosecondsOffset),
+                        hostOrderAt<std::uint32_t>(chunk, offset + wq::kRecordCapturedLengthOffset),
+                        hostOrderAt<std::uint32_t>(chunk, offset + wq::kRecordWireLengthOffset),
                         {}};
-    const auto header_length = hostOrderAt<std::uint16_t>(chunk, offset + 16);
-    const std::size_t end = offset + kRecordHeaderLength + record.captured_length;
-    if (header_length != kRecordHeaderLength || end > chunk.size()) {
+    const auto header_length =
+        hostOrderAt<std::uint16_t>(chunk, offset + wq::kRecordHeaderLengthOffset);
+    const std::size_t end = offset + wq::kRecordHeaderLength + record.captured_length;
+    if (header_length != wq::kRecordHeaderLength || end > chunk.size()) {
       stream.problems.push_back(where + "bad record header at " + std::to_string(offset));
       return;
     }
     const std::string_view bytes =
-        chunk.substr(offset + kRecordHeaderLength, record.captured_length);
+        chunk.substr(offset + wq::kRecordHeaderLength, record.captured_length);
     record.bytes.assign(bytes.begin(), bytes.end());
     stream.records.push_back(std::move(record));
-    const std::size_t next = (end + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
+    const std::size_t next = offset + wq::paddedRecordLength(end - offset);
     if (!allZero(chunk.substr(end, next - end))) {
       stream.problems.push_back(where + "padding not zero at " + std::to_string(end));
     }
@@ -56,8 +57,9 @@ void parseChunk(std::string_view chunk, std::size_t index, ParsedStream& stream)
 
 std::vector<std::string_view> wholeChunks(std::string_view output) {
   std::vector<std::string_view> chunks;
-  for (std::size_t offset = 0; offset + kChunkLength <= output.size(); offset += kChunkLength) {
-    chunks.push_back(output.substr(offset, kChunkLength));
+  for (std::size_t offset = 0; offset + wq::kChunkLength <= output.size();
+       offset += wq::kChunkLength) {
+    chunks.push_back(output.substr(offset, wq::kChunkLength));
   }
   return chunks;
 }
@@ -77,7 +79,7 @@ ParsedStream parseStream(std::string_view output) {
     parseChunk(chunks[index], index, stream);
   }
   stream.chunk_count = chunks.size();
-  stream.text = output.substr(chunks.size() * kChunkLength);
+  stream.text = output.substr(chunks.size() * wq::kChunkLength);
   return stream;
 }
 

@@ -22,7 +22,7 @@ class RecordingSink : public ChunkSink {
     stream.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
     return accepting;
   }
-  std::size_t chunks() const { return stream.size() / kChunkLength; }
+  std::size_t chunks() const { return stream.size() / wq::kChunkLength; }
 
   std::string stream;
   bool accepting = true;
@@ -75,7 +75,7 @@ TEST_F(ChunkAssemblerTest, PadsEveryRecordToFourBytes) {
   for (std::size_t index = 0; index < 5; ++index) {
     std::uint16_t header_length = 0;
     std::memcpy(&header_length, sink.stream.data() + offsets[index] + 16, 2);
-    EXPECT_EQ(header_length, kRecordHeaderLength) << "record " << index;
+    EXPECT_EQ(header_length, wq::kRecordHeaderLength) << "record " << index;
     EXPECT_EQ(records[index].bytes, patternedBytes(index, static_cast<std::uint8_t>(index)));
   }
 }

@@ -1,0 +1,53 @@
+#pragma once
+// The capture stream from netsiphon to wirequill, shared by both sides.
+//
+// The stream is a sequence of chunks of kChunkLength bytes. A chunk holds whole records, then zero
+// bytes to its end. A record is a header of kRecordHeaderLength bytes (the 32-bit bpf_hdr layout:
+// time stamp seconds and microseconds, captured length, length on the wire, header length, every
+// field in the host's byte order), then the captured frame, padded with zero bytes to a multiple
+// of kRecordAlignment. A header length of zero is the zero fill: no more records in the chunk.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace wq {
+
+inline constexpr std::size_t kChunkLength = 4096;
+inline constexpr std::size_t kRecordHeaderLength = 18;
+inline constexpr std::size_t kRecordAlignment = 4;
+
+// Where the header's fields lie from the record's start: four std::uint32_t, then the header
+// length as a std::uint16_t.
+inline constexpr std::size_t kRecordSecondsOffset = 0;
+inline constexpr std::size_t kRecordMicrosecondsOffset = 4;
+inline constexpr std::size_t kRecordCapturedLengthOffset = 8;
+inline constexpr std::size_t kRecordWireLengthOffset = 12;
+inline constexpr std::size_t kRecordHeaderLengthOffset = 16;
+static_assert(kRecordHeaderLengthOffset + sizeof(std::uint16_t) == kRecordHeaderLength);
+
+struct RecordHeader {
+  std::uint32_t seconds = 0;
+  std::uint32_t microseconds = 0;
+  std::uint32_t capturedLength = 0;  // the frame bytes that follow the header
+  std::uint32_t wireLength = 0;
+};
+
+// Writes a header at `record`, which has room for kRecordHeaderLength bytes.
+inline void storeRecordHeader(std::uint8_t* record, const RecordHeader& header) {
+  const auto store = [record](std::size_t offset, auto value) {
+    std::memcpy(record + offset, &value, sizeof value);
+  };
+  store(kRecordSecondsOffset, header.seconds);
+  store(kRecordMicrosecondsOffset, header.microseconds);
+  store(kRecordCapturedLengthOffset, header.capturedLength);
+  store(kRecordWireLengthOffset, header.wireLength);
+  store(kRecordHeaderLengthOffset, static_cast<std::uint16_t>(kRecordHeaderLength));
+}
+
+// The bytes a record of `length` (header and frame) takes in its chunk, padding included.
+constexpr std::size_t paddedRecordLength(std::size_t length) {
+  return (length + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
+}
+
+}  // namespace wq
