@@ -1,4 +1,4 @@
-#include "CaptureFileFeed.h"
+#include "app/CaptureFileFeed.h"
 
 namespace wq {
 

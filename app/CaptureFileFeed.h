@@ -8,9 +8,9 @@
 #include <memory>
 #include <optional>
 
-#include "ApplicationController.h"
-#include "FileReadAhead.h"
-#include "PlainPlatform.h"
+#include "app/FileReadAhead.h"
+#include "tracking/ApplicationController.h"
+#include "tracking/PlainPlatform.h"
 
 namespace wq {
 

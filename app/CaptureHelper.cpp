@@ -1,4 +1,4 @@
-#include "CaptureHelper.h"
+#include "app/CaptureHelper.h"
 
 #include <fcntl.h>
 #include <spawn.h>

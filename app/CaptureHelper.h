@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "ByteView.h"
+#include "tracking/ByteView.h"
 
 namespace wq {
 

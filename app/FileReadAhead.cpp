@@ -1,4 +1,4 @@
-#include "FileReadAhead.h"
+#include "app/FileReadAhead.h"
 
 #include "stream/CaptureStreamFormat.h"
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 namespace wq {
 

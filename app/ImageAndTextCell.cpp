@@ -1,4 +1,4 @@
-#include "ImageAndTextCell.h"
+#include "app/ImageAndTextCell.h"
 
 #include <QPainter>
 #include <cmath>

@@ -5,14 +5,17 @@
 #include <QMainWindow>
 #include <memory>
 
-#include "ApplicationController.h"
-#include "ImageAndTextCell.h"
-#include "NodeBoxView.h"
-#include "NodeTable.h"
-#include "QtViews.h"
-#include "WQMPrefsController.h"
-#include "WQMRefineBox.h"
-#include "ui_MainWindow.h"
+#include "app/ImageAndTextCell.h"
+#include "app/NodeBoxView.h"
+#include "app/NodeTable.h"
+#include "app/QtViews.h"
+#include "app/WQMPrefsController.h"
+#include "app/WQMRefineBox.h"
+#include "tracking/ApplicationController.h"
+
+namespace Ui {
+class MainWindow;
+}
 
 namespace wq {
 
@@ -22,9 +25,11 @@ class MainWindow : public QMainWindow {
  public:
   MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
              SoundPlayer& sounds);
+  ~MainWindow() override;
 
   ApplicationController& controller() { return controller_; }
-  const Ui::MainWindow& ui() const { return ui_; }
+  // The form's widgets; users include its generated header (ui_MainWindow.h).
+  const Ui::MainWindow& ui() const { return *ui_; }
   const ImageAndTextCell& nodeCell() const { return *cell_; }
 
   // Brings the panels and the menu items up to date with the controller; called after every
@@ -55,7 +60,7 @@ class MainWindow : public QMainWindow {
   }
 
   ApplicationController controller_;
-  Ui::MainWindow ui_;
+  std::unique_ptr<Ui::MainWindow> ui_;
   std::unique_ptr<NodeTableModel> model_;
   std::unique_ptr<QtNodeTableView> table_;
   ImageAndTextCell* cell_ = nullptr;

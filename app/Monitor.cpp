@@ -1,10 +1,10 @@
-#include "Monitor.h"
+#include "app/Monitor.h"
 
 #include <QFileInfo>
 #include <QStringList>
 
-#include "LaunchLog.h"
-#include "WQMPrefsController.h"
+#include "app/WQMPrefsController.h"
+#include "tracking/LaunchLog.h"
 
 namespace wq {
 

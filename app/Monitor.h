@@ -8,9 +8,9 @@
 #include <memory>
 #include <optional>
 
-#include "ApplicationController.h"
-#include "CaptureFileFeed.h"
-#include "CaptureHelper.h"
+#include "app/CaptureFileFeed.h"
+#include "app/CaptureHelper.h"
+#include "tracking/ApplicationController.h"
 
 namespace wq {
 

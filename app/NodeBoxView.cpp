@@ -1,4 +1,4 @@
-#include "NodeBoxView.h"
+#include "app/NodeBoxView.h"
 
 #include <QPixmap>
 

@@ -3,7 +3,7 @@
 
 #include <QLabel>
 
-#include "WQMNodeBox.h"
+#include "tracking/WQMNodeBox.h"
 
 namespace wq {
 

@@ -1,4 +1,4 @@
-#include "NodeTable.h"
+#include "app/NodeTable.h"
 
 #include <QItemSelectionModel>
 

@@ -6,7 +6,7 @@
 #include <QTableView>
 #include <functional>
 
-#include "ApplicationController.h"
+#include "tracking/ApplicationController.h"
 
 namespace wq {
 

@@ -3,7 +3,7 @@
 
 #include <QSettings>
 
-#include "Platform.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

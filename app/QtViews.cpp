@@ -1,4 +1,4 @@
-#include "QtViews.h"
+#include "app/QtViews.h"
 
 #include <QApplication>
 #include <QSignalBlocker>

@@ -8,7 +8,7 @@
 #include <map>
 #include <memory>
 
-#include "Platform.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

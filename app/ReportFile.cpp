@@ -1,4 +1,4 @@
-#include "ReportFile.h"
+#include "app/ReportFile.h"
 
 #include <cerrno>
 #include <cstdio>

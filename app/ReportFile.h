@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "Report.h"
+#include "tracking/Report.h"
 
 namespace wq {
 

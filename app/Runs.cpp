@@ -1,4 +1,4 @@
-#include "Runs.h"
+#include "app/Runs.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -6,11 +6,11 @@
 #include <QVersionNumber>
 #include <cstdio>
 
-#include "MainWindow.h"
-#include "Monitor.h"
-#include "PlainApplication.h"
-#include "ReportFile.h"
-#include "SignalWatcher.h"
+#include "app/MainWindow.h"
+#include "app/Monitor.h"
+#include "app/ReportFile.h"
+#include "app/SignalWatcher.h"
+#include "tracking/PlainApplication.h"
 
 namespace wq {
 

@@ -1,9 +1,9 @@
 #pragma once
 // The two ways wirequill runs: with its window, or headless on Qt's core event loop.
 
-#include "CommandLine.h"
-#include "PlainPlatform.h"
-#include "Platform.h"
+#include "app/CommandLine.h"
+#include "tracking/PlainPlatform.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

@@ -1,4 +1,4 @@
-#include "SignalWatcher.h"
+#include "app/SignalWatcher.h"
 
 #include <sys/socket.h>
 #include <unistd.h>

@@ -1,10 +1,12 @@
-#include "WQMPrefsController.h"
+#include "app/WQMPrefsController.h"
 
 #include <net/if.h>
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QPushButton>
+
+#include "ui_WQMPreferences.h"
 
 namespace wq {
 
@@ -48,59 +50,65 @@ void rememberCaptureFile(Defaults& defaults, const std::string& path) {
 }
 
 WQMPrefsController::WQMPrefsController(Defaults& defaults, SoundPlayer& sounds, QWidget* parent)
-    : QDialog(parent), defaults_(defaults), sounds_(sounds) {
-  ui_.setupUi(this);
-  ui_.appIconImageView->setPixmap(QPixmap(":/images/wirequill"));
-  ui_.globeIconImageView->setPixmap(QPixmap(":/images/WQMGlobe"));
-  ui_.bpfDevicePopUpButton->addItem("/dev/bpf0");
-  ui_.bpfDevicePopUpButton->addItems(recentCaptureFiles(defaults_));
-  ui_.bpfDevicePopUpButton->addItem(kOtherFileItem);
-  ui_.interfaceDeviceButton->addItems(machineInterfaces());
-  ui_.interfaceDeviceButton->addItem("en1");
-  connect(ui_.buttons, &QDialogButtonBox::accepted, this, &WQMPrefsController::okay);
-  connect(ui_.buttons, &QDialogButtonBox::rejected, this, &WQMPrefsController::cancel);
-  connect(ui_.bpfDevicePopUpButton, &QComboBox::activated, this,
+    : QDialog(parent),
+      defaults_(defaults),
+      sounds_(sounds),
+      ui_(std::make_unique<Ui::WQMPreferences>()) {
+  ui_->setupUi(this);
+  ui_->appIconImageView->setPixmap(QPixmap(":/images/wirequill"));
+  ui_->globeIconImageView->setPixmap(QPixmap(":/images/WQMGlobe"));
+  ui_->bpfDevicePopUpButton->addItem("/dev/bpf0");
+  ui_->bpfDevicePopUpButton->addItems(recentCaptureFiles(defaults_));
+  ui_->bpfDevicePopUpButton->addItem(kOtherFileItem);
+  ui_->interfaceDeviceButton->addItems(machineInterfaces());
+  ui_->interfaceDeviceButton->addItem("en1");
+  connect(ui_->buttons, &QDialogButtonBox::accepted, this, &WQMPrefsController::okay);
+  connect(ui_->buttons, &QDialogButtonBox::rejected, this, &WQMPrefsController::cancel);
+  connect(ui_->bpfDevicePopUpButton, &QComboBox::activated, this,
           &WQMPrefsController::chooseCaptureFile);
   windowDidLoad();
 }
 
+WQMPrefsController::~WQMPrefsController() = default;
+
 void WQMPrefsController::windowDidLoad() {
-  ui_.maxPacketSizeField->setText(QString::number(defaults_.integerValue(keys::MaxPacketSize)));
-  selectItemWithTitle(ui_.bpfDevicePopUpButton,
+  ui_->maxPacketSizeField->setText(QString::number(defaults_.integerValue(keys::MaxPacketSize)));
+  selectItemWithTitle(ui_->bpfDevicePopUpButton,
                       QString::fromStdString(defaults_.stringValue(keys::BPFDevice)));
-  selectItemWithTitle(ui_.interfaceDeviceButton,
+  selectItemWithTitle(ui_->interfaceDeviceButton,
                       QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)));
-  ui_.purgeIdleTimeField->setText(QString::number(defaults_.doubleValue(keys::PurgeIdleTime)));
-  ui_.dropPacketsOnFINButton->setChecked(defaults_.boolValue(keys::DropOnFIN));
-  ui_.dropPacketsOnRSTButton->setChecked(defaults_.boolValue(keys::DropOnRST));
-  ui_.reportResolveAddressButton->setChecked(defaults_.boolValue(keys::ReportResolveIPAddresses));
-  ui_.reportRecentNodesFirstButton->setChecked(defaults_.boolValue(keys::ReportRecentNodesFirst));
+  ui_->purgeIdleTimeField->setText(QString::number(defaults_.doubleValue(keys::PurgeIdleTime)));
+  ui_->dropPacketsOnFINButton->setChecked(defaults_.boolValue(keys::DropOnFIN));
+  ui_->dropPacketsOnRSTButton->setChecked(defaults_.boolValue(keys::DropOnRST));
+  ui_->reportResolveAddressButton->setChecked(defaults_.boolValue(keys::ReportResolveIPAddresses));
+  ui_->reportRecentNodesFirstButton->setChecked(defaults_.boolValue(keys::ReportRecentNodesFirst));
 }
 
 void WQMPrefsController::chooseCaptureFile(int index) {
-  if (ui_.bpfDevicePopUpButton->itemText(index) != kOtherFileItem) {
+  if (ui_->bpfDevicePopUpButton->itemText(index) != kOtherFileItem) {
     return;
   }
   const QString path =
       QFileDialog::getOpenFileName(this, "Capture File", QDir::homePath(),
                                    "Capture files (*.pcap *.pcapng *.cap);;All files (*)");
   selectItemWithTitle(
-      ui_.bpfDevicePopUpButton,
+      ui_->bpfDevicePopUpButton,
       path.isEmpty() ? QString::fromStdString(defaults_.stringValue(keys::BPFDevice)) : path);
 }
 
 void WQMPrefsController::okay() {
   sounds_.play("display02.wav");
   defaults_.setValue(keys::MaxPacketSize,
-                     std::int64_t{intValueOf(ui_.maxPacketSizeField->text().toStdString())});
-  defaults_.setValue(keys::BPFDevice, ui_.bpfDevicePopUpButton->currentText().toStdString());
-  defaults_.setValue(keys::InterfaceDevice, ui_.interfaceDeviceButton->currentText().toStdString());
+                     std::int64_t{intValueOf(ui_->maxPacketSizeField->text().toStdString())});
+  defaults_.setValue(keys::BPFDevice, ui_->bpfDevicePopUpButton->currentText().toStdString());
+  defaults_.setValue(keys::InterfaceDevice,
+                     ui_->interfaceDeviceButton->currentText().toStdString());
   defaults_.setValue(keys::PurgeIdleTime,
-                     doubleValueOf(ui_.purgeIdleTimeField->text().toStdString()));
-  defaults_.setValue(keys::DropOnFIN, ui_.dropPacketsOnFINButton->isChecked());
-  defaults_.setValue(keys::DropOnRST, ui_.dropPacketsOnRSTButton->isChecked());
-  defaults_.setValue(keys::ReportResolveIPAddresses, ui_.reportResolveAddressButton->isChecked());
-  defaults_.setValue(keys::ReportRecentNodesFirst, ui_.reportRecentNodesFirstButton->isChecked());
+                     doubleValueOf(ui_->purgeIdleTimeField->text().toStdString()));
+  defaults_.setValue(keys::DropOnFIN, ui_->dropPacketsOnFINButton->isChecked());
+  defaults_.setValue(keys::DropOnRST, ui_->dropPacketsOnRSTButton->isChecked());
+  defaults_.setValue(keys::ReportResolveIPAddresses, ui_->reportResolveAddressButton->isChecked());
+  defaults_.setValue(keys::ReportRecentNodesFirst, ui_->reportRecentNodesFirstButton->isChecked());
   hide();
 }
 

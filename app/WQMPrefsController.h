@@ -3,10 +3,14 @@
 // stores all eight settings with their types, Cancel stores nothing.
 
 #include <QDialog>
+#include <memory>
 
-#include "Defaults.h"
-#include "Platform.h"
-#include "ui_WQMPreferences.h"
+#include "tracking/Defaults.h"
+#include "tracking/Platform.h"
+
+namespace Ui {
+class WQMPreferences;
+}
 
 namespace wq {
 
@@ -19,8 +23,10 @@ class WQMPrefsController : public QDialog {
 
  public:
   WQMPrefsController(Defaults& defaults, SoundPlayer& sounds, QWidget* parent = nullptr);
+  ~WQMPrefsController() override;
 
-  const Ui::WQMPreferences& ui() const { return ui_; }
+  // The form's widgets; users include its generated header (ui_WQMPreferences.h).
+  const Ui::WQMPreferences& ui() const { return *ui_; }
   void okay();
   void cancel();
 
@@ -30,7 +36,7 @@ class WQMPrefsController : public QDialog {
 
   Defaults& defaults_;
   SoundPlayer& sounds_;
-  Ui::WQMPreferences ui_;
+  std::unique_ptr<Ui::WQMPreferences> ui_;
 };
 
 }  // namespace wq

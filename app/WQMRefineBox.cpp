@@ -1,4 +1,4 @@
-#include "WQMRefineBox.h"
+#include "app/WQMRefineBox.h"
 
 namespace wq {
 

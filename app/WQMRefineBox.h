@@ -5,7 +5,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 
-#include "Platform.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

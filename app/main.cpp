@@ -3,12 +3,12 @@
 #include <QApplication>
 #include <memory>
 
-#include "CommandLine.h"
-#include "Defaults.h"
-#include "HostLookup.h"
-#include "PlainPlatform.h"
-#include "QtSettingsStore.h"
-#include "Runs.h"
+#include "app/CommandLine.h"
+#include "app/QtSettingsStore.h"
+#include "app/Runs.h"
+#include "tracking/Defaults.h"
+#include "tracking/HostLookup.h"
+#include "tracking/PlainPlatform.h"
 
 int main(int argc, char** argv) {
   const bool noWindow = wq::wantsNoWindow(argc, argv);

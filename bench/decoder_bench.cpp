@@ -9,8 +9,8 @@
 
 #include <random>
 
-#include "CaptureBuilder.h"
-#include "PlainApplication.h"
+#include "tools/CaptureBuilder.h"
+#include "tracking/PlainApplication.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 #include <sys/stat.h>
 
@@ -6,9 +6,9 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "FileSource.h"
-#include "LinkLayer.h"
-#include "LiveSource.h"
+#include "capture/FileSource.h"
+#include "capture/LinkLayer.h"
+#include "capture/LiveSource.h"
 
 namespace netsiphon {
 namespace {

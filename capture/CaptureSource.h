@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "ChunkAssembler.h"
-#include "Messages.h"
+#include "capture/ChunkAssembler.h"
+#include "capture/Messages.h"
 
 namespace netsiphon {
 

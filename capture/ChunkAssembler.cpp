@@ -1,4 +1,4 @@
-#include "ChunkAssembler.h"
+#include "capture/ChunkAssembler.h"
 
 #include <algorithm>
 

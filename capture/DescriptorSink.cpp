@@ -1,4 +1,4 @@
-#include "DescriptorSink.h"
+#include "capture/DescriptorSink.h"
 
 #include <poll.h>
 #include <unistd.h>

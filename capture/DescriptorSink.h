@@ -1,7 +1,7 @@
 // Writes each chunk to a descriptor in one piece.
 #pragma once
 
-#include "ChunkAssembler.h"
+#include "capture/ChunkAssembler.h"
 
 namespace netsiphon {
 

@@ -1,4 +1,4 @@
-#include "FileSource.h"
+#include "capture/FileSource.h"
 
 #include <algorithm>
 

@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "CaptureSource.h"
-#include "ReplayClock.h"
+#include "capture/CaptureSource.h"
+#include "capture/ReplayClock.h"
 
 namespace netsiphon {
 

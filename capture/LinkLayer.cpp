@@ -1,4 +1,4 @@
-#include "LinkLayer.h"
+#include "capture/LinkLayer.h"
 
 #include <pcap/dlt.h>
 

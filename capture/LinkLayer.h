@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "ChunkAssembler.h"
+#include "capture/ChunkAssembler.h"
 
 namespace netsiphon {
 

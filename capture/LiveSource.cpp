@@ -1,4 +1,4 @@
-#include "LiveSource.h"
+#include "capture/LiveSource.h"
 
 #include <poll.h>
 #include <sys/socket.h>

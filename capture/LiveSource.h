@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "CaptureSource.h"
+#include "capture/CaptureSource.h"
 
 namespace netsiphon {
 

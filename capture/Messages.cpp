@@ -1,8 +1,8 @@
-#include "Messages.h"
+#include "capture/Messages.h"
 
 #include <algorithm>
 
-#include "ChunkAssembler.h"
+#include "capture/ChunkAssembler.h"
 
 namespace netsiphon {
 

@@ -1,4 +1,4 @@
-#include "Privileges.h"
+#include "capture/Privileges.h"
 
 #include <grp.h>
 #include <linux/capability.h>

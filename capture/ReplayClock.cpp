@@ -1,4 +1,4 @@
-#include "ReplayClock.h"
+#include "capture/ReplayClock.h"
 
 namespace netsiphon {
 namespace {

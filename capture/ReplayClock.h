@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "ChunkAssembler.h"
+#include "capture/ChunkAssembler.h"
 
 namespace netsiphon {
 

@@ -20,11 +20,11 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "CaptureSource.h"
-#include "ChunkAssembler.h"
-#include "DescriptorSink.h"
-#include "Messages.h"
-#include "Privileges.h"
+#include "capture/CaptureSource.h"
+#include "capture/ChunkAssembler.h"
+#include "capture/DescriptorSink.h"
+#include "capture/Messages.h"
+#include "capture/Privileges.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "PlainApplication.h"
+#include "tracking/PlainApplication.h"
 
 namespace {
 

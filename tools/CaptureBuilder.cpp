@@ -1,4 +1,4 @@
-#include "CaptureBuilder.h"
+#include "tools/CaptureBuilder.h"
 
 #include <arpa/inet.h>
 

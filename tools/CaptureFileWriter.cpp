@@ -1,4 +1,4 @@
-#include "CaptureFileWriter.h"
+#include "tools/CaptureFileWriter.h"
 
 #include <algorithm>
 #include <memory>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "CaptureBuilder.h"
+#include "tools/CaptureBuilder.h"
 
 namespace wq::testing {
 

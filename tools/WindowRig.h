@@ -6,8 +6,8 @@
 #include <chrono>
 #include <memory>
 
-#include "MainWindow.h"
-#include "PlainPlatform.h"
+#include "app/MainWindow.h"
+#include "tracking/PlainPlatform.h"
 
 namespace wq::testing {
 

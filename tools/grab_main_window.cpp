@@ -6,9 +6,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "MainWindow.h"
-#include "Monitor.h"
-#include "WindowRig.h"
+#include "app/MainWindow.h"
+#include "app/Monitor.h"
+#include "tools/WindowRig.h"
+#include "ui_MainWindow.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "CaptureFileWriter.h"
-#include "PacketDecoder.h"
+#include "tools/CaptureFileWriter.h"
+#include "tracking/PacketDecoder.h"
 
 using namespace wq::testing;
 

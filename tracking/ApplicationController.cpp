@@ -1,13 +1,13 @@
-#include "ApplicationController.h"
+#include "tracking/ApplicationController.h"
 
 #include <arpa/inet.h>
 
 #include <algorithm>
 #include <thread>
 
-#include "NodeText.h"
-#include "Report.h"
-#include "TextFormat.h"
+#include "tracking/NodeText.h"
+#include "tracking/Report.h"
+#include "tracking/TextFormat.h"
 
 namespace wq {
 

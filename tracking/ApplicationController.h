@@ -9,13 +9,13 @@
 #include <optional>
 #include <string>
 
-#include "CaptureStreamReader.h"
-#include "Defaults.h"
-#include "NodeList.h"
-#include "PacketDecoder.h"
-#include "Platform.h"
-#include "Report.h"
-#include "WQMNodeBox.h"
+#include "tracking/CaptureStreamReader.h"
+#include "tracking/Defaults.h"
+#include "tracking/NodeList.h"
+#include "tracking/PacketDecoder.h"
+#include "tracking/Platform.h"
+#include "tracking/Report.h"
+#include "tracking/WQMNodeBox.h"
 
 namespace wq {
 

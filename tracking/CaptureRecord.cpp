@@ -1,4 +1,4 @@
-#include "CaptureRecord.h"
+#include "tracking/CaptureRecord.h"
 
 namespace wq {
 

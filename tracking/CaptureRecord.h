@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "ByteView.h"
 #include "stream/CaptureStreamFormat.h"
+#include "tracking/ByteView.h"
 
 namespace wq {
 

@@ -1,4 +1,4 @@
-#include "CaptureStreamReader.h"
+#include "tracking/CaptureStreamReader.h"
 
 namespace wq {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ByteView.h"
-#include "CaptureRecord.h"
 #include "stream/CaptureStreamFormat.h"
+#include "tracking/ByteView.h"
+#include "tracking/CaptureRecord.h"
 
 namespace wq {
 

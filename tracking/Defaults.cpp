@@ -1,4 +1,4 @@
-#include "Defaults.h"
+#include "tracking/Defaults.h"
 
 #include <algorithm>
 #include <charconv>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "Platform.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

@@ -1,4 +1,4 @@
-#include "FlowIndex.h"
+#include "tracking/FlowIndex.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "FlowKey.h"
+#include "tracking/FlowKey.h"
 
 namespace wq {
 

@@ -1,4 +1,4 @@
-#include "HostLookup.h"
+#include "tracking/HostLookup.h"
 
 #include <condition_variable>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "LaunchLog.h"
+#include "tracking/LaunchLog.h"
 
 #include <charconv>
 

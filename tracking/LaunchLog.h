@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "Defaults.h"
+#include "tracking/Defaults.h"
 
 namespace wq {
 

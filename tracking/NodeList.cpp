@@ -1,4 +1,4 @@
-#include "NodeList.h"
+#include "tracking/NodeList.h"
 
 #include <algorithm>
 #include <bit>

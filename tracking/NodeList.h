@@ -12,9 +12,9 @@
 #include <optional>
 #include <vector>
 
-#include "FlowIndex.h"
-#include "FlowKey.h"
-#include "WQMConnection.h"
+#include "tracking/FlowIndex.h"
+#include "tracking/FlowKey.h"
+#include "tracking/WQMConnection.h"
 
 namespace wq {
 

@@ -1,4 +1,4 @@
-#include "NodePool.h"
+#include "tracking/NodePool.h"
 
 #include <algorithm>
 #include <new>

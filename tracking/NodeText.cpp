@@ -1,4 +1,4 @@
-#include "NodeText.h"
+#include "tracking/NodeText.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "TextFormat.h"
+#include "tracking/TextFormat.h"
 
 namespace wq {
 

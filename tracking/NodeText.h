@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "WQMConnection.h"
+#include "tracking/WQMConnection.h"
 
 namespace wq {
 

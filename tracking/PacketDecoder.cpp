@@ -1,4 +1,4 @@
-#include "PacketDecoder.h"
+#include "tracking/PacketDecoder.h"
 
 #include <cstring>
 

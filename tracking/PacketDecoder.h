@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "ByteView.h"
-#include "FlowKey.h"
+#include "tracking/ByteView.h"
+#include "tracking/FlowKey.h"
 
 namespace wq {
 

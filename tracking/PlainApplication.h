@@ -2,8 +2,8 @@
 // The controller wired to the plain platform pieces: the application without a window. Used by
 // the headless mode, the tests, the fuzz targets and the benchmarks.
 
-#include "ApplicationController.h"
-#include "PlainPlatform.h"
+#include "tracking/ApplicationController.h"
+#include "tracking/PlainPlatform.h"
 
 namespace wq {
 

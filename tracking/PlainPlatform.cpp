@@ -1,4 +1,4 @@
-#include "PlainPlatform.h"
+#include "tracking/PlainPlatform.h"
 
 #include <netdb.h>
 #include <netinet/in.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Platform.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

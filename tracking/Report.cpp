@@ -1,4 +1,4 @@
-#include "Report.h"
+#include "tracking/Report.h"
 
 #include <algorithm>
 #include <future>
@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "NodeText.h"
-#include "PlainPlatform.h"
-#include "TextFormat.h"
+#include "tracking/NodeText.h"
+#include "tracking/PlainPlatform.h"
+#include "tracking/TextFormat.h"
 
 namespace wq {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "NodeList.h"
-#include "Platform.h"
+#include "tracking/NodeList.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

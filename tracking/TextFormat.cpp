@@ -1,4 +1,4 @@
-#include "TextFormat.h"
+#include "tracking/TextFormat.h"
 
 #include <arpa/inet.h>
 #include <locale.h>

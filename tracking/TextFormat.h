@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "Platform.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

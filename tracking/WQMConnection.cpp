@@ -1,11 +1,11 @@
-#include "WQMConnection.h"
+#include "tracking/WQMConnection.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-#include "NodePool.h"
-#include "TextFormat.h"
+#include "tracking/NodePool.h"
+#include "tracking/TextFormat.h"
 
 namespace wq {
 

@@ -8,8 +8,8 @@
 #include <span>
 #include <string>
 
-#include "FlowKey.h"
-#include "Platform.h"
+#include "tracking/FlowKey.h"
+#include "tracking/Platform.h"
 
 namespace wq {
 

@@ -1,6 +1,6 @@
-#include "WQMNodeBox.h"
+#include "tracking/WQMNodeBox.h"
 
-#include "TextFormat.h"
+#include "tracking/TextFormat.h"
 
 namespace wq {
 

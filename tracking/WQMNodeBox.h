@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "FlowKey.h"
-#include "Platform.h"
-#include "WQMConnection.h"
+#include "tracking/FlowKey.h"
+#include "tracking/Platform.h"
+#include "tracking/WQMConnection.h"
 
 namespace wq {
 

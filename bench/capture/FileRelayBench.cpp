@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "CaptureFiles.h"
 #include "stream/CaptureStreamFormat.h"
+#include "tests/capture/CaptureFiles.h"
 
 extern char** environ;
 

@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "CaptureBuilder.h"
-#include "PacketDecoder.h"
+#include "tools/CaptureBuilder.h"
+#include "tracking/PacketDecoder.h"
 
 using namespace wq::testing;
 using namespace wq::tcpflags;

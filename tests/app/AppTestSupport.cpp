@@ -1,4 +1,4 @@
-#include "AppTestSupport.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ScratchFiles.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace wq::apptest {
 

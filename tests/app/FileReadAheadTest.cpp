@@ -6,10 +6,10 @@
 #include <atomic>
 #include <fstream>
 
-#include "CaptureRecord.h"
-#include "FileReadAhead.h"
-#include "ScratchFiles.h"
+#include "app/FileReadAhead.h"
 #include "stream/CaptureStreamFormat.h"
+#include "tests/support/ScratchFiles.h"
+#include "tracking/CaptureRecord.h"
 
 namespace wq::testing {
 namespace {

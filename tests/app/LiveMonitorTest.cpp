@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "AppTestSupport.h"
-#include "NetworkNamespaces.h"
+#include "tests/app/AppTestSupport.h"
+#include "tests/support/NetworkNamespaces.h"
 
 namespace wq::apptest {
 namespace {

@@ -15,12 +15,13 @@
 #include <ctime>
 #include <memory>
 
-#include "AppTestSupport.h"
-#include "CaptureBuilder.h"
-#include "MainWindow.h"
-#include "Monitor.h"
-#include "PacketDecoder.h"
-#include "PlainPlatform.h"
+#include "app/MainWindow.h"
+#include "app/Monitor.h"
+#include "tests/app/AppTestSupport.h"
+#include "tools/CaptureBuilder.h"
+#include "tracking/PacketDecoder.h"
+#include "tracking/PlainPlatform.h"
+#include "ui_MainWindow.h"
 
 using namespace wq;
 using namespace wq::apptest;

@@ -13,8 +13,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "AppTestSupport.h"
-#include "PacketDecoder.h"
+#include "tests/app/AppTestSupport.h"
+#include "tracking/PacketDecoder.h"
 
 namespace wq::apptest {
 namespace {

@@ -9,12 +9,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "CaptureBuilder.h"
-#include "MainWindow.h"
-#include "PacketDecoder.h"
-#include "PlainPlatform.h"
-#include "TextFormat.h"
-#include "WindowRig.h"
+#include "app/MainWindow.h"
+#include "tools/CaptureBuilder.h"
+#include "tools/WindowRig.h"
+#include "tracking/PacketDecoder.h"
+#include "tracking/PlainPlatform.h"
+#include "tracking/TextFormat.h"
+#include "ui_MainWindow.h"
+#include "ui_WQMPreferences.h"
 
 using namespace wq;
 using namespace wq::testing;

@@ -2,7 +2,7 @@
 // and benchmarks.
 #pragma once
 
-#include "ScratchFiles.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace netsiphon::testing {
 

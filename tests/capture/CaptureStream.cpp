@@ -1,4 +1,4 @@
-#include "CaptureStream.h"
+#include "tests/capture/CaptureStream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "ChunkAssembler.h"
+#include "capture/ChunkAssembler.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "CaptureFiles.h"
-#include "CaptureStream.h"
+#include "tests/capture/CaptureFiles.h"
+#include "tests/capture/CaptureStream.h"
 
 namespace netsiphon {
 namespace {

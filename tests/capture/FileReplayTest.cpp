@@ -4,10 +4,10 @@
 
 #include <fstream>
 
-#include "CaptureFiles.h"
-#include "CaptureStream.h"
-#include "ChunkAssembler.h"
-#include "HelperProcess.h"
+#include "capture/ChunkAssembler.h"
+#include "tests/capture/CaptureFiles.h"
+#include "tests/capture/CaptureStream.h"
+#include "tests/capture/HelperProcess.h"
 
 namespace netsiphon::testing {
 namespace {

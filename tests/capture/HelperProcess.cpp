@@ -1,4 +1,4 @@
-#include "HelperProcess.h"
+#include "tests/capture/HelperProcess.h"
 
 #include <fcntl.h>
 #include <grp.h>

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "CaptureStream.h"
-#include "HelperProcess.h"
-#include "NetworkNamespaces.h"
+#include "tests/capture/CaptureStream.h"
+#include "tests/capture/HelperProcess.h"
+#include "tests/support/NetworkNamespaces.h"
 
 namespace netsiphon::testing {
 namespace {

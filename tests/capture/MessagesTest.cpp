@@ -1,13 +1,13 @@
 // The decisions about control text, interface names and capture library errors.
-#include "Messages.h"
+#include "capture/Messages.h"
 
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
 
 #include <string>
 
-#include "CaptureSource.h"
-#include "LiveSource.h"
+#include "capture/CaptureSource.h"
+#include "capture/LiveSource.h"
 
 namespace netsiphon {
 namespace {

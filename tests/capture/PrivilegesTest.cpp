@@ -1,4 +1,4 @@
-#include "Privileges.h"
+#include "capture/Privileges.h"
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "NetworkNamespaces.h"
+#include "tests/support/NetworkNamespaces.h"
 
 namespace netsiphon {
 namespace {

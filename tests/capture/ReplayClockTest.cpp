@@ -1,4 +1,4 @@
-#include "ReplayClock.h"
+#include "capture/ReplayClock.h"
 
 #include <gtest/gtest.h>
 

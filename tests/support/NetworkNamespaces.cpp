@@ -1,4 +1,4 @@
-#include "NetworkNamespaces.h"
+#include "tests/support/NetworkNamespaces.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "ScratchFiles.h"
+#include "tests/support/ScratchFiles.h"
 
 #include <sys/stat.h>
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "CaptureFileWriter.h"
+#include "tools/CaptureFileWriter.h"
 
 namespace wq::testing {
 

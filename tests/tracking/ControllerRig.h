@@ -3,8 +3,8 @@
 
 #include <chrono>
 
-#include "CaptureBuilder.h"
-#include "PlainApplication.h"
+#include "tools/CaptureBuilder.h"
+#include "tracking/PlainApplication.h"
 
 namespace wq::testing {
 

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "ControllerRig.h"
+#include "tests/tracking/ControllerRig.h"
 
 namespace wq::testing {
 namespace {

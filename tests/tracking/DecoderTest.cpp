@@ -4,7 +4,7 @@
 
 #include <climits>
 
-#include "ControllerRig.h"
+#include "tests/tracking/ControllerRig.h"
 
 namespace wq::testing {
 namespace {

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "NodePool.h"
+#include "tracking/NodePool.h"
 
 namespace wq::testing {
 namespace {

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <random>
 
-#include "ControllerRig.h"
-#include "NodeList.h"
+#include "tests/tracking/ControllerRig.h"
+#include "tracking/NodeList.h"
 
 namespace wq::testing {
 namespace {

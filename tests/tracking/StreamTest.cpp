@@ -5,7 +5,7 @@
 #include <climits>
 #include <cmath>
 
-#include "ControllerRig.h"
+#include "tests/tracking/ControllerRig.h"
 
 namespace wq::testing {
 namespace {

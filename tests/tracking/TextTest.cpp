@@ -9,10 +9,10 @@
 #include <random>
 #include <thread>
 
-#include "ControllerRig.h"
-#include "HostLookup.h"
-#include "NodeText.h"
-#include "Report.h"
+#include "tests/tracking/ControllerRig.h"
+#include "tracking/HostLookup.h"
+#include "tracking/NodeText.h"
+#include "tracking/Report.h"
 
 namespace wq::testing {
 namespace {
