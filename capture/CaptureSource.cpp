@@ -23,48 +23,48 @@ StartupProblem openProblem(std::string_view device, std::string_view reason) {
 
 }  // namespace
 
-OpenedSource openCaptureSource(std::string_view device, std::string_view interface_name,
+OpenedSource openCaptureSource(std::string_view device, std::string_view interfaceName,
                                const SourceOptions& options) {
   const std::string path(device);
   struct stat status {};
   const bool exists = stat(path.c_str(), &status) == 0;
-  const int stat_error = errno;
+  const int statError = errno;
   if (exists && S_ISREG(status.st_mode)) {
-    return FileSource::open(path, interface_name, options.paced);
+    return FileSource::open(path, interfaceName, options.paced);
   }
   if (device.starts_with(kLiveDevicePrefix)) {
-    return LiveSource::open(interface_name);
+    return LiveSource::open(interfaceName);
   }
   if (!exists) {
-    return {nullptr, openProblem(device, std::strerror(stat_error))};
+    return {nullptr, openProblem(device, std::strerror(statError))};
   }
   return {nullptr, openProblem(device, "not a capture file or a /dev/bpf device")};
 }
 
-std::optional<std::string> interfaceNameProblem(std::string_view interface_name) {
-  if (interface_name.empty()) {
+std::optional<std::string> interfaceNameProblem(std::string_view interfaceName) {
+  if (interfaceName.empty()) {
     return "The interface name is empty.";
   }
-  if (interface_name.size() > kMaxInterfaceNameLength) {
+  if (interfaceName.size() > kMaxInterfaceNameLength) {
     return "The interface name is longer than " + std::to_string(kMaxInterfaceNameLength) +
            " characters.";
   }
   return std::nullopt;
 }
 
-std::optional<StartupProblem> linkTypeProblem(int link_type) {
-  if (isSupportedLinkType(link_type)) {
+std::optional<StartupProblem> linkTypeProblem(int linkType) {
+  if (isSupportedLinkType(linkType)) {
     return std::nullopt;
   }
-  const char* name = pcap_datalink_val_to_name(link_type);
-  return StartupProblem{Step::kInterface, "Link type " + std::to_string(link_type) + " (" +
+  const char* name = pcap_datalink_val_to_name(linkType);
+  return StartupProblem{Step::kInterface, "Link type " + std::to_string(linkType) + " (" +
                                               (name != nullptr ? name : "unknown") +
                                               ") cannot be handed out as Ethernet frames."};
 }
 
 bool PacketRelay::relay(ChunkAssembler& assembler, const pcap_pkthdr& header, const u_char* bytes) {
   const std::span<const std::uint8_t> captured(bytes, header.caplen);
-  const std::optional<EthernetFrame> frame = toEthernet(link_type_, captured, header.len);
+  const std::optional<EthernetFrame> frame = toEthernet(linkType_, captured, header.len);
   if (!frame) {
     ++skipped_;
     return true;

@@ -56,14 +56,14 @@ struct OpenedSource {
 
 // A regular file at `device` is a capture file; a path under /dev/bpf captures live on the
 // interface. The source is there unless the problem is fatal.
-OpenedSource openCaptureSource(std::string_view device, std::string_view interface_name,
+OpenedSource openCaptureSource(std::string_view device, std::string_view interfaceName,
                                const SourceOptions& options);
 
 // What is wrong with an interface name that cannot be bound, if anything.
-std::optional<std::string> interfaceNameProblem(std::string_view interface_name);
+std::optional<std::string> interfaceNameProblem(std::string_view interfaceName);
 
 // An unsupported link type, as a fatal problem of the interface step.
-std::optional<StartupProblem> linkTypeProblem(int link_type);
+std::optional<StartupProblem> linkTypeProblem(int linkType);
 
 struct PcapCloser {
   void operator()(pcap_t* handle) const { pcap_close(handle); }
@@ -73,7 +73,7 @@ using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
 // Hands one captured packet to the assembler in Ethernet framing, counting those it must skip.
 class PacketRelay {
  public:
-  explicit PacketRelay(int link_type) : link_type_(link_type) {}
+  explicit PacketRelay(int linkType) : linkType_(linkType) {}
 
   // False once the assembler's sink has refused a chunk.
   bool relay(ChunkAssembler& assembler, const pcap_pkthdr& header, const u_char* bytes);
@@ -81,7 +81,7 @@ class PacketRelay {
   void writeSummary(std::FILE* out) const;
 
  private:
-  int link_type_;
+  int linkType_;
   std::uint64_t skipped_ = 0;
 };
 

@@ -17,12 +17,12 @@ std::size_t copyPiece(std::span<const std::uint8_t> piece, std::span<std::uint8_
 
 bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
   const std::size_t captured = std::min(frame.head.size() + frame.body.size(), kMaxCapturedLength);
-  const std::size_t record_length = wq::paddedRecordLength(wq::kRecordHeaderLength + captured);
-  if (used_ + record_length > wq::kChunkLength && !flush()) {
+  const std::size_t recordLength = wq::paddedRecordLength(wq::kRecordHeaderLength + captured);
+  if (used_ + recordLength > wq::kChunkLength && !flush()) {
     return false;
   }
   writeRecord(time, frame, captured);
-  used_ += record_length;  // the padding is already zero: the chunk is cleared after every send
+  used_ += recordLength;  // the padding is already zero: the chunk is cleared after every send
   return true;
 }
 
@@ -39,10 +39,10 @@ bool ChunkAssembler::flush() {
 void ChunkAssembler::writeRecord(Timestamp time, const Frame& frame, std::size_t captured) {
   const std::span<std::uint8_t> record = std::span(chunk_).subspan(used_);
   wq::storeRecordHeader(record.data(), {time.seconds, time.microseconds,
-                                        static_cast<std::uint32_t>(captured), frame.wire_length});
+                                        static_cast<std::uint32_t>(captured), frame.wireLength});
   const std::span<std::uint8_t> bytes = record.subspan(wq::kRecordHeaderLength, captured);
-  const std::size_t head_copied = copyPiece(frame.head, bytes, captured);
-  copyPiece(frame.body, bytes.subspan(head_copied), captured - head_copied);
+  const std::size_t headCopied = copyPiece(frame.head, bytes, captured);
+  copyPiece(frame.body, bytes.subspan(headCopied), captured - headCopied);
 }
 
 }  // namespace netsiphon

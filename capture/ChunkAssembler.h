@@ -24,7 +24,7 @@ struct Timestamp {
 struct Frame {
   std::span<const std::uint8_t> head;
   std::span<const std::uint8_t> body;
-  std::uint32_t wire_length = 0;
+  std::uint32_t wireLength = 0;
 };
 
 // Receives finished chunks; false means nobody reads the stream any more.

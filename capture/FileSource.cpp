@@ -15,8 +15,7 @@ Timestamp timestampOf(const pcap_pkthdr& header) {
 
 }  // namespace
 
-OpenedSource FileSource::open(const std::string& path, std::string_view interface_name,
-                              bool paced) {
+OpenedSource FileSource::open(const std::string& path, std::string_view interfaceName, bool paced) {
   char error[PCAP_ERRBUF_SIZE] = {};
   // Asking for microseconds makes libpcap scale the time stamps of nanosecond files.
   PcapHandle handle(
@@ -24,7 +23,7 @@ OpenedSource FileSource::open(const std::string& path, std::string_view interfac
   if (!handle) {
     return {nullptr, StartupProblem{Step::kOpen, error}};
   }
-  if (const std::optional<std::string> problem = interfaceNameProblem(interface_name)) {
+  if (const std::optional<std::string> problem = interfaceNameProblem(interfaceName)) {
     return {nullptr, StartupProblem{Step::kInterface, *problem}};
   }
   if (std::optional<StartupProblem> problem = linkTypeProblem(pcap_datalink(handle.get()))) {
@@ -36,38 +35,38 @@ OpenedSource FileSource::open(const std::string& path, std::string_view interfac
 FileSource::FileSource(PcapHandle handle, bool paced)
     : handle_(std::move(handle)), relay_(pcap_datalink(handle_.get())) {
   readNext();
-  if (pending_header_ != nullptr) {
-    clock_.emplace(timestampOf(*pending_header_), ReplayClock::Clock::now(), paced);
+  if (pendingHeader_ != nullptr) {
+    clock_.emplace(timestampOf(*pendingHeader_), ReplayClock::Clock::now(), paced);
   }
 }
 
 void FileSource::readNext() {
-  const int result = pcap_next_ex(handle_.get(), &pending_header_, &pending_bytes_);
+  const int result = pcap_next_ex(handle_.get(), &pendingHeader_, &pendingBytes_);
   if (result == 1) {
     return;
   }
   if (result == PCAP_ERROR) {
-    read_error_ = pcap_geterr(handle_.get());
+    readError_ = pcap_geterr(handle_.get());
   }
-  pending_header_ = nullptr;
-  pending_bytes_ = nullptr;
+  pendingHeader_ = nullptr;
+  pendingBytes_ = nullptr;
 }
 
 std::optional<std::chrono::nanoseconds> FileSource::timeUntilDue() const {
-  if (pending_header_ == nullptr) {
+  if (pendingHeader_ == nullptr) {
     return std::nullopt;
   }
-  const auto remaining = clock_->dueTime(timestampOf(*pending_header_)) - ReplayClock::Clock::now();
+  const auto remaining = clock_->dueTime(timestampOf(*pendingHeader_)) - ReplayClock::Clock::now();
   return std::max(std::chrono::nanoseconds::zero(),
                   std::chrono::duration_cast<std::chrono::nanoseconds>(remaining));
 }
 
 RelayOutcome FileSource::relayReady(ChunkAssembler& assembler, short /*events*/) {
   const auto now = ReplayClock::Clock::now();
-  for (int relayed = 0; relayed < kMaxPacketsPerPass && pending_header_ != nullptr &&
-                        clock_->dueTime(timestampOf(*pending_header_)) <= now;
+  for (int relayed = 0; relayed < kMaxPacketsPerPass && pendingHeader_ != nullptr &&
+                        clock_->dueTime(timestampOf(*pendingHeader_)) <= now;
        ++relayed) {
-    if (!relay_.relay(assembler, *pending_header_, pending_bytes_)) {
+    if (!relay_.relay(assembler, *pendingHeader_, pendingBytes_)) {
       return RelayOutcome::kReaderGone;
     }
     readNext();
@@ -76,8 +75,8 @@ RelayOutcome FileSource::relayReady(ChunkAssembler& assembler, short /*events*/)
 }
 
 void FileSource::writeSummary(std::FILE* out) const {
-  if (!read_error_.empty()) {
-    std::fprintf(out, "netsiphon: the capture file ends early: %s\n", read_error_.c_str());
+  if (!readError_.empty()) {
+    std::fprintf(out, "netsiphon: the capture file ends early: %s\n", readError_.c_str());
   }
   relay_.writeSummary(out);
 }

@@ -12,12 +12,12 @@ namespace netsiphon {
 class FileSource final : public CaptureSource {
  public:
   // The interface name is checked as for live capture but has no use here.
-  static OpenedSource open(const std::string& path, std::string_view interface_name, bool paced);
+  static OpenedSource open(const std::string& path, std::string_view interfaceName, bool paced);
 
   std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
   RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;
   // Why the file ended early, if it did.
-  std::string failure() const override { return read_error_; }
+  std::string failure() const override { return readError_; }
   void writeSummary(std::FILE* out) const override;
 
  private:
@@ -28,10 +28,10 @@ class FileSource final : public CaptureSource {
 
   PcapHandle handle_;
   PacketRelay relay_;
-  pcap_pkthdr* pending_header_ = nullptr;
-  const u_char* pending_bytes_ = nullptr;
+  pcap_pkthdr* pendingHeader_ = nullptr;
+  const u_char* pendingBytes_ = nullptr;
   std::optional<ReplayClock> clock_;
-  std::string read_error_;
+  std::string readError_;
 };
 
 }  // namespace netsiphon

@@ -50,21 +50,21 @@ std::uint32_t byteSwapped(std::uint32_t value) {
   return (value & 0xFF) << 24 | (value & 0xFF00) << 8 | (value >> 8 & 0xFF00) | value >> 24;
 }
 
-// The wire length of what follows a link header of `header_length`, behind an Ethernet header.
-std::uint32_t rewrappedWireLength(std::uint32_t wire_length, std::size_t header_length) {
-  const std::uint64_t payload = wire_length > header_length ? wire_length - header_length : 0;
+// The wire length of what follows a link header of `headerLength`, behind an Ethernet header.
+std::uint32_t rewrappedWireLength(std::uint32_t wireLength, std::size_t headerLength) {
+  const std::uint64_t payload = wireLength > headerLength ? wireLength - headerLength : 0;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(
       payload + kEthernetHeaderLength, std::numeric_limits<std::uint32_t>::max()));
 }
 
-std::optional<EthernetFrame> rewrapped(std::optional<std::uint16_t> ether_type,
+std::optional<EthernetFrame> rewrapped(std::optional<std::uint16_t> etherType,
                                        std::span<const std::uint8_t> captured,
-                                       std::size_t header_length, std::uint32_t wire_length) {
-  if (!ether_type || captured.size() < header_length) {
+                                       std::size_t headerLength, std::uint32_t wireLength) {
+  if (!etherType || captured.size() < headerLength) {
     return std::nullopt;
   }
-  return EthernetFrame::withHeader(*ether_type, captured.subspan(header_length),
-                                   rewrappedWireLength(wire_length, header_length));
+  return EthernetFrame::withHeader(*etherType, captured.subspan(headerLength),
+                                   rewrappedWireLength(wireLength, headerLength));
 }
 
 std::optional<std::uint16_t> etherTypeOfIpVersion(std::span<const std::uint8_t> packet) {
@@ -95,43 +95,43 @@ std::optional<std::uint16_t> etherTypeOfFamily(std::optional<std::uint32_t> fami
 // DLT_NULL stores the family in the byte order of the machine that captured: a family is a small
 // number, so a value with high bits set was written the other way round.
 std::optional<std::uint32_t> nullFamily(std::span<const std::uint8_t> captured) {
-  const std::optional<std::uint32_t> big_endian = readBigEndian32(captured);
-  if (!big_endian) {
+  const std::optional<std::uint32_t> bigEndian = readBigEndian32(captured);
+  if (!bigEndian) {
     return std::nullopt;
   }
-  return *big_endian > 0xFFFF ? byteSwapped(*big_endian) : *big_endian;
+  return *bigEndian > 0xFFFF ? byteSwapped(*bigEndian) : *bigEndian;
 }
 
 }  // namespace
 
 EthernetFrame EthernetFrame::unchanged(std::span<const std::uint8_t> captured,
-                                       std::uint32_t wire_length) {
+                                       std::uint32_t wireLength) {
   EthernetFrame frame;
   frame.body_ = captured;
-  frame.wire_length_ = wire_length;
+  frame.wireLength_ = wireLength;
   return frame;
 }
 
-EthernetFrame EthernetFrame::withHeader(std::uint16_t ether_type,
+EthernetFrame EthernetFrame::withHeader(std::uint16_t etherType,
                                         std::span<const std::uint8_t> payload,
-                                        std::uint32_t wire_length) {
+                                        std::uint32_t wireLength) {
   EthernetFrame frame;
-  frame.header_[12] = static_cast<std::uint8_t>(ether_type >> 8);
-  frame.header_[13] = static_cast<std::uint8_t>(ether_type & 0xFF);
-  frame.has_header_ = true;
+  frame.header_[12] = static_cast<std::uint8_t>(etherType >> 8);
+  frame.header_[13] = static_cast<std::uint8_t>(etherType & 0xFF);
+  frame.hasHeader_ = true;
   frame.body_ = payload;
-  frame.wire_length_ = wire_length;
+  frame.wireLength_ = wireLength;
   return frame;
 }
 
 Frame EthernetFrame::frame() const {
   const std::span<const std::uint8_t> head =
-      has_header_ ? std::span<const std::uint8_t>(header_) : std::span<const std::uint8_t>();
-  return Frame{head, body_, wire_length_};
+      hasHeader_ ? std::span<const std::uint8_t>(header_) : std::span<const std::uint8_t>();
+  return Frame{head, body_, wireLength_};
 }
 
-bool isSupportedLinkType(int link_type) {
-  switch (link_type) {
+bool isSupportedLinkType(int linkType) {
+  switch (linkType) {
     case DLT_EN10MB:
     case DLT_LINUX_SLL:
     case DLT_LINUX_SLL2:
@@ -146,27 +146,27 @@ bool isSupportedLinkType(int link_type) {
   }
 }
 
-std::optional<EthernetFrame> toEthernet(int link_type, std::span<const std::uint8_t> captured,
-                                        std::uint32_t wire_length) {
-  switch (link_type) {
+std::optional<EthernetFrame> toEthernet(int linkType, std::span<const std::uint8_t> captured,
+                                        std::uint32_t wireLength) {
+  switch (linkType) {
     case DLT_EN10MB:
-      return EthernetFrame::unchanged(captured, wire_length);
+      return EthernetFrame::unchanged(captured, wireLength);
     case DLT_LINUX_SLL:
       return rewrapped(readBigEndian16(captured, kSllProtocolOffset), captured, kSllHeaderLength,
-                       wire_length);
+                       wireLength);
     case DLT_LINUX_SLL2:
       return rewrapped(readBigEndian16(captured, kSll2ProtocolOffset), captured, kSll2HeaderLength,
-                       wire_length);
+                       wireLength);
     case DLT_RAW:
     case DLT_IPV4:
     case DLT_IPV6:
-      return rewrapped(etherTypeOfIpVersion(captured), captured, 0, wire_length);
+      return rewrapped(etherTypeOfIpVersion(captured), captured, 0, wireLength);
     case DLT_NULL:
       return rewrapped(etherTypeOfFamily(nullFamily(captured)), captured, kLoopbackHeaderLength,
-                       wire_length);
+                       wireLength);
     case DLT_LOOP:
       return rewrapped(etherTypeOfFamily(readBigEndian32(captured)), captured,
-                       kLoopbackHeaderLength, wire_length);
+                       kLoopbackHeaderLength, wireLength);
     default:
       return std::nullopt;
   }

@@ -20,26 +20,26 @@ inline constexpr std::uint16_t kEtherTypeIpv6 = 0x86DD;
 // link type behind a made-up Ethernet header (zero addresses, the payload's EtherType).
 class EthernetFrame {
  public:
-  static EthernetFrame unchanged(std::span<const std::uint8_t> captured, std::uint32_t wire_length);
-  static EthernetFrame withHeader(std::uint16_t ether_type, std::span<const std::uint8_t> payload,
-                                  std::uint32_t payload_wire_length);
+  static EthernetFrame unchanged(std::span<const std::uint8_t> captured, std::uint32_t wireLength);
+  static EthernetFrame withHeader(std::uint16_t etherType, std::span<const std::uint8_t> payload,
+                                  std::uint32_t payloadWireLength);
 
   // Valid while this object and the captured bytes live.
   Frame frame() const;
 
  private:
   std::array<std::uint8_t, kEthernetHeaderLength> header_{};
-  bool has_header_ = false;
+  bool hasHeader_ = false;
   std::span<const std::uint8_t> body_;
-  std::uint32_t wire_length_ = 0;
+  std::uint32_t wireLength_ = 0;
 };
 
 // Whether frames of this DLT_ link type can be handed out in Ethernet framing.
-bool isSupportedLinkType(int link_type);
+bool isSupportedLinkType(int linkType);
 
 // The frame in Ethernet framing, or nothing when its link header is cut short or its payload is not
 // an IP packet that an EtherType can name.
-std::optional<EthernetFrame> toEthernet(int link_type, std::span<const std::uint8_t> captured,
-                                        std::uint32_t wire_length);
+std::optional<EthernetFrame> toEthernet(int linkType, std::span<const std::uint8_t> captured,
+                                        std::uint32_t wireLength);
 
 }  // namespace netsiphon

@@ -17,13 +17,13 @@ struct DispatchContext {
   PacketRelay& relay;
   ChunkAssembler& assembler;
   pcap_t* handle;
-  bool reader_gone = false;
+  bool readerGone = false;
 };
 
 void relayCapturedPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto& context = *reinterpret_cast<DispatchContext*>(user);
   if (!context.relay.relay(context.assembler, *header, bytes)) {
-    context.reader_gone = true;
+    context.readerGone = true;
     pcap_breakloop(context.handle);
   }
 }
@@ -92,12 +92,12 @@ Step stepOfActivationError(int status) {
   }
 }
 
-OpenedSource LiveSource::open(std::string_view interface_name) {
-  if (const std::optional<std::string> problem = interfaceNameProblem(interface_name)) {
+OpenedSource LiveSource::open(std::string_view interfaceName) {
+  if (const std::optional<std::string> problem = interfaceNameProblem(interfaceName)) {
     return {nullptr, StartupProblem{Step::kInterface, *problem}};
   }
   char error[PCAP_ERRBUF_SIZE] = {};
-  PcapHandle handle(pcap_create(std::string(interface_name).c_str(), error));
+  PcapHandle handle(pcap_create(std::string(interfaceName).c_str(), error));
   if (!handle) {
     return {nullptr, StartupProblem{Step::kOpen, error}};
   }
@@ -130,7 +130,7 @@ RelayOutcome LiveSource::relayReady(ChunkAssembler& assembler, short events) {
   DispatchContext context{relay_, assembler, handle_.get()};
   const int relayed = pcap_dispatch(handle_.get(), kMaxPacketsPerPass, relayCapturedPacket,
                                     reinterpret_cast<u_char*>(&context));
-  if (context.reader_gone) {
+  if (context.readerGone) {
     return RelayOutcome::kReaderGone;
   }
   if (relayed == PCAP_ERROR) {

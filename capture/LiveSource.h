@@ -10,7 +10,7 @@ namespace netsiphon {
 
 class LiveSource final : public CaptureSource {
  public:
-  static OpenedSource open(std::string_view interface_name);
+  static OpenedSource open(std::string_view interfaceName);
 
   int descriptor() const override { return descriptor_; }
   RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;

@@ -6,12 +6,12 @@
 
 namespace netsiphon {
 
-std::string attemptLine(Step step, std::string_view device, std::string_view interface_name) {
+std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName) {
   switch (step) {
     case Step::kOpen:
       return "Attempting to open Berkeley Packet Filter device: " + std::string(device) + "...\n";
     case Step::kInterface:
-      return "Attempting to set Berkeley Packet Filter interface: " + std::string(interface_name) +
+      return "Attempting to set Berkeley Packet Filter interface: " + std::string(interfaceName) +
              "...\n";
     case Step::kBufferLength:
       return "Attempting to set Berkeley Packet Filter packet length...\n";
@@ -64,8 +64,8 @@ std::string reasonLine(std::string_view reason) {
   return line;
 }
 
-bool isTerminationLine(std::span<const char> control_text) {
-  return std::ranges::equal(control_text, kTerminationLine);
+bool isTerminationLine(std::span<const char> controlText) {
+  return std::ranges::equal(controlText, kTerminationLine);
 }
 
 }  // namespace netsiphon

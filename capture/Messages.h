@@ -13,7 +13,7 @@ enum class Step { kOpen, kInterface, kBufferLength, kPromiscuous, kImmediate };
 inline constexpr std::array kStartupSteps = {Step::kOpen, Step::kInterface, Step::kBufferLength,
                                              Step::kPromiscuous, Step::kImmediate};
 
-std::string attemptLine(Step step, std::string_view device, std::string_view interface_name);
+std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName);
 std::string successLine(Step step);
 std::string failureLine(Step step);
 // A line of its own for the reason behind a failure, ended with a line end.
@@ -30,6 +30,6 @@ inline constexpr std::string_view kPrivilegeDropFailedLine = "Could not give up 
 inline constexpr std::string_view kTerminationLine = "Terminating Wirequill";
 
 // Whether one read of control text is the termination line and nothing else.
-bool isTerminationLine(std::span<const char> control_text);
+bool isTerminationLine(std::span<const char> controlText);
 
 }  // namespace netsiphon

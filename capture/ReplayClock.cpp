@@ -10,10 +10,10 @@ std::int64_t inMicroseconds(Timestamp time) {
 }  // namespace
 
 ReplayClock::ReplayClock(Timestamp first, Clock::time_point start, bool paced)
-    : first_microseconds_(inMicroseconds(first)), start_(start), paced_(paced) {}
+    : firstMicroseconds_(inMicroseconds(first)), start_(start), paced_(paced) {}
 
 ReplayClock::Clock::time_point ReplayClock::dueTime(Timestamp recorded) const {
-  const std::int64_t distance = inMicroseconds(recorded) - first_microseconds_;
+  const std::int64_t distance = inMicroseconds(recorded) - firstMicroseconds_;
   if (!paced_ || distance <= 0) {
     return start_;
   }

@@ -20,7 +20,7 @@ class ReplayClock {
   Clock::time_point dueTime(Timestamp recorded) const;
 
  private:
-  std::int64_t first_microseconds_;
+  std::int64_t firstMicroseconds_;
   Clock::time_point start_;
   bool paced_;
 };

@@ -46,10 +46,10 @@ void writeText(std::string_view text) {
 }
 
 // Writes the start-up steps up to the one that failed, if any; true when the capture may start.
-bool reportStartup(std::string_view device, std::string_view interface_name,
+bool reportStartup(std::string_view device, std::string_view interfaceName,
                    const std::optional<StartupProblem>& problem) {
   for (const Step step : kStartupSteps) {
-    writeText(attemptLine(step, device, interface_name));
+    writeText(attemptLine(step, device, interfaceName));
     if (!problem || problem->step != step) {
       writeText(successLine(step));
     } else if (problem->fatal) {
@@ -144,8 +144,8 @@ void reportStop(StopReason reason, const CaptureSource& source) {
 
 int main(int argc, char** argv) {
   // A buffer far larger than the start-up text keeps that text off the pipe until exit.
-  static std::array<char, 1 << 16> text_buffer;
-  std::setvbuf(stdout, text_buffer.data(), _IOFBF, text_buffer.size());
+  static std::array<char, 1 << 16> textBuffer;
+  std::setvbuf(stdout, textBuffer.data(), _IOFBF, textBuffer.size());
   // A reader that has gone shows up as a failed write, not as a fatal signal.
   std::signal(SIGPIPE, SIG_IGN);
 
@@ -154,10 +154,10 @@ int main(int argc, char** argv) {
     return kExitStatus;
   }
   const std::string_view device = argv[1];
-  const std::string_view interface_name = argv[2];
+  const std::string_view interfaceName = argv[2];
 
-  OpenedSource opened = openCaptureSource(device, interface_name, {.paced = pacingRequested()});
-  if (!reportStartup(device, interface_name, opened.problem)) {
+  OpenedSource opened = openCaptureSource(device, interfaceName, {.paced = pacingRequested()});
+  if (!reportStartup(device, interfaceName, opened.problem)) {
     return kExitStatus;
   }
   if (const std::optional<std::string> problem = giveUpPrivileges(std::getenv)) {
@@ -166,8 +166,8 @@ int main(int argc, char** argv) {
     return kExitStatus;
   }
 
-  DescriptorSink standard_output(STDOUT_FILENO);
-  ChunkAssembler assembler(standard_output);
+  DescriptorSink standardOutput(STDOUT_FILENO);
+  ChunkAssembler assembler(standardOutput);
   const StopReason reason = relay(*opened.source, assembler);
   reportStop(reason, *opened.source);
   opened.source->writeSummary(stderr);

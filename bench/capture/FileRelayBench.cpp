@@ -29,17 +29,17 @@ netsiphon::testing::ScratchFolder& scratch() {
 }
 
 // One capture file per packet size and count, written on first use.
-const std::string& captureFile(std::size_t packet_length, std::size_t count) {
+const std::string& captureFile(std::size_t packetLength, std::size_t count) {
   static std::map<std::pair<std::size_t, std::size_t>, std::string> files;
-  auto [entry, added] = files.try_emplace({packet_length, count});
+  auto [entry, added] = files.try_emplace({packetLength, count});
   if (added) {
-    entry->second = scratch().file("bench-" + std::to_string(packet_length) + "-" +
+    entry->second = scratch().file("bench-" + std::to_string(packetLength) + "-" +
                                    std::to_string(count) + ".pcap");
     std::vector<netsiphon::testing::FilePacket> packets(count);
     for (std::size_t index = 0; index < count; ++index) {
       packets[index] = {
           static_cast<std::uint32_t>(index / 1000), static_cast<std::uint32_t>(index % 1000 * 1000),
-          netsiphon::testing::patternedBytes(packet_length, static_cast<std::uint8_t>(index))};
+          netsiphon::testing::patternedBytes(packetLength, static_cast<std::uint8_t>(index))};
     }
     netsiphon::testing::writeCaptureFile(entry->second, DLT_EN10MB, packets);
   }
@@ -49,10 +49,10 @@ const std::string& captureFile(std::size_t packet_length, std::size_t count) {
 std::size_t recordsIn(const char* chunk) {
   std::size_t records = 0;
   std::size_t offset = 0;
-  std::uint16_t header_length = 0;
+  std::uint16_t headerLength = 0;
   while (offset + kRecordHeaderLength <= kChunkLength &&
-         (std::memcpy(&header_length, chunk + offset + wq::kRecordHeaderLengthOffset, 2),
-          header_length != 0)) {
+         (std::memcpy(&headerLength, chunk + offset + wq::kRecordHeaderLengthOffset, 2),
+          headerLength != 0)) {
     std::uint32_t captured = 0;
     std::memcpy(&captured, chunk + offset + wq::kRecordCapturedLengthOffset, 4);
     offset += wq::paddedRecordLength(kRecordHeaderLength + captured);
@@ -82,9 +82,9 @@ void relayOnce(const std::string& path, std::size_t expected) {
   }
   envp.push_back(nullptr);
   std::string program = NETSIPHON_PATH;
-  std::string interface_name = "en1";
+  std::string interfaceName = "en1";
   std::string file = path;
-  char* argv[] = {program.data(), file.data(), interface_name.data(), nullptr};
+  char* argv[] = {program.data(), file.data(), interfaceName.data(), nullptr};
   pid_t pid = 0;
   if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data()) != 0) {
     throw std::runtime_error("cannot start netsiphon");
@@ -121,14 +121,14 @@ void relayOnce(const std::string& path, std::size_t expected) {
 }
 
 void relayCaptureFile(benchmark::State& state) {
-  const auto packet_length = static_cast<std::size_t>(state.range(0));
+  const auto packetLength = static_cast<std::size_t>(state.range(0));
   const auto count = static_cast<std::size_t>(state.range(1));
-  const std::string& path = captureFile(packet_length, count);
+  const std::string& path = captureFile(packetLength, count);
   for (auto _ : state) {
     relayOnce(path, count);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(count));
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(count * packet_length));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(count * packetLength));
 }
 
 BENCHMARK(relayCaptureFile)

@@ -65,12 +65,12 @@ void serve(std::stop_token stop, int listener) {
 }
 
 std::string httpGet(const VethPair& pair, const std::string& path) {
-  const Descriptor client = socketIn(pair.namespace_b, SOCK_STREAM);
-  const sockaddr_in server = socketAddress(pair.address_a, kHttpPort);
+  const Descriptor client = socketIn(pair.namespaceB, SOCK_STREAM);
+  const sockaddr_in server = socketAddress(pair.addressA, kHttpPort);
   if (connect(client.get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0) {
     return {};
   }
-  const std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + pair.address_a + "\r\n\r\n";
+  const std::string request = "GET " + path + " HTTP/1.0\r\nHost: " + pair.addressA + "\r\n\r\n";
   (void)!write(client.get(), request.data(), request.size());
   return receive(client.get(), [](const std::string&) { return false; });
 }
@@ -115,26 +115,26 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
   ScratchDirectory scratch;
   const std::string reportPath = scratch.path() + "/live.report";
 
-  const Descriptor listener = socketIn(pair.namespace_a, SOCK_STREAM);
-  ASSERT_TRUE(bindTo(listener, pair.address_a, kHttpPort));
+  const Descriptor listener = socketIn(pair.namespaceA, SOCK_STREAM);
+  ASSERT_TRUE(bindTo(listener, pair.addressA, kHttpPort));
   ASSERT_EQ(listen(listener.get(), 4), 0);
-  const Descriptor udpReceiver = socketIn(pair.namespace_a, SOCK_DGRAM);
-  ASSERT_TRUE(bindTo(udpReceiver, pair.address_a, kUdpPort));
+  const Descriptor udpReceiver = socketIn(pair.namespaceA, SOCK_DGRAM);
+  ASSERT_TRUE(bindTo(udpReceiver, pair.addressA, kUdpPort));
   const std::jthread server(serve, listener.get());
 
   ChildProcess program(
-      {"ip", "netns", "exec", pair.namespace_a, WIREQUILL_PROGRAM, "--no-window", "-i",
-       pair.interface_a, "--duration", std::to_string(kDurationSeconds), "--report", reportPath},
+      {"ip", "netns", "exec", pair.namespaceA, WIREQUILL_PROGRAM, "--no-window", "-i",
+       pair.interfaceA, "--duration", std::to_string(kDurationSeconds), "--report", reportPath},
       isolatedEnvironment(scratch), scratch);
   const auto started = std::chrono::steady_clock::now();
   const pid_t helper = waitForChild(program.pid(), "netsiphon", kPatience);
   ASSERT_GT(helper, 0) << program.standardError();
   ASSERT_TRUE(waitUntilUnprivileged(helper, kPatience)) << program.standardError();
 
-  ASSERT_TRUE(runQuietly("ip netns exec " + pair.namespace_b + " ping -n -q -c 2 -i 0.2 -W 2 " +
-                         "-p 7769726571 " + pair.address_a));
-  const Descriptor sender = socketIn(pair.namespace_b, SOCK_DGRAM);
-  const sockaddr_in receiver = socketAddress(pair.address_a, kUdpPort);
+  ASSERT_TRUE(runQuietly("ip netns exec " + pair.namespaceB + " ping -n -q -c 2 -i 0.2 -W 2 " +
+                         "-p 7769726571 " + pair.addressA));
+  const Descriptor sender = socketIn(pair.namespaceB, SOCK_DGRAM);
+  const sockaddr_in receiver = socketAddress(pair.addressA, kUdpPort);
   for (int datagram = 1; datagram <= 3; ++datagram) {
     const std::string text = "wirequill live datagram " + std::to_string(datagram);
     ASSERT_EQ(sendto(sender.get(), text.data(), text.size(), 0,
@@ -152,8 +152,8 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
   const std::string report = readFile(reportPath);
   ASSERT_TRUE(report.starts_with("Wirequill Report\n(")) << report;
   const std::vector<std::string> blocks = blocksOf(report);
-  const std::string& a = pair.address_a;
-  const std::string& b = pair.address_b;
+  const std::string& a = pair.addressA;
+  const std::string& b = pair.addressB;
 
   // Every packet is a node of its own for ICMP and UDP; TCP makes one node per direction of a
   // connection, from its SYN on, that grows with the data.

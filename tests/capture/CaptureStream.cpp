@@ -30,15 +30,15 @@ void parseChunk(std::string_view chunk, std::size_t index, ParsedStream& stream)
                         hostOrderAt<std::uint32_t>(chunk, offset + wq::kRecordCapturedLengthOffset),
                         hostOrderAt<std::uint32_t>(chunk, offset + wq::kRecordWireLengthOffset),
                         {}};
-    const auto header_length =
+    const auto headerLength =
         hostOrderAt<std::uint16_t>(chunk, offset + wq::kRecordHeaderLengthOffset);
-    const std::size_t end = offset + wq::kRecordHeaderLength + record.captured_length;
-    if (header_length != wq::kRecordHeaderLength || end > chunk.size()) {
+    const std::size_t end = offset + wq::kRecordHeaderLength + record.capturedLength;
+    if (headerLength != wq::kRecordHeaderLength || end > chunk.size()) {
       stream.problems.push_back(where + "bad record header at " + std::to_string(offset));
       return;
     }
     const std::string_view bytes =
-        chunk.substr(offset + wq::kRecordHeaderLength, record.captured_length);
+        chunk.substr(offset + wq::kRecordHeaderLength, record.capturedLength);
     record.bytes.assign(bytes.begin(), bytes.end());
     stream.records.push_back(std::move(record));
     const std::size_t next = offset + wq::paddedRecordLength(end - offset);
@@ -68,7 +68,7 @@ std::vector<std::string_view> wholeChunks(std::string_view output) {
 
 void PrintTo(const StreamRecord& record, std::ostream* out) {
   *out << "{" << record.seconds << "." << record.microseconds << " s, captured "
-       << record.captured_length << ", wire " << record.wire_length << ", " << record.bytes.size()
+       << record.capturedLength << ", wire " << record.wireLength << ", " << record.bytes.size()
        << " bytes}";
 }
 
@@ -78,7 +78,7 @@ ParsedStream parseStream(std::string_view output) {
   for (std::size_t index = 0; index < chunks.size(); ++index) {
     parseChunk(chunks[index], index, stream);
   }
-  stream.chunk_count = chunks.size();
+  stream.chunkCount = chunks.size();
   stream.text = output.substr(chunks.size() * wq::kChunkLength);
   return stream;
 }

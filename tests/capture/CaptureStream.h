@@ -12,8 +12,8 @@ namespace netsiphon::testing {
 struct StreamRecord {
   std::uint32_t seconds = 0;
   std::uint32_t microseconds = 0;
-  std::uint32_t captured_length = 0;
-  std::uint32_t wire_length = 0;
+  std::uint32_t capturedLength = 0;
+  std::uint32_t wireLength = 0;
   std::vector<std::uint8_t> bytes;
   bool operator==(const StreamRecord&) const = default;
 };
@@ -23,7 +23,7 @@ void PrintTo(const StreamRecord& record, std::ostream* out);
 
 struct ParsedStream {
   std::vector<StreamRecord> records;
-  std::size_t chunk_count = 0;
+  std::size_t chunkCount = 0;
   std::string text;                   // what follows the last whole chunk
   std::vector<std::string> problems;  // every way the chunks break the stream's layout
 };

@@ -73,9 +73,9 @@ TEST_F(ChunkAssemblerTest, PadsEveryRecordToFourBytes) {
   // Records of 18 to 22 bytes take 20, 20, 20, 24 and 24.
   const std::size_t offsets[] = {0, 20, 40, 60, 84};
   for (std::size_t index = 0; index < 5; ++index) {
-    std::uint16_t header_length = 0;
-    std::memcpy(&header_length, sink.stream.data() + offsets[index] + 16, 2);
-    EXPECT_EQ(header_length, wq::kRecordHeaderLength) << "record " << index;
+    std::uint16_t headerLength = 0;
+    std::memcpy(&headerLength, sink.stream.data() + offsets[index] + 16, 2);
+    EXPECT_EQ(headerLength, wq::kRecordHeaderLength) << "record " << index;
     EXPECT_EQ(records[index].bytes, patternedBytes(index, static_cast<std::uint8_t>(index)));
   }
 }
@@ -88,7 +88,7 @@ TEST_F(ChunkAssemblerTest, StartsANewChunkWhenTheNextRecordDoesNotFit) {
   EXPECT_EQ(sink.chunks(), 1u);
   ASSERT_TRUE(assembler.flush());
   const auto stream = parsed();
-  ASSERT_EQ(stream.chunk_count, 2u);
+  ASSERT_EQ(stream.chunkCount, 2u);
   ASSERT_EQ(stream.records.size(), 35u);
   for (std::uint8_t index = 0; index < 35; ++index) {
     EXPECT_EQ(stream.records[index].seconds, index);
@@ -104,10 +104,10 @@ TEST_F(ChunkAssemblerTest, ARecordThatFillsTheRestOfTheChunkStaysInIt) {
   EXPECT_EQ(sink.chunks(), 1u);
   ASSERT_TRUE(assembler.flush());
   const auto stream = parsed();
-  ASSERT_EQ(stream.chunk_count, 2u);
+  ASSERT_EQ(stream.chunkCount, 2u);
   ASSERT_EQ(stream.records.size(), 3u);
-  EXPECT_EQ(stream.records[2].captured_length, kMaxCapturedLength);
-  EXPECT_EQ(stream.records[2].wire_length, kMaxCapturedLength);
+  EXPECT_EQ(stream.records[2].capturedLength, kMaxCapturedLength);
+  EXPECT_EQ(stream.records[2].wireLength, kMaxCapturedLength);
 }
 
 TEST_F(ChunkAssemblerTest, CutsAFrameTooLargeForAChunkAndKeepsItsWireLength) {
@@ -117,8 +117,8 @@ TEST_F(ChunkAssemblerTest, CutsAFrameTooLargeForAChunkAndKeepsItsWireLength) {
   ASSERT_TRUE(assembler.flush());
   const auto records = parsed().records;
   ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0].captured_length, kMaxCapturedLength);
-  EXPECT_EQ(records[0].wire_length, 9000u);
+  EXPECT_EQ(records[0].capturedLength, kMaxCapturedLength);
+  EXPECT_EQ(records[0].wireLength, 9000u);
   std::vector<std::uint8_t> expected = header;
   expected.insert(expected.end(), body.begin(), body.end() - 14);
   EXPECT_EQ(records[0].bytes, expected);

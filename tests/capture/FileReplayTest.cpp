@@ -27,18 +27,18 @@ auto holdsRecords(std::size_t count) {
 
 class FileReplay : public ::testing::Test {
  protected:
-  std::unique_ptr<HelperProcess> replay(int link_type, const std::vector<FilePacket>& packets,
+  std::unique_ptr<HelperProcess> replay(int linkType, const std::vector<FilePacket>& packets,
                                         int precision = PCAP_TSTAMP_PRECISION_MICRO) {
-    writeCaptureFile(path, link_type, packets, precision);
+    writeCaptureFile(path, linkType, packets, precision);
     return std::make_unique<HelperProcess>(HelperOptions{.command = {NETSIPHON_PATH, path, "en1"}});
   }
 
   // Reads `count` records, stops the helper with the termination line or by closing its standard
   // input, and checks how it ended.
-  ParsedStream replayAndStop(HelperProcess& helper, std::size_t count, bool send_termination) {
+  ParsedStream replayAndStop(HelperProcess& helper, std::size_t count, bool sendTermination) {
     EXPECT_TRUE(helper.readUntil(holdsRecords(count), kPatience));
     EXPECT_EQ(parseStream(helper.output()).text, "") << "text before the helper was stopped";
-    if (send_termination) {
+    if (sendTermination) {
       helper.sendControl("Terminating Wirequill");
     } else {
       helper.closeControl();
@@ -74,7 +74,7 @@ TEST_F(FileReplay, RelaysEveryPacketInOrderWithItsTimesAndLengthsThenObeysTheTer
   for (std::size_t index = 0; index < packets.size(); ++index) {
     EXPECT_EQ(stream.records[index], expectedRecord(packets[index])) << "packet " << index;
   }
-  EXPECT_LT(stream.records[8].captured_length, stream.records[8].wire_length);
+  EXPECT_LT(stream.records[8].capturedLength, stream.records[8].wireLength);
 }
 
 TEST_F(FileReplay, PacksPacketsDueTogetherIntoFullChunksAndStopsAtEndOfControlInput) {
@@ -86,7 +86,7 @@ TEST_F(FileReplay, PacksPacketsDueTogetherIntoFullChunksAndStopsAtEndOfControlIn
   auto helper = replay(DLT_EN10MB, packets);
 
   const ParsedStream stream = replayAndStop(*helper, packets.size(), false);
-  EXPECT_EQ(stream.chunk_count, (500 + 33) / 34);
+  EXPECT_EQ(stream.chunkCount, (500 + 33) / 34);
   ASSERT_EQ(stream.records.size(), packets.size());
   for (std::size_t index = 0; index < packets.size(); ++index) {
     EXPECT_EQ(stream.records[index], expectedRecord(packets[index])) << "packet " << index;
@@ -145,11 +145,11 @@ TEST_F(FileReplay, RefusesCaptureFilesItCannotUse) {
                 "Link type 127 (IEEE802_11_RADIO) cannot be handed out as Ethernet frames.\n");
 
   std::ofstream(path) << "not a capture file\n";
-  const HelperResult text_file = runHelper({path, "en1"});
-  EXPECT_EQ(text_file.status, kExitStatus);
-  EXPECT_TRUE(text_file.output.starts_with("Attempting to open Berkeley Packet Filter device: " +
-                                           path + "...\nCould not open Berkeley Packet Filter!\n"))
-      << text_file.output;
+  const HelperResult textFile = runHelper({path, "en1"});
+  EXPECT_EQ(textFile.status, kExitStatus);
+  EXPECT_TRUE(textFile.output.starts_with("Attempting to open Berkeley Packet Filter device: " +
+                                          path + "...\nCould not open Berkeley Packet Filter!\n"))
+      << textFile.output;
 }
 
 TEST(FileReplayArguments, AnswerMissingArgumentsWithTheUsageLine) {

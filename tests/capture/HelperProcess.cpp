@@ -29,8 +29,8 @@ std::array<int, 2> makePipe() {
                              std::vector<char*>& argv, std::vector<char*>& envp) {
   dup2(control, STDIN_FILENO);
   dup2(stream, STDOUT_FILENO);
-  if (options.run_as && (setgroups(0, nullptr) != 0 || setgid(*options.run_as) != 0 ||
-                         setuid(*options.run_as) != 0)) {
+  if (options.runAs &&
+      (setgroups(0, nullptr) != 0 || setgid(*options.runAs) != 0 || setuid(*options.runAs) != 0)) {
     _exit(127);
   }
   execve(argv[0], argv.data(), envp.data());
@@ -152,12 +152,12 @@ HelperResult runHelper(const std::vector<std::string>& arguments) {
   return {status, helper.output()};
 }
 
-std::string expectedStartupText(const std::string& device, const std::string& interface_name) {
+std::string expectedStartupText(const std::string& device, const std::string& interfaceName) {
   return "Attempting to open Berkeley Packet Filter device: " + device +
          "...\n"
          "Successfully opened Berkeley Packet Filter.\n"
          "Attempting to set Berkeley Packet Filter interface: " +
-         interface_name +
+         interfaceName +
          "...\n"
          "Successfully set Berkeley Packet Filter interface.\n"
          "Attempting to set Berkeley Packet Filter packet length...\n"

@@ -20,7 +20,7 @@ inline constexpr milliseconds kPatience(10'000);  // the longest any wait on the
 struct HelperOptions {
   std::vector<std::string> command{};      // program and arguments
   std::vector<std::string> environment{};  // NAME=VALUE, added to the test's own environment
-  std::optional<uid_t> run_as{};           // switch to this uid (and gid) before running
+  std::optional<uid_t> runAs{};            // switch to this uid (and gid) before running
 };
 
 class HelperProcess {
@@ -60,6 +60,6 @@ struct HelperResult {
 HelperResult runHelper(const std::vector<std::string>& arguments);
 
 // The helper's text for a start-up in which every step succeeds.
-std::string expectedStartupText(const std::string& device, const std::string& interface_name);
+std::string expectedStartupText(const std::string& device, const std::string& interfaceName);
 
 }  // namespace netsiphon::testing

@@ -22,24 +22,24 @@ Bytes bytesOf(const EthernetFrame& converted) {
                       Bytes(frame.body.begin(), frame.body.end()));
 }
 
-Bytes ethernetHeaderWith(std::uint16_t ether_type) {
+Bytes ethernetHeaderWith(std::uint16_t etherType) {
   Bytes header(kEthernetHeaderLength, 0);
-  header[12] = static_cast<std::uint8_t>(ether_type >> 8);
-  header[13] = static_cast<std::uint8_t>(ether_type);
+  header[12] = static_cast<std::uint8_t>(etherType >> 8);
+  header[13] = static_cast<std::uint8_t>(etherType);
   return header;
 }
 
 const Bytes kIpv4Packet = {0x45, 0x00, 0x00, 0x1c, 0xAA, 0xBB};
 const Bytes kIpv6Packet = {0x60, 0x00, 0x00, 0x00, 0xCC};
 
-// Expects the conversion to put an Ethernet header with `ether_type` before `payload`.
-void expectRewrapped(int link_type, const Bytes& captured, std::uint32_t wire_length,
-                     std::uint16_t ether_type, const Bytes& payload,
-                     std::uint32_t expected_wire_length) {
-  const std::optional<EthernetFrame> converted = toEthernet(link_type, captured, wire_length);
+// Expects the conversion to put an Ethernet header with `etherType` before `payload`.
+void expectRewrapped(int linkType, const Bytes& captured, std::uint32_t wireLength,
+                     std::uint16_t etherType, const Bytes& payload,
+                     std::uint32_t expectedWireLength) {
+  const std::optional<EthernetFrame> converted = toEthernet(linkType, captured, wireLength);
   ASSERT_TRUE(converted.has_value());
-  EXPECT_EQ(bytesOf(*converted), concatenated(ethernetHeaderWith(ether_type), payload));
-  EXPECT_EQ(converted->frame().wire_length, expected_wire_length);
+  EXPECT_EQ(bytesOf(*converted), concatenated(ethernetHeaderWith(etherType), payload));
+  EXPECT_EQ(converted->frame().wireLength, expectedWireLength);
 }
 
 TEST(LinkLayer, PassesEthernetFramesThroughUnchanged) {
@@ -48,7 +48,7 @@ TEST(LinkLayer, PassesEthernetFramesThroughUnchanged) {
   ASSERT_TRUE(converted.has_value());
   EXPECT_TRUE(converted->frame().head.empty());
   EXPECT_EQ(bytesOf(*converted), frame);
-  EXPECT_EQ(converted->frame().wire_length, 1500u);
+  EXPECT_EQ(converted->frame().wireLength, 1500u);
 }
 
 TEST(LinkLayer, TakesTheEtherTypeFromLinuxCookedHeaders) {
@@ -65,11 +65,11 @@ TEST(LinkLayer, TakesTheEtherTypeFromLinuxCookedHeaders) {
 }
 
 TEST(LinkLayer, TakesTheEtherTypeOfRawPacketsFromTheIpVersion) {
-  for (const int link_type : {DLT_RAW, DLT_IPV4, DLT_IPV6}) {
-    expectRewrapped(link_type, kIpv4Packet, 28, kEtherTypeIpv4, kIpv4Packet, 28 + 14);
-    expectRewrapped(link_type, kIpv6Packet, 48, kEtherTypeIpv6, kIpv6Packet, 48 + 14);
-    EXPECT_FALSE(toEthernet(link_type, Bytes{0x50, 0}, 2)) << "IP version 5";
-    EXPECT_FALSE(toEthernet(link_type, Bytes{}, 0)) << "no bytes";
+  for (const int linkType : {DLT_RAW, DLT_IPV4, DLT_IPV6}) {
+    expectRewrapped(linkType, kIpv4Packet, 28, kEtherTypeIpv4, kIpv4Packet, 28 + 14);
+    expectRewrapped(linkType, kIpv6Packet, 48, kEtherTypeIpv6, kIpv6Packet, 48 + 14);
+    EXPECT_FALSE(toEthernet(linkType, Bytes{0x50, 0}, 2)) << "IP version 5";
+    EXPECT_FALSE(toEthernet(linkType, Bytes{}, 0)) << "no bytes";
   }
 }
 
@@ -106,9 +106,9 @@ TEST(LinkLayer, KeepsWireLengthsInRangeWhenTheyDisagreeWithTheHeader) {
 }
 
 TEST(LinkLayer, KnowsWhichLinkTypesItCanConvert) {
-  for (const int link_type : {DLT_EN10MB, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4,
-                              DLT_IPV6, DLT_NULL, DLT_LOOP}) {
-    EXPECT_TRUE(isSupportedLinkType(link_type)) << link_type;
+  for (const int linkType : {DLT_EN10MB, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_IPV6,
+                             DLT_NULL, DLT_LOOP}) {
+    EXPECT_TRUE(isSupportedLinkType(linkType)) << linkType;
   }
   EXPECT_FALSE(isSupportedLinkType(DLT_IEEE802_11_RADIO));
   EXPECT_FALSE(toEthernet(DLT_IEEE802_11_RADIO, kIpv4Packet, 6));

@@ -26,8 +26,8 @@ bool runningAsRoot() {
   return geteuid() == 0;
 }
 
-void sendUdp(const std::string& from_namespace, const std::string& to, const std::string& text) {
-  const Descriptor sender = socketIn(from_namespace, SOCK_DGRAM);
+void sendUdp(const std::string& fromNamespace, const std::string& to, const std::string& text) {
+  const Descriptor sender = socketIn(fromNamespace, SOCK_DGRAM);
   const sockaddr_in target = socketAddress(to, kUdpPort);
   ASSERT_EQ(sendto(sender.get(), text.data(), text.size(), 0,
                    reinterpret_cast<const sockaddr*>(&target), sizeof target),
@@ -36,12 +36,12 @@ void sendUdp(const std::string& from_namespace, const std::string& to, const std
 
 // Sends `text` over a TCP connection from side b to a listener on side a.
 void sendTcp(const VethPair& net, const std::string& text) {
-  const Descriptor listener = socketIn(net.namespace_a, SOCK_STREAM);
-  const sockaddr_in listening = socketAddress(net.address_a, kTcpPort);
+  const Descriptor listener = socketIn(net.namespaceA, SOCK_STREAM);
+  const sockaddr_in listening = socketAddress(net.addressA, kTcpPort);
   ASSERT_EQ(bind(listener.get(), reinterpret_cast<const sockaddr*>(&listening), sizeof listening),
             0);
   ASSERT_EQ(listen(listener.get(), 1), 0);
-  const Descriptor client = socketIn(net.namespace_b, SOCK_STREAM);
+  const Descriptor client = socketIn(net.namespaceB, SOCK_STREAM);
   const timeval timeout{5, 0};
   setsockopt(client.get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   ASSERT_EQ(connect(client.get(), reinterpret_cast<const sockaddr*>(&listening), sizeof listening),
@@ -69,8 +69,8 @@ std::optional<Ipv4Packet> ipv4PacketOf(const StreamRecord& record) {
   if (frame.size() < kIpStart + 20 || frame[12] != 0x08 || frame[13] != 0x00) {
     return std::nullopt;
   }
-  const std::size_t header_length = (frame[kIpStart] & 0x0F) * 4u;
-  if (frame.size() < kIpStart + header_length) {
+  const std::size_t headerLength = (frame[kIpStart] & 0x0F) * 4u;
+  if (frame.size() < kIpStart + headerLength) {
     return std::nullopt;
   }
   const auto addressAt = [&](std::size_t offset) {
@@ -79,7 +79,7 @@ std::optional<Ipv4Packet> ipv4PacketOf(const StreamRecord& record) {
     return std::string(text);
   };
   return Ipv4Packet{frame[kIpStart + 9], addressAt(12), addressAt(16),
-                    std::string(frame.begin() + kIpStart + header_length, frame.end())};
+                    std::string(frame.begin() + kIpStart + headerLength, frame.end())};
 }
 
 // Whether some record carries an IPv4 packet of `protocol` between the addresses, holding `text`.
@@ -105,34 +105,34 @@ class LiveCapture : public ::testing::Test {
   }
 
   // Starts the helper inside namespace a and waits until its capture is active.
-  std::unique_ptr<HelperProcess> captureInNamespaceA(const std::string& interface_name) {
+  std::unique_ptr<HelperProcess> captureInNamespaceA(const std::string& interfaceName) {
     auto helper = std::make_unique<HelperProcess>(
-        HelperOptions{.command = {"/usr/sbin/ip", "netns", "exec", net->namespace_a, NETSIPHON_PATH,
-                                  "/dev/bpf0", interface_name}});
+        HelperOptions{.command = {"/usr/sbin/ip", "netns", "exec", net->namespaceA, NETSIPHON_PATH,
+                                  "/dev/bpf0", interfaceName}});
     EXPECT_TRUE(waitUntilUnprivileged(helper->pid(), kPatience))
         << "the helper did not start capturing";
     return helper;
   }
 
-  void stopAndExpectText(HelperProcess& helper, const std::string& interface_name) {
+  void stopAndExpectText(HelperProcess& helper, const std::string& interfaceName) {
     helper.sendControl("Terminating Wirequill");
     EXPECT_EQ(helper.finish(kPatience), kExitStatus);
     const ParsedStream stream = parseStream(helper.output());
     EXPECT_EQ(stream.problems, std::vector<std::string>{});
     EXPECT_EQ(stream.text,
-              expectedStartupText("/dev/bpf0", interface_name) + "Closing /dev/bpf device.\n");
+              expectedStartupText("/dev/bpf0", interfaceName) + "Closing /dev/bpf device.\n");
   }
 
   std::string ping(int count) {
-    return "ip netns exec " + net->namespace_b + " ping -q -c " + std::to_string(count) +
-           " -i 0.2 -W 1 " + net->address_a;
+    return "ip netns exec " + net->namespaceB + " ping -q -c " + std::to_string(count) +
+           " -i 0.2 -W 1 " + net->addressA;
   }
 
   std::unique_ptr<VethPair> net;
 };
 
 TEST_F(LiveCapture, CapturesPingUdpAndTcpPromiscuouslyAfterGivingUpRoot) {
-  auto helper = captureInNamespaceA(net->interface_a);
+  auto helper = captureInNamespaceA(net->interfaceA);
   const pid_t pid = helper->pid();
   EXPECT_TRUE(std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe")
                   .string()
@@ -141,34 +141,34 @@ TEST_F(LiveCapture, CapturesPingUdpAndTcpPromiscuouslyAfterGivingUpRoot) {
   EXPECT_EQ(statusField(pid, "CapPrm"), "\t0000000000000000");
   EXPECT_EQ(statusField(pid, "NoNewPrivs"), "\t1");
   // A packet socket's promiscuous mode shows in the device's promiscuity count, not its flags.
-  EXPECT_NE(commandOutput("ip -d -n " + net->namespace_a + " link show dev " + net->interface_a)
+  EXPECT_NE(commandOutput("ip -d -n " + net->namespaceA + " link show dev " + net->interfaceA)
                 .find("promiscuity 1"),
             std::string::npos);
 
   const std::string tag = std::to_string(getpid());
-  const std::string udp_text = "wirequill udp " + tag;
-  const std::string tcp_text = "wirequill tcp " + tag;
-  const std::string stray_text = "wirequill for another host " + tag;
+  const std::string udpText = "wirequill udp " + tag;
+  const std::string tcpText = "wirequill tcp " + tag;
+  const std::string strayText = "wirequill for another host " + tag;
   ASSERT_TRUE(runQuietly(ping(3)));
-  sendUdp(net->namespace_b, net->address_a, udp_text);
-  sendTcp(*net, tcp_text);
-  sendUdp(net->namespace_b, net->unownedAddress(), stray_text);
+  sendUdp(net->namespaceB, net->addressA, udpText);
+  sendTcp(*net, tcpText);
+  sendUdp(net->namespaceB, net->unownedAddress(), strayText);
 
-  const auto a = net->address_a;
-  const auto b = net->address_b;
+  const auto a = net->addressA;
+  const auto b = net->addressB;
   const auto everything = [&](const std::string& output) {
     return carries(output, kIcmp, b, a) && carries(output, kIcmp, a, b) &&
-           carries(output, kUdp, b, a, udp_text) && carries(output, kTcp, b, a, tcp_text) &&
-           carries(output, kUdp, b, net->unownedAddress(), stray_text);
+           carries(output, kUdp, b, a, udpText) && carries(output, kTcp, b, a, tcpText) &&
+           carries(output, kUdp, b, net->unownedAddress(), strayText);
   };
   EXPECT_TRUE(helper->readUntil(everything, kPatience));
   EXPECT_TRUE(carries(helper->output(), kIcmp, b, a)) << "echo request";
   EXPECT_TRUE(carries(helper->output(), kIcmp, a, b)) << "echo reply";
-  EXPECT_TRUE(carries(helper->output(), kUdp, b, a, udp_text));
-  EXPECT_TRUE(carries(helper->output(), kTcp, b, a, tcp_text));
-  EXPECT_TRUE(carries(helper->output(), kUdp, b, net->unownedAddress(), stray_text))
+  EXPECT_TRUE(carries(helper->output(), kUdp, b, a, udpText));
+  EXPECT_TRUE(carries(helper->output(), kTcp, b, a, tcpText));
+  EXPECT_TRUE(carries(helper->output(), kUdp, b, net->unownedAddress(), strayText))
       << "a frame addressed to another host";
-  stopAndExpectText(*helper, net->interface_a);
+  stopAndExpectText(*helper, net->interfaceA);
 }
 
 TEST_F(LiveCapture, HandsOutTheCookedFramesOfTheAnyInterfaceAsEthernet) {
@@ -176,7 +176,7 @@ TEST_F(LiveCapture, HandsOutTheCookedFramesOfTheAnyInterfaceAsEthernet) {
   ASSERT_TRUE(runQuietly(ping(1)));
   EXPECT_TRUE(helper->readUntil(
       [&](const std::string& output) {
-        return carries(output, kIcmp, net->address_b, net->address_a);
+        return carries(output, kIcmp, net->addressB, net->addressA);
       },
       kPatience));
   stopAndExpectText(*helper, "any");
@@ -186,7 +186,7 @@ TEST(LiveCaptureRefusals, FailTheOpenStepWithoutCaptureRights) {
   // Root runs the helper as nobody; anyone else lacks the rights already.
   const std::optional<uid_t> unprivileged =
       runningAsRoot() ? std::optional<uid_t>(65534) : std::nullopt;
-  HelperProcess helper({.command = {NETSIPHON_PATH, "/dev/bpf0", "lo"}, .run_as = unprivileged});
+  HelperProcess helper({.command = {NETSIPHON_PATH, "/dev/bpf0", "lo"}, .runAs = unprivileged});
   helper.closeControl();
   EXPECT_EQ(helper.finish(kPatience), kExitStatus);
   const std::string expected =

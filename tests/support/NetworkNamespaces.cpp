@@ -38,34 +38,34 @@ std::string commandOutput(const std::string& command) {
 
 VethPair::VethPair() {
   const std::string id = std::to_string(getpid());
-  namespace_a = "wqcap" + id + "a";
-  namespace_b = "wqcap" + id + "b";
-  interface_a = "wqv" + id + "a";
-  interface_b = "wqv" + id + "b";
+  namespaceA = "wqcap" + id + "a";
+  namespaceB = "wqcap" + id + "b";
+  interfaceA = "wqv" + id + "a";
+  interfaceB = "wqv" + id + "b";
   subnet_ = "10.201." + std::to_string(getpid() % 250 + 1);
-  address_a = subnet_ + ".1";
-  address_b = subnet_ + ".2";
-  const std::string exec_a = "ip netns exec " + namespace_a + " ";
-  const std::string exec_b = "ip netns exec " + namespace_b + " ";
+  addressA = subnet_ + ".1";
+  addressB = subnet_ + ".2";
+  const std::string execA = "ip netns exec " + namespaceA + " ";
+  const std::string execB = "ip netns exec " + namespaceB + " ";
   // IPv6 stays off, so that neighbour discovery adds no frames of its own.
-  const std::string no_ipv6 =
+  const std::string noIpv6 =
       "sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1";
-  ready_ = run("ip netns add " + namespace_a) && run("ip netns add " + namespace_b) &&
-           run(exec_a + no_ipv6) && run(exec_b + no_ipv6) &&
-           run("ip link add " + interface_a + " netns " + namespace_a + " type veth peer name " +
-               interface_b + " netns " + namespace_b) &&
-           run("ip -n " + namespace_a + " addr add " + address_a + "/24 dev " + interface_a) &&
-           run("ip -n " + namespace_b + " addr add " + address_b + "/24 dev " + interface_b) &&
-           run("ip -n " + namespace_a + " link set " + interface_a + " up") &&
-           run("ip -n " + namespace_b + " link set " + interface_b + " up") &&
-           run("ip -n " + namespace_b + " neigh add " + unownedAddress() +
-               " lladdr 02:00:00:00:00:99 nud permanent dev " + interface_b);
+  ready_ = run("ip netns add " + namespaceA) && run("ip netns add " + namespaceB) &&
+           run(execA + noIpv6) && run(execB + noIpv6) &&
+           run("ip link add " + interfaceA + " netns " + namespaceA + " type veth peer name " +
+               interfaceB + " netns " + namespaceB) &&
+           run("ip -n " + namespaceA + " addr add " + addressA + "/24 dev " + interfaceA) &&
+           run("ip -n " + namespaceB + " addr add " + addressB + "/24 dev " + interfaceB) &&
+           run("ip -n " + namespaceA + " link set " + interfaceA + " up") &&
+           run("ip -n " + namespaceB + " link set " + interfaceB + " up") &&
+           run("ip -n " + namespaceB + " neigh add " + unownedAddress() +
+               " lladdr 02:00:00:00:00:99 nud permanent dev " + interfaceB);
 }
 
 VethPair::~VethPair() {
   // Removing a namespace removes its end of the veth pair, and with it the other end.
-  runQuietly("ip netns del " + namespace_a);
-  runQuietly("ip netns del " + namespace_b);
+  runQuietly("ip netns del " + namespaceA);
+  runQuietly("ip netns del " + namespaceB);
 }
 
 bool VethPair::run(const std::string& command) {
@@ -76,11 +76,11 @@ bool VethPair::run(const std::string& command) {
   return false;
 }
 
-Descriptor socketIn(const std::string& namespace_name, int type) {
+Descriptor socketIn(const std::string& namespaceName, int type) {
   int made = -1;
   // setns changes only the calling thread's namespace, so a short-lived thread does the switch.
   std::thread([&] {
-    const Descriptor network(open(("/run/netns/" + namespace_name).c_str(), O_RDONLY | O_CLOEXEC));
+    const Descriptor network(open(("/run/netns/" + namespaceName).c_str(), O_RDONLY | O_CLOEXEC));
     if (network.get() >= 0 && setns(network.get(), CLONE_NEWNET) == 0) {
       made = socket(AF_INET, type | SOCK_CLOEXEC, 0);
     }
@@ -89,11 +89,11 @@ Descriptor socketIn(const std::string& namespace_name, int type) {
 }
 
 sockaddr_in socketAddress(const std::string& address, std::uint16_t port) {
-  sockaddr_in socket_address{};
-  socket_address.sin_family = AF_INET;
-  socket_address.sin_port = htons(port);
-  inet_pton(AF_INET, address.c_str(), &socket_address.sin_addr);
-  return socket_address;
+  sockaddr_in made{};
+  made.sin_family = AF_INET;
+  made.sin_port = htons(port);
+  inet_pton(AF_INET, address.c_str(), &made.sin_addr);
+  return made;
 }
 
 bool readable(int descriptor, std::chrono::milliseconds timeout) {

@@ -41,12 +41,12 @@ class VethPair {
   // address from side b: frames to it are addressed to nobody on side a.
   std::string unownedAddress() const { return subnet_ + ".99"; }
 
-  std::string namespace_a;
-  std::string namespace_b;
-  std::string interface_a;
-  std::string interface_b;
-  std::string address_a;
-  std::string address_b;
+  std::string namespaceA;
+  std::string namespaceB;
+  std::string interfaceA;
+  std::string interfaceB;
+  std::string addressA;
+  std::string addressB;
 
  private:
   bool run(const std::string& command);
@@ -62,7 +62,7 @@ bool runQuietly(const std::string& command);
 std::string commandOutput(const std::string& command);
 
 // A socket made inside a network namespace; it stays there whichever thread uses it later.
-Descriptor socketIn(const std::string& namespace_name, int type);
+Descriptor socketIn(const std::string& namespaceName, int type);
 sockaddr_in socketAddress(const std::string& address, std::uint16_t port);
 // Whether `descriptor` has something to read within `timeout`.
 bool readable(int descriptor, std::chrono::milliseconds timeout);
