@@ -15,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture/Messages.h"
+
 extern char** environ;
 
 namespace wq {
@@ -22,7 +24,6 @@ namespace wq {
 namespace {
 
 constexpr char kHelperName[] = "netsiphon";
-constexpr char kTerminationLine[] = "Terminating Wirequill";
 constexpr std::size_t kReadSize = 1 << 16;
 // Reads per wake-up, so that a flood cannot starve the window's other events.
 constexpr int kReadsPerWakeUp = 16;
@@ -164,7 +165,8 @@ void CaptureHelper::sendTerminationLine() {
     return;
   }
   // Bare characters, no line end. A helper that has gone gets nothing, and no SIGPIPE either.
-  (void)::send(socket_, kTerminationLine, std::strlen(kTerminationLine), MSG_NOSIGNAL);
+  (void)::send(socket_, netsiphon::kTerminationLine.data(), netsiphon::kTerminationLine.size(),
+               MSG_NOSIGNAL);
 }
 
 }  // namespace wq

@@ -39,7 +39,7 @@ class CaptureHelper : public QObject {
   // Starts the helper with its two arguments; false with a reason when it could not be started.
   bool start(const QString& helperPath, const QString& device, const QString& interfaceName,
              QString* error);
-  // Writes "Terminating Wirequill" to the helper; it closes its capture and exits. No waiting.
+  // Writes the termination line to the helper; it closes its capture and exits. No waiting.
   void sendTerminationLine();
   pid_t pid() const { return pid_; }
 

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include "app/WQMPrefsController.h"
+#include "capture/Messages.h"
 #include "tracking/LaunchLog.h"
 
 namespace wq {
@@ -12,18 +13,14 @@ namespace {
 
 constexpr int kPurgeIntervalMs = 1000;
 
-bool isProgressLine(const QString& line) {
-  return line.startsWith("Attempting ") || line.startsWith("Successfully ") ||
-         line == "Closing /dev/bpf device.";
-}
-
 }  // namespace
 
 QString helperFailureMessage(const std::string& helperText, const QString& interfaceName) {
   QStringList failure;
   for (const QString& line :
        QString::fromLatin1(helperText.data(), helperText.size()).split('\n', Qt::SkipEmptyParts)) {
-    if (!isProgressLine(line)) {
+    const QByteArray bytes = line.toLatin1();
+    if (!netsiphon::isProgressLine(std::string_view(bytes.constData(), bytes.size()))) {
       failure << line.trimmed();
     }
   }
@@ -31,7 +28,7 @@ QString helperFailureMessage(const std::string& helperText, const QString& inter
     return {};
   }
   QString message = "Capture stopped: " + failure.join(' ');
-  if (helperText.find("Could not set Berkeley Packet Filter interface!") != std::string::npos) {
+  if (helperText.find(netsiphon::failureLine(netsiphon::Step::kInterface)) != std::string::npos) {
     message += QString(
                    " The interface \"%1\" cannot be used: choose one in Preferences, or give "
                    "one with --interface.")

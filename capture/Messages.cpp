@@ -2,23 +2,38 @@
 
 #include <algorithm>
 
-#include "capture/ChunkAssembler.h"
+#include "stream/CaptureStreamFormat.h"
 
 namespace netsiphon {
+namespace {
+
+// Every attempt line starts with the first word, every success line with the second.
+constexpr std::string_view kAttempting = "Attempting ";
+constexpr std::string_view kSuccessfully = "Successfully ";
+
+std::string attempting(std::string_view rest) {
+  return std::string(kAttempting) + std::string(rest);
+}
+
+std::string successfully(std::string_view rest) {
+  return std::string(kSuccessfully) + std::string(rest);
+}
+
+}  // namespace
 
 std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName) {
   switch (step) {
     case Step::kOpen:
-      return "Attempting to open Berkeley Packet Filter device: " + std::string(device) + "...\n";
+      return attempting("to open Berkeley Packet Filter device: " + std::string(device) + "...\n");
     case Step::kInterface:
-      return "Attempting to set Berkeley Packet Filter interface: " + std::string(interfaceName) +
-             "...\n";
+      return attempting("to set Berkeley Packet Filter interface: " + std::string(interfaceName) +
+                        "...\n");
     case Step::kBufferLength:
-      return "Attempting to set Berkeley Packet Filter packet length...\n";
+      return attempting("to set Berkeley Packet Filter packet length...\n");
     case Step::kPromiscuous:
-      return "Attempting to set promiscuous mode...\n";
+      return attempting("to set promiscuous mode...\n");
     case Step::kImmediate:
-      return "Attempting to set immediate mode...\n";
+      return attempting("to set immediate mode...\n");
   }
   return {};
 }
@@ -26,16 +41,16 @@ std::string attemptLine(Step step, std::string_view device, std::string_view int
 std::string successLine(Step step) {
   switch (step) {
     case Step::kOpen:
-      return "Successfully opened Berkeley Packet Filter.\n";
+      return successfully("opened Berkeley Packet Filter.\n");
     case Step::kInterface:
-      return "Successfully set Berkeley Packet Filter interface.\n";
+      return successfully("set Berkeley Packet Filter interface.\n");
     case Step::kBufferLength:
-      return "Successfully set Berkeley Packet Filter packet length to " +
-             std::to_string(wq::kChunkLength) + ".\n";
+      return successfully("set Berkeley Packet Filter packet length to " +
+                          std::to_string(wq::kChunkLength) + ".\n");
     case Step::kPromiscuous:
-      return "Successfully set promiscuous mode.\n";
+      return successfully("set promiscuous mode.\n");
     case Step::kImmediate:
-      return "Successfully set immediate mode.\n";
+      return successfully("set immediate mode.\n");
   }
   return {};
 }
@@ -62,6 +77,11 @@ std::string reasonLine(std::string_view reason) {
     line += '\n';
   }
   return line;
+}
+
+bool isProgressLine(std::string_view line) {
+  const std::string_view closing = kClosingLine.substr(0, kClosingLine.size() - 1);
+  return line.starts_with(kAttempting) || line.starts_with(kSuccessfully) || line == closing;
 }
 
 bool isTerminationLine(std::span<const char> controlText) {

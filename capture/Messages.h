@@ -26,6 +26,10 @@ inline constexpr std::string_view kCaptureFailedLine =
     "Could not read from Berkeley Packet Filter!\n";
 inline constexpr std::string_view kPrivilegeDropFailedLine = "Could not give up root privileges!\n";
 
+// Whether one line of the helper's text, without its line end, tells of progress (an attempted or
+// successful start-up step, or the closing line) rather than of what went wrong.
+bool isProgressLine(std::string_view line);
+
 // The application stops the helper with these bare characters, sent once.
 inline constexpr std::string_view kTerminationLine = "Terminating Wirequill";
 

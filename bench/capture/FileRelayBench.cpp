@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/Messages.h"
 #include "stream/CaptureStreamFormat.h"
 #include "tests/capture/CaptureFiles.h"
 
@@ -109,7 +110,7 @@ void relayOnce(const std::string& path, std::size_t expected) {
     std::memmove(buffer.data(), buffer.data() + whole, filled - whole);
     filled -= whole;
   }
-  const std::string_view termination = "Terminating Wirequill";
+  const std::string_view termination = netsiphon::kTerminationLine;
   if (write(control[1], termination.data(), termination.size()) < 0) {
     throw std::runtime_error("cannot stop netsiphon");
   }

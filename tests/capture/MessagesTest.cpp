@@ -24,6 +24,15 @@ TEST(Messages, MatchOnlyTheBareTerminationLine) {
   EXPECT_FALSE(matches(""));
 }
 
+TEST(Messages, TellProgressLinesFromTheReasonsForAFailure) {
+  EXPECT_TRUE(isProgressLine("Attempting to open Berkeley Packet Filter device: /dev/bpf0..."));
+  EXPECT_TRUE(isProgressLine("Successfully set immediate mode."));
+  EXPECT_TRUE(isProgressLine("Closing /dev/bpf device."));
+  EXPECT_FALSE(isProgressLine("Could not set Berkeley Packet Filter interface!"));
+  EXPECT_FALSE(isProgressLine("Capturing without promiscuous mode: not supported"));
+  EXPECT_FALSE(isProgressLine(""));
+}
+
 TEST(Messages, RefuseInterfaceNamesThatDoNotFitTheKernelsField) {
   EXPECT_FALSE(interfaceNameProblem("eth0"));
   EXPECT_FALSE(interfaceNameProblem(std::string(15, 'x')));
