@@ -29,7 +29,8 @@ bool CaptureFileFeed::open(const QString& path, QString* error) {
   readAhead_ = std::make_unique<FileReadAhead>(std::move(opened.source), [this] {
     QMetaObject::invokeMethod(this, &CaptureFileFeed::trackReadBatches, Qt::QueuedConnection);
   });
-  controller_.setRecordObserver([this](const CaptureRecord& record) { followRecordTime(record); });
+  controller_.tracker().setRecordObserver(
+      [this](const CaptureRecord& record) { followRecordTime(record); });
   return true;
 }
 
@@ -44,9 +45,9 @@ void CaptureFileFeed::trackReadBatches() {
   FileReadAhead::Taken taken = readAhead_->take();
   if (!taken.batches.empty()) {
     {
-      const ApplicationController::ViewBatch batch(controller_);  // one view update for them all
+      const NodeTracker::ChangeRun run(controller_.tracker());  // one view update for them all
       for (FileReadAhead::Batch& read : taken.batches) {
-        controller_.dataReceived(ByteView(read.data(), read.size()));
+        controller_.tracker().dataReceived(ByteView(read.data(), read.size()));
         readAhead_->recycle(std::move(read));
       }
     }
@@ -54,8 +55,8 @@ void CaptureFileFeed::trackReadBatches() {
   }
   if (taken.ended) {
     finished_ = true;
-    controller_.setRecordObserver(nullptr);
-    controller_.inputEnded();
+    controller_.tracker().setRecordObserver(nullptr);
+    controller_.tracker().inputEnded();
     emit finished(QString::fromStdString(taken.failure));
   }
 }
@@ -71,7 +72,7 @@ void CaptureFileFeed::followRecordTime(const CaptureRecord& record) {
   }
   while (*nextTick_ <= time) {
     clock_.set(*nextTick_);
-    controller_.purgeNodes();
+    controller_.tracker().purgeNodes();
     *nextTick_ += kTick;
   }
   clock_.set(time);

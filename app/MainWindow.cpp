@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/ReportFile.h"
+#include "tracking/MenuTags.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -28,8 +29,9 @@ MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, Hos
   setWindowIcon(QIcon(":/images/wirequill"));
 
   model_ = std::make_unique<NodeTableModel>(controller_);
-  table_ = std::make_unique<QtNodeTableView>(
-      *ui_->nodesTableView, *model_, [this] { act([](auto& c) { c.updateDataTextView(); }); });
+  table_ = std::make_unique<QtNodeTableView>(*ui_->nodesTableView, *model_, [this] {
+    act([](auto& c) { c.view().updateDataTextView(); });
+  });
   // The node cell: not editable, the globe scaled to 8 by 8 points, a 9-point font.
   cell_ = new ImageAndTextCell(ui_->nodesTableView);
   cell_->setImage(QPixmap(":/images/WQMGlobe")
@@ -62,10 +64,9 @@ MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, Hos
   refineBox_ = std::make_unique<WQMRefineBox>(
       ui_->refineProtocolMenu, ui_->refineLastHitMenu, ui_->refineSourceIPField,
       ui_->refineSourcePortField, ui_->refineDestinationIPField, ui_->refineDestinationPortField);
-  refineBox_->awakeFromNib();
 
-  controller_.awakeFromNib({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(),
-                            window_.get(), &sounds_});
+  controller_.connectOutlets({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(),
+                              window_.get(), &sounds_});
   connectActions();
   connectRefineBox();
   refresh();
@@ -75,27 +76,30 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::connectActions() {
   connect(ui_->nodeAddedHaltedButton, &QPushButton::clicked, this,
-          [this] { act([this](auto& c) { c.nodeAddedHalt(*addedSwitch_); }); });
+          [this] { act([this](auto& c) { c.view().nodeAddedHalt(*addedSwitch_); }); });
   connect(ui_->nodeDroppedHaltedButton, &QPushButton::clicked, this,
-          [this] { act([this](auto& c) { c.nodeDroppedHalt(*droppedSwitch_); }); });
+          [this] { act([this](auto& c) { c.view().nodeDroppedHalt(*droppedSwitch_); }); });
   connect(ui_->previousNodeAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.previousNode(); }); });
+          [this] { act([](auto& c) { c.view().previousNode(); }); });
   connect(ui_->nextNodeAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.nextNode(); }); });
+          [this] { act([](auto& c) { c.view().nextNode(); }); });
   connect(ui_->removeNodeAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.removeNode(); }); });
+          [this] { act([](auto& c) { c.view().removeNode(); }); });
   connect(ui_->openWindowAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.openWindow(); }); });
+          [this] { act([](auto& c) { c.view().openWindow(); }); });
   connect(ui_->closeWindowAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.closeWindow(); }); });
+          [this] { act([](auto& c) { c.view().closeWindow(); }); });
   connect(ui_->saveAsAction, &QAction::triggered, this, &MainWindow::saveAsDocument);
   connect(ui_->preferencesAction, &QAction::triggered, this, &MainWindow::openPreferences);
   connect(ui_->quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
-  for (QAction* action : findChildren<QAction*>()) {
-    if (action->property("tag").isValid()) {
-      taggedActions_.push_back(action);
-    }
-  }
+  taggedActions_ = {{ui_->quitAction, tags::Quit},
+                    {ui_->preferencesAction, tags::Preferences},
+                    {ui_->saveAsAction, tags::SaveReport},
+                    {ui_->openWindowAction, tags::OpenWindow},
+                    {ui_->closeWindowAction, tags::CloseWindow},
+                    {ui_->previousNodeAction, tags::PreviousNode},
+                    {ui_->nextNodeAction, tags::NextNode},
+                    {ui_->removeNodeAction, tags::RemoveNode}};
   for (QMenu* menu : {ui_->fileMenu, ui_->nodesMenu, ui_->windowMenu}) {
     connect(menu, &QMenu::aboutToShow, this, &MainWindow::validateMenuItems);
   }
@@ -103,26 +107,31 @@ void MainWindow::connectActions() {
 
 void MainWindow::connectRefineBox() {
   connect(ui_->refineProtocolMenu, &QComboBox::activated, this, [this](int index) {
-    act([&](auto& c) { c.refineProtocol(WQMRefineBox::tagOf(ui_->refineProtocolMenu, index)); });
+    act([&](auto& c) {
+      c.refine().refineProtocol(WQMRefineBox::tagOf(ui_->refineProtocolMenu, index));
+    });
   });
   connect(ui_->refineLastHitMenu, &QComboBox::activated, this, [this](int index) {
-    act([&](auto& c) { c.refineLastHit(WQMRefineBox::tagOf(ui_->refineLastHitMenu, index)); });
+    act([&](auto& c) {
+      c.refine().refineLastHit(WQMRefineBox::tagOf(ui_->refineLastHitMenu, index));
+    });
   });
-  using Action = void (ApplicationController::*)(SearchField&);
+  using Action = void (RefineActions::*)(SearchField&);
   const std::pair<QLineEdit*, Action> fields[] = {
-      {ui_->refineSourceIPField, &ApplicationController::refineSourceIP},
-      {ui_->refineSourcePortField, &ApplicationController::refineSourcePort},
-      {ui_->refineDestinationIPField, &ApplicationController::refineDestinationIP},
-      {ui_->refineDestinationPortField, &ApplicationController::refineDestinationPort}};
+      {ui_->refineSourceIPField, &RefineActions::refineSourceIP},
+      {ui_->refineSourcePortField, &RefineActions::refineSourcePort},
+      {ui_->refineDestinationIPField, &RefineActions::refineDestinationIP},
+      {ui_->refineDestinationPortField, &RefineActions::refineDestinationPort}};
   for (const auto& [edit, action] : fields) {
     QtSearchField* field = searchFields_.emplace_back(std::make_unique<QtSearchField>(*edit)).get();
-    connect(edit, &QLineEdit::returnPressed, this,
-            [this, field, action = action] { act([&](auto& c) { (c.*action)(*field); }); });
+    connect(edit, &QLineEdit::returnPressed, this, [this, field, action = action] {
+      act([&](auto& c) { (c.refine().*action)(*field); });
+    });
   }
 }
 
 void MainWindow::saveAsDocument() {
-  act([](auto& c) { c.haltAll(); });
+  act([](auto& c) { c.view().haltAll(); });
   auto* dialog = new QFileDialog(this, "Save Report", QDir::homePath());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setAcceptMode(QFileDialog::AcceptSave);
@@ -130,11 +139,11 @@ void MainWindow::saveAsDocument() {
   dialog->setDefaultSuffix("txt");
   dialog->selectFile("Untitled.txt");
   dialog->setWindowModality(Qt::WindowModal);
-  connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::savePanelDidEnd);
+  connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::saveReport);
   dialog->open();
 }
 
-void MainWindow::savePanelDidEnd(const QString& path) {
+void MainWindow::saveReport(const QString& path) {
   QString error;
   if (writeReportFile(
           path, [this](const ReportSink& sink) { controller_.writeReport(sink); }, &error)) {
@@ -162,14 +171,14 @@ void MainWindow::openPreferences() {
 }
 
 void MainWindow::validateMenuItems() {
-  for (QAction* action : taggedActions_) {
-    action->setEnabled(controller_.validateMenuItem(action->property("tag").toInt()));
+  for (const auto& [action, tag] : taggedActions_) {
+    action->setEnabled(controller_.view().validateMenuItem(tag));
   }
 }
 
 void MainWindow::refresh() {
-  addedView_->refresh(controller_.nodeAddedBox());
-  droppedView_->refresh(controller_.nodeDroppedBox());
+  addedView_->refresh(controller_.tracker().nodeAddedBox());
+  droppedView_->refresh(controller_.tracker().nodeDroppedBox());
   // Shortcuts work without opening a menu, so the items follow the state at all times.
   validateMenuItems();
 }

@@ -43,7 +43,7 @@ class MainWindow : public QMainWindow {
   // Halts both sides, then asks where to save the report (a dialog attached to the window).
   void saveAsDocument();
   // Writes the report to `path`; a failure is told in an alert naming the path and the reason.
-  void savePanelDidEnd(const QString& path);
+  void saveReport(const QString& path);
   // Shows the preferences window, made on first use, centred.
   void openPreferences();
   WQMPrefsController* prefsController() const { return prefsController_; }
@@ -73,7 +73,8 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<WQMRefineBox> refineBox_;
   std::vector<std::unique_ptr<QtSearchField>> searchFields_;
   WQMPrefsController* prefsController_ = nullptr;
-  std::vector<QAction*> taggedActions_;  // the menu items that validateMenuItem enables
+  // The menu items that validateMenuItem enables, with their tags.
+  std::vector<std::pair<QAction*, int>> taggedActions_;
   std::unique_ptr<NodeBoxView> addedView_;
   std::unique_ptr<NodeBoxView> droppedView_;
 };

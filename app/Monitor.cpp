@@ -46,7 +46,7 @@ Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink&
       replayClock_(replayClock) {
   purgeTimer_.setInterval(kPurgeIntervalMs);
   connect(&purgeTimer_, &QTimer::timeout, this, [this] {
-    controller_.purgeNodes();
+    controller_.tracker().purgeNodes();
     emit changed();
   });
 }
@@ -86,7 +86,7 @@ bool Monitor::startHelper(QString* error) {
     return false;
   }
   helper_ = std::make_unique<CaptureHelper>([this](ByteView bytes) {
-    controller_.dataReceived(bytes);
+    controller_.tracker().dataReceived(bytes);
     emit changed();
   });
   connect(helper_.get(), &CaptureHelper::ended, this, &Monitor::helperEnded);
@@ -104,7 +104,7 @@ bool Monitor::startHelper(QString* error) {
 }
 
 void Monitor::helperEnded(int exitStatus) {
-  const std::string text = controller_.captureStreamEnded();
+  const std::string text = controller_.tracker().captureStreamEnded();
   for (const QString& line :
        QString::fromLatin1(text.data(), text.size()).split('\n', Qt::SkipEmptyParts)) {
     log_.log("netsiphon: " + line.toStdString());

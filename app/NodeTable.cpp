@@ -8,7 +8,7 @@ QVariant NodeTableModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid()) {
     return {};
   }
-  std::string text = controller_.tableViewObjectValue(index.row());
+  std::string text = controller_.view().tableViewObjectValue(index.row());
   if (!text.empty() && text.back() == '\n') {
     text.pop_back();  // one row shows one line
   }
@@ -24,7 +24,7 @@ QVariant NodeTableModel::headerData(int section, Qt::Orientation orientation, in
 
 void NodeTableModel::reload() {
   beginResetModel();
-  rows_ = controller_.numberOfRowsInTableView();
+  rows_ = controller_.view().numberOfRowsInTableView();
   endResetModel();
 }
 

@@ -48,7 +48,7 @@ class QtNodeTableView : public QObject, public NodeTableView {
   int selectedRow() const override;
   void scrollRowToVisible(int row) override;
   void selectRow(int row) override;
-  void becomeFirstResponder() override { view_.setFocus(); }
+  void setFocus() override { view_.setFocus(); }
 
  private:
   QTableView& view_;

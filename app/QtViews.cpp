@@ -18,13 +18,13 @@ bool QtWindowView::isVisible() const {
   return window_.isVisible() && !window_.isMinimized();
 }
 
-void QtWindowView::makeKeyAndOrderFront() {
+void QtWindowView::show() {
   window_.showNormal();
   window_.raise();
   window_.activateWindow();
 }
 
-void QtWindowView::orderOut() {
+void QtWindowView::hide() {
   window_.showMinimized();
 }
 

@@ -37,8 +37,8 @@ class QtWindowView : public WindowView {
  public:
   explicit QtWindowView(QMainWindow& window) : window_(window) {}
   bool isVisible() const override;
-  void makeKeyAndOrderFront() override;
-  void orderOut() override;
+  void show() override;
+  void hide() override;
 
  private:
   QMainWindow& window_;

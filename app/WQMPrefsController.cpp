@@ -66,12 +66,12 @@ WQMPrefsController::WQMPrefsController(Defaults& defaults, SoundPlayer& sounds, 
   connect(ui_->buttons, &QDialogButtonBox::rejected, this, &WQMPrefsController::cancel);
   connect(ui_->bpfDevicePopUpButton, &QComboBox::activated, this,
           &WQMPrefsController::chooseCaptureFile);
-  windowDidLoad();
+  showStoredSettings();
 }
 
 WQMPrefsController::~WQMPrefsController() = default;
 
-void WQMPrefsController::windowDidLoad() {
+void WQMPrefsController::showStoredSettings() {
   ui_->maxPacketSizeField->setText(QString::number(defaults_.integerValue(keys::MaxPacketSize)));
   selectItemWithTitle(ui_->bpfDevicePopUpButton,
                       QString::fromStdString(defaults_.stringValue(keys::BPFDevice)));

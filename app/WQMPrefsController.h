@@ -31,7 +31,8 @@ class WQMPrefsController : public QDialog {
   void cancel();
 
  private:
-  void windowDidLoad();
+  // Fills the fields from the stored settings.
+  void showStoredSettings();
   void chooseCaptureFile(int index);
 
   Defaults& defaults_;

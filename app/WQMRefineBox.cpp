@@ -1,5 +1,7 @@
 #include "app/WQMRefineBox.h"
 
+#include "tracking/MenuTags.h"
+
 namespace wq {
 
 WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLineEdit* sourceIP,
@@ -10,17 +12,14 @@ WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLin
       refineSourceIPField_(sourceIP),
       refineSourcePortField_(sourcePort),
       refineDestinationIPField_(destinationIP),
-      refineDestinationPortField_(destinationPort) {}
-
-void WQMRefineBox::awakeFromNib() {
-  // Tags 10, 20 and 30 keep ICMP, TCP and UDP; any other keeps every node.
-  refineProtocolMenu_->addItem("Any protocol", 0);
-  refineProtocolMenu_->addItem("ICMP", 10);
-  refineProtocolMenu_->addItem("TCP", 20);
-  refineProtocolMenu_->addItem("UDP", 30);
-  // Tags 10 to 60 keep nodes hit within that many seconds; any other keeps every node.
-  refineLastHitMenu_->addItem("Any time", 0);
-  for (int seconds = 10; seconds <= 60; seconds += 10) {
+      refineDestinationPortField_(destinationPort) {
+  refineProtocolMenu_->addItem("Any protocol", tags::AnyProtocol);
+  refineProtocolMenu_->addItem("ICMP", tags::KeepICMP);
+  refineProtocolMenu_->addItem("TCP", tags::KeepTCP);
+  refineProtocolMenu_->addItem("UDP", tags::KeepUDP);
+  refineLastHitMenu_->addItem("Any time", tags::AnyTime);
+  for (int seconds = tags::kShortestLastHit; seconds <= tags::kLongestLastHit;
+       seconds += tags::kLastHitStep) {
     refineLastHitMenu_->addItem(QString("Within %1 seconds").arg(seconds), seconds);
   }
   const std::pair<QLineEdit*, const char*> fields[] = {

@@ -11,11 +11,9 @@ namespace wq {
 
 class WQMRefineBox {
  public:
+  // Fills the pop-ups and makes the search fields editable, showing what they search.
   WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLineEdit* sourceIP,
                QLineEdit* sourcePort, QLineEdit* destinationIP, QLineEdit* destinationPort);
-
-  // Fills the pop-ups and makes the search fields editable, showing what they search.
-  void awakeFromNib();
 
   QComboBox* refineProtocolMenu() const { return refineProtocolMenu_; }
   QComboBox* refineLastHitMenu() const { return refineLastHitMenu_; }
@@ -42,7 +40,7 @@ class QtSearchField : public SearchField {
   explicit QtSearchField(QLineEdit& edit) : edit_(edit) {}
   std::string stringValue() const override { return edit_.text().toStdString(); }
   void setStringValue(std::string text) override { edit_.setText(QString::fromStdString(text)); }
-  void resignFirstResponder() override { edit_.clearFocus(); }
+  void clearFocus() override { edit_.clearFocus(); }
 
  private:
   QLineEdit& edit_;

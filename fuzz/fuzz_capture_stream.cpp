@@ -54,25 +54,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t streamSize = choices.size();
   for (std::size_t at = 0; at < streamSize; at += readSize) {
     const std::size_t length = std::min(readSize, streamSize - at);
-    rig.controller.dataReceived(wq::ByteView(stream + at, length));
+    rig.controller.tracker().dataReceived(wq::ByteView(stream + at, length));
     rig.clock.advance(std::chrono::seconds(stream[at] % 20));
     switch (stream[at] % 8) {
       case 0:
-        rig.controller.purgeNodes();
+        rig.controller.tracker().purgeNodes();
         break;
       case 1:
-        rig.controller.previousNode();
+        rig.controller.view().previousNode();
         break;
       case 2:
-        rig.controller.removeNode();
+        rig.controller.view().removeNode();
         break;
       default:
         break;
     }
   }
-  rig.controller.captureStreamEnded();
+  rig.controller.tracker().captureStreamEnded();
   (void)rig.controller.reportText();
-  rig.controller.refineLastHit(10);
-  rig.controller.purgeNodes();
+  rig.controller.refine().refineLastHit(10);
+  rig.controller.tracker().purgeNodes();
   return 0;
 }

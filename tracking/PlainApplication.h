@@ -1,6 +1,6 @@
 #pragma once
-// The controller wired to the plain platform pieces: the application without a window. Used by
-// the headless mode, the tests, the fuzz targets and the benchmarks.
+// The application controller wired to the plain platform pieces: the application without a window.
+// Used by the headless mode, the tests, the fuzz targets and the benchmarks.
 
 #include "tracking/ApplicationController.h"
 #include "tracking/PlainPlatform.h"
@@ -11,15 +11,15 @@ struct PlainApplication {
   PlainApplication(SettingsStore& store, const Clock& clock, LogSink& log, HostResolver& resolver)
       : defaults(store), controller(defaults, clock, log, resolver) {
     defaults.registerDefaults(registeredDefaults());
-    controller.awakeFromNib({&table, &pane, &addedSwitch, &droppedSwitch, &window, &sounds});
+    controller.connectOutlets({&table, &pane, &addedSwitch, &droppedSwitch, &window, &sounds});
   }
   PlainApplication(const PlainApplication&) = delete;
   PlainApplication& operator=(const PlainApplication&) = delete;
 
   Defaults defaults;
   ApplicationController controller;
-  MemoryTableView table{[this] { return controller.numberOfRowsInTableView(); },
-                        [this] { controller.updateDataTextView(); }};
+  MemoryTableView table{[this] { return controller.view().numberOfRowsInTableView(); },
+                        [this] { controller.view().updateDataTextView(); }};
   MemoryTextView pane;
   MemoryToggleButton addedSwitch;
   MemoryToggleButton droppedSwitch;

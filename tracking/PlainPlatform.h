@@ -79,11 +79,11 @@ class MemoryTableView : public NodeTableView {
   int selectedRow() const override { return selected_; }
   void scrollRowToVisible(int row) override { scrolledTo = row; }
   void selectRow(int row) override;
-  void becomeFirstResponder() override { ++firstResponderRequests; }
+  void setFocus() override { ++focusRequests; }
 
   int reloads = 0;
   int scrolledTo = kNoRow;
-  int firstResponderRequests = 0;
+  int focusRequests = 0;
 
  private:
   std::function<int()> rowCountSource_;
@@ -121,8 +121,8 @@ class MemorySearchField : public SearchField {
   explicit MemorySearchField(std::string text = {}) : text_(std::move(text)) {}
   std::string stringValue() const override { return text_; }
   void setStringValue(std::string text) override { text_ = std::move(text); }
-  void resignFirstResponder() override { ++resigned; }
-  int resigned = 0;
+  void clearFocus() override { ++focusCleared; }
+  int focusCleared = 0;
 
  private:
   std::string text_;
@@ -131,8 +131,8 @@ class MemorySearchField : public SearchField {
 class MemoryWindow : public WindowView {
  public:
   bool isVisible() const override { return visible_; }
-  void makeKeyAndOrderFront() override { visible_ = true; }
-  void orderOut() override { visible_ = false; }
+  void show() override { visible_ = true; }
+  void hide() override { visible_ = false; }
 
  private:
   bool visible_ = true;

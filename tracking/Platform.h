@@ -48,10 +48,11 @@ class NodeTableView {
   virtual int numberOfRows() const = 0;
   virtual int selectedRow() const = 0;  // kNoRow when nothing is selected
   virtual void scrollRowToVisible(int row) = 0;
-  // Makes `row` the only selected row; a selection that changes is reported to the controller
-  // (ApplicationController::updateDataTextView) before this returns.
+  // Makes `row` the only selected row; a selection that changes is reported to the view
+  // controller (ViewController::updateDataTextView) before this returns.
   virtual void selectRow(int row) = 0;
-  virtual void becomeFirstResponder() = 0;
+  // Gives the table the keyboard focus.
+  virtual void setFocus() = 0;
 };
 
 // The detail pane: its whole text is replaced at once.
@@ -86,15 +87,18 @@ class SearchField {
   virtual ~SearchField() = default;
   virtual std::string stringValue() const = 0;
   virtual void setStringValue(std::string text) = 0;
-  virtual void resignFirstResponder() = 0;
+  // Gives the keyboard focus up.
+  virtual void clearFocus() = 0;
 };
 
 class WindowView {
  public:
   virtual ~WindowView() = default;
   virtual bool isVisible() const = 0;
-  virtual void makeKeyAndOrderFront() = 0;
-  virtual void orderOut() = 0;
+  // Shows the window in front, with the keyboard focus.
+  virtual void show() = 0;
+  // Takes the window off the screen; it keeps all its contents.
+  virtual void hide() = 0;
 };
 
 // Reverse lookup of an IPv4 address (network byte order); nothing when no name is known.

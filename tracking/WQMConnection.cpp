@@ -12,9 +12,8 @@ namespace wq {
 namespace {
 
 NodePool& nodePool() {
-  // Never destroyed: a node may still be freed on another thread while the program exits.
-  static NodePool* pool = new NodePool(sizeof(WQMConnection), alignof(WQMConnection));
-  return *pool;
+  static NodePool pool(sizeof(WQMConnection), alignof(WQMConnection));
+  return pool;
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ class Session {
   }
   // Bytes as the helper would deliver them, between two of its chunks.
   void deliver(const Bytes& chunk) {
-    window->controller().dataReceived(ByteView(chunk.data(), chunk.size()));
+    window->controller().tracker().dataReceived(ByteView(chunk.data(), chunk.size()));
     window->refresh();
   }
   bool replayed() {
@@ -152,7 +152,7 @@ class Session {
   QMap<int, bool> validation() const {
     QMap<int, bool> enabled;
     for (int tag : {0, 60, 61, 100, 110, 120, 130, 140, 150, 160, 170}) {
-      enabled[tag] = window->controller().validateMenuItem(tag);
+      enabled[tag] = window->controller().view().validateMenuItem(tag);
     }
     return enabled;
   }
@@ -295,7 +295,7 @@ void MainWindowTest::selectionPreviousAndNext() {
   QVERIFY(session.replayed());
   // With the purge halted, the timer no longer moves the selection to the newest row.
   QTest::mouseClick(session.ui().nodeDroppedHaltedButton, Qt::LeftButton);
-  QVERIFY(session.window->controller().nodeDroppedHalted());
+  QVERIFY(session.window->controller().tracker().nodeDroppedHalted());
 
   session.clickRow(2);
   QCOMPARE(session.selectedRow(), 2);
@@ -340,7 +340,7 @@ void MainWindowTest::haltSwitches() {
   QPushButton* intake = session.ui().nodeAddedHaltedButton;
   QTest::mouseClick(intake, Qt::LeftButton);
   QVERIFY(intake->isChecked());
-  QVERIFY(session.window->controller().nodeAddedHalted());
+  QVERIFY(session.window->controller().tracker().nodeAddedHalted());
   QVERIFY(showsLight(session.ui().addedStatusLight, "WQMBoxStatus1"));
   QVERIFY(showsLight(session.ui().droppedStatusLight, "WQMBoxStatus3"));
   session.deliver(later);
@@ -348,7 +348,7 @@ void MainWindowTest::haltSwitches() {
   QCOMPARE(session.pane(), kPingDetail);
 
   QTest::mouseClick(intake, Qt::LeftButton);
-  QVERIFY(!session.window->controller().nodeAddedHalted());
+  QVERIFY(!session.window->controller().tracker().nodeAddedHalted());
   QVERIFY(showsLight(session.ui().addedStatusLight, "WQMBoxStatus2"));
   session.deliver(later);
   // The new datagram is a row of its own; the grown client node moves to the end.
@@ -409,14 +409,14 @@ void MainWindowTest::windowHidesAndShows() {
   QCOMPARE(session.validation(), expectedValidation(false, true, true, false, true));
   QVERIFY(session.ui().openWindowAction->isEnabled());
   QVERIFY(!session.ui().closeWindowAction->isEnabled());
-  session.window->controller().closeWindow();  // already hidden: nothing changes
+  session.window->controller().view().closeWindow();  // already hidden: nothing changes
   QVERIFY(!visible());
 
   session.ui().openWindowAction->trigger();
   QVERIFY(visible());
   QVERIFY(session.window->isVisible());
   QVERIFY(!session.window->isMinimized());
-  session.window->controller().openWindow();  // already shown: nothing changes
+  session.window->controller().view().openWindow();  // already shown: nothing changes
   QVERIFY(visible());
   // The window kept its contents while it was away.
   QCOMPARE(session.rowTexts(), kReplayedRows);

@@ -29,12 +29,12 @@ struct Window : WindowRig {
   const Ui::MainWindow& ui() const { return window->ui(); }
   void feed(const std::vector<Bytes>& frames) {
     const Bytes stream = streamOf(frames);
-    controller().dataReceived(ByteView(stream.data(), stream.size()));
+    controller().tracker().dataReceived(ByteView(stream.data(), stream.size()));
     window->refresh();
   }
   QStringList sources() {
     QStringList list;
-    const NodeList& nodes = controller().connectionsArray();
+    const NodeList& nodes = controller().tracker().connectionsArray();
     nodes.forEach([&](const WQMConnection& node) {
       list << QString::fromStdString(dottedAddress(node.saddr()).value_or("?"));
     });
@@ -52,9 +52,10 @@ struct Window : WindowRig {
   }
   bool bothHalted() const {
     return ui().nodeAddedHaltedButton->isChecked() && ui().nodeDroppedHaltedButton->isChecked() &&
-           window->controller().nodeAddedHalted() && window->controller().nodeDroppedHalted() &&
-           window->controller().nodeAddedBox().statusLight() == "WQMBoxStatus1" &&
-           window->controller().nodeDroppedBox().statusLight() == "WQMBoxStatus1";
+           window->controller().tracker().nodeAddedHalted() &&
+           window->controller().tracker().nodeDroppedHalted() &&
+           window->controller().tracker().nodeAddedBox().statusLight() == "WQMBoxStatus1" &&
+           window->controller().tracker().nodeDroppedBox().statusLight() == "WQMBoxStatus1";
   }
 };
 
@@ -159,7 +160,7 @@ class RefineSaveTest : public QObject {
     QVERIFY(w.bothHalted());
     QVERIFY(w.window->findChild<QMessageBox*>() == nullptr);
 
-    w.window->savePanelDidEnd("/nonexistent-folder/report.txt");
+    w.window->saveReport("/nonexistent-folder/report.txt");
     auto* alert = w.window->findChild<QMessageBox*>();
     QVERIFY(alert != nullptr);
     QVERIFY(alert->isVisible());
@@ -203,10 +204,10 @@ class RefineSaveTest : public QObject {
     QCOMPARE(std::get<std::string>(*w.store.value(keys::BPFDevice)), std::string("/dev/bpf0"));
 
     w.feed({tcpFrame("10.0.0.2", 1, "10.0.0.9", 2, tcpflags::SYN, bytesOf("opts"))});
-    QCOMPARE(w.controller().connectionsArray().at(0).bufferSize(), 1000u);
+    QCOMPARE(w.controller().tracker().connectionsArray().at(0).bufferSize(), 1000u);
     w.clock.advance(std::chrono::seconds(6));
-    w.controller().purgeNodes();
-    QVERIFY(w.controller().connectionsArray().empty());
+    w.controller().tracker().purgeNodes();
+    QVERIFY(w.controller().tracker().connectionsArray().empty());
   }
 
   void textThatIsNotANumberStoresZero() {
@@ -216,7 +217,7 @@ class RefineSaveTest : public QObject {
     w.window->prefsController()->okay();
     QCOMPARE(std::get<std::int64_t>(*w.store.value(keys::MaxPacketSize)), std::int64_t{0});
     w.feed(mixedTraffic());  // a limit of 0 lets no payload in
-    QVERIFY(w.controller().connectionsArray().empty());
+    QVERIFY(w.controller().tracker().connectionsArray().empty());
   }
 };
 

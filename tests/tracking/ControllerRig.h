@@ -1,5 +1,6 @@
 #pragma once
-// A controller wired to plain platform pieces, with a clock that stands still until moved.
+// An application controller wired to plain platform pieces, with a clock that stands still until
+// moved.
 
 #include <chrono>
 
@@ -11,6 +12,11 @@ namespace wq::testing {
 // 2026-12-06 14:03:20 UTC, a Sunday.
 inline const TimePoint kStartTime = TimePoint{std::chrono::seconds{1796565800}};
 
+inline std::string payloadOf(const WQMConnection& node) {
+  const auto data = node.packetData();
+  return std::string(data.begin(), data.end());
+}
+
 struct ControllerRig {
   MemorySettingsStore store;
   ManualClock clock{kStartTime};
@@ -18,6 +24,9 @@ struct ControllerRig {
   TableHostResolver resolver;
   PlainApplication app{store, clock, log, resolver};
   ApplicationController& controller = app.controller;
+  NodeTracker& tracker = controller.tracker();
+  ViewController& view = controller.view();
+  RefineActions& refine = controller.refine();
   MemoryTableView& table = app.table;
   MemoryTextView& pane = app.pane;
   MemoryToggleButton& addedSwitch = app.addedSwitch;
@@ -25,24 +34,37 @@ struct ControllerRig {
   MemoryWindow& window = app.window;
   SilentSoundPlayer& sounds = app.sounds;
 
-  void feed(const std::vector<Bytes>& frames) { controller.decodeCaptureBuffer(chunk(frames)); }
+  // All frames in one chunk.
+  void feed(const std::vector<Bytes>& frames) {
+    const Bytes chunk = chunkOf(frames);
+    tracker.decodeCaptureBuffer(ByteView(chunk.data(), chunk.size()));
+  }
   void set(std::string_view key, SettingValue value) { store.setValue(key, value); }
   const WQMConnection& node(std::size_t index) const {
-    return controller.connectionsArray().at(index);
+    return controller.tracker().connectionsArray().at(index);
   }
-  std::size_t nodeCount() const { return controller.connectionsArray().size(); }
+  std::size_t nodeCount() const { return controller.tracker().connectionsArray().size(); }
 
- private:
-  Bytes chunkStorage_;
-  ByteView chunk(const std::vector<Bytes>& frames) {
-    chunkStorage_ = chunkOf(frames);
-    return ByteView(chunkStorage_.data(), chunkStorage_.size());
+  // The list in one line: each node as protocol, payload (its length when longer than 12
+  // bytes or not printable) and the seconds of its first and last hit since kStartTime.
+  std::string nodes() const {
+    std::string text;
+    for (std::size_t i = 0; i < nodeCount(); ++i) {
+      const WQMConnection& n = node(i);
+      const std::string payload = payloadOf(n);
+      const bool plain =
+          payload.size() <= 12 && std::all_of(payload.begin(), payload.end(),
+                                              [](char c) { return c >= 0x20 && c <= 0x7E; });
+      const auto second = [](TimePoint t) {
+        return std::to_string(
+            std::chrono::duration_cast<std::chrono::seconds>(t - kStartTime).count());
+      };
+      text += (i ? " " : "") + std::to_string(n.protocol()) +
+              (plain ? ":" + payload : "#" + std::to_string(payload.size())) + "@" +
+              second(n.startHit()) + "-" + second(n.lastHit());
+    }
+    return text;
   }
 };
-
-inline std::string payloadOf(const WQMConnection& node) {
-  const auto data = node.packetData();
-  return std::string(data.begin(), data.end());
-}
 
 }  // namespace wq::testing

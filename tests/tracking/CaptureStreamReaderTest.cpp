@@ -1,9 +1,8 @@
-// The capture stream cut back into chunks, and the settings read from a store.
+// The capture stream cut back into chunks, and the records read from a chunk.
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cmath>
+#include <cstring>
 
 #include "tests/tracking/ControllerRig.h"
 
@@ -36,26 +35,26 @@ TEST(CaptureStream, SameResultWhereverTheReadsAreCut) {
   whole.insert(whole.end(), helperText.begin(), helperText.end());
 
   ControllerRig reference;
-  reference.controller.dataReceived(ByteView(stream.data(), stream.size()));
+  reference.controller.tracker().dataReceived(ByteView(stream.data(), stream.size()));
   ASSERT_EQ(reference.nodeCount(), 120u);
   const auto expected = portsAndSizes(reference);
 
   // One cut at every position of the first two chunks, then reads of many odd sizes.
   for (std::size_t cut = 0; cut <= 2 * kChunkLength; ++cut) {
     ControllerRig rig;
-    rig.controller.dataReceived(ByteView(whole.data(), cut));
-    rig.controller.dataReceived(ByteView(whole.data() + cut, whole.size() - cut));
+    rig.controller.tracker().dataReceived(ByteView(whole.data(), cut));
+    rig.controller.tracker().dataReceived(ByteView(whole.data() + cut, whole.size() - cut));
     ASSERT_EQ(portsAndSizes(rig), expected) << "cut at " << cut;
-    ASSERT_EQ(rig.controller.captureStreamEnded(), "Closing /dev/bpf device.\n");
+    ASSERT_EQ(rig.controller.tracker().captureStreamEnded(), "Closing /dev/bpf device.\n");
   }
   for (std::size_t readSize : {1, 3, 100, 4095, 4097, 8191, 65536}) {
     ControllerRig rig;
     for (std::size_t at = 0; at < whole.size(); at += readSize) {
-      rig.controller.dataReceived(
+      rig.controller.tracker().dataReceived(
           ByteView(whole.data() + at, std::min(readSize, whole.size() - at)));
     }
     ASSERT_EQ(portsAndSizes(rig), expected) << "reads of " << readSize;
-    EXPECT_EQ(rig.controller.captureStreamEnded(), "Closing /dev/bpf device.\n");
+    EXPECT_EQ(rig.controller.tracker().captureStreamEnded(), "Closing /dev/bpf device.\n");
   }
 }
 
@@ -84,54 +83,15 @@ TEST(CaptureStream, RecordsAreFourByteAlignedAndTheCursorStopsAtTheFill) {
   EXPECT_FALSE(CaptureRecordCursor(ByteView(bad.data(), 17)).next());
 }
 
-TEST(Settings, RegisteredDefaultsAndStoredValues) {
-  MemorySettingsStore store;
-  Defaults defaults(store);
-  defaults.registerDefaults(registeredDefaults());
-  EXPECT_EQ(defaults.integerValue(keys::MaxPacketSize), 24000);
-  EXPECT_EQ(defaults.stringValue(keys::BPFDevice), "/dev/bpf0");
-  EXPECT_EQ(defaults.stringValue(keys::InterfaceDevice), "en1");
-  EXPECT_EQ(defaults.doubleValue(keys::PurgeIdleTime), 15.0);
-  EXPECT_FALSE(defaults.boolValue(keys::DropOnFIN));
-  EXPECT_FALSE(defaults.boolValue(keys::ReportRecentNodesFirst));
-
-  // Stores that keep only text.
-  store.setValue(keys::MaxPacketSize, std::string(" 1500 bytes"));
-  store.setValue(keys::PurgeIdleTime, std::string("2.5"));
-  store.setValue(keys::DropOnFIN, std::string("true"));
-  store.setValue(keys::DropOnRST, std::string("false"));
-  EXPECT_EQ(defaults.integerValue(keys::MaxPacketSize), 1500);
-  EXPECT_EQ(defaults.doubleValue(keys::PurgeIdleTime), 2.5);
-  EXPECT_TRUE(defaults.boolValue(keys::DropOnFIN));
-  EXPECT_FALSE(defaults.boolValue(keys::DropOnRST));
-
-  store.setValue(keys::MaxPacketSize, 1e12);
-  EXPECT_EQ(defaults.integerValue(keys::MaxPacketSize), INT_MAX);
-  store.setValue(keys::MaxPacketSize, std::int64_t{-5000000000});
-  EXPECT_EQ(defaults.integerValue(keys::MaxPacketSize), INT_MIN);
-  store.setValue(keys::PurgeIdleTime, std::int64_t{5});
-  EXPECT_EQ(defaults.doubleValue(keys::PurgeIdleTime), 5.0);
-  EXPECT_EQ(defaults.stringValue(keys::PurgeIdleTime), "5");
-}
-
-TEST(Settings, TextAsANumberOrAFlag) {
-  EXPECT_EQ(intValueOf("80"), 80);
-  EXPECT_EQ(intValueOf("  -17abc"), -17);
-  EXPECT_EQ(intValueOf("Port"), 0);
-  EXPECT_EQ(intValueOf(""), 0);
-  EXPECT_EQ(intValueOf("2147483648"), INT_MAX);
-  EXPECT_EQ(intValueOf("-99999999999999999999"), INT_MIN);
-  EXPECT_EQ(doubleValueOf(" 15.5s"), 15.5);
-  EXPECT_EQ(doubleValueOf("-.5"), -0.5);
-  EXPECT_EQ(doubleValueOf("nan"), 0.0);
-  EXPECT_EQ(doubleValueOf("inf"), 0.0);
-  EXPECT_EQ(doubleValueOf("1e999"), HUGE_VAL);
-  EXPECT_EQ(doubleValueOf("1e-999"), 0.0);
-  EXPECT_TRUE(boolValueOf("YES"));
-  EXPECT_TRUE(boolValueOf("007"));
-  EXPECT_FALSE(boolValueOf("000"));
-  EXPECT_FALSE(boolValueOf("no"));
-  EXPECT_FALSE(boolValueOf(""));
+TEST(CaptureStream, ARecordRunningPastTheChunkEndIsCutThere) {
+  Bytes chunk;
+  appendRecord(chunk, udpFrame("10.0.0.2", 7, "10.0.0.9", 9, Bytes(200, 'r')));
+  const std::uint32_t claimed = 5000;  // more than any chunk holds
+  std::memcpy(chunk.data() + 8, &claimed, sizeof claimed);
+  chunk.resize(120);  // the chunk ends inside the payload
+  const auto record = CaptureRecordCursor(ByteView(chunk.data(), chunk.size())).next();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->frame.size(), 120u - kRecordHeaderLength);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The node texts, the detail pane and the report, byte for byte (TZ=UTC).
+// The report: its dated header, one block per node in list order or newest first, resolved host
+// names, and its parts formatted apart and written in order (TZ=UTC).
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -6,12 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <numeric>
-#include <random>
 #include <thread>
 
 #include "tests/tracking/ControllerRig.h"
 #include "tracking/HostLookup.h"
-#include "tracking/NodeText.h"
 #include "tracking/Report.h"
 
 namespace wq::testing {
@@ -19,95 +18,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string payloadText(std::string_view bytes) {
-  std::string text;
-  appendPayloadText(text,
-                    std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
-  return text;
-}
-
-TEST(PayloadText, PrintableBytesLineBreaksAndWrapping) {
-  EXPECT_EQ(payloadText("GET / HTTP/1.0\r\n\r\n"), "GET / HTTP/1.0\n\n");
-  const std::string line76(76, 'a');
-  EXPECT_EQ(payloadText(line76), line76 + "\n");
-  EXPECT_EQ(payloadText(line76 + "b"), line76 + "\nb");
-  EXPECT_EQ(payloadText(line76 + "\r"), line76 + "\n\n");
-  EXPECT_EQ(payloadText("\x80\xff\t\n\x01\x7f"), "");
-  EXPECT_EQ(payloadText(" ~"), " ~");
-  // Bytes left out do not move the column.
-  EXPECT_EQ(payloadText(std::string(40, 'a') + "\n\t\xff" + std::string(40, 'b')),
-            std::string(40, 'a') + std::string(36, 'b') + "\n" + std::string(4, 'b'));
-}
-
-// The rule as plainly as it can be said, one byte at a time.
-std::string referencePayloadText(const Bytes& bytes) {
-  std::string text;
-  int column = 0;
-  for (const std::uint8_t byte : bytes) {
-    if (byte == '\r') {
-      text += '\n';
-      column = 0;
-    } else if (byte >= 0x20 && byte <= 0x7E) {
-      text += static_cast<char>(byte);
-      if (++column == 76) {
-        text += '\n';
-        column = 0;
-      }
-    }
-  }
-  return text;
-}
-
-TEST(PayloadText, AgreesWithTheRuleForMixedPayloadsOfEveryLength) {
-  // Runs of text, binary and carriage returns, so that words of every kind meet line ends at
-  // every column; lengths cover every remainder of eight.
-  std::mt19937 random(3);
-  for (int round = 0; round < 3000; ++round) {
-    Bytes payload(random() % 400);
-    const int textPercent = static_cast<int>(random() % 101);
-    for (std::uint8_t& byte : payload) {
-      const int draw = static_cast<int>(random() % 100);
-      byte = draw < textPercent ? static_cast<std::uint8_t>(0x20 + random() % 95)
-             : draw % 17 == 0   ? '\r'
-                                : static_cast<std::uint8_t>(random());
-    }
-    ASSERT_EQ(payloadText(
-                  std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size())),
-              referencePayloadText(payload))
-        << "round " << round;
-  }
-}
-
-TEST(DetailPane, SummaryThenPayload) {
-  ControllerRig rig;
-  rig.feed({tcpFrame("10.0.0.2", 52311, "10.0.0.9", 80, tcpflags::SYN,
-                     bytesOf("GET / HTTP/1.0\r\n\r\n"))});
-  EXPECT_EQ(
-      rig.pane.text,
-      "Start Time: 14:03:20\n"
-      "Last Hit: 14:03:20\n\n"
-      "Protocol: TCP\n\n"
-      "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\nDestination Port: 80\n\n"
-      "Byte count: 18\n\n"
-      "GET / HTTP/1.0\n\n");
-
-  WQMConnection odd(kStartTime, 10);
-  odd.setProtocol(47);
-  MemoryLog log;
-  EXPECT_EQ(detailText(odd.facts(), log),
-            "Start Time: 14:03:20\nLast Hit: 14:03:20\n\n"
-            "Source IP: 0.0.0.0\nSource Port: 0\nDestination IP: 0.0.0.0\nDestination Port: 0\n\n"
-            "Byte count: 0\n\n");
-}
-
 const char* kSeparator =
     "\n\n-----------------------------------------------------------------------\n\n";
-
-TEST(Report, EmptyListGivesTheHeaderAlone) {
-  ControllerRig rig;
-  EXPECT_EQ(rig.controller.reportText(),
-            "Wirequill Report\n(Sunday, December 06, 2026)\n14:03:20, UTC\n\n");
-}
 
 TEST(Report, NodeBlocksInListOrderOrNewestFirst) {
   ControllerRig rig;
@@ -199,8 +111,10 @@ TEST(Report, ResolvedNamesStandForAddressesAndFallBackToDottedText) {
   EXPECT_EQ(resolveHost(htonl(0x7f000001), longNames, log), "127.0.0.1");
 }
 
-TEST(Report, HeaderFollowsTheLocalTimeZone) {
+TEST(Report, AnEmptyListGivesTheHeaderInTheLocalTimeZone) {
   ControllerRig rig;
+  EXPECT_EQ(rig.controller.reportText(),
+            "Wirequill Report\n(Sunday, December 06, 2026)\n14:03:20, UTC\n\n");
   rig.clock.set(TimePoint{std::chrono::seconds{1796556303}});  // 2026-12-06 11:25:03 UTC
   setenv("TZ", "America/New_York", 1);
   tzset();
@@ -209,12 +123,6 @@ TEST(Report, HeaderFollowsTheLocalTimeZone) {
   tzset();
   EXPECT_EQ(report, "Wirequill Report\n(Sunday, December 06, 2026)\n06:25:03, EST\n\n");
 }
-
-}  // namespace
-}  // namespace wq::testing
-
-namespace wq::testing {
-namespace {
 
 // A resolver that answers some addresses at once and keeps others waiting far past any budget.
 class SlowResolver : public HostResolver {
@@ -232,8 +140,8 @@ TEST(Report, UnansweredLookupsFallBackToDottedAddressesWithinTheBudget) {
   rig.feed({udpFrame("10.0.0.9", 53, "10.0.0.4", 80, bytesOf("x"))});
   BoundedHostResolver bounded(std::make_shared<SlowResolver>(), std::chrono::milliseconds(300));
   const auto started = std::chrono::steady_clock::now();
-  const std::string report =
-      reportText(rig.controller.connectionsArray(), {false, true}, rig.clock, bounded, rig.log);
+  const std::string report = reportText(rig.controller.tracker().connectionsArray(), {false, true},
+                                        rig.clock, bounded, rig.log);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   EXPECT_NE(report.find("Source IP: 10.0.0.9\n"), std::string::npos);
   EXPECT_NE(report.find("Destination IP: fast.example\n"), std::string::npos);

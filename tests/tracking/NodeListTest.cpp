@@ -1,6 +1,5 @@
-// The node record and the node list.
+// The node list: order, rows and lowest-index flow matches as a plain vector would give them.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,108 +12,6 @@
 
 namespace wq::testing {
 namespace {
-
-const std::uint8_t* bytes(const char* text) {
-  return reinterpret_cast<const std::uint8_t*>(text);
-}
-
-TEST(WQMConnection, FreshNodeAndPayloadOperations) {
-  WQMConnection node(kStartTime, 24000);
-  EXPECT_EQ(node.byteCount(), 0u);
-  EXPECT_EQ(node.bufferSize(), 24000u);
-  EXPECT_EQ(node.saddr(), 0u);
-  EXPECT_EQ(node.sport(), 0);
-  EXPECT_EQ(node.protocol(), 0u);
-  EXPECT_EQ(node.startHit(), node.lastHit());
-
-  node.setPacketData(bytes("hello"), 5);
-  node.augmentPacketData(bytes("abc"), 3);
-  node.augmentPacketData(bytes("defg"), 4);
-  node.augmentPacketData(bytes(""), 0);
-  EXPECT_EQ(payloadOf(node), "helloabcdefg");
-
-  node.setPacketData(bytes("xy"), 2);  // replaces the longer payload
-  EXPECT_EQ(payloadOf(node), "xy");
-  node.setByteCount(4);  // grows with zero bytes
-  EXPECT_EQ(payloadOf(node), std::string("xy\0\0", 4));
-  node.setPacketData(bytes(""), 0);
-  EXPECT_EQ(node.byteCount(), 0u);
-}
-
-TEST(WQMConnection, CopiesAreBoundedByTheBufferFixedAtCreation) {
-  WQMConnection small(kStartTime, 4);
-  const std::string big(100, 'b');
-  small.setPacketData(bytes(big.c_str()), 100);
-  EXPECT_EQ(small.byteCount(), 4u);
-  small.augmentPacketData(bytes("more"), 4);
-  EXPECT_EQ(small.byteCount(), 4u);
-  small.setByteCount(50);
-  EXPECT_EQ(small.byteCount(), 4u);
-
-  for (int size : {0, -1, -24000}) {
-    WQMConnection empty(kStartTime, size);
-    EXPECT_EQ(empty.bufferSize(), 0u);
-    empty.setPacketData(bytes("x"), 1);
-    empty.augmentPacketData(bytes("x"), 1);
-    EXPECT_EQ(empty.byteCount(), 0u);
-  }
-}
-
-TEST(WQMConnection, SpareRoomGoesBackWithoutTouchingThePayload) {
-  // A payload that grows holds spare room; once it is given back, the bytes are the same and
-  // the payload can still grow, up to the buffer and no further.
-  WQMConnection node(kStartTime, 5000);
-  std::string expected;
-  for (int segment = 0; segment < 7; ++segment) {
-    const std::string piece(100 + segment, static_cast<char>('a' + segment));
-    node.augmentPacketData(bytes(piece.c_str()), static_cast<std::uint32_t>(piece.size()));
-    expected += piece;
-    if (segment % 3 == 2) {
-      node.releaseSpareRoom();
-      EXPECT_EQ(payloadOf(node), expected);
-    }
-  }
-  node.releaseSpareRoom();
-  node.releaseSpareRoom();  // nothing left to give back
-  EXPECT_EQ(payloadOf(node), expected);
-  const std::string rest(6000, 'z');
-  node.augmentPacketData(bytes(rest.c_str()), 6000);
-  EXPECT_EQ(payloadOf(node), expected + rest.substr(0, 5000 - expected.size()));
-
-  WQMConnection empty(kStartTime, 100);
-  empty.releaseSpareRoom();
-  empty.setByteCount(10);
-  empty.setByteCount(0);
-  empty.releaseSpareRoom();
-  EXPECT_EQ(empty.byteCount(), 0u);
-}
-
-TEST(WQMConnection, FlowMatchIsDirectionalAndIgnoresProtocol) {
-  const std::uint8_t a[] = {10, 0, 0, 2};
-  const std::uint8_t b[] = {10, 0, 0, 9};
-  WQMConnection tcp(kStartTime, 10);
-  WQMConnection udp(kStartTime + std::chrono::hours(1), 10);
-  WQMConnection reverse(kStartTime, 10);
-  tcp.setProtocol(6);
-  udp.setProtocol(17);
-  for (WQMConnection* node : {&tcp, &udp}) {
-    node->setsaddr(a);
-    node->setdaddr(b);
-    node->setsport(htons(52311));
-    node->setdport(htons(80));
-  }
-  reverse.setsaddr(b);
-  reverse.setdaddr(a);
-  reverse.setsport(htons(80));
-  reverse.setdport(htons(52311));
-  EXPECT_TRUE(tcp.isEqual(udp));
-  EXPECT_FALSE(tcp.isEqual(reverse));
-
-  MemoryLog log;
-  tcp.setLastHit(kStartTime + std::chrono::seconds(7));
-  EXPECT_EQ(tcp.description(log),
-            "Time: 14:03:27 Hosts: 10.0.0.2, Port: 52311->10.0.0.9, Port: 80\n");
-}
 
 // The list must keep the order and "lowest index" answers a plain vector with linear scans gives.
 TEST(NodeList, AgreesWithALinearListUnderRandomOperations) {

@@ -1,0 +1,246 @@
+// The node tracker: capture records in, node-list changes out, by the packet rules; the halts,
+// the idle purge and removal.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "tests/tracking/ControllerRig.h"
+
+namespace wq::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using tcpflags::ACK;
+using tcpflags::FIN;
+using tcpflags::RST;
+using tcpflags::SYN;
+
+const char* kClient = "10.0.0.2";
+const char* kServer = "10.0.0.9";
+
+Bytes filled(std::size_t count, char c = 'x') {
+  return Bytes(count, static_cast<std::uint8_t>(c));
+}
+Bytes syn(const Bytes& options = filled(20, '\x01')) {
+  return tcpFrame(kClient, 52311, kServer, 80, SYN, options);
+}
+Bytes syn(std::string_view options) {
+  return syn(bytesOf(options));
+}
+Bytes data(const Bytes& payload, std::uint8_t flags = ACK) {
+  return tcpFrame(kClient, 52311, kServer, 80, flags, payload);
+}
+Bytes data(std::string_view payload, std::uint8_t flags = ACK) {
+  return data(bytesOf(payload), flags);
+}
+Bytes udp(std::string_view payload, const Ipv4Options& options = {}) {
+  return udpFrame(kClient, 52311, kServer, 80, bytesOf(payload), options);
+}
+Ipv4Options ipv4(std::uint8_t headerWords, std::uint16_t fragmentField = 0) {
+  Ipv4Options options;
+  options.headerWords = headerWords;
+  options.fragmentField = fragmentField;
+  return options;
+}
+Bytes cut(Bytes frame, std::size_t length) {
+  frame.resize(length, 0xEE);
+  return frame;
+}
+Bytes withEtherType(Bytes frame, std::uint8_t high, std::uint8_t low) {
+  frame[12] = high;
+  frame[13] = low;
+  return frame;
+}
+
+struct RuleCase {
+  const char* name;
+  const char* settings;       // "max=N" for MaxPacketSize, "fin" and "rst" for DropOnFIN, DropOnRST
+  std::vector<Bytes> frames;  // frame i arrives at second i, in a chunk of its own
+  std::string result;         // the nodes as ControllerRig::nodes() shows them, then "!" and
+                              // each line logged
+};
+
+std::string resultOf(const RuleCase& c) {
+  ControllerRig rig;
+  const std::string settings = c.settings;
+  if (const auto max = settings.find("max="); max != std::string::npos) {
+    rig.set(keys::MaxPacketSize, settings.substr(max + 4, settings.find(' ', max) - max - 4));
+  }
+  rig.set(keys::DropOnFIN, settings.find("fin") != std::string::npos);
+  rig.set(keys::DropOnRST, settings.find("rst") != std::string::npos);
+  for (const Bytes& frame : c.frames) {
+    rig.feed({frame});
+    rig.clock.advance(std::chrono::seconds(1));
+  }
+  std::string result = rig.nodes();
+  for (const std::string& line : rig.log.lines) {
+    result += "!" + line;
+  }
+  return result;
+}
+
+TEST(NodeTracker, PacketRules) {
+  Ipv4Options version6;
+  version6.version = 6;
+  std::vector<Bytes> nineLargeSegments(9, data(filled(3000)));
+  nineLargeSegments.insert(nineLargeSegments.begin(), syn("s"));
+  // clang-format off
+  const RuleCase cases[] = {
+      {"every ICMP message is a node holding the whole message", "",
+       {icmpFrame(kClient, kServer, filled(56, 'p')), icmpFrame(kClient, kServer, filled(56, 'p'))}, "1#64@0-0 1#64@1-1"},
+      {"a SYN carries its options as payload; a bare SYN makes nothing", "",
+       {syn(Bytes{}), syn()}, "6#20@1-1"},
+      {"data grows the lowest match and moves it to the end", "",
+       {syn("s"), udpFrame("10.0.0.3", 53, "10.0.0.4", 53, bytesOf("u")), data("d")}, "17:u@1-1 6:sd@0-2"},
+      {"a retransmitted SYN makes a twin; data goes to the lowest match", "",
+       {syn("A"), syn("B"), data("1"), data("2"), data("3")}, "6:B2@1-3 6:A13@0-4"},
+      {"data for an unknown flow changes nothing, whatever its flags", "fin rst",
+       {data("x", ACK | FIN), data("x", ACK | RST)}, ""},
+      {"a payload exactly filling MaxPacketSize fits", "max=1000",
+       {syn(filled(950)), data(filled(50))}, "6#1000@0-1"},
+      {"a SYN as large as MaxPacketSize makes no node", "max=1000",
+       {syn(filled(1000)), syn(filled(999))}, "6#999@1-1"},
+      {"a data segment as large as MaxPacketSize grows no node", "max=1000",
+       {syn("s"), data(filled(1000))}, "6:s@0-0"},
+      {"FIN changes nothing while DropOnFIN is off", "",
+       {syn("A"), data("", ACK | FIN)}, "6:A@0-0"},
+      {"FIN drops the lowest match, and RST is not looked at then", "fin rst",
+       {syn("A"), syn("B"), data("", ACK | FIN | RST)}, "6:B@1-1!Dropping node on FIN..."},
+      {"RST drops the lowest match when DropOnRST is on", "rst",
+       {syn("A"), data("", ACK | FIN | RST)}, "!Dropping node on RST..."},
+      {"FIN and RST for an absent flow drop nothing", "fin rst",
+       {syn("A"), tcpFrame(kClient, 52311, kServer, 81, FIN | RST, {})}, "6:A@0-0"},
+      {"data with FIN is settled by the data rules alone", "fin",
+       {syn("A"), data("b", ACK | FIN)}, "6:Ab@0-1"},
+      {"every UDP datagram with payload is a node of its own", "",
+       {udp(""), udp("query"), udp("again")}, "17:query@1-1 17:again@2-2"},
+      {"TCP data grows a UDP node of the same flow", "",
+       {udp("u"), data("t")}, "17:ut@0-1"},
+      {"only Ethernet frames carrying IPv4 are decoded", "",
+       {withEtherType(udp("arp"), 0x08, 0x06), withEtherType(udp("v6"), 0x86, 0xDD), udp("v6", version6)}, ""},
+      {"the IPv4 header length is honoured; later fragments are ignored", "",
+       {udp("options", ipv4(6)), udp("tail", ipv4(5, 185)), udp("head", ipv4(5, 0x2000)), udp("short", ipv4(4))},
+       "17:options@0-0 17:head@2-2"},
+      {"a packet is taken only as far as its bytes go", "",
+       {cut(udp(std::string(1000, 'c')), 14 + 28 + 100), cut(udp("ab"), 60), cut(udp("no ports"), 14 + 20 + 3),
+        cut(syn(), 14 + 20 + 13)}, "17#100@0-0 17:ab@1-1"},
+      {"a MaxPacketSize of 0 or less keeps nothing", "max=-2147483648",
+       {syn(), udp("u"), icmpFrame(kClient, kServer, {})}, ""},
+      {"a MaxPacketSize too large for an int is the largest int", "max=99999999999999999999",
+       nineLargeSegments, "6#27001@0-9"},
+  };
+  // clang-format on
+  for (const RuleCase& c : cases) {
+    EXPECT_EQ(resultOf(c), c.result) << c.name;
+  }
+}
+
+TEST(NodeTracker, EveryRecordOfAChunkIsDecodedInOrderAndZeroFillIsNothing) {
+  ControllerRig rig;
+  std::vector<Bytes> frames;
+  std::string expected;
+  for (int i = 0; i < 40; ++i) {
+    const std::string payload(static_cast<std::size_t>(1 + i % 9), static_cast<char>('a' + i % 26));
+    frames.push_back(udpFrame(kClient, 1, kServer, 53, bytesOf(payload)));
+    expected += (i ? " 17:" : "17:") + payload + "@0-0";
+  }
+  rig.feed(frames);
+  EXPECT_EQ(rig.nodes(), expected);
+
+  const Bytes zeros(kChunkLength, 0);
+  const Bytes text = bytesOf("Attempting to open Berkeley Packet Filter device: /dev/bpf0...\n");
+  for (const Bytes* bytes : {&zeros, &text}) {
+    rig.tracker.decodeCaptureBuffer(ByteView(bytes->data(), bytes->size()));
+  }
+  EXPECT_EQ(rig.nodeCount(), 40u);
+}
+
+TEST(NodeTracker, OverflowAndGrowthShowInThePanels) {
+  ControllerRig rig;
+  rig.set(keys::MaxPacketSize, std::int64_t{1000});
+  rig.feed({syn(filled(900))});
+  rig.set(keys::MaxPacketSize, std::int64_t{24000});  // a node keeps the buffer it was made with
+  rig.clock.advance(5s);
+  rig.feed({data(filled(100))});
+  EXPECT_EQ(rig.tracker.nodeAddedBox().lastHitField(), "14:03:25");
+  EXPECT_EQ(rig.nodes(), "6#1000@0-5");
+  rig.clock.advance(3s);
+  rig.feed({data("1")});
+  EXPECT_EQ(rig.nodeCount(), 0u);
+  const WQMNodeBox& dropped = rig.tracker.nodeDroppedBox();
+  EXPECT_EQ(dropped.protocolField(), "TCP Packet");
+  EXPECT_EQ(dropped.sourceIPField(), kClient);
+  EXPECT_EQ(dropped.destinationPortField(), "80");
+  EXPECT_EQ(dropped.lastHitField(), "14:03:28");  // the time of the drop
+}
+
+TEST(NodeTracker, ANodeKeepsGrowingAfterAFinOrTheEndOfInputGaveItsRoomBack) {
+  ControllerRig rig;
+  rig.feed({syn("opts"), data(filled(3000, 'a')), data("b", ACK | FIN), data("", ACK | FIN)});
+  rig.tracker.inputEnded();
+  rig.feed({data("c")});
+  ASSERT_EQ(rig.nodeCount(), 1u);
+  EXPECT_EQ(payloadOf(rig.node(0)), "opts" + std::string(3000, 'a') + "bc");
+}
+
+TEST(NodeTracker, HaltsChangeNothingAndTheLightsSaySo) {
+  ControllerRig rig;
+  EXPECT_EQ(rig.tracker.nodeAddedBox().statusLight(), "WQMBoxStatus2");
+  EXPECT_EQ(rig.tracker.nodeDroppedBox().statusLight(), "WQMBoxStatus3");
+  rig.set(keys::DropOnFIN, true);
+  rig.set(keys::DropOnRST, true);
+  rig.feed({syn("A")});
+  rig.tracker.setNodeAddedHalted(true);
+  rig.tracker.setNodeDroppedHalted(true);
+  EXPECT_EQ(rig.tracker.nodeAddedBox().statusLight(), "WQMBoxStatus1");
+  EXPECT_EQ(rig.tracker.nodeDroppedBox().statusLight(), "WQMBoxStatus1");
+  rig.feed({icmpFrame(kClient, kServer, filled(8)), udp("u"), syn(), data("d"), data("", ACK | FIN),
+            data("", RST)});
+  rig.clock.advance(1h);
+  rig.tracker.purgeNodes();
+  EXPECT_EQ(rig.nodes(), "6:A@0-0");
+  EXPECT_TRUE(rig.log.lines.empty());
+
+  rig.tracker.setNodeAddedHalted(false);  // intake again; the purge stays halted
+  EXPECT_EQ(rig.tracker.nodeAddedBox().statusLight(), "WQMBoxStatus2");
+  rig.feed({udpFrame(kClient, 9, kServer, 9, bytesOf("u"))});
+  rig.tracker.purgeNodes();
+  EXPECT_EQ(rig.nodeCount(), 2u);
+  rig.tracker.setNodeDroppedHalted(false);
+  EXPECT_EQ(rig.tracker.nodeDroppedBox().statusLight(), "WQMBoxStatus3");
+  rig.tracker.purgeNodes();
+  EXPECT_EQ(rig.nodes(), "17:u@3600-3600");
+}
+
+TEST(NodeTracker, PurgeRemovesNodesIdleBeyondTheLimitWithAllTheirMatches) {
+  ControllerRig rig;
+  rig.feed({udpFrame("10.0.0.1", 7, kServer, 53, bytesOf("old"))});
+  rig.clock.advance(500ms);
+  rig.feed({udpFrame("10.0.0.2", 7, kServer, 53, bytesOf("boundary"))});
+  rig.clock.advance(15s);  // the first idle 15.5 s, the second exactly the limit of 15 s
+  rig.feed({udpFrame("10.0.0.1", 7, kServer, 53, bytesOf("new"))});  // matches the old one
+  rig.tracker.purgeNodes();
+  EXPECT_EQ(rig.nodes(), "17:boundary@0-0");
+  EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), "10.0.0.1");
+
+  rig.clock.advance(-1h);  // the clock was set back: a node from the future stays
+  rig.tracker.purgeNodes();
+  EXPECT_EQ(rig.nodeCount(), 1u);
+  rig.clock.advance(1h + 1us);
+  rig.set(keys::PurgeIdleTime, 0.0);
+  rig.tracker.purgeNodes();
+  EXPECT_EQ(rig.nodeCount(), 0u);
+  EXPECT_TRUE(rig.log.lines.empty());
+}
+
+TEST(NodeTracker, RemovalTakesOneNodeAndShowsItInTheDroppedPanel) {
+  ControllerRig rig;
+  rig.feed({udp("a"), udp("b"), udp("c")});
+  rig.tracker.removeNode(1);
+  EXPECT_EQ(rig.nodes(), "17:a@0-0 17:c@0-0");
+  EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), kClient);
+}
+
+}  // namespace
+}  // namespace wq::testing

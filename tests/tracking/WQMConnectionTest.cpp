@@ -1,0 +1,89 @@
+// The node record: its payload, bounded by the buffer fixed when it was made, the spare room it
+// gives back, and the directional flow match.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include "tests/tracking/ControllerRig.h"
+
+namespace wq::testing {
+namespace {
+
+const std::uint8_t* bytes(const char* text) {
+  return reinterpret_cast<const std::uint8_t*>(text);
+}
+
+TEST(WQMConnection, PayloadIsBoundedByTheBufferFixedAtCreation) {
+  WQMConnection node(kStartTime, 10);
+  node.setPacketData(bytes("hello"), 5);
+  node.augmentPacketData(bytes("abc"), 3);
+  node.augmentPacketData(bytes(""), 0);
+  node.augmentPacketData(bytes("defg"), 4);
+  EXPECT_EQ(payloadOf(node), "helloabcde");
+  node.setPacketData(bytes("xy"), 2);  // replaces the longer payload
+  node.setByteCount(4);                // grows with zero bytes
+  EXPECT_EQ(payloadOf(node), std::string("xy\0\0", 4));
+  node.setByteCount(50);
+  EXPECT_EQ(node.byteCount(), 10u);
+
+  for (int size : {0, -1, -24000}) {
+    WQMConnection empty(kStartTime, size);
+    EXPECT_EQ(empty.bufferSize(), 0u);
+    empty.setPacketData(bytes("x"), 1);
+    empty.augmentPacketData(bytes("x"), 1);
+    EXPECT_EQ(empty.byteCount(), 0u);
+  }
+}
+
+TEST(WQMConnection, SpareRoomGoesBackWithoutTouchingThePayload) {
+  // A payload that grows holds spare room; once it is given back, the bytes are the same and
+  // the payload can still grow, up to the buffer and no further.
+  WQMConnection node(kStartTime, 5000);
+  std::string expected;
+  for (int segment = 0; segment < 7; ++segment) {
+    const std::string piece(100 + segment, static_cast<char>('a' + segment));
+    node.augmentPacketData(bytes(piece.c_str()), static_cast<std::uint32_t>(piece.size()));
+    expected += piece;
+    if (segment % 3 == 2) {
+      node.releaseSpareRoom();
+      EXPECT_EQ(payloadOf(node), expected);
+    }
+  }
+  node.releaseSpareRoom();
+  node.releaseSpareRoom();  // nothing left to give back
+  const std::string rest(6000, 'z');
+  node.augmentPacketData(bytes(rest.c_str()), 6000);
+  EXPECT_EQ(payloadOf(node), expected + rest.substr(0, 5000 - expected.size()));
+
+  WQMConnection empty(kStartTime, 100);
+  empty.releaseSpareRoom();
+  empty.setByteCount(10);
+  empty.setByteCount(0);
+  empty.releaseSpareRoom();
+  EXPECT_EQ(empty.byteCount(), 0u);
+}
+
+TEST(WQMConnection, FlowMatchIsDirectionalAndIgnoresProtocolAndTime) {
+  const std::uint8_t a[] = {10, 0, 0, 2};
+  const std::uint8_t b[] = {10, 0, 0, 9};
+  WQMConnection tcp(kStartTime, 10);
+  WQMConnection udp(kStartTime + std::chrono::hours(1), 10);
+  WQMConnection reverse(kStartTime, 10);
+  tcp.setProtocol(6);
+  udp.setProtocol(17);
+  for (WQMConnection* node : {&tcp, &udp}) {
+    node->setsaddr(a);
+    node->setdaddr(b);
+    node->setsport(htons(52311));
+    node->setdport(htons(80));
+  }
+  reverse.setsaddr(b);
+  reverse.setdaddr(a);
+  reverse.setsport(htons(80));
+  reverse.setdport(htons(52311));
+  EXPECT_TRUE(tcp.isEqual(udp));
+  EXPECT_FALSE(tcp.isEqual(reverse));
+}
+
+}  // namespace
+}  // namespace wq::testing
