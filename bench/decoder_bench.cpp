@@ -107,7 +107,7 @@ Mix makeMix(std::size_t records, std::size_t flows, unsigned maxSegment) {
 
 struct Quiet {
   MemorySettingsStore store;
-  ManualClock clock{TimePoint{std::chrono::seconds{1796565800}}};
+  ManualClock clock{TimePoint{std::chrono::seconds{testing::kCaptureStart}}};
   MemoryLog log;
   TableHostResolver resolver;
 };

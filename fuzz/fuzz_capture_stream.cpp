@@ -4,13 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tools/CaptureBuilder.h"
 #include "tracking/PlainApplication.h"
 
 namespace {
 
 struct Rig {
   wq::MemorySettingsStore store;
-  wq::ManualClock clock{wq::TimePoint{std::chrono::seconds{1796565800}}};
+  wq::ManualClock clock{wq::TimePoint{std::chrono::seconds{wq::testing::kCaptureStart}}};
   wq::MemoryLog log;
   wq::TableHostResolver resolver;
   wq::PlainApplication app{store, clock, log, resolver};

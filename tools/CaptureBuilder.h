@@ -12,6 +12,11 @@ namespace wq::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// 2026-12-06 14:03:20 UTC, a Sunday: the time of every made-up capture's first record.
+inline constexpr std::int64_t kCaptureStart = 1796565800;
+// The options of an ordinary SYN: MSS 1460, SACK permitted, time stamps, window scale 7.
+inline const Bytes kSynOptions = {2, 4, 5, 180, 4, 2, 8, 10, 0, 0, 0, 1, 0, 0, 0, 0, 1, 3, 3, 7};
+
 Bytes bytesOf(std::string_view text);
 // `count` bytes that differ from packet to packet, so that mixed-up records show.
 Bytes patternedBytes(std::size_t count, std::uint8_t seed);

@@ -23,9 +23,6 @@ struct FilePacket {
 void writeCaptureFile(const std::string& path, int linkType, const std::vector<FilePacket>& packets,
                       int precision = PCAP_TSTAMP_PRECISION_MICRO);
 
-// 2026-12-06 14:03:20 UTC, the time of every timed capture's first record.
-inline constexpr std::int64_t kCaptureStart = 1796565800;
-
 struct TimedFrame {
   double seconds;  // after the first record
   Bytes frame;

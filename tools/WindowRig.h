@@ -7,13 +7,13 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "tools/CaptureBuilder.h"
 #include "tracking/PlainPlatform.h"
 
 namespace wq::testing {
 
 struct WindowRig {
   // 2026-12-06 14:03:20 UTC.
-  static constexpr std::int64_t kStartSeconds = 1796565800;
 
   WindowRig() {
     defaults.registerDefaults(registeredDefaults());
@@ -22,7 +22,7 @@ struct WindowRig {
 
   MemorySettingsStore store;
   Defaults defaults{store};
-  ManualClock clock{TimePoint{std::chrono::seconds(kStartSeconds)}};
+  ManualClock clock{TimePoint{std::chrono::seconds(kCaptureStart)}};
   MemoryLog log;
   TableHostResolver resolver;
   SilentSoundPlayer sounds;

@@ -37,11 +37,7 @@ constexpr std::size_t kTcpPool = 4096;
 constexpr std::size_t kDnsPool = 256;
 constexpr std::size_t kIcmpPool = 64;
 constexpr std::uint32_t kMaxSegment = 1460;
-constexpr std::int64_t kStartSeconds = 1796565800;  // 2026-12-06 14:03:20 UTC
 constexpr std::uint32_t kMaxGapMicroseconds = 13;
-// MSS 1460, SACK permitted, time stamps (the value set per packet), NOP, window scale 7.
-constexpr std::uint8_t kSynOptions[] = {2, 4, 5, 180, 4, 2, 8, 10, 0, 0,
-                                        0, 0, 0, 0,   0, 0, 1, 3,  3, 7};
 
 // splitmix64: a small generator whose output is the same on every platform and library.
 class Random {
@@ -157,8 +153,8 @@ class TcpConversation {
     tcp[13] = step.flags;
     putBe16(tcp, 14, 64240);
     if (step.flags & SYN) {
-      std::memcpy(tcp.data() + 20, kSynOptions, sizeof kSynOptions);
-      putBe32(tcp, 28, number_ * 1000 + next_);
+      std::memcpy(tcp.data() + 20, kSynOptions.data(), kSynOptions.size());
+      putBe32(tcp, 28, number_ * 1000 + next_);  // the time stamp value
     }
     const Bytes payload = payloadOf(step, random);
     tcp.insert(tcp.end(), payload.begin(), payload.end());
@@ -345,7 +341,7 @@ int main(int argc, char** argv) {
     }
     microseconds += random.between(0, kMaxGapMicroseconds);
     pcap_pkthdr header{};
-    header.ts.tv_sec = static_cast<time_t>(kStartSeconds + microseconds / 1'000'000);
+    header.ts.tv_sec = static_cast<time_t>(kCaptureStart + microseconds / 1'000'000);
     header.ts.tv_usec = static_cast<suseconds_t>(microseconds % 1'000'000);
     header.caplen = header.len = static_cast<bpf_u_int32>(frame.size());
     pcap_dump(reinterpret_cast<u_char*>(dumper.get()), &header, frame.data());

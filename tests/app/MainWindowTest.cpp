@@ -36,7 +36,6 @@ const char* const kServer = "192.168.7.80";
 const char* const kResolver = "192.168.7.1";
 
 // SYN options (MSS, SACK permitted, time stamps, window scale): no printable byte among them.
-const Bytes kSynOptions = {2, 4, 5, 180, 4, 2, 8, 10, 0, 0, 0, 1, 0, 0, 0, 0, 1, 3, 3, 7};
 
 std::vector<TimedFrame> replayedTraffic() {
   using namespace tcpflags;

@@ -25,7 +25,6 @@ using namespace wq::tcpflags;
 constexpr milliseconds kPatience(30'000);
 
 // SYN options (MSS, SACK permitted, time stamps, window scale): no printable byte among them.
-const Bytes kSynOptions = {2, 4, 5, 180, 4, 2, 8, 10, 0, 0, 0, 1, 0, 0, 0, 0, 1, 3, 3, 7};
 
 Bytes operator+(Bytes left, const Bytes& right) {
   left.insert(left.end(), right.begin(), right.end());

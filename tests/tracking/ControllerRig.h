@@ -9,8 +9,7 @@
 
 namespace wq::testing {
 
-// 2026-12-06 14:03:20 UTC, a Sunday.
-inline const TimePoint kStartTime = TimePoint{std::chrono::seconds{1796565800}};
+inline const TimePoint kStartTime = TimePoint{std::chrono::seconds{kCaptureStart}};
 
 inline std::string payloadOf(const WQMConnection& node) {
   const auto data = node.packetData();
