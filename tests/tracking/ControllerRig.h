@@ -16,6 +16,13 @@ inline std::string payloadOf(const WQMConnection& node) {
   return std::string(data.begin(), data.end());
 }
 
+// A panel's six fields and its status light, joined by '|'.
+inline std::string panelText(const WQMNodeBox& box) {
+  return box.protocolField() + "|" + box.sourceIPField() + "|" + box.destinationIPField() + "|" +
+         box.sourcePortField() + "|" + box.destinationPortField() + "|" + box.lastHitField() + "|" +
+         box.statusLight();
+}
+
 struct ControllerRig {
   MemorySettingsStore store;
   ManualClock clock{kStartTime};

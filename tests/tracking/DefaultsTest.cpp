@@ -11,7 +11,7 @@
 namespace wq::testing {
 namespace {
 
-TEST(Settings, RegisteredDefaultsAndStoredValues) {
+TEST(Defaults, RegisteredDefaultsAndStoredValues) {
   MemorySettingsStore store;
   Defaults defaults(store);
   defaults.registerDefaults(registeredDefaults());
@@ -41,7 +41,7 @@ TEST(Settings, RegisteredDefaultsAndStoredValues) {
   EXPECT_EQ(defaults.stringValue(keys::PurgeIdleTime), "5");
 }
 
-TEST(Settings, TextAsANumberOrAFlag) {
+TEST(Defaults, TextAsANumberOrAFlag) {
   EXPECT_EQ(intValueOf("80"), 80);
   EXPECT_EQ(intValueOf("  -17abc"), -17);
   EXPECT_EQ(intValueOf("Port"), 0);

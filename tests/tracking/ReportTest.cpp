@@ -26,33 +26,23 @@ TEST(Report, NodeBlocksInListOrderOrNewestFirst) {
   rig.feed({tcpFrame("10.0.0.2", 52311, "10.0.0.9", 80, tcpflags::SYN,
                      bytesOf("GET / HTTP/1.0\r\n\r\n"))});
   rig.clock.advance(7s);
-  rig.feed({udpFrame("10.0.0.3", 53, "10.0.0.4", 5353, bytesOf("abc")),
-            icmpFrame("10.0.0.5", "10.0.0.6", Bytes{})});
+  rig.feed({icmpFrame("10.0.0.5", "10.0.0.6", Bytes{})});
   rig.clock.advance(1h);
 
   const std::string tcpBlock =
-      std::string(
-          "Start Time: 14:03:20\nLast Hit: 14:03:20\n\nProtocol: TCP\n\n"
-          "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\n"
-          "Destination Port: 80\n\nByte count: 18\n\nRaw Data:\n\nGET / HTTP/1.0\n\n") +
-      kSeparator;
-  const std::string udpBlock =
-      std::string(
-          "Start Time: 14:03:27\nLast Hit: 14:03:27\n\nProtocol: UDP\n\n"
-          "Source IP: 10.0.0.3\nSource Port: 53\nDestination IP: 10.0.0.4\n"
-          "Destination Port: 5353\n\nByte count: 3\n\nRaw Data:\n\nabc") +
-      kSeparator;
+      "Start Time: 14:03:20\nLast Hit: 14:03:20\n\nProtocol: TCP\n\n"
+      "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\n"
+      "Destination Port: 80\n\nByte count: 18\n\nRaw Data:\n\nGET / HTTP/1.0\n\n" +
+      std::string(kSeparator);
   const std::string icmpBlock =
-      std::string(
-          "Start Time: 14:03:27\nLast Hit: 14:03:27\n\nProtocol: ICMP\n\n"
-          "Source IP: 10.0.0.5\nSource Port: 0\nDestination IP: 10.0.0.6\n"
-          "Destination Port: 0\n\nByte count: 8\n\nRaw Data:\n\n") +
-      kSeparator;
+      "Start Time: 14:03:27\nLast Hit: 14:03:27\n\nProtocol: ICMP\n\n"
+      "Source IP: 10.0.0.5\nSource Port: 0\nDestination IP: 10.0.0.6\n"
+      "Destination Port: 0\n\nByte count: 8\n\nRaw Data:\n\n" +
+      std::string(kSeparator);
   const std::string header = "Wirequill Report\n(Sunday, December 06, 2026)\n15:03:27, UTC\n\n";
-  EXPECT_EQ(rig.controller.reportText(), header + tcpBlock + udpBlock + icmpBlock);
-
+  EXPECT_EQ(rig.controller.reportText(), header + tcpBlock + icmpBlock);
   rig.set(keys::ReportRecentNodesFirst, true);
-  EXPECT_EQ(rig.controller.reportText(), header + icmpBlock + udpBlock + tcpBlock);
+  EXPECT_EQ(rig.controller.reportText(), header + icmpBlock + tcpBlock);
 }
 
 TEST(Report, ManyNodesKeepTheirOrderAcrossTheReportsParts) {

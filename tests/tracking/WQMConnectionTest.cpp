@@ -1,7 +1,6 @@
 // The node record: its payload, bounded by the buffer fixed when it was made, the spare room it
-// gives back, and the directional flow match.
+// gives back.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include "tests/tracking/ControllerRig.h"
@@ -61,28 +60,6 @@ TEST(WQMConnection, SpareRoomGoesBackWithoutTouchingThePayload) {
   empty.setByteCount(0);
   empty.releaseSpareRoom();
   EXPECT_EQ(empty.byteCount(), 0u);
-}
-
-TEST(WQMConnection, FlowMatchIsDirectionalAndIgnoresProtocolAndTime) {
-  const std::uint8_t a[] = {10, 0, 0, 2};
-  const std::uint8_t b[] = {10, 0, 0, 9};
-  WQMConnection tcp(kStartTime, 10);
-  WQMConnection udp(kStartTime + std::chrono::hours(1), 10);
-  WQMConnection reverse(kStartTime, 10);
-  tcp.setProtocol(6);
-  udp.setProtocol(17);
-  for (WQMConnection* node : {&tcp, &udp}) {
-    node->setsaddr(a);
-    node->setdaddr(b);
-    node->setsport(htons(52311));
-    node->setdport(htons(80));
-  }
-  reverse.setsaddr(b);
-  reverse.setdaddr(a);
-  reverse.setsport(htons(80));
-  reverse.setdport(htons(52311));
-  EXPECT_TRUE(tcp.isEqual(udp));
-  EXPECT_FALSE(tcp.isEqual(reverse));
 }
 
 }  // namespace
