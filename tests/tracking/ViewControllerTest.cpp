@@ -128,8 +128,9 @@ TEST(ViewController, OneChunkEndsAsRecordByRecord) {
       rig->set(keys::MaxPacketSize, std::int64_t{50});
       rig->set(keys::DropOnFIN, true);
       rig->set(keys::DropOnRST, true);
-      rig->feed({udpFrame("10.0.0.8", 8, "10.9.9.9", 8, bytesOf("seed")),
-                 udpFrame("10.0.0.9", 9, "10.9.9.9", 9, bytesOf("seed"))});
+      // Nodes the frames can drop, one of them selected.
+      rig->feed({tcpFrame(hosts[0], 1, "10.9.9.9", 80, tcpflags::SYN, bytesOf("seed")),
+                 tcpFrame(hosts[1], 1, "10.9.9.9", 80, tcpflags::SYN, bytesOf("seed"))});
       rig->table.selectRow(static_cast<int>(round % 2));
     }
     single.view.setCoalescedViewUpdates(false);
