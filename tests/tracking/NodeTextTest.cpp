@@ -72,19 +72,8 @@ TEST(PayloadText, AgreesWithTheRuleForMixedPayloadsOfEveryLength) {
   }
 }
 
-TEST(DetailPane, SummaryThenPayload) {
-  ControllerRig rig;
-  rig.feed({tcpFrame("10.0.0.2", 52311, "10.0.0.9", 80, tcpflags::SYN,
-                     bytesOf("GET / HTTP/1.0\r\n\r\n"))});
-  EXPECT_EQ(
-      rig.pane.text,
-      "Start Time: 14:03:20\n"
-      "Last Hit: 14:03:20\n\n"
-      "Protocol: TCP\n\n"
-      "Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: 10.0.0.9\nDestination Port: 80\n\n"
-      "Byte count: 18\n\n"
-      "GET / HTTP/1.0\n\n");
-
+TEST(NodeText, DetailWithoutAProtocolLine) {
+  // A protocol without a name has no protocol line.
   WQMConnection odd(kStartTime, 10);
   odd.setProtocol(47);
   MemoryLog log;
