@@ -15,7 +15,7 @@
 
 #include "capture/Messages.h"
 #include "stream/CaptureStreamFormat.h"
-#include "tests/capture/CaptureFiles.h"
+#include "tests/support/ScratchFiles.h"
 
 extern char** environ;
 
@@ -24,8 +24,8 @@ namespace {
 using wq::kChunkLength;
 using wq::kRecordHeaderLength;
 
-netsiphon::testing::ScratchFolder& scratch() {
-  static netsiphon::testing::ScratchFolder folder;
+wq::testing::ScratchDirectory& scratch() {
+  static wq::testing::ScratchDirectory folder;
   return folder;
 }
 
@@ -36,13 +36,13 @@ const std::string& captureFile(std::size_t packetLength, std::size_t count) {
   if (added) {
     entry->second = scratch().file("bench-" + std::to_string(packetLength) + "-" +
                                    std::to_string(count) + ".pcap");
-    std::vector<netsiphon::testing::FilePacket> packets(count);
+    std::vector<wq::testing::FilePacket> packets(count);
     for (std::size_t index = 0; index < count; ++index) {
       packets[index] = {
           static_cast<std::uint32_t>(index / 1000), static_cast<std::uint32_t>(index % 1000 * 1000),
-          netsiphon::testing::patternedBytes(packetLength, static_cast<std::uint8_t>(index))};
+          wq::testing::patternedBytes(packetLength, static_cast<std::uint8_t>(index))};
     }
-    netsiphon::testing::writeCaptureFile(entry->second, DLT_EN10MB, packets);
+    wq::testing::writeCaptureFile(entry->second, DLT_EN10MB, packets);
   }
   return entry->second;
 }

@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -15,7 +16,7 @@ namespace wq::testing {
 class Descriptor {
  public:
   explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
-  ~Descriptor();
+  ~Descriptor() { close(descriptor_); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
 
@@ -33,33 +34,22 @@ class VethPair {
   VethPair(const VethPair&) = delete;
   VethPair& operator=(const VethPair&) = delete;
 
-  // Whether every command that builds the pair succeeded.
-  bool ready() const { return ready_; }
+  // Whether every command that builds the pair succeeded, and else the one that failed.
+  bool ready() const { return failure_.empty(); }
   const std::string& failure() const { return failure_; }
-
-  // An address of the pair's subnet that no interface owns, reachable through a made-up MAC
-  // address from side b: frames to it are addressed to nobody on side a.
-  std::string unownedAddress() const { return subnet_ + ".99"; }
 
   std::string namespaceA;
   std::string namespaceB;
   std::string interfaceA;
-  std::string interfaceB;
   std::string addressA;
   std::string addressB;
 
  private:
-  bool run(const std::string& command);
-
-  std::string subnet_;
-  bool ready_ = false;
   std::string failure_;
 };
 
 // Runs a shell command quietly; true when it succeeded.
 bool runQuietly(const std::string& command);
-// The standard output of a shell command.
-std::string commandOutput(const std::string& command);
 
 // A socket made inside a network namespace; it stays there whichever thread uses it later.
 Descriptor socketIn(const std::string& namespaceName, int type);

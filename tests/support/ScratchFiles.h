@@ -1,6 +1,11 @@
 // Scratch directories removed after the test, and capture files written into them with libpcap.
 #pragma once
 
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 
 #include "tools/CaptureFileWriter.h"
@@ -10,8 +15,15 @@ namespace wq::testing {
 // A private directory (mode 0700), removed with its contents when it goes out of scope.
 class ScratchDirectory {
  public:
-  ScratchDirectory();
-  ~ScratchDirectory();
+  ScratchDirectory() : path_(std::filesystem::temp_directory_path() / "wirequill-test-XXXXXX") {
+    if (mkdtemp(path_.data()) == nullptr) {
+      throw std::runtime_error("cannot make a scratch directory");
+    }
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
@@ -19,7 +31,10 @@ class ScratchDirectory {
   // PATH/NAME, not made.
   std::string file(const std::string& name) const { return path_ + "/" + name; }
   // PATH/NAME, made as a private directory.
-  std::string subdirectory(const std::string& name) const;
+  std::string subdirectory(const std::string& name) const {
+    mkdir(file(name).c_str(), 0700);
+    return file(name);
+  }
 
  private:
   std::string path_;
