@@ -229,9 +229,10 @@ TEST(CommandLine, Answers) {
   }
 }
 
-// Given a capture file as its device, the helper replays it and then waits for more to do: the
-// program runs until it is stopped. On SIGINT or SIGTERM it writes its report and ends normally;
-// whatever stops it, the helper ends within a second.
+// Given a capture file as its device, the helper replays it at its recorded pace, here with 3 s
+// without a packet after the first three: the program runs until it is stopped, and the helper
+// has nothing to write that would fail. On SIGINT or SIGTERM the program writes its report and
+// ends normally; whatever stops it, the helper ends within a second.
 TEST(Helper, EndsWithTheProgramHoweverItIsStopped) {
   // The helper, orphaned, becomes this process's child: its end can then be seen and reaped.
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
@@ -239,7 +240,7 @@ TEST(Helper, EndsWithTheProgramHoweverItIsStopped) {
   isolateEnvironment(scratch);
   const std::string capture = scratch.file("replayed.pcap");
   const std::string report = scratch.file("stopped.report");
-  ASSERT_TRUE(writeCaptureFile(capture, cutPackets()));
+  ASSERT_TRUE(writeCaptureFile(capture, httpExchange()));
   for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
     SCOPED_TRACE(signal);
     std::filesystem::remove(report);
