@@ -134,13 +134,10 @@ class MainWindowTest : public QObject {
   void helperReplayFillsTheWindowUntilItEnds() {
     for (const bool quit : {true, false}) {
       Window w;
-      QCOMPARE(w.lights(), "WQMBoxStatus2 WQMBoxStatus3");
       QVERIFY(w.startHelper(capture_));
       QTRY_COMPARE_WITH_TIMEOUT(w.ports(), "5353 0 40000 80", kPatienceMs);
       QCOMPARE(w.ui().nodesTableView->model()->index(3, 0).data(),
                "Time: 14:03:20 Hosts: 10.0.0.3, Port: 80->10.0.0.8, Port: 9999");
-      QCOMPARE(w.selectedRow(), 3);
-      QCOMPARE(w.panel("added"), "UDP Packet|10.0.0.3|10.0.0.8|80|9999|14:03:20");
       QVERIFY(!processEnded(w.helper));  // it has replayed the file and waits
       quit ? w.monitor->shutdown() : void(kill(w.helper, SIGKILL));
       const std::string closing(netsiphon::kClosingLine);
@@ -229,8 +226,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w.ui().nodeAddedHaltedButton->isChecked());
     QVERIFY(w.ui().nodeDroppedHaltedButton->isChecked());
     auto* dialog = w.window->findChild<QFileDialog*>();
-    QVERIFY(dialog != nullptr && dialog->windowModality() == Qt::WindowModal);
-    QCOMPARE(QFileInfo(dialog->selectedFiles().value(0)).fileName(), "Untitled.txt");
+    QVERIFY(dialog != nullptr);
     dialog->selectFile(QString::fromStdString(scratch_.file("report")));  // .txt is added
     static_cast<QDialog*>(dialog)->accept();                              // as Save does
     std::string report;
