@@ -1,62 +1,81 @@
-// Shared by the application's tests: child processes run with a private environment, and
-// processes found through /proc; scratch directories and capture files from the shared support.
+// Shared by the application's tests: a private environment for this process and the programs it
+// starts, and the capture helper found, watched and reaped through /proc.
 #pragma once
 
-#include <sys/types.h>
+#include <sys/wait.h>
 
 #include <chrono>
-#include <optional>
-#include <string>
-#include <vector>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "tests/support/ScratchFiles.h"
 
 namespace wq::apptest {
 
 using std::chrono::milliseconds;
-
-using testing::kCaptureStart;
 using testing::ScratchDirectory;
-using testing::TimedFrame;
-using testing::writeCaptureFile;
 
-// The environment every run of the application gets in tests: UTC, no display, and settings and
-// runtime folders of its own under `scratch`.
-std::vector<std::string> isolatedEnvironment(const ScratchDirectory& scratch);
+// UTC, no display, and settings and runtime folders of their own under `scratch`.
+inline void isolateEnvironment(const ScratchDirectory& scratch) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("XDG_CONFIG_HOME", scratch.subdirectory("config").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", scratch.subdirectory("runtime").c_str(), 1);
+}
 
-// A program started with its standard input from /dev/null and its standard output and error
-// into files. A program still running when this goes out of scope is killed and reaped.
-class ChildProcess {
- public:
-  // `environment` holds NAME=VALUE entries that replace or add to this process's own.
-  ChildProcess(const std::vector<std::string>& command, const std::vector<std::string>& environment,
-               const ScratchDirectory& scratch);
-  ~ChildProcess();
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
+inline std::string readFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
 
-  pid_t pid() const { return pid_; }
-  // The exit status once the program has ended, or nothing when it did not end in time (it is
-  // then killed). A program ended by a signal gives 128 + the signal number.
-  std::optional<int> waitForExit(milliseconds timeout);
-  std::string standardOutput() const;
-  std::string standardError() const;
+// Polls `done` until it holds; false when `timeout` passed first.
+template <class Condition>
+bool pollUntil(Condition done, milliseconds timeout) {
+  for (const auto deadline = std::chrono::steady_clock::now() + timeout; !done();) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  return true;
+}
 
- private:
-  pid_t pid_ = -1;
-  std::string outputPath_;
-  std::string errorPath_;
-};
+// Whether `pid` has ended: no such process, or one that awaits its reaper.
+inline bool processEnded(pid_t pid) {
+  const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(") ");
+  return close == std::string::npos || stat[close + 2] == 'Z' || stat[close + 2] == 'X';
+}
 
-std::string readFile(const std::string& path);
-
-// The processes whose parent is `parent` and whose command name is `name`.
-std::vector<pid_t> childrenNamed(pid_t parent, const std::string& name);
-// Polls until exactly one such child exists; -1 when none appeared in time.
-pid_t waitForChild(pid_t parent, const std::string& name, milliseconds timeout);
-// Whether `pid` has ended: no such process, or one that has exited and awaits its reaper.
-bool processEnded(pid_t pid);
 // Polls `processEnded`, reaping the process when it is a child of this one.
-bool waitUntilEnded(pid_t pid, milliseconds timeout);
+inline bool waitUntilEnded(pid_t pid, milliseconds timeout) {
+  return pollUntil([pid] { return waitpid(pid, nullptr, WNOHANG), processEnded(pid); }, timeout);
+}
+
+// A child of `parent`'s main thread running the program `name`; -1 when none appeared in time.
+inline pid_t waitForChild(pid_t parent, const std::string& name, milliseconds timeout) {
+  const std::string task = "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent);
+  pid_t found = -1;
+  pollUntil(
+      [&] {
+        std::istringstream children(readFile(task + "/children"));
+        for (pid_t child; children >> child;) {
+          // Named at exec, its command line a moment later; one that has ended keeps its name.
+          const std::string proc = "/proc/" + std::to_string(child);
+          if (readFile(proc + "/comm") == name + "\n" &&
+              (!readFile(proc + "/cmdline").empty() || processEnded(child))) {
+            found = child;
+          }
+        }
+        return found > 0;
+      },
+      timeout);
+  return found;
+}
 
 }  // namespace wq::apptest

@@ -1,17 +1,17 @@
-// The wirequill program run as a user runs it: reports of capture files compared byte for byte
-// with the expected reports under golden/, its answers to bad input and bad report paths, and
-// the helper ending when the program is killed.
+// The wirequill program run headless, as a user runs it: reports of capture files read directly
+// compared byte for byte with the expected reports under golden/; its answers to command lines,
+// inputs and report paths it cannot use; and the capture helper it starts, which ends with it
+// however it is stopped.
 //
 // WIREQUILL_WRITE_EXPECTED_REPORTS=1 writes the expected reports instead of comparing: review
 // every changed line against the rules for the node list before committing it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
-#include <cstdlib>
+#include <QProcess>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "tests/app/AppTestSupport.h"
 #include "tracking/PacketDecoder.h"
@@ -23,17 +23,8 @@ using namespace wq::testing;
 using namespace wq::tcpflags;
 
 constexpr milliseconds kPatience(30'000);
-
-// SYN options (MSS, SACK permitted, time stamps, window scale): no printable byte among them.
-
-Bytes operator+(Bytes left, const Bytes& right) {
-  left.insert(left.end(), right.begin(), right.end());
-  return left;
-}
-
-Bytes repeated(char letter, std::size_t count) {
-  return Bytes(count, static_cast<std::uint8_t>(letter));
-}
+const char* const kClient = "10.0.0.2";
+const char* const kServer = "10.0.0.9";
 
 struct Scenario {
   std::string name;
@@ -46,82 +37,70 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
 }
 
 std::vector<TimedFrame> httpExchange() {
-  const char* client = "10.0.0.2";
-  const char* server = "10.0.0.9";
   return {
-      {0.000, tcpFrame(client, 52311, server, 80, SYN, kSynOptions)},
-      {0.001, tcpFrame(server, 80, client, 52311, SYN | ACK, kSynOptions)},
-      {0.002, tcpFrame(client, 52311, server, 80, ACK, {})},
-      {3.000, tcpFrame(client, 52311, server, 80, ACK | PSH,
+      {0.000, tcpFrame(kClient, 52311, kServer, 80, SYN, kSynOptions)},
+      {0.001, tcpFrame(kServer, 80, kClient, 52311, SYN | ACK, kSynOptions)},
+      {0.002, tcpFrame(kClient, 52311, kServer, 80, ACK, {})},
+      {3.000, tcpFrame(kClient, 52311, kServer, 80, ACK | PSH,
                        bytesOf("GET /index.html HTTP/1.0\r\nHost: 10.0.0.9\r\n\r\n"))},
-      {3.500, tcpFrame(server, 80, client, 52311, ACK | PSH,
+      {3.500, tcpFrame(kServer, 80, kClient, 52311, ACK | PSH,
                        bytesOf("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"))},
-      {3.501, tcpFrame(server, 80, client, 52311, ACK | PSH,
+      {3.501, tcpFrame(kServer, 80, kClient, 52311, ACK | PSH,
                        bytesOf("Wirequill keeps one node per flow direction; a node grows with "
                                "each data segment of its flow.\r\n"))},
-      {3.502, tcpFrame(server, 80, client, 52311, FIN | ACK, {})},
-      {3.503, tcpFrame(client, 52311, server, 80, FIN | ACK, {})},
-      {7.000, tcpFrame(client, 52311, server, 80, ACK, {})},
+      {3.502, tcpFrame(kServer, 80, kClient, 52311, FIN | ACK, {})},
+      {3.503, tcpFrame(kClient, 52311, kServer, 80, FIN | ACK, {})},
+      {7.000, tcpFrame(kClient, 52311, kServer, 80, ACK, {})},
   };
 }
 
 std::vector<TimedFrame> datagrams() {
-  const char* host = "10.0.0.2";
   const char* resolver = "10.0.0.53";
-  const Bytes mixed =
-      bytesOf("tab\there|lf\nhere|cr\rhere") + Bytes{0x7F, 0x80, 0xFF} + bytesOf(" ~end");
-  std::string line;
-  for (char letter = 'a'; line.size() < 76; letter = letter == 'z' ? 'a' : letter + 1) {
-    line += letter;
-  }
+  const Bytes mixed = bytesOf("tab\there|lf\nhere|cr\rhere\x7F\x80\xFF ~end");
+  const std::string alphabet = "abcdefghijklmnopqrstuvwxyz";
+  const std::string line = (alphabet + alphabet + alphabet).substr(0, 76);
   return {
-      {0.0, udpFrame(host, 40000, resolver, 53, bytesOf("lookup wirequill.example"))},
-      {0.5, udpFrame(resolver, 53, host, 40000, {})},
-      {1.0, udpFrame(host, 65535, "10.0.0.7", 5004, mixed)},
-      {1.5, udpFrame(host, 40000, resolver, 53, bytesOf("lookup again"))},
-      {2.0, udpFrame(host, 40001, resolver, 53, bytesOf(line + "Z"))},
-      {2.2, udpFrame(host, 40002, resolver, 53, bytesOf(line + "\r"))},
-      {2.5, icmpFrame(host, "10.0.0.9", bytesOf("echo payload 0123456789"))},
-      {2.6, icmpFrame("10.0.0.9", host, {})},
+      {0.0, udpFrame(kClient, 40000, resolver, 53, bytesOf("lookup wirequill.example"))},
+      {0.5, udpFrame(resolver, 53, kClient, 40000, {})},
+      {1.0, udpFrame(kClient, 65535, "10.0.0.7", 5004, mixed)},
+      {1.5, udpFrame(kClient, 40000, resolver, 53, bytesOf("lookup again"))},
+      {2.0, udpFrame(kClient, 40001, resolver, 53, bytesOf(line + "Z"))},
+      {2.2, udpFrame(kClient, 40002, resolver, 53, bytesOf(line + "\r"))},
+      {2.5, icmpFrame(kClient, "10.0.0.9", bytesOf("echo payload 0123456789"))},
+      {2.6, icmpFrame("10.0.0.9", kClient, {})},
   };
 }
 
 std::vector<TimedFrame> overflow() {
-  const char* client = "10.0.0.2";
-  const char* server = "10.0.0.9";
   return {
-      {0.0, tcpFrame(client, 50001, server, 80, SYN, kSynOptions)},
-      {0.5, tcpFrame(client, 50002, server, 80, SYN, kSynOptions)},
-      {1.0, tcpFrame(client, 50001, server, 80, ACK, repeated('a', 60))},
-      {2.0, tcpFrame(client, 50001, server, 80, ACK, repeated('b', 20))},   // exactly the limit
-      {2.5, tcpFrame(client, 50002, server, 80, ACK, repeated('x', 100))},  // one packet too big
-      {3.0, tcpFrame(client, 50001, server, 80, ACK, repeated('c', 1))},    // overflows: dropped
-      {3.5, tcpFrame(client, 50002, server, 80, ACK, repeated('d', 80))},   // exactly the limit
-      {4.0, udpFrame(client, 7000, server, 7001, repeated('u', 100))},
-      {4.5, udpFrame(client, 7000, server, 7001, repeated('v', 99))},
+      {0.0, tcpFrame(kClient, 50001, kServer, 80, SYN, kSynOptions)},
+      {0.5, tcpFrame(kClient, 50002, kServer, 80, SYN, kSynOptions)},
+      {1.0, tcpFrame(kClient, 50001, kServer, 80, ACK, Bytes(60, 'a'))},
+      {2.0, tcpFrame(kClient, 50001, kServer, 80, ACK, Bytes(20, 'b'))},   // exactly the limit
+      {2.5, tcpFrame(kClient, 50002, kServer, 80, ACK, Bytes(100, 'x'))},  // one packet too big
+      {3.0, tcpFrame(kClient, 50001, kServer, 80, ACK, Bytes(1, 'c'))},    // overflows: dropped
+      {3.5, tcpFrame(kClient, 50002, kServer, 80, ACK, Bytes(80, 'd'))},   // exactly the limit
+      {4.0, udpFrame(kClient, 7000, kServer, 7001, Bytes(100, 'u'))},
+      {4.5, udpFrame(kClient, 7000, kServer, 7001, Bytes(99, 'v'))},
   };
 }
 
 std::vector<TimedFrame> idlePurge() {
-  const char* from = "10.0.0.2";
   const char* to = "10.0.0.3";
   return {
-      {0.0, udpFrame(from, 4000, to, 4001, bytesOf("x at 0.0, purged at 16.0"))},
-      {3.0, udpFrame(from, 4000, to, 4001, bytesOf("x at 3.0, purged with its flow"))},
-      {4.5, udpFrame(from, 5000, to, 5001, bytesOf("y at 4.5, idle 15.5 at 20.0"))},
-      {5.0, udpFrame(from, 6000, to, 6001, bytesOf("z at 5.0, idle 15.0 at 20.0"))},
-      {20.0, icmpFrame(from, to, bytesOf("after the gap"))},
+      {0.0, udpFrame(kClient, 4000, to, 4001, bytesOf("x at 0.0, purged at 16.0"))},
+      {3.0, udpFrame(kClient, 4000, to, 4001, bytesOf("x at 3.0, purged with its flow"))},
+      {4.5, udpFrame(kClient, 5000, to, 5001, bytesOf("y at 4.5, idle 15.5 at 20.0"))},
+      {5.0, udpFrame(kClient, 6000, to, 6001, bytesOf("z at 5.0, idle 15.0 at 20.0"))},
+      {20.0, icmpFrame(kClient, to, bytesOf("after the gap"))},
   };
 }
 
 std::vector<TimedFrame> cutPackets() {
-  const char* from = "10.0.0.2";
-  const char* to = "10.0.0.9";
-  std::string alphabet;
-  for (int round = 0; round < 4; ++round) {
-    alphabet += "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  }
-  const Bytes datagram = udpFrame(from, 6000, to, 6001, bytesOf(alphabet));
+  const char *from = kClient, *to = kServer;
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  const Bytes datagram =
+      udpFrame(from, 6000, to, 6001, bytesOf(alphabet + alphabet + alphabet + alphabet));
   const Bytes syn = tcpFrame(from, 6002, to, 80, SYN, kSynOptions);
   Bytes arp = udpFrame(from, 6003, to, 6001, bytesOf("arp"));
   arp[13] = 0x06;  // EtherType 0x0806
@@ -140,43 +119,27 @@ std::vector<TimedFrame> cutPackets() {
   };
 }
 
-std::vector<Scenario> scenarios() {
-  return {
-      {"http_exchange", httpExchange(), ""},
-      {"http_exchange_drop_on_fin", httpExchange(), "DropOnFIN=true\n"},
-      {"datagrams", datagrams(), ""},
-      {"overflow", overflow(), "MaxPacketSize=100\n"},
-      {"idle_purge", idlePurge(), ""},
-      {"cut_packets", cutPackets(), ""},
-  };
-}
-
-// The lines of standard error that the program writes as its own complaints.
-std::vector<std::string> complaints(const std::string& standardError) {
-  std::vector<std::string> lines;
-  std::istringstream text(standardError);
-  for (std::string line; std::getline(text, line);) {
-    if (line.starts_with("wirequill: ")) {
-      lines.push_back(line);
-    }
-  }
-  return lines;
-}
-
+// A run of wirequill that ended by itself: its exit status, its standard output, and the lines
+// of its standard error that it writes as its own complaints.
 struct ProgramRun {
-  std::optional<int> status;
+  int status = -1;
   std::string output;
-  std::string error;
+  std::vector<std::string> complaints;
 };
 
-ProgramRun runProgram(const std::vector<std::string>& arguments, const ScratchDirectory& scratch) {
-  std::vector<std::string> command = {WIREQUILL_PROGRAM};
-  command.insert(command.end(), arguments.begin(), arguments.end());
-  ChildProcess program(command, isolatedEnvironment(scratch), scratch);
+ProgramRun runProgram(const QString& arguments) {
+  QProcess program;
+  program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(arguments));
   ProgramRun run;
-  run.status = program.waitForExit(kPatience);
-  run.output = program.standardOutput();
-  run.error = program.standardError();
+  if (program.waitForFinished(kPatience.count()) && program.exitStatus() == QProcess::NormalExit) {
+    run.status = program.exitCode();
+  }
+  run.output = program.readAllStandardOutput().toStdString();
+  for (const QString& line : QString(program.readAllStandardError()).split('\n')) {
+    if (line.startsWith("wirequill: ")) {
+      run.complaints.push_back(line.toStdString());
+    }
+  }
   return run;
 }
 
@@ -185,94 +148,123 @@ class ExpectedReport : public ::testing::TestWithParam<Scenario> {};
 TEST_P(ExpectedReport, MatchesByteForByte) {
   const Scenario& scenario = GetParam();
   ScratchDirectory scratch;
-  const std::string capture = scratch.path() + "/" + scenario.name + ".pcap";
+  isolateEnvironment(scratch);
+  const std::string capture = scratch.file(scenario.name + ".pcap");
   ASSERT_TRUE(writeCaptureFile(capture, scenario.frames));
-  if (!scenario.settings.empty()) {
-    const std::string folder = scratch.subdirectory("config") + "/Wirequill";
-    std::filesystem::create_directories(folder);
-    std::ofstream(folder + "/Wirequill.conf") << "[General]\n" << scenario.settings;
-  }
+  std::filesystem::create_directory(scratch.path() + "/config/Wirequill");
+  std::ofstream(scratch.path() + "/config/Wirequill/Wirequill.conf") << "[General]\n"
+                                                                     << scenario.settings;
 
-  const ProgramRun run = runProgram({"-r", capture, "--no-window", "--report", "-"}, scratch);
-  ASSERT_EQ(run.status, 0) << run.error;
-  EXPECT_TRUE(complaints(run.error).empty()) << run.error;
-
+  const ProgramRun run = runProgram(QString::fromStdString("--no-window --report - -r " + capture));
+  ASSERT_EQ(run.status, 0);
+  EXPECT_TRUE(run.complaints.empty()) << run.complaints.front();
   const std::string expectedPath = EXPECTED_REPORTS_DIR "/" + scenario.name + ".report";
-  const char* write = std::getenv("WIREQUILL_WRITE_EXPECTED_REPORTS");
-  if (write != nullptr && std::string(write) == "1") {
+  if (qgetenv("WIREQUILL_WRITE_EXPECTED_REPORTS") == "1") {
     std::ofstream(expectedPath, std::ios::binary) << run.output;
   }
   EXPECT_EQ(run.output, readFile(expectedPath)) << "expected report: " << expectedPath;
 }
 
-INSTANTIATE_TEST_SUITE_P(Captures, ExpectedReport, ::testing::ValuesIn(scenarios()),
+INSTANTIATE_TEST_SUITE_P(Captures, ExpectedReport,
+                         ::testing::Values(Scenario{"http_exchange", httpExchange(), ""},
+                                           Scenario{"http_exchange_drop_on_fin", httpExchange(),
+                                                    "DropOnFIN=true\n"},
+                                           Scenario{"datagrams", datagrams(), ""},
+                                           Scenario{"overflow", overflow(), "MaxPacketSize=100\n"},
+                                           Scenario{"idle_purge", idlePurge(), ""},
+                                           Scenario{"cut_packets", cutPackets(), ""}),
                          [](const auto& info) { return info.param.name; });
 
-TEST(CommandLine, UnreadableInputFailsWithOneMessage) {
+// What the program answers: its exit status, its one complaint (or none), and a piece of its
+// standard output (or that it is empty). $S stands for a scratch folder holding three.pcap (three
+// datagrams), cut.pcap (the same, its last record cut short) and notes.txt (no capture file).
+TEST(CommandLine, Answers) {
   ScratchDirectory scratch;
-  const std::string text = scratch.path() + "/notes.txt";
-  std::ofstream(text) << "not a capture file\n";
-  for (const std::string& input : {scratch.path() + "/missing.pcap", text, scratch.path()}) {
-    SCOPED_TRACE(input);
-    const ProgramRun run = runProgram({"-r", input, "--no-window", "--report", "-"}, scratch);
-    EXPECT_NE(run.status.value_or(0), 0);
-    EXPECT_EQ(run.output, "");
-    const std::vector<std::string> lines = complaints(run.error);
-    ASSERT_EQ(lines.size(), 1u) << run.error;
-    EXPECT_NE(lines.front().find(input), std::string::npos) << lines.front();
+  isolateEnvironment(scratch);
+  std::ofstream(scratch.file("notes.txt")) << "not a capture file\n";
+  std::vector<TimedFrame> frames;
+  for (std::uint16_t port : {1, 2, 3}) {
+    frames.push_back({port * 0.1, udpFrame(kClient, port, kServer, 9, Bytes(90, 'p'))});
+  }
+  for (const char* name : {"three.pcap", "cut.pcap"}) {
+    ASSERT_TRUE(writeCaptureFile(scratch.file(name), frames));
+  }
+  const std::string cut = scratch.file("cut.pcap");
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 20);
+  const std::tuple<const char*, int, const char*, const char*> answers[] = {
+      {"-r $S/cut.pcap --no-window --report -", 0, "$S/cut.pcap ends early: ", "Source Port: 2\n"},
+      {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap", ""},
+      {"-r $S/notes.txt --no-window --report -", 1, "$S/notes.txt", ""},
+      {"-r $S --no-window --report -", 1, "$S", ""},
+      {"-r $S/three.pcap --no-window --report $S/no/r.txt", 1,
+       "cannot write the report to $S/no/r.txt: ", ""},
+      {"-r $S/three.pcap --no-window --report $S", 1, "cannot write the report to $S: ", ""},
+      {"--no-window -d $S/notes.txt -i wqtest0", 1, "Capture stopped: ", ""},
+      // As root the helper captures live directly (never through pkexec here).
+      {"--no-window -d /dev/bpf0 -i wqnosuch0", 1,
+       geteuid() == 0 ? "The interface \"wqnosuch0\" cannot be used: choose one in Preferences"
+                      : "wirequill: ",
+       ""},
+      {"--no-window --duration 0", 2, "--duration wants a number of seconds above 0", ""},
+      {"--no-window --duration soon", 2, "not 'soon'", ""},
+      {"--no-window -r $S/three.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
+      {"-r $S/three.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
+      {"--no-window $S/three.pcap", 2, "unexpected argument '$S/three.pcap'", ""},
+      {"--help", 0, "", "--duration <SECONDS>"},
+      {"--version", 0, "", "Wirequill "},
+  };
+  for (const auto& [arguments, status, complaint, output] : answers) {
+    SCOPED_TRACE(arguments);
+    const auto in = [&](const char* text) {
+      return QString(text).replace("$S", scratch.path().c_str()).toStdString();
+    };
+    const ProgramRun run = runProgram(QString::fromStdString(in(arguments)));
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(run.complaints.size(), *complaint ? 1u : 0u);
+    for (const std::string& line : run.complaints) {
+      EXPECT_NE(line.find(in(complaint)), std::string::npos) << line;
+    }
+    EXPECT_TRUE(*output ? run.output.find(in(output)) != std::string::npos : run.output.empty())
+        << run.output;
   }
 }
 
-TEST(CommandLine, UnwritableReportFailsWithOneMessage) {
-  ScratchDirectory scratch;
-  const std::string capture = scratch.path() + "/one.pcap";
-  ASSERT_TRUE(writeCaptureFile(capture, {{0.0, udpFrame("10.0.0.2", 1, "10.0.0.3", 2, {1})}}));
-  for (const std::string& report :
-       {scratch.path() + "/no/such/folder/report.txt", scratch.path()}) {
-    SCOPED_TRACE(report);
-    const ProgramRun run = runProgram({"-r", capture, "--no-window", "--report", report}, scratch);
-    EXPECT_NE(run.status.value_or(0), 0);
-    const std::vector<std::string> lines = complaints(run.error);
-    ASSERT_EQ(lines.size(), 1u) << run.error;
-    EXPECT_NE(lines.front().find("cannot write the report to " + report), std::string::npos)
-        << lines.front();
-  }
-}
-
-TEST(CommandLine, HelpAndVersion) {
-  ScratchDirectory scratch;
-  const ProgramRun help = runProgram({"--help"}, scratch);
-  EXPECT_EQ(help.status, 0);
-  for (const char* option : {"--interface", "--device", "--read", "--no-window", "--report",
-                             "--duration", "--version"}) {
-    EXPECT_NE(help.output.find(option), std::string::npos) << option;
-  }
-  const ProgramRun version = runProgram({"--version"}, scratch);
-  EXPECT_EQ(version.status, 0);
-  EXPECT_TRUE(version.output.starts_with("Wirequill ")) << version.output;
-}
-
-TEST(Faults, HelperEndsWithinASecondWhenTheProgramIsKilled) {
+// Given a capture file as its device, the helper replays it at its recorded pace, here with 3 s
+// without a packet after the first three: the program runs until it is stopped, and the helper
+// has nothing to write that would fail. On SIGINT or SIGTERM the program writes its report and
+// ends normally; whatever stops it, the helper ends within a second.
+TEST(Helper, EndsWithTheProgramHoweverItIsStopped) {
   // The helper, orphaned, becomes this process's child: its end can then be seen and reaped.
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   ScratchDirectory scratch;
-  const std::string capture = scratch.path() + "/replayed.pcap";
+  isolateEnvironment(scratch);
+  const std::string capture = scratch.file("replayed.pcap");
+  const std::string report = scratch.file("stopped.report");
   ASSERT_TRUE(writeCaptureFile(capture, httpExchange()));
-  // Given a capture file as its device, the helper replays it and then waits for more to do.
-  ChildProcess program({WIREQUILL_PROGRAM, "--no-window", "-d", capture, "--duration", "60"},
-                       isolatedEnvironment(scratch), scratch);
-  const pid_t helper = waitForChild(program.pid(), "netsiphon", kPatience);
-  ASSERT_GT(helper, 0) << program.standardError();
-  ASSERT_FALSE(processEnded(helper));
-
-  ASSERT_EQ(kill(program.pid(), SIGKILL), 0);
-  EXPECT_EQ(program.waitForExit(kPatience), 128 + SIGKILL);
-  const bool ended = waitUntilEnded(helper, milliseconds(1000));
-  if (!ended) {
-    kill(helper, SIGKILL);
-    waitUntilEnded(helper, kPatience);
+  for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
+    SCOPED_TRACE(signal);
+    std::filesystem::remove(report);
+    QProcess program;
+    program.start(WIREQUILL_PROGRAM,
+                  QProcess::splitCommand(QString::fromStdString("--no-window -d " + capture +
+                                                                " -i wqtest0 --report " + report)));
+    const pid_t helper = waitForChild(program.processId(), "netsiphon", kPatience);
+    ASSERT_GT(helper, 0);
+    // The helper gets the device and the interface of the command line.
+    EXPECT_TRUE(readFile("/proc/" + std::to_string(helper) + "/cmdline")
+                    .ends_with('\0' + capture + '\0' + "wqtest0" + '\0'));
+    ASSERT_EQ(kill(program.processId(), signal), 0);
+    ASSERT_TRUE(program.waitForFinished(kPatience.count()));
+    const bool stopped = signal != SIGKILL;
+    EXPECT_EQ(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0, stopped);
+    EXPECT_EQ(readFile(report).starts_with("Wirequill Report\n"), stopped);
+    const bool ended = waitUntilEnded(helper, milliseconds(1000));
+    if (!ended) {
+      kill(helper, SIGKILL);
+      waitUntilEnded(helper, kPatience);
+    }
+    EXPECT_TRUE(ended) << "the helper outlived the program by more than a second";
   }
-  EXPECT_TRUE(ended) << "the helper outlived the program by more than a second";
 }
 
 }  // namespace
