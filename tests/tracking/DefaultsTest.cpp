@@ -16,11 +16,7 @@ TEST(Defaults, RegisteredDefaultsAndStoredValues) {
   Defaults defaults(store);
   defaults.registerDefaults(registeredDefaults());
   EXPECT_EQ(defaults.integerValue(keys::MaxPacketSize), 24000);
-  EXPECT_EQ(defaults.stringValue(keys::BPFDevice), "/dev/bpf0");
-  EXPECT_EQ(defaults.stringValue(keys::InterfaceDevice), "en1");
   EXPECT_EQ(defaults.doubleValue(keys::PurgeIdleTime), 15.0);
-  EXPECT_FALSE(defaults.boolValue(keys::DropOnFIN));
-  EXPECT_FALSE(defaults.boolValue(keys::ReportRecentNodesFirst));
 
   // Stores that keep only text.
   store.setValue(keys::MaxPacketSize, std::string(" 1500 bytes"));

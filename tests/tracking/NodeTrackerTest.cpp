@@ -233,13 +233,5 @@ TEST(NodeTracker, PurgeRemovesNodesIdleBeyondTheLimitWithAllTheirMatches) {
   EXPECT_TRUE(rig.log.lines.empty());
 }
 
-TEST(NodeTracker, RemovalTakesOneNodeAndShowsItInTheDroppedPanel) {
-  ControllerRig rig;
-  rig.feed({udp("a"), udp("b"), udp("c")});
-  rig.tracker.removeNode(1);
-  EXPECT_EQ(rig.nodes(), "17:a@0-0 17:c@0-0");
-  EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), kClient);
-}
-
 }  // namespace
 }  // namespace wq::testing
