@@ -93,7 +93,7 @@ class NodeTracker {
   void purgeNodes();
   // The input has ended and no node will grow again: every node gives its spare room back.
   void inputEnded();
-  // Removes the node at `index`, shown in the dropped panel.
+  // Removes the node at `index` (a row of the list), shown in the dropped panel.
   void removeNode(std::size_t index);
 
  private:
