@@ -42,7 +42,8 @@ TEST(NetsiphonLive, CapturesUdpAndTcpAsEthernetFramesAsTheInvokingUser) {
     SCOPED_TRACE(interfaceName);
     HelperProcess helper({"ip", "netns", "exec", net.namespaceA, "env", "SUDO_UID=4321",
                           "SUDO_GID=4322", NETSIPHON_PATH, "/dev/bpf0", interfaceName});
-    ASSERT_TRUE(waitUntilUnprivileged(helper.pid, kPatience)) << "the helper did not capture";
+    ASSERT_TRUE(waitUntilUnprivileged(helper.pid, std::chrono::milliseconds(kPatienceMs)))
+        << "the helper did not capture";
     EXPECT_EQ(statusField(helper.pid, "Uid") + statusField(helper.pid, "Gid") +
                   statusField(helper.pid, "Groups") + statusField(helper.pid, "NoNewPrivs"),
               "\t4321\t4321\t4321\t4321\t4322\t4322\t4322\t4322\t \t1");
@@ -66,22 +67,8 @@ TEST(NetsiphonLive, CapturesUdpAndTcpAsEthernetFramesAsTheInvokingUser) {
              carries(output, 6, a, b);
     })) << "UDP and TCP from b to a, and TCP from a to b";
     helper.send("Terminating Wirequill");
-    EXPECT_EQ(helper.finish(), kExitStatus);
-    const Stream stream = parseStream(helper.output);
-    EXPECT_TRUE(stream.wellFormed);
-    EXPECT_EQ(stream.text, startupText("/dev/bpf0", interfaceName) + "Closing /dev/bpf device.\n");
+    helper.finish(startupText("/dev/bpf0", interfaceName) + "Closing /dev/bpf device.\n");
   }
-}
-
-TEST(NetsiphonLive, RefusesToCaptureWithoutRightsOrOnAnUnknownInterface) {
-  std::vector<std::string> command = {NETSIPHON_PATH, "/dev/bpf0", "lo"};
-  if (geteuid() == 0) {
-    command.insert(command.begin(),
-                   {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
-    const std::string unknown = "wqnone" + std::to_string(getpid());
-    expectRefusal({NETSIPHON_PATH, "/dev/bpf0", unknown}, startupText("/dev/bpf0", unknown, 1));
-  }
-  expectRefusal(command, startupText("/dev/bpf0", "lo", 0));
 }
 
 }  // namespace
