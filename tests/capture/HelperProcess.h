@@ -26,9 +26,7 @@ using wq::testing::Bytes;
 inline constexpr int kPatienceMs = 10'000;  // the longest any wait may take
 
 struct Record {
-  std::uint32_t seconds = 0;
-  std::uint32_t microseconds = 0;
-  std::uint32_t wireLength = 0;
+  std::uint32_t seconds, microseconds, wireLength;
   Bytes bytes;  // as captured
   bool operator==(const Record&) const = default;
 };
@@ -102,10 +100,10 @@ struct HelperProcess {
   // output ended or time ran out first.
   bool readUntil(const std::function<bool(const std::string&)>& done) {
     char buffer[65536];
-    for (pollfd waited{stream, POLLIN, 0}; !ended && !done(output);) {
-      const ssize_t length = poll(&waited, 1, kPatienceMs) == 1 ? read(stream, buffer, 65536) : 0;
+    pollfd waited{stream, POLLIN, 0};
+    for (ssize_t length = 1; length > 0 && !done(output);) {
+      length = poll(&waited, 1, kPatienceMs) == 1 ? read(stream, buffer, sizeof buffer) : 0;
       output.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-      ended = length <= 0;
     }
     return done(output);
   }
@@ -120,6 +118,7 @@ struct HelperProcess {
   }
   // Reads to the end of the output and reaps the helper, which must exit with status 255 and
   // well-formed chunks, then `text`, or `text` then the reasons after a failure line ("...!").
+  // A helper that refuses to start ends without control text.
   Stream finish(const std::string& text) {
     readUntil([](const std::string&) { return false; });
     int status = 0;
@@ -139,7 +138,6 @@ struct HelperProcess {
   int input = -1;  // the helper's standard input
   int stream = -1;
   std::string output;  // everything read from the helper's standard output so far
-  bool ended = false;
 };
 
 // The helper's text for a start-up in which every step succeeds up to `failing` (0: opening the
@@ -160,13 +158,6 @@ inline std::string startupText(const std::string& device, const std::string& int
       "Attempting to set immediate mode...\n",
       "Successfully set immediate mode.\n"};
   return std::accumulate(lines, lines + std::min(2 * failing + 2, 10), std::string());
-}
-
-// Runs `command` to its end with no control text; see HelperProcess::finish for `text`.
-inline void expectRefusal(const std::vector<std::string>& command, const std::string& text) {
-  HelperProcess helper(command);
-  close(std::exchange(helper.input, -1));
-  helper.finish(text);
 }
 
 }  // namespace netsiphon::testing

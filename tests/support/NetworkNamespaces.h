@@ -20,16 +20,13 @@
 namespace wq::testing {
 
 // A descriptor closed when it goes out of scope.
-class Descriptor {
- public:
+struct Descriptor {
   explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
   ~Descriptor() { close(descriptor_); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
 
   int get() const { return descriptor_; }
-
- private:
   int descriptor_;
 };
 
