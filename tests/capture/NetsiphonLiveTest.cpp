@@ -13,14 +13,14 @@ namespace {
 
 using namespace wq::testing;
 
-// Whether some record is an Ethernet frame with an IPv4 packet of `protocol` from `source` to
-// `destination` that holds `text`.
-bool carries(const std::string& output, std::uint8_t protocol, const std::string& source,
-             const std::string& destination, const std::string& text = "") {
+// Whether some record is an Ethernet frame with an IPv4 TCP segment from `source` to `destination`
+// that holds `text`.
+bool carries(const std::string& output, const std::string& source, const std::string& destination,
+             const std::string& text = "") {
   const std::uint32_t addresses[] = {addressOf(source), addressOf(destination)};
   return std::ranges::any_of(parseStream(output).records, [&](const Record& record) {
     const Bytes& frame = record.bytes;
-    return frame.size() >= 34 && frame[12] == 0x08 && frame[13] == 0 && frame[23] == protocol &&
+    return frame.size() >= 34 && frame[12] == 0x08 && frame[13] == 0 && frame[23] == 6 &&
            std::memcmp(frame.data() + 26, addresses, 8) == 0 &&
            std::string(frame.begin(), frame.end()).find(text) != std::string::npos;
   });
@@ -61,7 +61,7 @@ TEST(NetsiphonLive, CapturesTcpBothWaysAsEthernetFramesAsTheInvokingUser) {
     const std::string& a = net.addressA;
     const std::string& b = net.addressB;
     EXPECT_TRUE(helper.readUntil([&](const std::string& output) {
-      return carries(output, 6, b, a, text) && carries(output, 6, a, b);
+      return carries(output, b, a, text) && carries(output, a, b);
     })) << "TCP from b to a with the text, and from a to b (UDP: tests/app/LiveMonitorTest.cpp)";
     helper.send("Terminating Wirequill");
     helper.finish(startupText("/dev/bpf0", interfaceName) + "Closing /dev/bpf device.\n");

@@ -2,16 +2,13 @@
 // live capture sees only traffic between the two; sockets in them; the capture helper's progress.
 #pragma once
 
-#include <arpa/inet.h>
+#include <arpa/inet.h>  // with netinet/in.h and its types
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/types.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
