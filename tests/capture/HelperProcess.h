@@ -125,13 +125,13 @@ struct HelperProcess {
     kill(pid, SIGKILL);  // a helper still running when the wait runs out has failed
     waitpid(std::exchange(pid, -1), &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
-    const Stream stream = parseStream(output);
-    EXPECT_TRUE(stream.wellFormed);
+    const Stream parsed = parseStream(output);
+    EXPECT_TRUE(parsed.wellFormed);
     EXPECT_TRUE(text.ends_with("!\n")
-                    ? stream.text.starts_with(text) && stream.text.size() > text.size()
-                    : stream.text == text)
-        << stream.text;
-    return stream;
+                    ? parsed.text.starts_with(text) && parsed.text.size() > text.size()
+                    : parsed.text == text)
+        << parsed.text;
+    return parsed;
   }
 
   pid_t pid = -1;
