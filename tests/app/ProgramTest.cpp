@@ -151,9 +151,9 @@ TEST_P(ExpectedReport, MatchesByteForByte) {
   isolateEnvironment(scratch);
   const std::string capture = scratch.file(scenario.name + ".pcap");
   ASSERT_TRUE(writeCaptureFile(capture, scenario.frames));
-  std::filesystem::create_directory(scratch.path() + "/config/Wirequill");
-  std::ofstream(scratch.path() + "/config/Wirequill/Wirequill.conf") << "[General]\n"
-                                                                     << scenario.settings;
+  std::filesystem::create_directory(scratch.path + "/config/Wirequill");
+  std::ofstream(scratch.path + "/config/Wirequill/Wirequill.conf") << "[General]\n"
+                                                                   << scenario.settings;
 
   const ProgramRun run = runProgram(QString::fromStdString("--no-window --report - -r " + capture));
   ASSERT_EQ(run.status, 0);
@@ -216,7 +216,7 @@ TEST(CommandLine, Answers) {
   for (const auto& [arguments, status, complaint, output] : answers) {
     SCOPED_TRACE(arguments);
     const auto in = [&](const char* text) {
-      return QString(text).replace("$S", scratch.path().c_str()).toStdString();
+      return QString(text).replace("$S", scratch.path.c_str()).toStdString();
     };
     const ProgramRun run = runProgram(QString::fromStdString(in(arguments)));
     EXPECT_EQ(run.status, status);

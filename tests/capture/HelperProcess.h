@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -12,19 +13,59 @@
 
 #include <cstring>
 #include <functional>
-#include <optional>
+#include <numeric>
 #include <utility>
 
 #include "stream/CaptureStreamFormat.h"
-#include "tests/support/NetworkNamespaces.h"
 #include "tools/CaptureBuilder.h"
 
 namespace netsiphon::testing {
 
 using wq::testing::Bytes;
 
-inline constexpr int kExitStatus = 255;  // the helper's status whenever it stops
-inline constexpr std::chrono::milliseconds kPatience(10'000);  // the longest any wait may take
+inline constexpr int kPatienceMs = 10'000;  // the longest any wait may take
+
+struct Record {
+  std::uint32_t seconds, microseconds, wireLength;
+  Bytes bytes;  // as captured
+  bool operator==(const Record&) const = default;
+};
+
+struct Stream {
+  std::vector<Record> records;
+  std::size_t chunks = 0;
+  // Every chunk holds records as the stream's format lays them out, at least one, each padded
+  // with zero bytes, and zero bytes after the last.
+  bool wellFormed = true;
+  std::string text;  // what follows the last whole chunk
+};
+
+inline Stream parseStream(std::string_view output) {
+  Stream stream;
+  for (; (stream.chunks + 1) * wq::kChunkLength <= output.size(); ++stream.chunks) {
+    const auto* chunk =
+        reinterpret_cast<const std::uint8_t*>(output.data()) + stream.chunks * wq::kChunkLength;
+    Bytes rewritten(wq::kChunkLength);  // the chunk as it should be, from the records read out
+    std::size_t offset = 0;
+    wq::RecordHeader header;
+    // A record's header length is 18 or, after the last, zero: its low byte tells which.
+    while (offset + wq::kRecordHeaderLength <= wq::kChunkLength &&
+           chunk[offset + wq::kRecordHeaderLengthOffset] != 0 &&
+           (std::memcpy(&header, chunk + offset, sizeof header),
+            header.capturedLength <= wq::kChunkLength - offset - wq::kRecordHeaderLength)) {
+      const std::size_t start = offset + wq::kRecordHeaderLength;
+      stream.records.push_back({header.seconds, header.microseconds, header.wireLength,
+                                Bytes(chunk + start, chunk + start + header.capturedLength)});
+      wq::storeRecordHeader(rewritten.data() + offset, header);
+      std::copy_n(chunk + start, header.capturedLength, rewritten.begin() + start);
+      offset = wq::paddedRecordLength(start + header.capturedLength);
+    }
+    stream.wellFormed =
+        stream.wellFormed && offset > 0 && std::equal(rewritten.begin(), rewritten.end(), chunk);
+  }
+  stream.text = output.substr(stream.chunks * wq::kChunkLength);
+  return stream;
+}
 
 // The helper (or a command that runs it) with pipes on its standard input and output.
 struct HelperProcess {
@@ -55,18 +96,14 @@ struct HelperProcess {
     }
   }
 
-  // Reads once, waiting at most kPatience; false at the end of the output or when time ran out.
-  bool readSome() {
-    char buffer[65536];
-    const ssize_t length =
-        wq::testing::readable(stream, kPatience) ? read(stream, buffer, sizeof buffer) : -1;
-    output.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-    ended = length == 0;
-    return length > 0;
-  }
-  // Reads until `done(output)` holds; false when the output ended or time ran out first.
+  // Reads until `done(output)` holds, each read waiting at most kPatienceMs; false when the
+  // output ended or time ran out first.
   bool readUntil(const std::function<bool(const std::string&)>& done) {
-    while (!done(output) && readSome()) {
+    char buffer[65536];
+    pollfd waited{stream, POLLIN, 0};
+    for (ssize_t length = 1; length > 0 && !done(output);) {
+      length = poll(&waited, 1, kPatienceMs) == 1 ? read(stream, buffer, sizeof buffer) : 0;
+      output.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
     }
     return done(output);
   }
@@ -74,111 +111,53 @@ struct HelperProcess {
   void send(std::string_view text) {
     EXPECT_EQ(write(input, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     int unread = 0;
-    for (int waited = 0;
-         waited < kPatience.count() && ioctl(input, FIONREAD, &unread) == 0 && unread > 0;
+    for (int waited = 0; waited < kPatienceMs && ioctl(input, FIONREAD, &unread) == 0 && unread > 0;
          ++waited) {
       usleep(1000);
     }
   }
-  // Reads to the end of the output and reaps the helper: its exit status, or nothing when it ended
-  // by a signal or is killed for not ending in time.
-  std::optional<int> finish() {
-    while (readSome()) {
-    }
-    if (!ended) {
-      kill(pid, SIGKILL);
-    }
+  // Reads to the end of the output and reaps the helper, which must exit with status 255 and
+  // well-formed chunks, then `text`, or `text` then the reasons after a failure line ("...!").
+  // A helper that refuses to start ends without control text.
+  Stream finish(const std::string& text) {
+    readUntil([](const std::string&) { return false; });
     int status = 0;
+    kill(pid, SIGKILL);  // a helper still running when the wait runs out has failed
     waitpid(std::exchange(pid, -1), &status, 0);
-    return ended && WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 255) << status;
+    const Stream parsed = parseStream(output);
+    EXPECT_TRUE(parsed.wellFormed);
+    EXPECT_TRUE(text.ends_with("!\n")
+                    ? parsed.text.starts_with(text) && parsed.text.size() > text.size()
+                    : parsed.text == text)
+        << parsed.text;
+    return parsed;
   }
 
   pid_t pid = -1;
   int input = -1;  // the helper's standard input
   int stream = -1;
   std::string output;  // everything read from the helper's standard output so far
-  bool ended = false;
 };
-
-struct Record {
-  std::uint32_t seconds = 0;
-  std::uint32_t microseconds = 0;
-  std::uint32_t wireLength = 0;
-  Bytes bytes;  // as captured
-  bool operator==(const Record&) const = default;
-};
-
-struct Stream {
-  std::vector<Record> records;
-  std::size_t chunks = 0;
-  // Every chunk holds records as the stream's format lays them out, at least one, each padded
-  // with zero bytes, and zero bytes after the last.
-  bool wellFormed = true;
-  std::string text;  // what follows the last whole chunk
-};
-
-inline Stream parseStream(std::string_view output) {
-  Stream stream;
-  for (; (stream.chunks + 1) * wq::kChunkLength <= output.size(); ++stream.chunks) {
-    const auto* chunk =
-        reinterpret_cast<const std::uint8_t*>(output.data()) + stream.chunks * wq::kChunkLength;
-    Bytes rewritten(wq::kChunkLength);  // the chunk as it should be, from the records read out
-    std::size_t offset = 0;
-    std::uint16_t headerLength = 0;
-    while (offset + wq::kRecordHeaderLength <= wq::kChunkLength &&
-           (std::memcpy(&headerLength, chunk + offset + wq::kRecordHeaderLengthOffset, 2),
-            headerLength != 0)) {
-      wq::RecordHeader header;
-      std::memcpy(&header, chunk + offset, sizeof header);
-      const std::size_t start = offset + wq::kRecordHeaderLength;
-      if (header.capturedLength > wq::kChunkLength - start) {
-        break;
-      }
-      stream.records.push_back({header.seconds, header.microseconds, header.wireLength,
-                                Bytes(chunk + start, chunk + start + header.capturedLength)});
-      wq::storeRecordHeader(rewritten.data() + offset, header);
-      std::copy_n(chunk + start, header.capturedLength, rewritten.begin() + start);
-      offset = wq::paddedRecordLength(start + header.capturedLength);
-    }
-    stream.wellFormed =
-        stream.wellFormed && offset > 0 && std::equal(rewritten.begin(), rewritten.end(), chunk);
-  }
-  stream.text = output.substr(stream.chunks * wq::kChunkLength);
-  return stream;
-}
 
 // The helper's text for a start-up in which every step succeeds up to `failing` (0: opening the
 // device, 1: setting the interface), which fails.
 inline std::string startupText(const std::string& device, const std::string& interfaceName,
                                int failing = 5) {
-  const std::string lines[][3] = {
-      {"Attempting to open Berkeley Packet Filter device: " + device + "...\n",
-       "Successfully opened Berkeley Packet Filter.\n", "Could not open Berkeley Packet Filter!\n"},
-      {"Attempting to set Berkeley Packet Filter interface: " + interfaceName + "...\n",
-       "Successfully set Berkeley Packet Filter interface.\n",
-       "Could not set Berkeley Packet Filter interface!\n"},
-      {"Attempting to set Berkeley Packet Filter packet length...\n",
-       "Successfully set Berkeley Packet Filter packet length to 4096.\n"},
-      {"Attempting to set promiscuous mode...\n", "Successfully set promiscuous mode.\n"},
-      {"Attempting to set immediate mode...\n", "Successfully set immediate mode.\n"}};
-  std::string text;
-  for (int step = 0; step < 5 && step <= failing; ++step) {
-    text += lines[step][0] + lines[step][step == failing ? 2 : 1];
-  }
-  return text;
-}
-
-// Runs `command` to its end with no control text: the helper's exit status, and its text, which
-// is `expected`, or `expected` then the reasons after a failure line ("...!").
-inline void expectRefusal(const std::vector<std::string>& command, const std::string& expected) {
-  HelperProcess helper(command);
-  close(std::exchange(helper.input, -1));
-  EXPECT_EQ(helper.finish(), kExitStatus);
-  const std::string& output = helper.output;
-  EXPECT_TRUE(expected.ends_with("!\n")
-                  ? output.starts_with(expected) && output.size() > expected.size()
-                  : output == expected)
-      << output;
+  const std::string lines[] = {
+      "Attempting to open Berkeley Packet Filter device: " + device + "...\n",
+      failing == 0 ? "Could not open Berkeley Packet Filter!\n"
+                   : "Successfully opened Berkeley Packet Filter.\n",
+      "Attempting to set Berkeley Packet Filter interface: " + interfaceName + "...\n",
+      failing == 1 ? "Could not set Berkeley Packet Filter interface!\n"
+                   : "Successfully set Berkeley Packet Filter interface.\n",
+      "Attempting to set Berkeley Packet Filter packet length...\n",
+      "Successfully set Berkeley Packet Filter packet length to 4096.\n",
+      "Attempting to set promiscuous mode...\n",
+      "Successfully set promiscuous mode.\n",
+      "Attempting to set immediate mode...\n",
+      "Successfully set immediate mode.\n"};
+  return std::accumulate(lines, lines + std::min(2 * failing + 2, 10), std::string());
 }
 
 }  // namespace netsiphon::testing

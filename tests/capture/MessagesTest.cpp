@@ -9,16 +9,14 @@
 namespace netsiphon {
 namespace {
 
-TEST(Messages, TellProgressLinesFromTheReasonsForAFailure) {
+TEST(Messages, TellProgressLinesFromReasonsAndPlaceCaptureLibraryErrorsAtTheirStep) {
   EXPECT_TRUE(isProgressLine("Attempting to open Berkeley Packet Filter device: /dev/bpf0..."));
   EXPECT_TRUE(isProgressLine("Successfully set immediate mode."));
   EXPECT_TRUE(isProgressLine("Closing /dev/bpf device."));
   EXPECT_FALSE(isProgressLine("Could not set Berkeley Packet Filter interface!"));
   EXPECT_FALSE(isProgressLine("Capturing without promiscuous mode: not supported"));
   EXPECT_FALSE(isProgressLine(""));
-}
-
-TEST(Messages, PlaceCaptureLibraryErrorsAtTheirStep) {
+  // Capture library errors belong to the step they stop.
   EXPECT_EQ(stepOfActivationError(PCAP_ERROR_PERM_DENIED), Step::kOpen);
   EXPECT_EQ(stepOfActivationError(PCAP_ERROR), Step::kOpen);
   EXPECT_EQ(stepOfActivationError(PCAP_ERROR_NO_SUCH_DEVICE), Step::kInterface);

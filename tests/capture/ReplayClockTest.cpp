@@ -14,7 +14,6 @@ TEST(ReplayClock, MakesEachPacketDueAtItsRecordedDistanceFromTheFirst) {
   EXPECT_EQ(clock.dueTime({101, 0}), start + microseconds(1));
   EXPECT_EQ(clock.dueTime({102, 500'000}), start + microseconds(1'500'001));
   EXPECT_EQ(clock.dueTime({99, 999'999}), start) << "stamped before the first: at once";
-  EXPECT_EQ(clock.dueTime({0, 0}), start);
   EXPECT_EQ(ReplayClock({0, 0}, start, true).dueTime({0xFFFFFFFF, 999'999}),
             start + microseconds(std::int64_t{0xFFFFFFFF} * 1'000'000 + 999'999));
   EXPECT_EQ(ReplayClock({100, 0}, start, false).dueTime({5000, 0}), start) << "unpaced: at once";

@@ -2,35 +2,62 @@
 // live capture sees only traffic between the two; sockets in them; the capture helper's progress.
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/types.h>
+#include <arpa/inet.h>  // with netinet/in.h and its types
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdint>
+#include <cstdlib>
+#include <fstream>
 #include <string>
+#include <thread>
 
 namespace wq::testing {
 
 // A descriptor closed when it goes out of scope.
-class Descriptor {
- public:
+struct Descriptor {
   explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
   ~Descriptor() { close(descriptor_); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
 
   int get() const { return descriptor_; }
-
- private:
   int descriptor_;
 };
 
-class VethPair {
- public:
-  // Names and addresses are unique to this process, so tests can run side by side.
-  VethPair();
-  ~VethPair();
+// Runs a shell command quietly; true when it succeeded.
+inline bool runQuietly(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Names and addresses are unique to this process, so tests can run side by side.
+struct VethPair {
+  VethPair() {
+    const std::string interfaceB = "wqv" + std::to_string(getpid()) + "b";
+    // IPv6 stays off, so that neighbour discovery adds no frames of its own.
+    const std::string noIpv6 =
+        " sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1";
+    for (const std::string& command :
+         {"ip netns add " + namespaceA, "ip netns add " + namespaceB,
+          "ip netns exec " + namespaceA + noIpv6, "ip netns exec " + namespaceB + noIpv6,
+          "ip link add " + interfaceA + " netns " + namespaceA + " type veth peer name " +
+              interfaceB + " netns " + namespaceB,
+          "ip -n " + namespaceA + " addr add " + addressA + "/24 dev " + interfaceA,
+          "ip -n " + namespaceB + " addr add " + addressB + "/24 dev " + interfaceB,
+          "ip -n " + namespaceA + " link set " + interfaceA + " up",
+          "ip -n " + namespaceB + " link set " + interfaceB + " up"}) {
+      if (failure_.empty() && !runQuietly(command)) {
+        failure_ = "failed: " + command;
+      }
+    }
+  }
+  // Removing a namespace removes its end of the veth pair, and with it the other end.
+  ~VethPair() {
+    runQuietly("ip netns del " + namespaceA);
+    runQuietly("ip netns del " + namespaceB);
+  }
   VethPair(const VethPair&) = delete;
   VethPair& operator=(const VethPair&) = delete;
 
@@ -38,29 +65,57 @@ class VethPair {
   bool ready() const { return failure_.empty(); }
   const std::string& failure() const { return failure_; }
 
-  std::string namespaceA;
-  std::string namespaceB;
-  std::string interfaceA;
-  std::string addressA;
-  std::string addressB;
+  const std::string namespaceA = "wqcap" + std::to_string(getpid()) + "a";
+  const std::string namespaceB = "wqcap" + std::to_string(getpid()) + "b";
+  const std::string interfaceA = "wqv" + std::to_string(getpid()) + "a";
+  const std::string addressA = "10.201." + std::to_string(getpid() % 250 + 1) + ".1";
+  const std::string addressB = "10.201." + std::to_string(getpid() % 250 + 1) + ".2";
 
  private:
   std::string failure_;
 };
 
-// Runs a shell command quietly; true when it succeeded.
-bool runQuietly(const std::string& command);
-
 // A socket made inside a network namespace; it stays there whichever thread uses it later.
-Descriptor socketIn(const std::string& namespaceName, int type);
-sockaddr_in socketAddress(const std::string& address, std::uint16_t port);
-// Whether `descriptor` has something to read within `timeout`.
-bool readable(int descriptor, std::chrono::milliseconds timeout);
+inline Descriptor socketIn(const std::string& namespaceName, int type) {
+  int made = -1;
+  // setns changes only the calling thread's namespace, so a short-lived thread does the switch.
+  std::thread([&] {
+    const Descriptor network(open(("/run/netns/" + namespaceName).c_str(), O_RDONLY | O_CLOEXEC));
+    if (setns(network.get(), CLONE_NEWNET) == 0) {
+      made = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    }
+  }).join();
+  return Descriptor(made);
+}
+
+inline sockaddr_in socketAddress(const std::string& address, std::uint16_t port) {
+  sockaddr_in made{};
+  made.sin_family = AF_INET;
+  made.sin_port = htons(port);
+  inet_pton(AF_INET, address.c_str(), &made.sin_addr);
+  return made;
+}
 
 // One line of /proc/PID/status, without its name; empty when there is no such process.
-std::string statusField(pid_t pid, const std::string& name);
+inline std::string statusField(pid_t pid, const std::string& name) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line) && !line.starts_with(name + ":")) {
+  }
+  return line.starts_with(name + ":") ? line.substr(name.size() + 1) : "";
+}
+
 // The helper gives up root only once its capture is active: that is the sign to send traffic.
 // False when it ended or did not get there in time.
-bool waitUntilUnprivileged(pid_t pid, std::chrono::milliseconds timeout);
+inline bool waitUntilUnprivileged(pid_t pid, std::chrono::milliseconds timeout) {
+  for (auto left = timeout; left.count() > 0; left -= std::chrono::milliseconds(10)) {
+    const std::string uids = statusField(pid, "Uid");
+    if (uids.empty() || uids.find("\t0") == std::string::npos) {
+      return !uids.empty();  // false when the helper has ended
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 }  // namespace wq::testing

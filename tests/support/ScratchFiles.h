@@ -13,31 +13,28 @@
 namespace wq::testing {
 
 // A private directory (mode 0700), removed with its contents when it goes out of scope.
-class ScratchDirectory {
- public:
-  ScratchDirectory() : path_(std::filesystem::temp_directory_path() / "wirequill-test-XXXXXX") {
-    if (mkdtemp(path_.data()) == nullptr) {
+struct ScratchDirectory {
+  ScratchDirectory() {
+    if (mkdtemp(path.data()) == nullptr) {
       throw std::runtime_error("cannot make a scratch directory");
     }
   }
   ~ScratchDirectory() {
     std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+    std::filesystem::remove_all(path, ignored);
   }
   ScratchDirectory(const ScratchDirectory&) = delete;
   ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
-  const std::string& path() const { return path_; }
   // PATH/NAME, not made.
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  std::string file(const std::string& name) const { return path + "/" + name; }
   // PATH/NAME, made as a private directory.
   std::string subdirectory(const std::string& name) const {
     mkdir(file(name).c_str(), 0700);
     return file(name);
   }
 
- private:
-  std::string path_;
+  std::string path = std::filesystem::temp_directory_path() / "wirequill-test-XXXXXX";
 };
 
 }  // namespace wq::testing
