@@ -127,42 +127,50 @@ struct ProgramRun {
   std::vector<std::string> complaints;
 };
 
-ProgramRun runProgram(const QString& arguments) {
-  QProcess program;
-  program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(arguments));
-  ProgramRun run;
-  if (program.waitForFinished(kPatience.count()) && program.exitStatus() == QProcess::NormalExit) {
-    run.status = program.exitCode();
-  }
-  run.output = program.readAllStandardOutput().toStdString();
-  for (const QString& line : QString(program.readAllStandardError()).split('\n')) {
-    if (line.startsWith("wirequill: ")) {
-      run.complaints.push_back(line.toStdString());
-    }
-  }
-  return run;
-}
+// wirequill run in a private environment whose scratch folder $S holds the capture files.
+class Headless : public ::testing::Test {
+ protected:
+  Headless() { isolateEnvironment(scratch); }
 
-class ExpectedReport : public ::testing::TestWithParam<Scenario> {};
+  std::string in(const std::string& text) const {
+    return QString::fromStdString(text).replace("$S", scratch.path().c_str()).toStdString();
+  }
+  ProgramRun run(const std::string& arguments) const {
+    QProcess program;
+    program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(QString::fromStdString(in(arguments))));
+    ProgramRun run;
+    if (program.waitForFinished(kPatience.count()) &&
+        program.exitStatus() == QProcess::NormalExit) {
+      run.status = program.exitCode();
+    }
+    run.output = program.readAllStandardOutput().toStdString();
+    for (const QString& line : QString(program.readAllStandardError()).split('\n')) {
+      if (line.startsWith("wirequill: ")) {
+        run.complaints.push_back(line.toStdString());
+      }
+    }
+    return run;
+  }
+
+  ScratchDirectory scratch;
+};
+
+class ExpectedReport : public Headless, public ::testing::WithParamInterface<Scenario> {};
 
 TEST_P(ExpectedReport, MatchesByteForByte) {
   const Scenario& scenario = GetParam();
-  ScratchDirectory scratch;
-  isolateEnvironment(scratch);
-  const std::string capture = scratch.file(scenario.name + ".pcap");
-  ASSERT_TRUE(writeCaptureFile(capture, scenario.frames));
-  std::filesystem::create_directory(scratch.path() + "/config/Wirequill");
-  std::ofstream(scratch.path() + "/config/Wirequill/Wirequill.conf") << "[General]\n"
-                                                                     << scenario.settings;
+  ASSERT_TRUE(writeCaptureFile(in("$S/" + scenario.name + ".pcap"), scenario.frames));
+  std::filesystem::create_directory(in("$S/config/Wirequill"));
+  std::ofstream(in("$S/config/Wirequill/Wirequill.conf")) << "[General]\n" << scenario.settings;
 
-  const ProgramRun run = runProgram(QString::fromStdString("--no-window --report - -r " + capture));
-  ASSERT_EQ(run.status, 0);
-  EXPECT_TRUE(run.complaints.empty()) << run.complaints.front();
+  const ProgramRun report = run("--no-window --report - -r $S/" + scenario.name + ".pcap");
+  ASSERT_EQ(report.status, 0);
+  EXPECT_TRUE(report.complaints.empty()) << report.complaints.front();
   const std::string expectedPath = EXPECTED_REPORTS_DIR "/" + scenario.name + ".report";
   if (qgetenv("WIREQUILL_WRITE_EXPECTED_REPORTS") == "1") {
-    std::ofstream(expectedPath, std::ios::binary) << run.output;
+    std::ofstream(expectedPath, std::ios::binary) << report.output;
   }
-  EXPECT_EQ(run.output, readFile(expectedPath)) << "expected report: " << expectedPath;
+  EXPECT_EQ(report.output, readFile(expectedPath)) << "expected report: " << expectedPath;
 }
 
 INSTANTIATE_TEST_SUITE_P(Captures, ExpectedReport,
@@ -176,56 +184,45 @@ INSTANTIATE_TEST_SUITE_P(Captures, ExpectedReport,
                          [](const auto& info) { return info.param.name; });
 
 // What the program answers: its exit status, its one complaint (or none), and a piece of its
-// standard output (or that it is empty). $S stands for a scratch folder holding three.pcap (three
-// datagrams), cut.pcap (the same, its last record cut short) and notes.txt (no capture file).
-TEST(CommandLine, Answers) {
-  ScratchDirectory scratch;
-  isolateEnvironment(scratch);
-  std::ofstream(scratch.file("notes.txt")) << "not a capture file\n";
-  std::vector<TimedFrame> frames;
-  for (std::uint16_t port : {1, 2, 3}) {
-    frames.push_back({port * 0.1, udpFrame(kClient, port, kServer, 9, Bytes(90, 'p'))});
+// standard output (or that it is empty). $S holds http.pcap, cut.pcap (the same, its last record
+// cut short) and notes.txt (no capture file).
+TEST_F(Headless, AnswersCommandLines) {
+  std::ofstream(in("$S/notes.txt")) << "not a capture file\n";
+  for (const char* name : {"$S/http.pcap", "$S/cut.pcap"}) {
+    ASSERT_TRUE(writeCaptureFile(in(name), httpExchange()));
   }
-  for (const char* name : {"three.pcap", "cut.pcap"}) {
-    ASSERT_TRUE(writeCaptureFile(scratch.file(name), frames));
-  }
-  const std::string cut = scratch.file("cut.pcap");
-  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 20);
+  std::filesystem::resize_file(in("$S/cut.pcap"),
+                               std::filesystem::file_size(in("$S/cut.pcap")) - 20);
   const std::tuple<const char*, int, const char*, const char*> answers[] = {
-      {"-r $S/cut.pcap --no-window --report -", 0, "$S/cut.pcap ends early: ", "Source Port: 2\n"},
+      {"-r $S/cut.pcap --no-window --report -", 0,
+       "$S/cut.pcap ends early: ", "Source Port: 52311\n"},
       {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap", ""},
       {"-r $S/notes.txt --no-window --report -", 1, "$S/notes.txt", ""},
-      {"-r $S --no-window --report -", 1, "$S", ""},
-      {"-r $S/three.pcap --no-window --report $S/no/r.txt", 1,
+      {"-r $S/http.pcap --no-window --report $S/no/r.txt", 1,
        "cannot write the report to $S/no/r.txt: ", ""},
-      {"-r $S/three.pcap --no-window --report $S", 1, "cannot write the report to $S: ", ""},
       {"--no-window -d $S/notes.txt -i wqtest0", 1, "Capture stopped: ", ""},
       // As root the helper captures live directly (never through pkexec here).
       {"--no-window -d /dev/bpf0 -i wqnosuch0", 1,
-       geteuid() == 0 ? "The interface \"wqnosuch0\" cannot be used: choose one in Preferences"
-                      : "wirequill: ",
+       geteuid() == 0 ? "\"wqnosuch0\" cannot be used: choose one in Preferences" : "wirequill: ",
        ""},
       {"--no-window --duration 0", 2, "--duration wants a number of seconds above 0", ""},
-      {"--no-window --duration soon", 2, "not 'soon'", ""},
-      {"--no-window -r $S/three.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
-      {"-r $S/three.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
-      {"--no-window $S/three.pcap", 2, "unexpected argument '$S/three.pcap'", ""},
+      {"--no-window -r $S/http.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
+      {"-r $S/http.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
+      {"--no-window $S/http.pcap", 2, "unexpected argument '$S/http.pcap'", ""},
       {"--help", 0, "", "--duration <SECONDS>"},
       {"--version", 0, "", "Wirequill "},
   };
   for (const auto& [arguments, status, complaint, output] : answers) {
     SCOPED_TRACE(arguments);
-    const auto in = [&](const char* text) {
-      return QString(text).replace("$S", scratch.path().c_str()).toStdString();
-    };
-    const ProgramRun run = runProgram(QString::fromStdString(in(arguments)));
-    EXPECT_EQ(run.status, status);
-    EXPECT_EQ(run.complaints.size(), *complaint ? 1u : 0u);
-    for (const std::string& line : run.complaints) {
+    const ProgramRun answer = run(arguments);
+    EXPECT_EQ(answer.status, status);
+    EXPECT_EQ(answer.complaints.size(), *complaint ? 1u : 0u);
+    for (const std::string& line : answer.complaints) {
       EXPECT_NE(line.find(in(complaint)), std::string::npos) << line;
     }
-    EXPECT_TRUE(*output ? run.output.find(in(output)) != std::string::npos : run.output.empty())
-        << run.output;
+    EXPECT_TRUE(*output ? answer.output.find(in(output)) != std::string::npos
+                        : answer.output.empty())
+        << answer.output;
   }
 }
 
@@ -233,13 +230,11 @@ TEST(CommandLine, Answers) {
 // without a packet after the first three: the program runs until it is stopped, and the helper
 // has nothing to write that would fail. On SIGINT or SIGTERM the program writes its report and
 // ends normally; whatever stops it, the helper ends within a second.
-TEST(Helper, EndsWithTheProgramHoweverItIsStopped) {
+TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
   // The helper, orphaned, becomes this process's child: its end can then be seen and reaped.
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  ScratchDirectory scratch;
-  isolateEnvironment(scratch);
-  const std::string capture = scratch.file("replayed.pcap");
-  const std::string report = scratch.file("stopped.report");
+  const std::string capture = in("$S/replayed.pcap");
+  const std::string report = in("$S/stopped.report");
   ASSERT_TRUE(writeCaptureFile(capture, httpExchange()));
   for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
     SCOPED_TRACE(signal);
