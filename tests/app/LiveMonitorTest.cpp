@@ -57,13 +57,9 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
 
   ASSERT_TRUE(program.waitForFinished(kDurationSeconds * 1000 + kPatience.count()));
   ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-  const std::string report = readFile(reportPath);
+  const QString report = QString::fromStdString(readFile(reportPath));
   const auto count = [&](const std::string& piece) {
-    int found = 0;
-    for (auto at = report.find(piece); at != std::string::npos; at = report.find(piece, at + 1)) {
-      ++found;
-    }
-    return found;
+    return report.count(QString::fromStdString(piece));
   };
   // Every ICMP and UDP packet is a node of its own.
   const auto ping = [](const std::string& from, const std::string& to) {
@@ -75,7 +71,7 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
   EXPECT_EQ(count("Destination IP: " + a + "\nDestination Port: 9999\n\nByte count: 23\n\n" +
                   "Raw Data:\n\n" + text),
             2);
-  EXPECT_EQ(count(std::string(71, '-')), 6) << report;
+  EXPECT_EQ(count(std::string(71, '-')), 6) << report.toStdString();
 }
 
 }  // namespace
