@@ -205,9 +205,8 @@ TEST_F(Headless, AnswersCommandLines) {
     const ProgramRun answer = run(arguments);
     EXPECT_EQ(answer.status, status);
     EXPECT_EQ(answer.complaints.size(), *complaint ? 1u : 0u);
-    for (const std::string& line : answer.complaints) {
-      EXPECT_NE(line.find(in(complaint)), std::string::npos) << line;
-    }
+    const std::string said = answer.complaints.empty() ? "" : answer.complaints.front();
+    EXPECT_NE(said.find(in(complaint)), std::string::npos) << said;
     EXPECT_TRUE(*output ? answer.output.find(in(output)) != std::string::npos
                         : answer.output.empty())
         << answer.output;
