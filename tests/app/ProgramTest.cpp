@@ -128,12 +128,10 @@ class Headless : public ::testing::Test {
   ProgramRun run(const std::string& arguments) const {
     QProcess program;
     program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(QString::fromStdString(in(arguments))));
-    ProgramRun run;
-    if (program.waitForFinished(kPatience.count()) &&
-        program.exitStatus() == QProcess::NormalExit) {
-      run.status = program.exitCode();
-    }
-    run.output = program.readAllStandardOutput().toStdString();
+    const bool ended =
+        program.waitForFinished(kPatience.count()) && program.exitStatus() == QProcess::NormalExit;
+    ProgramRun run{
+        ended ? program.exitCode() : -1, program.readAllStandardOutput().toStdString(), {}};
     for (const QString& line : QString(program.readAllStandardError()).split('\n')) {
       if (line.startsWith("wirequill: ")) {
         run.complaints.push_back(line.toStdString());
