@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <filesystem>
 
+#include "stream/CaptureStreamFormat.h"
 #include "tests/app/AppTestSupport.h"
 #include "tracking/PacketDecoder.h"
 
@@ -233,6 +234,15 @@ TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
     // The helper gets the device and the interface of the command line.
     EXPECT_TRUE(readFile("/proc/" + std::to_string(helper) + "/cmdline")
                     .ends_with('\0' + capture + '\0' + "wqtest0" + '\0'));
+    // Once it has written its first chunk (the first three packets), it has nothing to write for
+    // 3 s: only the end of its input can stop it in time.
+    ASSERT_TRUE(pollUntil(
+        [&] {
+          const std::string io = readFile("/proc/" + std::to_string(helper) + "/io");
+          const std::size_t at = io.find("wchar: ");
+          return at != std::string::npos && std::stoull(io.substr(at + 7)) >= kChunkLength;
+        },
+        kPatience));
     ASSERT_EQ(kill(program.processId(), signal), 0);
     ASSERT_TRUE(program.waitForFinished(kPatience.count()));
     const bool stopped = signal != SIGKILL;
