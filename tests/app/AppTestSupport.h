@@ -16,10 +16,9 @@
 namespace wq::apptest {
 
 using std::chrono::milliseconds;
-using testing::ScratchDirectory;
 
 // UTC, no display, and settings and runtime folders of their own under `scratch`.
-inline void isolateEnvironment(const ScratchDirectory& scratch) {
+inline void isolateEnvironment(const testing::ScratchDirectory& scratch) {
   setenv("TZ", "UTC", 1);
   tzset();
   setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -1,5 +1,5 @@
 // wirequill monitoring live and headless inside a network namespace, through the capture helper,
-// while the test sends pings and UDP datagrams across a veth pair. Traffic goes only between the
+// while the test sends UDP datagrams across a veth pair. Traffic goes only between the
 // two namespaces' own addresses, and the run lasts a few seconds. Needs root; skipped otherwise.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -27,7 +27,6 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
   ScratchDirectory scratch;
   isolateEnvironment(scratch);
   const std::string& a = pair.addressA;
-  const std::string& b = pair.addressB;
   const std::string reportPath = scratch.file("live.report");
   const Descriptor receiver = socketIn(pair.namespaceA, SOCK_DGRAM);
   const sockaddr_in to = socketAddress(a, 9999);
@@ -43,8 +42,7 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
   ASSERT_GT(helper, 0) << program.readAllStandardError().toStdString();
   ASSERT_TRUE(waitUntilUnprivileged(helper, kPatience));
 
-  // From b to a: two pings, answered, and the same datagram twice.
-  ASSERT_TRUE(runQuietly("ip netns exec " + pair.namespaceB + " ping -n -q -c 2 -i 0.2 -W 2 " + a));
+  // From b to a: the same datagram twice.
   const Descriptor sender = socketIn(pair.namespaceB, SOCK_DGRAM);
   const std::string text = "wirequill live datagram";
   for (int sent = 0; sent < 2; ++sent) {
@@ -57,25 +55,13 @@ TEST(LiveMonitor, ReportListsTheNodesWithTheirPayload) {
 
   ASSERT_TRUE(program.waitForFinished(kDurationSeconds * 1000 + kPatience.count()));
   ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-  const std::string report = readFile(reportPath);
-  const auto count = [&](const std::string& piece) {
-    int found = 0;
-    for (auto at = report.find(piece); at != std::string::npos; at = report.find(piece, at + 1)) {
-      ++found;
-    }
-    return found;
-  };
-  // Every ICMP and UDP packet is a node of its own.
-  const auto ping = [](const std::string& from, const std::string& to) {
-    return "Source IP: " + from + "\nSource Port: 0\nDestination IP: " + to +
-           "\nDestination Port: 0\n\nByte count: 64\n";
-  };
-  EXPECT_EQ(count(ping(b, a)), 2);
-  EXPECT_EQ(count(ping(a, b)), 2);
-  EXPECT_EQ(count("Destination IP: " + a + "\nDestination Port: 9999\n\nByte count: 23\n\n" +
-                  "Raw Data:\n\n" + text),
+  const QString report = QString::fromStdString(readFile(reportPath));
+  // Each datagram is a node of its own.
+  EXPECT_EQ(report.count(QString::fromStdString("Destination IP: " + a +
+                                                "\nDestination Port: 9999\n\nByte count: 23\n\n" +
+                                                "Raw Data:\n\n" + text)),
             2);
-  EXPECT_EQ(count(std::string(71, '-')), 6) << report;
+  EXPECT_EQ(report.count(QString(71, '-')), 2) << report.toStdString();
 }
 
 }  // namespace

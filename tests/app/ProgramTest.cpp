@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <filesystem>
 
+#include "stream/CaptureStreamFormat.h"
 #include "tests/app/AppTestSupport.h"
 #include "tracking/PacketDecoder.h"
 
@@ -25,16 +26,6 @@ using namespace wq::tcpflags;
 constexpr milliseconds kPatience(30'000);
 const char* const kClient = "10.0.0.2";
 const char* const kServer = "10.0.0.9";
-
-struct Scenario {
-  std::string name;
-  std::vector<TimedFrame> frames;
-  std::string settings;  // lines of the stored settings file
-};
-
-void PrintTo(const Scenario& scenario, std::ostream* out) {
-  *out << scenario.name;
-}
 
 std::vector<TimedFrame> httpExchange() {
   return {
@@ -127,105 +118,97 @@ struct ProgramRun {
   std::vector<std::string> complaints;
 };
 
-ProgramRun runProgram(const QString& arguments) {
-  QProcess program;
-  program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(arguments));
-  ProgramRun run;
-  if (program.waitForFinished(kPatience.count()) && program.exitStatus() == QProcess::NormalExit) {
-    run.status = program.exitCode();
+// wirequill run in a private environment whose scratch folder $S holds the capture files.
+class Headless : public ::testing::Test {
+ protected:
+  Headless() { isolateEnvironment(scratch); }
+
+  std::string in(const std::string& text) const {
+    return QString::fromStdString(text).replace("$S", scratch.path.c_str()).toStdString();
   }
-  run.output = program.readAllStandardOutput().toStdString();
-  for (const QString& line : QString(program.readAllStandardError()).split('\n')) {
-    if (line.startsWith("wirequill: ")) {
-      run.complaints.push_back(line.toStdString());
+  ProgramRun run(const std::string& arguments) const {
+    QProcess program;
+    program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(QString::fromStdString(in(arguments))));
+    const bool ended =
+        program.waitForFinished(kPatience.count()) && program.exitStatus() == QProcess::NormalExit;
+    ProgramRun run{
+        ended ? program.exitCode() : -1, program.readAllStandardOutput().toStdString(), {}};
+    for (const QString& line : QString(program.readAllStandardError()).split('\n')) {
+      if (line.startsWith("wirequill: ")) {
+        run.complaints.push_back(line.toStdString());
+      }
     }
+    return run;
   }
-  return run;
-}
 
-class ExpectedReport : public ::testing::TestWithParam<Scenario> {};
-
-TEST_P(ExpectedReport, MatchesByteForByte) {
-  const Scenario& scenario = GetParam();
   ScratchDirectory scratch;
-  isolateEnvironment(scratch);
-  const std::string capture = scratch.file(scenario.name + ".pcap");
-  ASSERT_TRUE(writeCaptureFile(capture, scenario.frames));
-  std::filesystem::create_directory(scratch.path + "/config/Wirequill");
-  std::ofstream(scratch.path + "/config/Wirequill/Wirequill.conf") << "[General]\n"
-                                                                   << scenario.settings;
+};
 
-  const ProgramRun run = runProgram(QString::fromStdString("--no-window --report - -r " + capture));
-  ASSERT_EQ(run.status, 0);
-  EXPECT_TRUE(run.complaints.empty()) << run.complaints.front();
-  const std::string expectedPath = EXPECTED_REPORTS_DIR "/" + scenario.name + ".report";
-  if (qgetenv("WIREQUILL_WRITE_EXPECTED_REPORTS") == "1") {
-    std::ofstream(expectedPath, std::ios::binary) << run.output;
+// The report of each scenario's capture file, read with the scenario's settings (lines of the
+// stored settings file), compared byte for byte with its expected report.
+TEST_F(Headless, ReportsMatchTheExpectedReports) {
+  const std::tuple<std::string, std::vector<TimedFrame>, const char*> scenarios[] = {
+      {"http_exchange", httpExchange(), ""},
+      {"http_exchange_drop_on_fin", httpExchange(), "DropOnFIN=true\n"},
+      {"datagrams", datagrams(), ""},
+      {"overflow", overflow(), "MaxPacketSize=100\n"},
+      {"idle_purge", idlePurge(), ""},
+      {"cut_packets", cutPackets(), ""}};
+  std::filesystem::create_directory(in("$S/config/Wirequill"));
+  for (const auto& [name, frames, settings] : scenarios) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(writeCaptureFile(in("$S/" + name + ".pcap"), frames));
+    std::ofstream(in("$S/config/Wirequill/Wirequill.conf")) << "[General]\n" << settings;
+    const ProgramRun report = run("--no-window --report - -r $S/" + name + ".pcap");
+    EXPECT_EQ(report.status, 0);
+    EXPECT_EQ(report.complaints, std::vector<std::string>{});
+    const std::string expectedPath = EXPECTED_REPORTS_DIR "/" + name + ".report";
+    if (qgetenv("WIREQUILL_WRITE_EXPECTED_REPORTS") == "1") {
+      std::ofstream(expectedPath, std::ios::binary) << report.output;
+    }
+    EXPECT_EQ(report.output, readFile(expectedPath)) << "expected report: " << expectedPath;
   }
-  EXPECT_EQ(run.output, readFile(expectedPath)) << "expected report: " << expectedPath;
 }
-
-INSTANTIATE_TEST_SUITE_P(Captures, ExpectedReport,
-                         ::testing::Values(Scenario{"http_exchange", httpExchange(), ""},
-                                           Scenario{"http_exchange_drop_on_fin", httpExchange(),
-                                                    "DropOnFIN=true\n"},
-                                           Scenario{"datagrams", datagrams(), ""},
-                                           Scenario{"overflow", overflow(), "MaxPacketSize=100\n"},
-                                           Scenario{"idle_purge", idlePurge(), ""},
-                                           Scenario{"cut_packets", cutPackets(), ""}),
-                         [](const auto& info) { return info.param.name; });
 
 // What the program answers: its exit status, its one complaint (or none), and a piece of its
-// standard output (or that it is empty). $S stands for a scratch folder holding three.pcap (three
-// datagrams), cut.pcap (the same, its last record cut short) and notes.txt (no capture file).
-TEST(CommandLine, Answers) {
-  ScratchDirectory scratch;
-  isolateEnvironment(scratch);
-  std::ofstream(scratch.file("notes.txt")) << "not a capture file\n";
-  std::vector<TimedFrame> frames;
-  for (std::uint16_t port : {1, 2, 3}) {
-    frames.push_back({port * 0.1, udpFrame(kClient, port, kServer, 9, Bytes(90, 'p'))});
+// standard output (or that it is empty). $S holds http.pcap, cut.pcap (the same, its last record
+// cut short) and notes.txt (no capture file).
+TEST_F(Headless, AnswersCommandLines) {
+  std::ofstream(in("$S/notes.txt")) << "not a capture file\n";
+  for (const char* name : {"$S/http.pcap", "$S/cut.pcap"}) {
+    ASSERT_TRUE(writeCaptureFile(in(name), httpExchange()));
   }
-  for (const char* name : {"three.pcap", "cut.pcap"}) {
-    ASSERT_TRUE(writeCaptureFile(scratch.file(name), frames));
-  }
-  const std::string cut = scratch.file("cut.pcap");
-  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 20);
+  std::filesystem::resize_file(in("$S/cut.pcap"),
+                               std::filesystem::file_size(in("$S/cut.pcap")) - 20);
   const std::tuple<const char*, int, const char*, const char*> answers[] = {
-      {"-r $S/cut.pcap --no-window --report -", 0, "$S/cut.pcap ends early: ", "Source Port: 2\n"},
+      {"-r $S/cut.pcap --no-window --report -", 0,
+       "$S/cut.pcap ends early: ", "Source Port: 52311\n"},
       {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap", ""},
       {"-r $S/notes.txt --no-window --report -", 1, "$S/notes.txt", ""},
-      {"-r $S --no-window --report -", 1, "$S", ""},
-      {"-r $S/three.pcap --no-window --report $S/no/r.txt", 1,
+      {"-r $S/http.pcap --no-window --report $S/no/r.txt", 1,
        "cannot write the report to $S/no/r.txt: ", ""},
-      {"-r $S/three.pcap --no-window --report $S", 1, "cannot write the report to $S: ", ""},
       {"--no-window -d $S/notes.txt -i wqtest0", 1, "Capture stopped: ", ""},
       // As root the helper captures live directly (never through pkexec here).
       {"--no-window -d /dev/bpf0 -i wqnosuch0", 1,
-       geteuid() == 0 ? "The interface \"wqnosuch0\" cannot be used: choose one in Preferences"
-                      : "wirequill: ",
+       geteuid() == 0 ? "\"wqnosuch0\" cannot be used: choose one in Preferences" : "wirequill: ",
        ""},
       {"--no-window --duration 0", 2, "--duration wants a number of seconds above 0", ""},
-      {"--no-window --duration soon", 2, "not 'soon'", ""},
-      {"--no-window -r $S/three.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
-      {"-r $S/three.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
-      {"--no-window $S/three.pcap", 2, "unexpected argument '$S/three.pcap'", ""},
+      {"--no-window -r $S/http.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
+      {"-r $S/http.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
+      {"--no-window $S/http.pcap", 2, "unexpected argument '$S/http.pcap'", ""},
       {"--help", 0, "", "--duration <SECONDS>"},
       {"--version", 0, "", "Wirequill "},
   };
   for (const auto& [arguments, status, complaint, output] : answers) {
     SCOPED_TRACE(arguments);
-    const auto in = [&](const char* text) {
-      return QString(text).replace("$S", scratch.path.c_str()).toStdString();
-    };
-    const ProgramRun run = runProgram(QString::fromStdString(in(arguments)));
-    EXPECT_EQ(run.status, status);
-    EXPECT_EQ(run.complaints.size(), *complaint ? 1u : 0u);
-    for (const std::string& line : run.complaints) {
-      EXPECT_NE(line.find(in(complaint)), std::string::npos) << line;
-    }
-    EXPECT_TRUE(*output ? run.output.find(in(output)) != std::string::npos : run.output.empty())
-        << run.output;
+    const ProgramRun answer = run(arguments);
+    EXPECT_EQ(answer.status, status);
+    EXPECT_EQ(answer.complaints.size(), *complaint ? 1u : 0u);
+    const std::string said = answer.complaints.empty() ? "" : answer.complaints.front();
+    EXPECT_NE(said.find(in(complaint)), std::string::npos) << said;
+    EXPECT_TRUE(*output ? answer.output.find(in(output)) != std::string::npos
+                        : answer.output.empty())
+        << answer.output;
   }
 }
 
@@ -233,13 +216,11 @@ TEST(CommandLine, Answers) {
 // without a packet after the first three: the program runs until it is stopped, and the helper
 // has nothing to write that would fail. On SIGINT or SIGTERM the program writes its report and
 // ends normally; whatever stops it, the helper ends within a second.
-TEST(Helper, EndsWithTheProgramHoweverItIsStopped) {
+TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
   // The helper, orphaned, becomes this process's child: its end can then be seen and reaped.
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  ScratchDirectory scratch;
-  isolateEnvironment(scratch);
-  const std::string capture = scratch.file("replayed.pcap");
-  const std::string report = scratch.file("stopped.report");
+  const std::string capture = in("$S/replayed.pcap");
+  const std::string report = in("$S/stopped.report");
   ASSERT_TRUE(writeCaptureFile(capture, httpExchange()));
   for (int signal : {SIGINT, SIGTERM, SIGKILL}) {
     SCOPED_TRACE(signal);
@@ -253,6 +234,15 @@ TEST(Helper, EndsWithTheProgramHoweverItIsStopped) {
     // The helper gets the device and the interface of the command line.
     EXPECT_TRUE(readFile("/proc/" + std::to_string(helper) + "/cmdline")
                     .ends_with('\0' + capture + '\0' + "wqtest0" + '\0'));
+    // Once it has written its first chunk (the first three packets), it has nothing to write for
+    // 3 s: only the end of its input can stop it in time.
+    ASSERT_TRUE(pollUntil(
+        [&] {
+          const std::string io = readFile("/proc/" + std::to_string(helper) + "/io");
+          const std::size_t at = io.find("wchar: ");
+          return at != std::string::npos && std::stoull(io.substr(at + 7)) >= kChunkLength;
+        },
+        kPatience));
     ASSERT_EQ(kill(program.processId(), signal), 0);
     ASSERT_TRUE(program.waitForFinished(kPatience.count()));
     const bool stopped = signal != SIGKILL;
