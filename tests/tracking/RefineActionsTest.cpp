@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/tracking/ControllerRig.h"
 #include "tracking/MenuTags.h"
 
@@ -11,60 +13,85 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(RefineActions, ProtocolKeepsOneProtocolHaltsAndShowsTheFirstRow) {
-  for (auto [tag, kept] : {std::pair{99, "17:u@0-0 1#12@0-0 6:t@0-0"},  // any other tag: all
-                           {int{tags::KeepUDP}, "17:u@0-0"},
-                           {int{tags::KeepICMP}, "1#12@0-0"},
-                           {int{tags::KeepTCP}, "6:t@0-0"}}) {
+struct RefineCase {
+  std::function<void(ControllerRig&, SearchField&)> refine;
+  std::string fieldText;  // what the search field holds before
+  std::string kept;       // the sources' last numbers of the nodes kept, in list order
+  std::string after;      // the field's text afterwards, the sound played (or "beep"), the row
+};
+
+TEST(RefineActions, WhatEachKeepsAndWhatItLeavesShown) {
+  const auto protocol = [](int tag) {
+    return [tag](auto& rig, auto&) { rig.refine.refineProtocol(tag); };
+  };
+  const auto lastHit = [](int tag) {
+    return [tag](auto& rig, auto&) { rig.refine.refineLastHit(tag); };
+  };
+  const auto sourceIP = [](auto& rig, auto& field) { rig.refine.refineSourceIP(field); };
+  const auto sourcePort = [](auto& rig, auto& field) { rig.refine.refineSourcePort(field); };
+  // clang-format off
+  const RefineCase cases[] = {
+      {protocol(99), "", "1 11 1 4", "|click05.wav|0"},  // any other tag keeps every node
+      {protocol(tags::KeepUDP), "", "1 11", "|click05.wav|0"},
+      {protocol(tags::KeepICMP), "", "1", "|click05.wav|0"},
+      {protocol(tags::KeepTCP), "", "4", "|click05.wav|0"},
+      {lastHit(10), "", "11 1 4", "|click05.wav|0"},  // exactly 10 s idle is within 10 s
+      {lastHit(tags::AnyTime), "", "1 11 1 4", "|click05.wav|0"},
+      {sourceIP, "10.0.0.1", "1 1", "Source IP|click01.wav|0"},
+      {[](auto& rig, auto& field) { rig.refine.refineDestinationIP(field); }, "10.1.1.2", "11 1",
+       "Destination IP|click01.wav|0"},
+      {sourcePort, "80", "1", "Port|click01.wav|0"},
+      {[](auto& rig, auto& field) { rig.refine.refineDestinationPort(field); }, "  +80xyz", "11",
+       "Port|click01.wav|0"},
+      {sourcePort, "65616", "1", "Port|click01.wav|0"},  // 65536 + 80
+      {sourcePort, "-1", "11", "Port|click01.wav|0"},
+      {sourcePort, "Port", "1", "Port|click01.wav|0"},          // port 0: the ICMP node
+      {sourcePort, "99999999999", "11", "Port|click01.wav|0"},  // INT_MAX: low 16 bits 65535
+  };
+  // clang-format on
+  for (const RefineCase& c : cases) {
     ControllerRig rig;
-    rig.feed({udpFrame("10.0.0.1", 1, "10.0.0.2", 2, bytesOf("u")),
-              icmpFrame("10.0.0.2", "10.0.0.3", bytesOf("ping")),
-              tcpFrame("10.0.0.4", 5, "10.0.0.5", 6, tcpflags::SYN, bytesOf("t"))});
-    rig.refine.refineProtocol(tag);
-    EXPECT_EQ(rig.nodes(), kept) << tag;
-    EXPECT_EQ(rig.table.selectedRow(), 0);
+    rig.feed({udpFrame("10.0.0.1", 80, "10.1.1.1", 65535, bytesOf("a"))});
+    rig.clock.advance(500ms);
+    rig.feed({udpFrame("10.0.0.11", 65535, "10.1.1.2", 80, bytesOf("b")),
+              icmpFrame("10.0.0.1", "10.1.1.2", bytesOf("c")),
+              tcpFrame("10.0.0.4", 5, "10.1.1.1", 6, tcpflags::SYN, bytesOf("t"))});
+    rig.clock.advance(10s);
+    MemorySearchField field(c.fieldText);
+    c.refine(rig, field);
+    std::string kept;
+    for (std::size_t i = 0; i < rig.nodeCount(); ++i) {
+      kept += (i ? " " : "") + std::to_string(rig.node(i).saddr() >> 24);
+    }
+    EXPECT_EQ(kept, c.kept) << c.fieldText;
+    EXPECT_EQ(field.stringValue() + "|" + rig.sounds.played.at(0) + "|" +
+                  std::to_string(rig.table.selectedRow()),
+              c.after)
+        << c.fieldText;
     EXPECT_EQ(rig.table.focusRequests, 1);
     EXPECT_TRUE(rig.tracker.nodeAddedHalted() && rig.tracker.nodeDroppedHalted());
-    EXPECT_EQ(rig.sounds.played, std::vector<std::string>{"click05.wav"});
-    rig.refine.refineProtocol(tag == tags::KeepTCP ? tags::KeepUDP : tags::KeepTCP);  // combine
-    EXPECT_EQ(rig.nodeCount(), tag == 99 ? 1u : 0u);
-    rig.feed({udpFrame("10.0.0.1", 1, "10.0.0.2", 2, bytesOf("u"))});  // intake stays halted
-    EXPECT_EQ(rig.nodeCount(), tag == 99 ? 1u : 0u);
   }
 }
 
-TEST(RefineActions, LastHitLimitIsInclusive) {
+TEST(RefineActions, OnlyTheListedLastHitTagsAreLimitsAndRefinesCombine) {
   ControllerRig rig;
-  rig.feed({udpFrame("10.0.0.1", 1, "10.0.0.9", 9, bytesOf("old"))});
-  rig.clock.advance(500ms);
-  rig.feed({udpFrame("10.0.0.2", 2, "10.0.0.9", 9, bytesOf("limit"))});
-  rig.clock.advance(10s);
-  rig.refine.refineLastHit(10);
-  EXPECT_EQ(rig.nodes(), "17:limit@0-0");
-  rig.clock.advance(1h);
-  for (int noLimit : {int{tags::AnyTime}, 15, 70}) {
-    rig.refine.refineLastHit(noLimit);
-  }
-  EXPECT_EQ(rig.nodeCount(), 1u);
-  rig.refine.refineLastHit(tags::kLongestLastHit);
+  rig.feed({udpFrame("10.0.0.1", 1, "10.0.0.2", 2, bytesOf("u")),
+            tcpFrame("10.0.0.4", 5, "10.0.0.5", 6, tcpflags::SYN, bytesOf("t"))});
+  rig.clock.advance(20s);
+  rig.refine.refineLastHit(15);  // not a multiple of 10: no limit
+  EXPECT_EQ(rig.nodeCount(), 2u);
+  rig.refine.refineProtocol(tags::KeepTCP);
+  rig.refine.refineProtocol(tags::KeepUDP);
+  EXPECT_EQ(rig.table.selectedRow(), NodeTableView::kNoRow);
+  rig.feed({udpFrame("10.0.0.1", 1, "10.0.0.2", 2, bytesOf("u"))});
   EXPECT_EQ(rig.nodeCount(), 0u);
 }
 
-TEST(RefineActions, AddressFieldsNarrowOrBeep) {
-  ControllerRig rig;
-  rig.feed({udpFrame("10.0.0.1", 1, "10.1.1.1", 9, bytesOf("a")),
-            udpFrame("10.0.0.11", 1, "10.1.1.1", 9, bytesOf("b")),
-            udpFrame("10.0.0.1", 1, "10.1.1.2", 9, bytesOf("c"))});
-  MemorySearchField field("10.0.0.1");
-  rig.refine.refineSourceIP(field);
-  EXPECT_EQ(rig.nodes(), "17:a@0-0 17:c@0-0");
-  EXPECT_EQ(field.stringValue(), "Source IP");
-  EXPECT_EQ(field.focusCleared, 1);
-  EXPECT_EQ(rig.sounds.played, std::vector<std::string>{"click01.wav"});
-  EXPECT_EQ(rig.table.selectedRow(), 0);
-
-  // The text left by the last refine, and other non-addresses, are refused with a beep.
+TEST(RefineActions, AddressFieldsRefuseWhatIsNotAnAddressWithABeep) {
   using namespace std::string_literals;
+  ControllerRig rig;
+  rig.feed({udpFrame("10.0.0.1", 1, "10.0.0.2", 2, bytesOf("u"))});
+  // The text left by the last refine among them.
   for (const std::string& refused : {"Source IP"s, ""s, "10.0.0"s, "10.0.0.256"s, "10.0.0.1 "s,
                                      "1\xC3\xA9.0.0.1"s, "10.0.0.1\0junk"s}) {
     MemorySearchField bad(refused);
@@ -72,32 +99,8 @@ TEST(RefineActions, AddressFieldsNarrowOrBeep) {
     EXPECT_EQ(bad.stringValue(), refused);
   }
   EXPECT_EQ(rig.sounds.beeps, 7);
-  EXPECT_EQ(rig.nodeCount(), 2u);
-
-  MemorySearchField destination("10.1.1.2");
-  rig.refine.refineDestinationIP(destination);
-  EXPECT_EQ(rig.nodes(), "17:c@0-0");
-  EXPECT_EQ(destination.stringValue(), "Destination IP");
-}
-
-TEST(RefineActions, PortFieldsTakeTheLow16BitsOfTheNumber) {
-  const auto kept = [](std::string text, bool source) {
-    ControllerRig rig;
-    rig.feed({udpFrame("10.0.0.1", 80, "10.0.0.2", 65535, bytesOf("a")),
-              udpFrame("10.0.0.1", 65535, "10.0.0.2", 80, bytesOf("b")),
-              icmpFrame("10.0.0.1", "10.0.0.2", bytesOf("c"))});
-    MemorySearchField field(std::move(text));
-    source ? rig.refine.refineSourcePort(field) : rig.refine.refineDestinationPort(field);
-    EXPECT_EQ(field.stringValue(), "Port");
-    EXPECT_TRUE(rig.tracker.nodeAddedHalted());
-    return rig.nodes();
-  };
-  EXPECT_EQ(kept("80", true), "17:a@0-0");
-  EXPECT_EQ(kept("  +80xyz", false), "17:b@0-0");
-  EXPECT_EQ(kept("65616", true), "17:a@0-0");  // 65536 + 80
-  EXPECT_EQ(kept("-1", true), "17:b@0-0");
-  EXPECT_EQ(kept("Port", true), "1#9@0-0");          // port 0: the ICMP node
-  EXPECT_EQ(kept("99999999999", true), "17:b@0-0");  // INT_MAX, whose low 16 bits are 65535
+  EXPECT_TRUE(rig.sounds.played.empty());
+  EXPECT_EQ(rig.nodeCount(), 1u);
 }
 
 TEST(RefineActions, ManyRemovedNodesAreFreedAfterwardsAndAllByTheEnd) {
