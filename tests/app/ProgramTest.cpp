@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QProcess>
 #include <filesystem>
+#include <functional>
 
 #include "stream/CaptureStreamFormat.h"
 #include "tests/app/AppTestSupport.h"
@@ -126,8 +128,12 @@ class Headless : public ::testing::Test {
   std::string in(const std::string& text) const {
     return QString::fromStdString(text).replace("$S", scratch.path.c_str()).toStdString();
   }
-  ProgramRun run(const std::string& arguments) const {
+  // `inChild` runs in the program's process before it starts.
+  ProgramRun run(const std::string& arguments, std::function<void()> inChild = {}) const {
     QProcess program;
+    if (inChild) {
+      program.setChildProcessModifier(inChild);
+    }
     program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(QString::fromStdString(in(arguments))));
     const bool ended =
         program.waitForFinished(kPatience.count()) && program.exitStatus() == QProcess::NormalExit;
@@ -210,6 +216,33 @@ TEST_F(Headless, AnswersCommandLines) {
                         : answer.output.empty())
         << answer.output;
   }
+}
+
+// A report file is written whole or not at all: a write that fails (here past a file size limit)
+// keeps the old report and leaves nothing beside it. A folder is refused; a device is written.
+TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
+  ASSERT_TRUE(writeCaptureFile(in("$S/http.pcap"), httpExchange()));
+  std::filesystem::create_directory(in("$S/reports"));
+  std::ofstream(in("$S/reports/r.txt")) << "the old report\n";
+  const ProgramRun cut = run("-r $S/http.pcap --no-window --report $S/reports/r.txt", [] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{400, 400};  // the report is longer
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  });
+  EXPECT_EQ(cut.status, 1);
+  ASSERT_EQ(cut.complaints.size(), 1u);
+  EXPECT_NE(
+      cut.complaints[0].find(in("cannot write the report to $S/reports/r.txt: File too large")),
+      std::string::npos);
+  EXPECT_EQ(readFile(in("$S/reports/r.txt")), "the old report\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(in("$S/reports")), {}), 1);
+
+  EXPECT_EQ(run("-r $S/http.pcap --no-window --report $S/reports/r.txt").status, 0);
+  EXPECT_TRUE(readFile(in("$S/reports/r.txt")).starts_with("Wirequill Report\n"));
+  EXPECT_EQ(run("-r $S/http.pcap --no-window --report /dev/null").status, 0);
+  const ProgramRun folder = run("-r $S/http.pcap --no-window --report $S/reports");
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.complaints.size(), 1u);
 }
 
 // Given a capture file as its device, the helper replays it at its recorded pace, here with 3 s
