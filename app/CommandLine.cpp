@@ -70,8 +70,11 @@ RunOptions parseCommandLine(const QStringList& arguments) {
   if (parser.isSet(durationOption)) {
     bool ok = false;
     const double seconds = parser.value(durationOption).toDouble(&ok);
-    if (!ok || !std::isfinite(seconds) || seconds <= 0) {
-      refuse(QString("--duration wants a number of seconds above 0, not '%1'")
+    constexpr double kYear = 365 * 24 * 3600;
+    if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > kYear) {
+      refuse(QString("--duration wants a number of seconds above 0 and at most a year (%1), not "
+                     "'%2'")
+                 .arg(kYear, 0, 'f', 0)
                  .arg(parser.value(durationOption)));
     }
     options.durationSeconds = seconds;

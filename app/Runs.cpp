@@ -1,9 +1,11 @@
 #include "app/Runs.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QTimer>
 #include <QVersionNumber>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/MainWindow.h"
@@ -112,9 +114,19 @@ int runHeadless(const RunContext& context) {
   });
   SignalWatcher signalWatcher;
   QObject::connect(&signalWatcher, &SignalWatcher::stopRequested, [&] { finish(0); });
+  // One Qt timer waits at most about 24 days, so a long duration is waited for a day at a time.
+  const QDeadlineTimer deadline(
+      static_cast<qint64>(context.options.durationSeconds.value_or(0) * 1000));
+  QTimer durationTimer;
+  durationTimer.setSingleShot(true);
+  const auto waitOn = [&] {
+    constexpr qint64 kDay = 24 * 3600 * 1000;
+    durationTimer.start(static_cast<int>(std::min(deadline.remainingTime(), kDay)));
+  };
+  QObject::connect(&durationTimer, &QTimer::timeout,
+                   [&] { deadline.hasExpired() ? finish(0) : waitOn(); });
   if (context.options.durationSeconds) {
-    QTimer::singleShot(static_cast<int>(*context.options.durationSeconds * 1000),
-                       [&] { finish(0); });
+    waitOn();
   }
 
   QString error;

@@ -199,6 +199,7 @@ TEST_F(Headless, AnswersCommandLines) {
        geteuid() == 0 ? "\"wqnosuch0\" cannot be used: choose one in Preferences" : "wirequill: ",
        ""},
       {"--no-window --duration 0", 2, "--duration wants a number of seconds above 0", ""},
+      {"--no-window --duration 31536001", 2, "at most a year (31536000), not '31536001'", ""},
       {"--no-window -r $S/http.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
       {"-r $S/http.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
       {"--no-window $S/http.pcap", 2, "unexpected argument '$S/http.pcap'", ""},
