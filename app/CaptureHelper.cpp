@@ -156,8 +156,9 @@ void CaptureHelper::reap() {
     return;
   }
   reaper_.stop();
-  const int exitStatus = reaped == pid_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  emit ended(exitStatus);
+  const bool known = reaped == pid_;
+  emit ended(known && WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+             known && WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
 void CaptureHelper::sendTerminationLine() {

@@ -44,9 +44,10 @@ class CaptureHelper : public QObject {
   pid_t pid() const { return pid_; }
 
  signals:
-  // The stream has ended (the helper exited or closed it); `exitStatus` is the helper's (or
-  // pkexec's) status, or -1 when it ended by a signal or could not be learned.
-  void ended(int exitStatus);
+  // The stream has ended (the helper exited or closed it). `exitStatus` is the helper's (or
+  // pkexec's) status, or -1 when it could not be learned or the helper was killed; `signal` is the
+  // signal that killed it, or 0.
+  void ended(int exitStatus, int signal);
 
  private:
   void readAvailable();

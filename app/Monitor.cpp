@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QStringList>
+#include <cstring>
 
 #include "app/WQMPrefsController.h"
 #include "capture/Messages.h"
@@ -103,7 +104,7 @@ bool Monitor::startHelper(QString* error) {
   return true;
 }
 
-void Monitor::helperEnded(int exitStatus) {
+void Monitor::helperEnded(int exitStatus, int signal) {
   const std::string text = controller_.tracker().captureStreamEnded();
   for (const QString& line :
        QString::fromLatin1(text.data(), text.size()).split('\n', Qt::SkipEmptyParts)) {
@@ -119,7 +120,11 @@ void Monitor::helperEnded(int exitStatus) {
   }
   QString message = helperFailureMessage(
       text, QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)));
-  if (message.isEmpty()) {
+  if (message.isEmpty() && signal != 0) {
+    message = QString("Capture stopped: the capture helper was killed by signal %1 (%2).")
+                  .arg(signal)
+                  .arg(strsignal(signal));
+  } else if (message.isEmpty()) {
     message = QString("Capture stopped: the capture helper ended (status %1).").arg(exitStatus);
   }
   log_.log(message.toStdString());

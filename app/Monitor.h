@@ -40,7 +40,7 @@ class Monitor : public QObject {
  private:
   bool startFile(const QString& path, QString* error);
   bool startHelper(QString* error);
-  void helperEnded(int exitStatus);
+  void helperEnded(int exitStatus, int signal);
 
   ApplicationController& controller_;
   Defaults& defaults_;

@@ -138,7 +138,8 @@ class MainWindowTest : public QObject {
       quit ? w.monitor->shutdown() : void(kill(w.helper, SIGKILL));
       const std::string closing(netsiphon::kClosingLine);
       const std::string last = quit ? "netsiphon: " + closing.substr(0, closing.size() - 1)
-                                    : "Capture stopped: the capture helper ended (status -1).";
+                                    : "Capture stopped: the capture helper was killed by signal 9 "
+                                      "(Killed).";
       QTRY_COMPARE_WITH_TIMEOUT(w.log.lines.back(), last, kPatienceMs);
       QCOMPARE(w.ui().statusBar->currentMessage().toStdString(), quit ? "" : last);
       QCOMPARE(w.ports(), "5353 0 40000 80");
