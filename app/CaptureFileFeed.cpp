@@ -21,7 +21,7 @@ CaptureFileFeed::~CaptureFileFeed() {
 
 bool CaptureFileFeed::open(const QString& path, QString* error) {
   netsiphon::OpenedSource opened =
-      netsiphon::openCaptureSource(path.toStdString(), "file", {.paced = false});
+      netsiphon::openCaptureSource(path.toStdString(), "file", {.paced = false, .filesOnly = true});
   if (!opened.source) {
     *error = QString::fromStdString(opened.problem ? opened.problem->reason : "cannot be read");
     return false;

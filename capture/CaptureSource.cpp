@@ -32,7 +32,7 @@ OpenedSource openCaptureSource(std::string_view device, std::string_view interfa
   if (exists && S_ISREG(status.st_mode)) {
     return FileSource::open(path, interfaceName, options.paced);
   }
-  if (device.starts_with(kLiveDevicePrefix)) {
+  if (device.starts_with(kLiveDevicePrefix) && !options.filesOnly) {
     return LiveSource::open(interfaceName);
   }
   if (!exists) {

@@ -47,6 +47,8 @@ class CaptureSource {
 struct SourceOptions {
   // Replays capture files as fast as they can be read, for benchmarks.
   bool paced = true;
+  // Takes capture files only, never a device (reading a file directly).
+  bool filesOnly = false;
 };
 
 struct OpenedSource {

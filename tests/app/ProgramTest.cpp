@@ -191,6 +191,7 @@ TEST_F(Headless, AnswersCommandLines) {
        "$S/cut.pcap ends early: ", "Source Port: 52311\n"},
       {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap", ""},
       {"-r $S/notes.txt --no-window --report -", 1, "$S/notes.txt", ""},
+      {"-r /dev/bpf0 --no-window --report -", 1, "/dev/bpf0: No such file or directory", ""},
       {"-r $S/http.pcap --no-window --report $S/no/r.txt", 1,
        "cannot write the report to $S/no/r.txt: ", ""},
       {"--no-window -d $S/notes.txt -i wqtest0", 1, "Capture stopped: ", ""},
