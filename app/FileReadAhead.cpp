@@ -60,12 +60,14 @@ bool FileReadAhead::deliver(const netsiphon::Chunk& chunk) {
 }
 
 void FileReadAhead::readAll() {
-  while (source_->timeUntilDue()) {
-    if (source_->relayReady(assembler_, 0) != netsiphon::RelayOutcome::kContinue) {
-      return;  // only when stopping
-    }
+  using netsiphon::RelayOutcome;
+  RelayOutcome outcome = RelayOutcome::kContinue;
+  while (outcome == RelayOutcome::kContinue && source_->timeUntilDue()) {
+    outcome = source_->relayReady(assembler_, 0);
   }
-  hand(true);
+  if (outcome != RelayOutcome::kReaderGone) {  // gone only when stopping
+    hand(true);
+  }
 }
 
 bool FileReadAhead::hand(bool last) {

@@ -1,5 +1,6 @@
 #include "capture/CaptureSource.h"
 
+#include <net/if.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -23,22 +24,24 @@ StartupProblem openProblem(std::string_view device, std::string_view reason) {
 
 }  // namespace
 
+bool isLiveDevice(std::string_view device) {
+  return device.starts_with(kLiveDevicePrefix);
+}
+
 OpenedSource openCaptureSource(std::string_view device, std::string_view interfaceName,
                                const SourceOptions& options) {
-  const std::string path(device);
-  struct stat status {};
-  const bool exists = stat(path.c_str(), &status) == 0;
-  const int statError = errno;
-  if (exists && S_ISREG(status.st_mode)) {
-    return FileSource::open(path, interfaceName, options.paced);
-  }
-  if (device.starts_with(kLiveDevicePrefix) && !options.filesOnly) {
+  if (isLiveDevice(device) && !options.filesOnly) {
     return LiveSource::open(interfaceName);
   }
-  if (!exists) {
-    return {nullptr, openProblem(device, std::strerror(statError))};
+  const std::string path(device);
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return {nullptr, openProblem(device, std::strerror(errno))};
   }
-  return {nullptr, openProblem(device, "not a capture file or a /dev/bpf device")};
+  if (!S_ISREG(status.st_mode)) {
+    return {nullptr, openProblem(device, "not a capture file or a /dev/bpf device")};
+  }
+  return FileSource::open(path, interfaceName, options.paced);
 }
 
 std::optional<std::string> interfaceNameProblem(std::string_view interfaceName) {
@@ -50,6 +53,17 @@ std::optional<std::string> interfaceNameProblem(std::string_view interfaceName) 
            " characters.";
   }
   return std::nullopt;
+}
+
+std::optional<std::string> liveInterfaceProblem(std::string_view interfaceName) {
+  if (std::optional<std::string> problem = interfaceNameProblem(interfaceName)) {
+    return problem;
+  }
+  const std::string name(interfaceName);
+  if (name == "any" || if_nametoindex(name.c_str()) != 0) {
+    return std::nullopt;
+  }
+  return "This machine has no network interface named \"" + name + "\".";
 }
 
 std::optional<StartupProblem> linkTypeProblem(int linkType) {

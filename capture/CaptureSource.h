@@ -56,13 +56,21 @@ struct OpenedSource {
   std::optional<StartupProblem> problem;
 };
 
-// A regular file at `device` is a capture file; a path under /dev/bpf captures live on the
-// interface. The source is there unless the problem is fatal.
+// Whether `device` asks for live capture: a path under /dev/bpf. Any other path names a capture
+// file.
+bool isLiveDevice(std::string_view device);
+
+// Captures live on the interface for a path under /dev/bpf (unless only files are taken), and
+// replays any other path that names a regular file as a capture file. The source is there unless
+// the problem is fatal.
 OpenedSource openCaptureSource(std::string_view device, std::string_view interfaceName,
                                const SourceOptions& options);
 
 // What is wrong with an interface name that cannot be bound, if anything.
 std::optional<std::string> interfaceNameProblem(std::string_view interfaceName);
+// What keeps live capture off an interface: only the machine's network interfaces and "any" are
+// captured on, never the capture library's other devices (netfilter queues, the system bus, USB).
+std::optional<std::string> liveInterfaceProblem(std::string_view interfaceName);
 
 // An unsupported link type, as a fatal problem of the interface step.
 std::optional<StartupProblem> linkTypeProblem(int linkType);

@@ -16,14 +16,14 @@ bool waitUntilWritable(int descriptor) {
 
 }  // namespace
 
-bool DescriptorSink::deliver(const Chunk& chunk) {
+bool writeWhole(int descriptor, std::span<const std::uint8_t> bytes) {
   std::size_t written = 0;
-  while (written < chunk.size()) {
-    const ssize_t result = write(descriptor_, chunk.data() + written, chunk.size() - written);
+  while (written < bytes.size()) {
+    const ssize_t result = write(descriptor, bytes.data() + written, bytes.size() - written);
     if (result > 0) {
       written += static_cast<std::size_t>(result);
     } else if (result < 0 && errno == EAGAIN) {
-      if (!waitUntilWritable(descriptor_)) {
+      if (!waitUntilWritable(descriptor)) {
         return false;
       }
     } else if (result == 0 || errno != EINTR) {
@@ -31,6 +31,10 @@ bool DescriptorSink::deliver(const Chunk& chunk) {
     }
   }
   return true;
+}
+
+bool DescriptorSink::deliver(const Chunk& chunk) {
+  return writeWhole(descriptor_, chunk);
 }
 
 }  // namespace netsiphon

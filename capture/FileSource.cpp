@@ -29,11 +29,12 @@ OpenedSource FileSource::open(const std::string& path, std::string_view interfac
   if (std::optional<StartupProblem> problem = linkTypeProblem(pcap_datalink(handle.get()))) {
     return {nullptr, std::move(problem)};
   }
-  return {std::unique_ptr<CaptureSource>(new FileSource(std::move(handle), paced)), std::nullopt};
+  return {std::unique_ptr<CaptureSource>(new FileSource(path, std::move(handle), paced)),
+          std::nullopt};
 }
 
-FileSource::FileSource(PcapHandle handle, bool paced)
-    : handle_(std::move(handle)), relay_(pcap_datalink(handle_.get())) {
+FileSource::FileSource(std::string path, PcapHandle handle, bool paced)
+    : path_(std::move(path)), handle_(std::move(handle)), relay_(pcap_datalink(handle_.get())) {
   readNext();
   if (pendingHeader_ != nullptr) {
     clock_.emplace(timestampOf(*pendingHeader_), ReplayClock::Clock::now(), paced);
@@ -46,7 +47,7 @@ void FileSource::readNext() {
     return;
   }
   if (result == PCAP_ERROR) {
-    readError_ = pcap_geterr(handle_.get());
+    readError_ = path_ + " ends early: " + pcap_geterr(handle_.get());
   }
   pendingHeader_ = nullptr;
   pendingBytes_ = nullptr;
@@ -54,7 +55,8 @@ void FileSource::readNext() {
 
 std::optional<std::chrono::nanoseconds> FileSource::timeUntilDue() const {
   if (pendingHeader_ == nullptr) {
-    return std::nullopt;
+    // A file that could not be read to its end has its failure due at once.
+    return readError_.empty() ? std::nullopt : std::optional(std::chrono::nanoseconds::zero());
   }
   const auto remaining = clock_->dueTime(timestampOf(*pendingHeader_)) - ReplayClock::Clock::now();
   return std::max(std::chrono::nanoseconds::zero(),
@@ -71,13 +73,15 @@ RelayOutcome FileSource::relayReady(ChunkAssembler& assembler, short /*events*/)
     }
     readNext();
   }
-  return assembler.flush() ? RelayOutcome::kContinue : RelayOutcome::kReaderGone;
+  if (!assembler.flush()) {
+    return RelayOutcome::kReaderGone;
+  }
+  // What was read before the failure has gone out first.
+  return pendingHeader_ == nullptr && !readError_.empty() ? RelayOutcome::kCaptureFailed
+                                                          : RelayOutcome::kContinue;
 }
 
 void FileSource::writeSummary(std::FILE* out) const {
-  if (!readError_.empty()) {
-    std::fprintf(out, "netsiphon: the capture file ends early: %s\n", readError_.c_str());
-  }
   relay_.writeSummary(out);
 }
 

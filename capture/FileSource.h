@@ -1,4 +1,6 @@
-// Replays a capture file (pcap or pcapng) at its recorded pace, then stays idle.
+// Replays a capture file (pcap or pcapng) at its recorded pace, then stays idle. A file that
+// cannot be read to its end (cut short, a broken record, a second link type) fails the capture
+// once the packets before the fault are out.
 #pragma once
 
 #include <optional>
@@ -16,16 +18,17 @@ class FileSource final : public CaptureSource {
 
   std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
   RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;
-  // Why the file ended early, if it did.
+  // "PATH ends early: " and the capture library's reason, once the file has failed.
   std::string failure() const override { return readError_; }
   void writeSummary(std::FILE* out) const override;
 
  private:
-  FileSource(PcapHandle handle, bool paced);
+  FileSource(std::string path, PcapHandle handle, bool paced);
 
   // Reads the next packet into pending_, or clears it at the end of the file.
   void readNext();
 
+  std::string path_;
   PcapHandle handle_;
   PacketRelay relay_;
   pcap_pkthdr* pendingHeader_ = nullptr;

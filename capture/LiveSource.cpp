@@ -93,7 +93,7 @@ Step stepOfActivationError(int status) {
 }
 
 OpenedSource LiveSource::open(std::string_view interfaceName) {
-  if (const std::optional<std::string> problem = interfaceNameProblem(interfaceName)) {
+  if (const std::optional<std::string> problem = liveInterfaceProblem(interfaceName)) {
     return {nullptr, StartupProblem{Step::kInterface, *problem}};
   }
   char error[PCAP_ERRBUF_SIZE] = {};

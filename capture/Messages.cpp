@@ -71,14 +71,6 @@ std::string failureLine(Step step) {
   return {};
 }
 
-std::string reasonLine(std::string_view reason) {
-  std::string line(reason);
-  if (line.empty() || line.back() != '\n') {
-    line += '\n';
-  }
-  return line;
-}
-
 bool isProgressLine(std::string_view line) {
   const std::string_view closing = kClosingLine.substr(0, kClosingLine.size() - 1);
   return line.starts_with(kAttempting) || line.starts_with(kSuccessfully) || line == closing;

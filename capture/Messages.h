@@ -16,8 +16,6 @@ inline constexpr std::array kStartupSteps = {Step::kOpen, Step::kInterface, Step
 std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName);
 std::string successLine(Step step);
 std::string failureLine(Step step);
-// A line of its own for the reason behind a failure, ended with a line end.
-std::string reasonLine(std::string_view reason);
 
 inline constexpr std::string_view kUsageLine = "Usage: netsiphon DEVICE INTERFACE\n";
 inline constexpr std::string_view kClosingLine = "Closing /dev/bpf device.\n";
@@ -25,6 +23,8 @@ inline constexpr std::string_view kWaitFailedLine = "IO Blocking error.\n";
 inline constexpr std::string_view kCaptureFailedLine =
     "Could not read from Berkeley Packet Filter!\n";
 inline constexpr std::string_view kPrivilegeDropFailedLine = "Could not give up root privileges!\n";
+inline constexpr std::string_view kDescriptorsOpenLine =
+    "Could not close the descriptors inherited from the application!\n";
 
 // Whether one line of the helper's text, without its line end, tells of progress (an attempted or
 // successful start-up step, or the closing line) rather than of what went wrong.

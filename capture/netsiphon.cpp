@@ -2,13 +2,13 @@
 //
 // Reports its start-up steps, then relays captured packets to standard output in the chunks of the
 // capture stream (stream/CaptureStreamFormat.h) until the application sends the termination line
-// or closes standard input. Progress and failure text goes through buffered standard output,
-// which is never flushed before exit, so the application sees it only after the last chunk. The
-// exit status is 255 on every path.
+// or closes standard input. Its own text (progress and failures) goes out at exit, after the last
+// chunk. The exit status is 255 on every path.
 //
-// DEVICE is a capture file to replay at its recorded pace, or a path under /dev/bpf for live
-// capture on INTERFACE. NETSIPHON_NO_PACING=1 replays files as fast as they can be read (for
-// benchmarks).
+// DEVICE is a path under /dev/bpf for live capture on INTERFACE, or a capture file to replay at
+// its recorded pace. Whatever privileges the helper was given serve live capture only: a capture
+// file is opened after they are given up, with the invoking user's rights.
+// NETSIPHON_NO_PACING=1 replays files as fast as they can be read (for benchmarks).
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,11 +18,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "capture/CaptureSource.h"
 #include "capture/ChunkAssembler.h"
 #include "capture/DescriptorSink.h"
+#include "capture/HelperText.h"
 #include "capture/Messages.h"
 #include "capture/Privileges.h"
 
@@ -41,24 +43,41 @@ enum class StopReason {
 };
 enum class ControlEvent { kNothing, kTerminate, kClosed };
 
-void writeText(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-}
-
-// Writes the start-up steps up to the one that failed, if any; true when the capture may start.
-bool reportStartup(std::string_view device, std::string_view interfaceName,
+// Tells the start-up steps up to the one that failed, if any; true when the capture may start.
+bool reportStartup(HelperText& text, std::string_view device, std::string_view interfaceName,
                    const std::optional<StartupProblem>& problem) {
   for (const Step step : kStartupSteps) {
-    writeText(attemptLine(step, device, interfaceName));
+    text.add(attemptLine(step, device, interfaceName));
     if (!problem || problem->step != step) {
-      writeText(successLine(step));
+      text.add(successLine(step));
     } else if (problem->fatal) {
-      writeText(failureLine(step));
-      writeText(reasonLine(problem->reason));
+      text.add(failureLine(step));
+      text.add(problem->reason);
       return false;
     } else {
-      writeText(reasonLine(problem->reason));
+      text.add(problem->reason);
     }
+  }
+  return true;
+}
+
+// True when the privileges are gone; otherwise tells why not.
+bool dropPrivileges(HelperText& text) {
+  const std::optional<std::string> problem = giveUpPrivileges(std::getenv);
+  if (problem) {
+    text.add(kPrivilegeDropFailedLine);
+    text.add(*problem);
+  }
+  return !problem;
+}
+
+// Descriptors inherited from whoever started the helper (through the application, pkexec or a
+// shell) have no use here and must not outlive the privileges.
+bool closeInheritedDescriptors(HelperText& text) {
+  if (close_range(STDERR_FILENO + 1, ~0U, 0) != 0) {
+    text.add(kDescriptorsOpenLine);
+    text.add(std::strerror(errno));
+    return false;
   }
   return true;
 }
@@ -123,53 +142,58 @@ StopReason relay(CaptureSource& source, ChunkAssembler& assembler) {
   }
 }
 
-void reportStop(StopReason reason, const CaptureSource& source) {
+void reportStop(HelperText& text, StopReason reason, const CaptureSource& source) {
   switch (reason) {
     case StopReason::kWaitFailed:
-      writeText(kWaitFailedLine);
+      text.add(kWaitFailedLine);
       return;
     case StopReason::kCaptureFailed:
-      writeText(kCaptureFailedLine);
-      writeText(reasonLine(source.failure()));
+      text.add(kCaptureFailedLine);
+      text.add(source.failure());
       break;
     case StopReason::kTerminationLine:
     case StopReason::kControlClosed:
     case StopReason::kReaderGone:
       break;
   }
-  writeText(kClosingLine);
+  text.add(kClosingLine);
+}
+
+void run(HelperText& text, int argc, char** argv) {
+  if (!closeInheritedDescriptors(text)) {
+    return;
+  }
+  if (argc < 3) {
+    text.add(kUsageLine);
+    return;
+  }
+  const std::string_view device = argv[1];
+  const std::string_view interfaceName = argv[2];
+  const bool live = isLiveDevice(device);
+  if (!live && !dropPrivileges(text)) {
+    return;
+  }
+  OpenedSource opened = openCaptureSource(device, interfaceName, {.paced = pacingRequested()});
+  if (!reportStartup(text, device, interfaceName, opened.problem)) {
+    return;
+  }
+  if (live && !dropPrivileges(text)) {
+    return;
+  }
+  DescriptorSink standardOutput(STDOUT_FILENO);
+  ChunkAssembler assembler(standardOutput);
+  const StopReason reason = relay(*opened.source, assembler);
+  reportStop(text, reason, *opened.source);
+  opened.source->writeSummary(stderr);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A buffer far larger than the start-up text keeps that text off the pipe until exit.
-  static std::array<char, 1 << 16> textBuffer;
-  std::setvbuf(stdout, textBuffer.data(), _IOFBF, textBuffer.size());
   // A reader that has gone shows up as a failed write, not as a fatal signal.
   std::signal(SIGPIPE, SIG_IGN);
-
-  if (argc < 3) {
-    writeText(kUsageLine);
-    return kExitStatus;
-  }
-  const std::string_view device = argv[1];
-  const std::string_view interfaceName = argv[2];
-
-  OpenedSource opened = openCaptureSource(device, interfaceName, {.paced = pacingRequested()});
-  if (!reportStartup(device, interfaceName, opened.problem)) {
-    return kExitStatus;
-  }
-  if (const std::optional<std::string> problem = giveUpPrivileges(std::getenv)) {
-    writeText(kPrivilegeDropFailedLine);
-    writeText(reasonLine(*problem));
-    return kExitStatus;
-  }
-
-  DescriptorSink standardOutput(STDOUT_FILENO);
-  ChunkAssembler assembler(standardOutput);
-  const StopReason reason = relay(*opened.source, assembler);
-  reportStop(reason, *opened.source);
-  opened.source->writeSummary(stderr);
+  HelperText text;
+  run(text, argc, argv);
+  text.writeTo(STDOUT_FILENO);
   return kExitStatus;
 }

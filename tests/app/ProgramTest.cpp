@@ -26,6 +26,7 @@ using namespace wq::testing;
 using namespace wq::tcpflags;
 
 constexpr milliseconds kPatience(30'000);
+constexpr int kStrayDescriptor = 9;
 const char* const kClient = "10.0.0.2";
 const char* const kServer = "10.0.0.9";
 
@@ -250,7 +251,8 @@ TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
 // Given a capture file as its device, the helper replays it at its recorded pace, here with 3 s
 // without a packet after the first three: the program runs until it is stopped, and the helper
 // has nothing to write that would fail. On SIGINT or SIGTERM the program writes its report and
-// ends normally; whatever stops it, the helper ends within a second.
+// ends normally; whatever stops it, the helper ends within a second. A descriptor that the
+// program inherited does not reach the helper.
 TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
   // The helper, orphaned, becomes this process's child: its end can then be seen and reaped.
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
@@ -261,6 +263,7 @@ TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
     SCOPED_TRACE(signal);
     std::filesystem::remove(report);
     QProcess program;
+    program.setChildProcessModifier([] { ::dup2(STDERR_FILENO, kStrayDescriptor); });
     program.start(WIREQUILL_PROGRAM,
                   QProcess::splitCommand(QString::fromStdString("--no-window -d " + capture +
                                                                 " -i wqtest0 --report " + report)));
@@ -278,6 +281,8 @@ TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
           return at != std::string::npos && std::stoull(io.substr(at + 7)) >= kChunkLength;
         },
         kPatience));
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(helper) + "/fd/" +
+                                         std::to_string(kStrayDescriptor)));
     ASSERT_EQ(kill(program.processId(), signal), 0);
     ASSERT_TRUE(program.waitForFinished(kPatience.count()));
     const bool stopped = signal != SIGKILL;

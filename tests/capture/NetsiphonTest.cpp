@@ -96,6 +96,9 @@ TEST(Netsiphon, RefusesWhatItCannotUseAtItsStep) {
   std::ofstream(text) << "not a capture file\n";
   const std::string missing = "/nonexistent/wirequill.pcap";
   const std::string unknown = "wqnone" + std::to_string(getpid());
+  const auto noInterface = [](const std::string& name) {
+    return "This machine has no network interface named \"" + name + "\".\n";
+  };
   const std::tuple<std::string, std::string, int, std::string> cases[] = {
       {missing, "en1", 0, missing + ": No such file or directory\n"},
       {"/dev/null", "en1", 0, "/dev/null: not a capture file or a /dev/bpf device\n"},
@@ -104,14 +107,33 @@ TEST(Netsiphon, RefusesWhatItCannotUseAtItsStep) {
        "Link type 127 (IEEE802_11_RADIO) cannot be handed out as Ethernet frames.\n"},
       {ethernet, "sixteen-chars-if", 1, "The interface name is longer than 15 characters.\n"},
       {ethernet, "", 1, "The interface name is empty.\n"},
-      {"/dev/bpf0", geteuid() == 0 ? unknown : "lo", geteuid() == 0 ? 1 : 0, ""},
+      // Only the machine's network interfaces are captured on, never libpcap's other devices.
+      {"/dev/bpf0", unknown, 1, noInterface(unknown)},
+      {"/dev/bpf0", "nfqueue:7", 1, noInterface("nfqueue:7")},
+      {"/dev/bpf0", "dbus-system", 1, noInterface("dbus-system")},
+      {"/dev/bpf0", "usbmon0", 1, noInterface("usbmon0")},
   };
   for (const auto& [device, interfaceName, failing, reason] : cases) {
     HelperProcess({NETSIPHON_PATH, device, interfaceName})
         .finish(startupText(device, interfaceName, failing) + reason);
   }
   HelperProcess({NETSIPHON_PATH, "/dev/bpf0"}).finish("Usage: netsiphon DEVICE INTERFACE\n");
-  if (geteuid() == 0) {  // live capture once root's rights are given up
+  // However long the path it echoes, the helper's text is never taken for a chunk.
+  const std::string longPath = "/" + std::string(3 * wq::kChunkLength, 'p');
+  const auto cut = [](const std::string& line) { return line.substr(0, 252) + "...\n"; };
+  HelperProcess({NETSIPHON_PATH, longPath, "lo"})
+      .finish(cut("Attempting to open Berkeley Packet Filter device: " + longPath) +
+              "Could not open Berkeley Packet Filter!\n" + cut(longPath));
+  if (geteuid() == 0) {
+    // Root's rights serve live capture only: run as through pkexec, the helper opens a capture
+    // file with the invoking user's rights, and one that only root may read stays closed.
+    chmod(ethernet.c_str(), 0600);
+    const Stream closed =
+        HelperProcess({"env", "-i", "PKEXEC_UID=65534", NETSIPHON_PATH, ethernet, "lo"})
+            .finish(startupText(ethernet, "lo", 0));
+    EXPECT_NE(closed.text.find(ethernet + ": Permission denied\n"), std::string::npos);
+    EXPECT_EQ(closed.records.size(), 0u);
+    // Live capture once root's rights are given up.
     HelperProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", NETSIPHON_PATH,
                    "/dev/bpf0", "lo"})
         .finish(startupText("/dev/bpf0", "lo", 0));

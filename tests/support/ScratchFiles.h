@@ -12,10 +12,11 @@
 
 namespace wq::testing {
 
-// A private directory (mode 0700), removed with its contents when it goes out of scope.
+// A directory that others may search (mode 0755), removed with its contents when it goes out of
+// scope. Searchable, because a helper run as root opens capture files as nobody.
 struct ScratchDirectory {
   ScratchDirectory() {
-    if (mkdtemp(path.data()) == nullptr) {
+    if (mkdtemp(path.data()) == nullptr || chmod(path.c_str(), 0755) != 0) {
       throw std::runtime_error("cannot make a scratch directory");
     }
   }
