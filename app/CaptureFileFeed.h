@@ -29,8 +29,9 @@ class CaptureFileFeed : public QObject {
 
  signals:
   void changed();
-  // The whole file has been read; `warning` tells why it ended early, if it did.
-  void finished(QString warning);
+  // The file has been read as far as it could be; `failure` ("PATH ends early: ...") tells why it
+  // could not be read to its end, if it could not.
+  void finished(QString failure);
 
  private:
   void trackReadBatches();

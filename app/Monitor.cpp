@@ -66,10 +66,8 @@ bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
 bool Monitor::startFile(const QString& path, QString* error) {
   file_ = std::make_unique<CaptureFileFeed>(controller_, *replayClock_);
   connect(file_.get(), &CaptureFileFeed::changed, this, &Monitor::changed);
-  connect(file_.get(), &CaptureFileFeed::finished, this, [this, path](const QString& warning) {
-    emit inputEnded(warning.isEmpty() ? QString() : QString("%1 ends early: %2").arg(path, warning),
-                    false);
-  });
+  connect(file_.get(), &CaptureFileFeed::finished, this,
+          [this](const QString& failure) { emit inputEnded(failure, !failure.isEmpty()); });
   if (!file_->open(path, error)) {
     *error = QString("%1: %2").arg(path, *error);
     return false;

@@ -1,13 +1,17 @@
 #include "app/ReportFile.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+#include "app/SignalWatcher.h"
 
 namespace wq {
 
@@ -72,17 +76,71 @@ int replaceWhole(const std::string& target, const struct stat* existing,
   return error;
 }
 
+// Whether a stop signal arrives within `waitMs`.
+bool stopArrives(int waitMs) {
+  pollfd stop{SignalWatcher::stopDescriptor(), POLLIN, 0};
+  return ::poll(&stop, 1, waitMs) > 0;
+}
+
+// Opens a FIFO or a device for writing without blocking: a FIFO with no reader yet is tried again
+// until one comes, so that a stop signal can still end the run. The descriptor, or -1 and errno.
+int openDirectly(const std::string& target) {
+  constexpr int kReaderLookMs = 100;
+  for (;;) {
+    const int descriptor = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor >= 0 || errno != ENXIO) {
+      return descriptor;
+    }
+    if (stopArrives(kReaderLookMs)) {
+      errno = ECANCELED;
+      return -1;
+    }
+  }
+}
+
+// Writes all of `bytes`, waiting for a slow reader as long as no stop signal comes; an errno.
+int writeWhole(int descriptor, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
+    if (written > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(written));
+    } else if (written < 0 && errno == EAGAIN) {
+      std::array<pollfd, 2> waited{
+          {{descriptor, POLLOUT, 0}, {SignalWatcher::stopDescriptor(), POLLIN, 0}}};
+      if (::poll(waited.data(), waited.size(), -1) > 0 && waited[1].revents != 0) {
+        return ECANCELED;
+      }
+    } else if (written == 0 || errno != EINTR) {
+      return written == 0 ? EIO : errno;
+    }
+  }
+  return 0;
+}
+
 // Devices and FIFOs cannot be renamed over: they are written directly.
 int writeDirectly(const std::string& target,
                   const std::function<void(const ReportSink&)>& produce) {
-  std::FILE* file = std::fopen(target.c_str(), "w");
-  if (file == nullptr) {
+  const int descriptor = openDirectly(target);
+  if (descriptor < 0) {
     return errno;
   }
-  int error = writeAll(file, produce);
-  if (std::fclose(file) != 0 && error == 0) {
-    error = errno;
+  constexpr std::size_t kBufferLength = 1 << 16;
+  std::string buffer;
+  int error = 0;
+  produce([&](std::string_view piece) {
+    if (error != 0) {
+      return;
+    }
+    buffer += piece;
+    if (buffer.size() >= kBufferLength) {
+      error = writeWhole(descriptor, buffer);
+      buffer.clear();
+    }
+  });
+  if (error == 0) {
+    error = writeWhole(descriptor, buffer);
   }
+  ::close(descriptor);
   return error;
 }
 
@@ -112,7 +170,9 @@ bool writeReportFile(const QString& path, const std::function<void(const ReportS
   }
   if (writeError != 0) {
     *error = QString("cannot write the report to %1: %2")
-                 .arg(path == "-" ? "standard output" : path, std::strerror(writeError));
+                 .arg(path == "-" ? "standard output" : path,
+                      writeError == ECANCELED ? "stopped by a signal before it was read whole"
+                                              : std::strerror(writeError));
     return false;
   }
   return true;

@@ -37,6 +37,10 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+int SignalWatcher::stopDescriptor() {
+  return signalSockets[1];
+}
+
 SignalWatcher::~SignalWatcher() {
   std::signal(SIGINT, SIG_DFL);
   std::signal(SIGTERM, SIG_DFL);

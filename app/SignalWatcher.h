@@ -14,6 +14,10 @@ class SignalWatcher : public QObject {
   explicit SignalWatcher(QObject* parent = nullptr);
   ~SignalWatcher() override;
 
+  // Readable from the moment a stop signal arrives until the event loop has taken it, so that
+  // work that blocks the loop can still notice it; -1 while no watcher exists.
+  static int stopDescriptor();
+
  signals:
   void stopRequested();
 

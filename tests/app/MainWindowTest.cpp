@@ -4,6 +4,8 @@
 // the capture helper it starts, which replays a capture file that the test writes.
 #include <signal.h>
 
+#include <filesystem>
+
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QtTest>
@@ -128,21 +130,35 @@ class MainWindowTest : public QObject {
   }
 
   // Quit: the helper gets the termination line, ends, and its closing line is logged; no failure
-  // is shown. Killed: the status bar says so. Either way the list stays.
+  // is shown. Killed, or replaying a file cut short: the status bar says so. The list stays.
   void helperReplayFillsTheWindowUntilItEnds() {
-    for (const bool quit : {true, false}) {
+    const std::string cut = capture_ + ".cut";
+    std::filesystem::copy_file(capture_, cut, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) - 20);
+    const std::string closing(netsiphon::kClosingLine);
+    const std::tuple<const char*, std::string, const char*, std::string> endings[] = {
+        {"quit", capture_, "5353 0 40000 80",
+         "netsiphon: " + closing.substr(0, closing.size() - 1)},
+        {"kill", capture_, "5353 0 40000 80",
+         "Capture stopped: the capture helper was killed by signal 9 (Killed)."},
+        {"cut", cut, "5353 0 40000",
+         "Capture stopped: Could not read from Berkeley Packet Filter! " + cut +
+             " ends early: truncated dump file; tried to read 47 captured bytes, only got 27"}};
+    for (const auto& [ending, device, ports, last] : endings) {
       Window w;
-      QVERIFY(w.startHelper(capture_));
-      QTRY_COMPARE_WITH_TIMEOUT(w.ports(), "5353 0 40000 80", kPatienceMs);
-      QVERIFY(!processEnded(w.helper));  // it has replayed the file and waits
-      quit ? w.monitor->shutdown() : void(kill(w.helper, SIGKILL));
-      const std::string closing(netsiphon::kClosingLine);
-      const std::string last = quit ? "netsiphon: " + closing.substr(0, closing.size() - 1)
-                                    : "Capture stopped: the capture helper was killed by signal 9 "
-                                      "(Killed).";
-      QTRY_COMPARE_WITH_TIMEOUT(w.log.lines.back(), last, kPatienceMs);
-      QCOMPARE(w.ui().statusBar->currentMessage().toStdString(), quit ? "" : last);
-      QCOMPARE(w.ports(), "5353 0 40000 80");
+      QVERIFY(w.startHelper(device));
+      QTRY_COMPARE_WITH_TIMEOUT(w.ports(), ports, kPatienceMs);
+      if (ending == std::string("quit")) {
+        QVERIFY(!processEnded(w.helper));  // it has replayed the file and waits
+        w.monitor->shutdown();
+      } else if (ending == std::string("kill")) {
+        kill(w.helper, SIGKILL);
+      }
+      QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(w.log.lines.back()),
+                                QString::fromStdString(last), kPatienceMs);
+      QCOMPARE(w.ui().statusBar->currentMessage().toStdString(),
+               ending == std::string("quit") ? "" : last);
+      QCOMPARE(w.ports(), ports);
     }
   }
 

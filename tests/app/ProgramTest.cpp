@@ -5,10 +5,12 @@
 //
 // WIREQUILL_WRITE_EXPECTED_REPORTS=1 writes the expected reports instead of comparing: review
 // every changed line against the rules for the node list before committing it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -113,6 +115,30 @@ std::vector<TimedFrame> cutPackets() {
   };
 }
 
+// A pcapng file whose second interface has another link type, after one datagram on the first.
+Bytes twoLinkTypes() {
+  Bytes file;
+  const auto put = [&](std::initializer_list<std::uint32_t> words) {
+    for (const std::uint32_t word : words) {
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(&word);
+      file.insert(file.end(), bytes, bytes + 4);
+    }
+  };
+  const Bytes frame = udpFrame(kClient, 40000, "10.0.0.53", 53, bytesOf("on the first interface"));
+  const auto padded = static_cast<std::uint32_t>((frame.size() + 3) / 4 * 4);
+  const std::uint64_t micros = kCaptureStart * 1'000'000ull;
+  put({0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0xFFFFFFFF, 0xFFFFFFFF, 28});  // section header
+  put({1, 20, DLT_EN10MB, 262144, 20});                              // Ethernet interface
+  put({6, 32 + padded, 0, static_cast<std::uint32_t>(micros >> 32),
+       static_cast<std::uint32_t>(micros), static_cast<std::uint32_t>(frame.size()),
+       static_cast<std::uint32_t>(frame.size())});
+  file.insert(file.end(), frame.begin(), frame.end());
+  file.resize(file.size() + padded - frame.size());
+  put({32 + padded});
+  put({1, 20, DLT_LINUX_SLL, 262144, 20});  // cooked interface
+  return file;
+}
+
 // A run of wirequill that ended by itself: its exit status, its standard output, and the lines
 // of its standard error that it writes as its own complaints.
 struct ProgramRun {
@@ -129,13 +155,17 @@ class Headless : public ::testing::Test {
   std::string in(const std::string& text) const {
     return QString::fromStdString(text).replace("$S", scratch.path.c_str()).toStdString();
   }
-  // `inChild` runs in the program's process before it starts.
-  ProgramRun run(const std::string& arguments, std::function<void()> inChild = {}) const {
+  // `inChild` runs in the program's process before it starts, `whileRunning` in this one after.
+  ProgramRun run(const std::string& arguments, std::function<void()> inChild = {},
+                 std::function<void(QProcess&)> whileRunning = {}) const {
     QProcess program;
     if (inChild) {
       program.setChildProcessModifier(inChild);
     }
     program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(QString::fromStdString(in(arguments))));
+    if (whileRunning) {
+      whileRunning(program);
+    }
     const bool ended =
         program.waitForFinished(kPatience.count()) && program.exitStatus() == QProcess::NormalExit;
     ProgramRun run{
@@ -178,18 +208,38 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
 }
 
 // What the program answers: its exit status, its one complaint (or none), and a piece of its
-// standard output (or that it is empty). $S holds http.pcap, cut.pcap (the same, its last record
-// cut short) and notes.txt (no capture file).
+// standard output (or that it is empty). $S holds http.pcap; captures that cannot be read to their
+// end: cut.pcap (the same, its last record cut short), broken.pcap (its third record claims more
+// than any capture holds) and two.pcapng (a second link type); and notes.txt (no capture file).
+// An unreadable end still gives the report of what came before it, with exit status 1.
 TEST_F(Headless, AnswersCommandLines) {
   std::ofstream(in("$S/notes.txt")) << "not a capture file\n";
-  for (const char* name : {"$S/http.pcap", "$S/cut.pcap"}) {
+  for (const char* name : {"$S/http.pcap", "$S/cut.pcap", "$S/broken.pcap"}) {
     ASSERT_TRUE(writeCaptureFile(in(name), httpExchange()));
   }
   std::filesystem::resize_file(in("$S/cut.pcap"),
                                std::filesystem::file_size(in("$S/cut.pcap")) - 20);
+  {
+    std::fstream broken(in("$S/broken.pcap"), std::ios::in | std::ios::out | std::ios::binary);
+    std::uint32_t at = 24;  // after the file header: records of a 16-byte header and the frame
+    for (std::uint32_t record = 0, length = 0; record < 2; ++record, at += 16 + length) {
+      broken.seekg(at + 8).read(reinterpret_cast<char*>(&length), 4);
+    }
+    const std::uint32_t absurd = 0x00FFFFFF;
+    broken.seekp(at + 8).write(reinterpret_cast<const char*>(&absurd), 4);
+  }
+  const Bytes pcapng = twoLinkTypes();
+  std::ofstream(in("$S/two.pcapng"), std::ios::binary)
+      .write(reinterpret_cast<const char*>(pcapng.data()), std::streamsize(pcapng.size()));
   const std::tuple<const char*, int, const char*, const char*> answers[] = {
-      {"-r $S/cut.pcap --no-window --report -", 0,
-       "$S/cut.pcap ends early: ", "Source Port: 52311\n"},
+      {"-r $S/cut.pcap --no-window --report -", 1,
+       "wirequill: $S/cut.pcap ends early: truncated dump file", "Source Port: 52311\n"},
+      {"-r $S/broken.pcap --no-window --report -", 1,
+       "wirequill: $S/broken.pcap ends early: invalid packet capture length 16777215",
+       "Source Port: 80\n"},
+      {"-r $S/two.pcapng --no-window --report -", 1,
+       "wirequill: $S/two.pcapng ends early: an interface has a type 113 different",
+       "on the first interface"},
       {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap", ""},
       {"-r $S/notes.txt --no-window --report -", 1, "$S/notes.txt", ""},
       {"-r /dev/bpf0 --no-window --report -", 1, "/dev/bpf0: No such file or directory", ""},
@@ -246,6 +296,38 @@ TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
   const ProgramRun folder = run("-r $S/http.pcap --no-window --report $S/reports");
   EXPECT_EQ(folder.status, 1);
   EXPECT_EQ(folder.complaints.size(), 1u);
+
+  // A FIFO is written directly once it has a reader. Without one, SIGTERM still ends the run,
+  // whether it comes before the report or while the report waits for its reader.
+  const std::string fifo = in("$S/reports/fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  EXPECT_EQ(run("-r $S/http.pcap --no-window --report " + fifo).status, 0);
+  std::string read(4096, '\0');
+  read.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(reader, read.data(), 4096))));
+  EXPECT_TRUE(read.starts_with("Wirequill Report\n")) << read;
+  close(reader);
+  // The helper replays the capture and waits: only a signal starts the report, and a second one
+  // ends its wait. Each is sent once the program is seen to catch it and the one before has gone.
+  const ProgramRun stopped =
+      run("--no-window -d $S/http.pcap -i wqtest0 --report " + fifo, {}, [](QProcess& program) {
+        const std::string status = "/proc/" + std::to_string(program.processId()) + "/status";
+        const auto termSignalIn = [&](const char* field) {
+          const std::string text = readFile(status);
+          const std::size_t at = text.find(field);
+          return at != std::string::npos &&
+                 (std::stoull(text.substr(at + 8, 16), nullptr, 16) >> (SIGTERM - 1) & 1);
+        };
+        for (int signal = 0; signal < 2; ++signal) {
+          ASSERT_TRUE(pollUntil([&] { return termSignalIn("SigCgt:\t"); }, kPatience));
+          kill(program.processId(), SIGTERM);
+          ASSERT_TRUE(pollUntil(
+              [&] { return !termSignalIn("SigPnd:\t") && !termSignalIn("ShdPnd:\t"); }, kPatience));
+        }
+      });
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.complaints, std::vector{"wirequill: cannot write the report to " + fifo +
+                                            ": stopped by a signal before it was read whole"});
 }
 
 // Given a capture file as its device, the helper replays it at its recorded pace, here with 3 s
