@@ -2,15 +2,6 @@
 
 namespace wq {
 
-namespace {
-
-constexpr auto kTick = std::chrono::seconds(1);
-// A gap in the capture longer than this is not replayed tick by tick: every node idle before it
-// is purged by the first ticks, and the rest would change nothing.
-constexpr auto kLongestCatchUp = std::chrono::hours(1);
-
-}  // namespace
-
 CaptureFileFeed::CaptureFileFeed(ApplicationController& controller, ManualClock& clock,
                                  QObject* parent)
     : QObject(parent), controller_(controller), clock_(clock) {}
@@ -64,16 +55,9 @@ void CaptureFileFeed::trackReadBatches() {
 void CaptureFileFeed::followRecordTime(const CaptureRecord& record) {
   const TimePoint time = TimePoint{std::chrono::seconds(record.seconds) +
                                    std::chrono::microseconds(record.microseconds)};
-  if (!nextTick_) {
-    nextTick_ = time + kTick;
-  }
-  if (time - *nextTick_ > kLongestCatchUp) {
-    nextTick_ = time - kLongestCatchUp;
-  }
-  while (*nextTick_ <= time) {
-    clock_.set(*nextTick_);
+  if (const std::optional<TimePoint> tick = purgeTicks_.tickBefore(time)) {
+    clock_.set(*tick);
     controller_.tracker().purgeNodes();
-    *nextTick_ += kTick;
   }
   clock_.set(time);
 }

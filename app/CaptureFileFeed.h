@@ -1,7 +1,7 @@
 #pragma once
 // Reads a capture file straight into the controller, at full speed and without the helper. The
-// clock follows the records' time stamps and the idle purge ticks once per second of capture
-// time, so the same file always gives the same list.
+// clock follows the records' time stamps and the idle purge ticks by capture time (PurgeTicks),
+// so the same file always gives the same list.
 
 #include <QObject>
 #include <QString>
@@ -11,6 +11,7 @@
 #include "app/FileReadAhead.h"
 #include "tracking/ApplicationController.h"
 #include "tracking/PlainPlatform.h"
+#include "tracking/PurgeTicks.h"
 
 namespace wq {
 
@@ -40,7 +41,7 @@ class CaptureFileFeed : public QObject {
   ApplicationController& controller_;
   ManualClock& clock_;
   std::unique_ptr<FileReadAhead> readAhead_;
-  std::optional<TimePoint> nextTick_;
+  PurgeTicks purgeTicks_;
   bool finished_ = false;
 };
 
