@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "capture/CaptureSource.h"
 #include "capture/Messages.h"
 
 extern char** environ;
@@ -72,7 +73,8 @@ std::optional<QString> CaptureHelper::locate() {
 }
 
 CaptureHelper::Launch CaptureHelper::launchFor(const QString& helperPath, const QString& device) {
-  if (geteuid() == 0 || QFileInfo(device).isFile() || hasCaptureCapabilities(helperPath)) {
+  if (geteuid() == 0 || !netsiphon::isLiveDevice(device.toStdString()) ||
+      hasCaptureCapabilities(helperPath)) {
     return Launch::Direct;
   }
   return Launch::Pkexec;

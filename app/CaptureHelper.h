@@ -33,7 +33,8 @@ class CaptureHelper : public QObject {
   // The helper beside this program, or in its libexec folder.
   static std::optional<QString> locate();
   // Started directly when this process is root, when the helper has the capture capabilities,
-  // or when DEVICE is a capture file (no privileges needed); through pkexec otherwise.
+  // or when DEVICE is not a live device (a capture file is opened with the user's rights anyway);
+  // through pkexec otherwise.
   static Launch launchFor(const QString& helperPath, const QString& device);
 
   // Starts the helper with its two arguments; false with a reason when it could not be started.
