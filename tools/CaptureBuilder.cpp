@@ -17,9 +17,61 @@ void putBe16(Bytes& bytes, std::size_t offset, std::uint16_t value) {
   bytes[offset + 1] = static_cast<std::uint8_t>(value);
 }
 
-void putAddress(Bytes& bytes, std::size_t offset, std::string_view dotted) {
-  const std::uint32_t address = addressOf(dotted);
-  std::memcpy(bytes.data() + offset, &address, 4);
+void putAddress(Bytes& bytes, std::size_t offset, std::string_view text) {
+  const int family = text.find(':') == std::string_view::npos ? AF_INET : AF_INET6;
+  if (inet_pton(family, std::string(text).c_str(), bytes.data() + offset) != 1) {
+    throw std::invalid_argument("not an IP address");
+  }
+}
+
+bool isIPv6(std::string_view address) {
+  return address.find(':') != std::string_view::npos;
+}
+
+Bytes ipv4Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
+                const Bytes& transport, const IpOptions& options) {
+  // The fixed 20 bytes are written even when the header length field states fewer.
+  const std::size_t ipHeader = std::max<std::size_t>(std::size_t{options.headerWords} * 4, 20);
+  Bytes frame(14 + ipHeader, 0);
+  frame[6] = 0x02;  // a locally administered source MAC
+  putBe16(frame, 12, 0x0800);
+  const std::uint8_t version = options.version != 0 ? options.version : 4;
+  frame[14] = static_cast<std::uint8_t>(version << 4 | (options.headerWords & 0x0F));
+  putBe16(frame, 16,
+          static_cast<std::uint16_t>(ipHeader + transport.size() + options.totalLengthDelta));
+  putBe16(frame, 20, options.fragmentField);
+  frame[22] = 64;
+  frame[23] = protocol;
+  putAddress(frame, 26, source);
+  putAddress(frame, 30, destination);
+  frame.insert(frame.end(), transport.begin(), transport.end());
+  return frame;
+}
+
+Bytes ipv6Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
+                const Bytes& transport, const IpOptions& options) {
+  constexpr std::uint8_t kFragment = 44;
+  Bytes frame(14 + 40, 0);
+  frame[6] = 0x02;
+  putBe16(frame, 12, 0x86DD);
+  frame[14] = static_cast<std::uint8_t>((options.version != 0 ? options.version : 6) << 4);
+  frame[14 + 6] = options.extensions.empty() ? protocol : options.extensions.front();
+  frame[14 + 7] = 64;
+  putAddress(frame, 14 + 8, source);
+  putAddress(frame, 14 + 24, destination);
+  for (std::size_t i = 0; i < options.extensions.size(); ++i) {
+    Bytes extension(8, 0);
+    extension[0] = i + 1 < options.extensions.size() ? options.extensions[i + 1] : protocol;
+    if (options.extensions[i] == kFragment) {
+      putBe16(extension, 2, options.fragmentField);
+    }
+    frame.insert(frame.end(), extension.begin(), extension.end());
+  }
+  putBe16(
+      frame, 14 + 4,
+      static_cast<std::uint16_t>(frame.size() - 54 + transport.size() + options.totalLengthDelta));
+  frame.insert(frame.end(), transport.begin(), transport.end());
+  return frame;
 }
 
 std::size_t recordLength(const Bytes& frame) {
@@ -52,28 +104,25 @@ std::uint16_t portOf(std::uint16_t hostOrder) {
   return htons(hostOrder);
 }
 
-Bytes ipv4Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
-                const Bytes& transport, const Ipv4Options& options) {
-  // The fixed 20 bytes are written even when the header length field states fewer.
-  const std::size_t ipHeader = std::max<std::size_t>(std::size_t{options.headerWords} * 4, 20);
-  Bytes frame(14 + ipHeader, 0);
-  frame[6] = 0x02;  // a locally administered source MAC
-  putBe16(frame, 12, 0x0800);
-  frame[14] = static_cast<std::uint8_t>(options.version << 4 | (options.headerWords & 0x0F));
-  putBe16(frame, 16,
-          static_cast<std::uint16_t>(ipHeader + transport.size() + options.totalLengthDelta));
-  putBe16(frame, 20, options.fragmentField);
-  frame[22] = 64;
-  frame[23] = protocol;
-  putAddress(frame, 26, source);
-  putAddress(frame, 30, destination);
-  frame.insert(frame.end(), transport.begin(), transport.end());
+Bytes ipFrame(std::uint8_t protocol, std::string_view source, std::string_view destination,
+              const Bytes& transport, const IpOptions& options) {
+  return isIPv6(source) ? ipv6Frame(protocol, source, destination, transport, options)
+                        : ipv4Frame(protocol, source, destination, transport, options);
+}
+
+Bytes withVlanTags(Bytes frame, const std::vector<std::uint16_t>& tagTypes) {
+  Bytes tags;
+  for (const std::uint16_t type : tagTypes) {
+    tags.insert(tags.end(), {static_cast<std::uint8_t>(type >> 8), static_cast<std::uint8_t>(type),
+                             0x00, 0x2A});  // VLAN 42
+  }
+  frame.insert(frame.begin() + 12, tags.begin(), tags.end());
   return frame;
 }
 
 Bytes tcpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
                std::uint16_t destinationPort, std::uint8_t flags, const Bytes& payload,
-               const Ipv4Options& options) {
+               const IpOptions& options) {
   Bytes tcp(20, 0);
   putBe16(tcp, 0, sourcePort);
   putBe16(tcp, 2, destinationPort);
@@ -81,33 +130,35 @@ Bytes tcpFrame(std::string_view source, std::uint16_t sourcePort, std::string_vi
   tcp[13] = flags;
   putBe16(tcp, 14, 65535);
   tcp.insert(tcp.end(), payload.begin(), payload.end());
-  return ipv4Frame(6, source, destination, tcp, options);
+  return ipFrame(6, source, destination, tcp, options);
 }
 
 Bytes udpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
-               std::uint16_t destinationPort, const Bytes& payload, const Ipv4Options& options) {
+               std::uint16_t destinationPort, const Bytes& payload, const IpOptions& options) {
   Bytes udp(8, 0);
   putBe16(udp, 0, sourcePort);
   putBe16(udp, 2, destinationPort);
   putBe16(udp, 4, static_cast<std::uint16_t>(8 + payload.size()));
   udp.insert(udp.end(), payload.begin(), payload.end());
-  return ipv4Frame(17, source, destination, udp, options);
+  return ipFrame(17, source, destination, udp, options);
 }
 
 Bytes icmpFrame(std::string_view source, std::string_view destination, const Bytes& payload,
-                const Ipv4Options& options) {
+                const IpOptions& options) {
   Bytes icmp(8, 0);
-  icmp[0] = 8;  // echo request
+  const bool v6 = isIPv6(source);
+  icmp[0] = v6 ? 128 : 8;  // echo request
   icmp.insert(icmp.end(), payload.begin(), payload.end());
-  return ipv4Frame(1, source, destination, icmp, options);
+  return ipFrame(v6 ? 58 : 1, source, destination, icmp, options);
 }
 
 void appendRecord(Bytes& stream, const Bytes& frame, std::uint32_t seconds,
-                  std::uint32_t microseconds) {
+                  std::uint32_t microseconds, std::uint32_t wireLength) {
   const std::size_t start = stream.size();
   const auto length = static_cast<std::uint32_t>(frame.size());
   stream.resize(start + kRecordHeaderLength);
-  storeRecordHeader(stream.data() + start, {seconds, microseconds, length, length});
+  storeRecordHeader(stream.data() + start,
+                    {seconds, microseconds, length, wireLength != 0 ? wireLength : length});
   stream.insert(stream.end(), frame.begin(), frame.end());
   stream.resize(start + recordLength(frame), 0);
 }

@@ -21,30 +21,37 @@ Bytes bytesOf(std::string_view text);
 // `count` bytes that differ from packet to packet, so that mixed-up records show.
 Bytes patternedBytes(std::size_t count, std::uint8_t seed);
 
-struct Ipv4Options {
-  std::uint8_t headerWords = 5;  // IHL; options are zero bytes
+// How the IP header is built. Addresses with a colon make an IPv6 packet, others an IPv4 one.
+struct IpOptions {
+  std::uint8_t headerWords = 5;  // IPv4 IHL; options are zero bytes
+  // IPv4's flags and fragment offset, or the same field of IPv6's fragment header.
   std::uint16_t fragmentField = 0;
-  int totalLengthDelta = 0;  // added to the true total length, to state a wrong one
-  std::uint8_t version = 4;
+  int totalLengthDelta = 0;  // added to the true total (IPv6: payload) length, to state a wrong one
+  std::uint8_t version = 0;  // 0: the address family's own
+  // IPv6 extension headers before the transport header, eight bytes each: hop-by-hop (0),
+  // routing (43), fragment (44), destination options (60).
+  std::vector<std::uint8_t> extensions{};
 };
 
-// An Ethernet frame with an IPv4 packet carrying `transport` (header and payload).
-Bytes ipv4Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
-                const Bytes& transport, const Ipv4Options& options = {});
+// An Ethernet frame with an IPv4 or IPv6 packet carrying `transport` (header and payload).
+Bytes ipFrame(std::uint8_t protocol, std::string_view source, std::string_view destination,
+              const Bytes& transport, const IpOptions& options = {});
+// The frame with 802.1Q or 802.1ad tags (their EtherTypes, outermost first) before its EtherType.
+Bytes withVlanTags(Bytes frame, const std::vector<std::uint16_t>& tagTypes);
 
 Bytes tcpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
                std::uint16_t destinationPort, std::uint8_t flags, const Bytes& payload,
-               const Ipv4Options& options = {});
+               const IpOptions& options = {});
 Bytes udpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
-               std::uint16_t destinationPort, const Bytes& payload,
-               const Ipv4Options& options = {});
-// An ICMP echo request: 8 header bytes then `payload`.
+               std::uint16_t destinationPort, const Bytes& payload, const IpOptions& options = {});
+// An ICMP (or ICMPv6) echo request: 8 header bytes then `payload`.
 Bytes icmpFrame(std::string_view source, std::string_view destination, const Bytes& payload,
-                const Ipv4Options& options = {});
+                const IpOptions& options = {});
 
-// Appends one record (header in host byte order, frame, padding to 4 bytes) to `stream`.
+// Appends one record (header in host byte order, frame, padding to 4 bytes) to `stream`. A wire
+// length of 0 is the frame's own: the frame was captured whole.
 void appendRecord(Bytes& stream, const Bytes& frame, std::uint32_t seconds = 0,
-                  std::uint32_t microseconds = 0);
+                  std::uint32_t microseconds = 0, std::uint32_t wireLength = 0);
 
 // One chunk holding `frames` as records, then zero fill.
 Bytes chunkOf(const std::vector<Bytes>& frames);

@@ -10,11 +10,11 @@ namespace wq {
 struct BoundedHostResolver::Lookups {
   std::mutex mutex;
   std::condition_variable progress;
-  std::vector<std::uint32_t> queue;
+  std::vector<IpAddress> queue;
   std::size_t next = 0;
   std::size_t answered = 0;
   bool abandoned = false;
-  std::map<std::uint32_t, std::optional<std::string>> names;
+  std::map<IpAddress, std::optional<std::string>> names;
 };
 
 BoundedHostResolver::BoundedHostResolver(std::shared_ptr<HostResolver> inner,
@@ -28,7 +28,7 @@ BoundedHostResolver::~BoundedHostResolver() {
   }
 }
 
-void BoundedHostResolver::prepare(const std::vector<std::uint32_t>& addresses) {
+void BoundedHostResolver::prepare(const std::vector<IpAddress>& addresses) {
   if (lookups_) {
     const std::lock_guard lock(lookups_->mutex);
     lookups_->abandoned = true;  // a previous round's stragglers stop taking work
@@ -40,7 +40,7 @@ void BoundedHostResolver::prepare(const std::vector<std::uint32_t>& addresses) {
     std::thread([lookups = lookups_, inner = inner_] {
       std::unique_lock lock(lookups->mutex);
       while (!lookups->abandoned && lookups->next < lookups->queue.size()) {
-        const std::uint32_t address = lookups->queue[lookups->next++];
+        const IpAddress address = lookups->queue[lookups->next++];
         lock.unlock();
         std::optional<std::string> name = inner->hostName(address);
         lock.lock();
@@ -57,7 +57,7 @@ void BoundedHostResolver::prepare(const std::vector<std::uint32_t>& addresses) {
   names_ = lookups_->names;
 }
 
-std::optional<std::string> BoundedHostResolver::hostName(std::uint32_t address) {
+std::optional<std::string> BoundedHostResolver::hostName(const IpAddress& address) {
   const auto found = names_.find(address);
   return found == names_.end() ? std::nullopt : found->second;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // Reverse lookups that cannot hold the application up for long: the addresses of a report are
 // looked up together, on a few threads, within a time budget; what has not been answered by then
-// is reported as having no name (its dotted address stands instead).
+// is reported as having no name (its address text stands instead).
 
 #include <chrono>
 #include <map>
@@ -20,9 +20,9 @@ class BoundedHostResolver : public HostResolver {
 
   // Looks the addresses up, waiting at most the budget. Lookups still running afterwards finish
   // on their own and are not waited for.
-  void prepare(const std::vector<std::uint32_t>& addresses) override;
+  void prepare(const std::vector<IpAddress>& addresses) override;
   // The answer found by the last prepare(); nothing for addresses it did not answer in time.
-  std::optional<std::string> hostName(std::uint32_t address) override;
+  std::optional<std::string> hostName(const IpAddress& address) override;
 
  private:
   struct Lookups;
@@ -31,7 +31,7 @@ class BoundedHostResolver : public HostResolver {
   std::chrono::milliseconds budget_;
   std::shared_ptr<Lookups> lookups_;
   // The answers in by the deadline, so that one report names an address the same way throughout.
-  std::map<std::uint32_t, std::optional<std::string>> names_;
+  std::map<IpAddress, std::optional<std::string>> names_;
 };
 
 }  // namespace wq

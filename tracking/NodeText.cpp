@@ -91,6 +91,10 @@ class PayloadTextWriter {
     return out;
   }
 
+  bool atLineStart() const { return column_ == 0; }
+  // A line was ended outside the writer: the 76-column count restarts.
+  void startLine() { column_ = 0; }
+
  private:
   // Eight printable bytes: copied whole, with the line break where the line fills.
   char* writePrintableWord(char* out, const std::uint8_t* bytes) {
@@ -142,6 +146,9 @@ void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTe
     case 1:
       text += "Protocol: ICMP\n\n";
       break;
+    case 58:
+      text += "Protocol: ICMPv6\n\n";
+      break;
     case 6:
       text += "Protocol: TCP\n\n";
       break;
@@ -160,31 +167,46 @@ void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTe
   text += "\nDestination Port: ";
   appendNumber(text, hostOrderPort(node.flow.dport));
   text += "\n\nByte count: ";
-  appendNumber(text, static_cast<unsigned>(node.payload.size()));
+  appendNumber(text, node.byteCount);
   text += "\n\n";
 }
 
-void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload) {
+void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
+                       std::span<const PayloadGap> gaps) {
   // Written piece by piece through a small buffer, so that the text is never filled with zeros
   // first nor held twice.
   constexpr std::size_t kPiece = 2048;
   char buffer[PayloadTextWriter::room(kPiece)];
   PayloadTextWriter writer;
-  for (std::size_t done = 0; done < payload.size(); done += kPiece) {
-    const std::size_t count = std::min(kPiece, payload.size() - done);
-    const char* end = writer.write(buffer, payload.data() + done, count);
-    text.append(buffer, static_cast<std::size_t>(end - buffer));
+  std::size_t done = 0;
+  const auto writeUpTo = [&](std::size_t end) {
+    for (; done < end; done += std::min(kPiece, end - done)) {
+      const std::size_t count = std::min(kPiece, end - done);
+      const char* written = writer.write(buffer, payload.data() + done, count);
+      text.append(buffer, static_cast<std::size_t>(written - buffer));
+    }
+  };
+  for (const PayloadGap& gap : gaps) {
+    writeUpTo(std::min<std::size_t>(gap.at, payload.size()));
+    if (!writer.atLineStart()) {
+      text += '\n';
+    }
+    text += '[';
+    appendNumber(text, gap.length);
+    text += " bytes not captured]\n";
+    writer.startLine();
   }
+  writeUpTo(payload.size());
 }
 
 std::string detailText(const NodeFacts& node, LogSink& log) {
   const std::string startHit = clockText(node.startHit);
   const std::string lastHit = clockText(node.lastHit);
-  const std::string source = dottedAddress(node.flow.saddr, log);
-  const std::string destination = dottedAddress(node.flow.daddr, log);
+  const std::string source = addressText(node.flow.saddr, log);
+  const std::string destination = addressText(node.flow.daddr, log);
   std::string text;
   appendNodeSummary(text, node, {startHit, lastHit, source, destination});
-  appendPayloadText(text, node.payload);
+  appendPayloadText(text, node.payload, node.gaps);
   return text;
 }
 

@@ -12,7 +12,7 @@
 namespace wq {
 
 // The texts a summary shows for a node's times and addresses, as the caller has them: clock
-// times, and dotted addresses or host names.
+// times, and address texts or host names.
 struct SummaryTexts {
   std::string_view startHit;
   std::string_view lastHit;
@@ -24,10 +24,12 @@ struct SummaryTexts {
 void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTexts& texts);
 
 // The payload as printable characters: bytes from space to tilde as they are, a line break for
-// each carriage return and after every 76 characters; every other byte is left out.
-void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload);
+// each carriage return and after every 76 characters; every other byte is left out. Each gap shows
+// in place as "[N bytes not captured]" on a line of its own, after which the count of 76 restarts.
+void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
+                       std::span<const PayloadGap> gaps = {});
 
-// What the detail pane shows: the node summary with dotted addresses, then the payload text.
+// What the detail pane shows: the node summary with address texts, then the payload text.
 std::string detailText(const NodeFacts& node, LogSink& log);
 
 }  // namespace wq

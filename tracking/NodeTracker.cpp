@@ -55,7 +55,7 @@ void NodeTracker::decodeChunk(ByteView chunk, const Settings& settings) {
     if (recordObserver_) {
       recordObserver_(*record);
     }
-    if (const auto packet = decodeFrame(record->frame)) {
+    if (const auto packet = decodeFrame(record->frame, record->wireLength)) {
       handlePacket(*packet, settings);
     }
   }
@@ -70,7 +70,7 @@ void NodeTracker::handlePacket(const DecodedPacket& packet, const Settings& sett
     return;
   }
   // Every ICMP message and UDP datagram with payload makes a node of its own.
-  const auto length = static_cast<std::int64_t>(packet.payload.size());
+  const std::int64_t length = packet.payloadLength;
   if (length > 0 && length < settings.maxPacketSize) {
     addNode(packet, settings);
   }
@@ -78,34 +78,25 @@ void NodeTracker::handlePacket(const DecodedPacket& packet, const Settings& sett
 
 void NodeTracker::handleTcpSegment(const DecodedPacket& packet, const Settings& settings) {
   const std::uint8_t flags = packet.tcpFlags;
-  const auto length = static_cast<std::int64_t>(packet.payload.size());
+  const std::int64_t length = packet.payloadLength;
   const bool payloadFits = length > 0 && length < settings.maxPacketSize;
 
   if ((flags & tcpflags::SYN) && payloadFits) {
     addNode(packet, settings);
     return;
   }
-  if ((flags & tcpflags::ACK) && payloadFits) {
-    const auto match = connectionsArray_.firstMatch(packet.flow);
-    if (!match) {
+  // A data segment too large for any node overflows its node, so that no node grows past the
+  // bytes it missed.
+  const bool tooLarge = length > 0 && length >= settings.maxPacketSize;
+  if ((flags & tcpflags::ACK) && (payloadFits || tooLarge)) {
+    if (const auto match = connectionsArray_.firstMatch(packet.flow)) {
+      growOrOverflow(packet, *match, settings);
+      lastNodeChanged();
       return;
     }
-    WQMConnection& node = connectionsArray_.node(*match);
-    const std::int64_t grown = std::int64_t{node.byteCount()} + length;
-    if (grown > settings.maxPacketSize || grown > std::int64_t{node.bufferSize()}) {
-      nodeDroppedBox_.showFlow(ipproto::TCP, packet.flow, clock_.now());
-      discardNode(connectionsArray_.remove(*match));
-    } else {
-      node.setLastHit(clock_.now());
-      node.augmentPacketData(packet.payload.data(), static_cast<std::uint32_t>(length));
-      if (flags & tcpflags::FIN) {
-        node.releaseSpareRoom();  // its last data
-      }
-      nodeAddedBox_.showFlow(ipproto::TCP, node.flowKey(), node.lastHit());
-      connectionsArray_.moveToEnd(*match);
+    if (payloadFits) {
+      return;  // data of a flow that has no node
     }
-    lastNodeChanged();
-    return;
   }
   if ((flags & tcpflags::FIN) && settings.dropOnFIN) {
     dropMatchingNode(packet.flow, "Dropping node on FIN...");
@@ -122,14 +113,34 @@ void NodeTracker::handleTcpSegment(const DecodedPacket& packet, const Settings& 
   }
 }
 
+void NodeTracker::growOrOverflow(const DecodedPacket& packet, NodeList::Handle match,
+                                 const Settings& settings) {
+  WQMConnection& node = connectionsArray_.node(match);
+  const std::int64_t grown = std::int64_t{node.byteCount()} + packet.payloadLength;
+  if (grown > settings.maxPacketSize || grown > std::int64_t{node.bufferSize()}) {
+    nodeDroppedBox_.showFlow(ipproto::TCP, packet.flow, clock_.now());
+    discardNode(connectionsArray_.remove(match));
+    return;
+  }
+  node.setLastHit(clock_.now());
+  node.augmentPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()),
+                         packet.missingLength());
+  if (packet.tcpFlags & tcpflags::FIN) {
+    node.releaseSpareRoom();  // its last data
+  }
+  nodeAddedBox_.showFlow(ipproto::TCP, node.flowKey(), node.lastHit());
+  connectionsArray_.moveToEnd(match);
+}
+
 void NodeTracker::addNode(const DecodedPacket& packet, const Settings& settings) {
   auto node = std::make_unique<WQMConnection>(clock_.now(), settings.maxPacketSize);
   node->setProtocol(packet.protocol);
-  node->setsaddr(reinterpret_cast<const std::uint8_t*>(&packet.flow.saddr));
-  node->setdaddr(reinterpret_cast<const std::uint8_t*>(&packet.flow.daddr));
+  node->setsaddr(packet.flow.saddr);
+  node->setdaddr(packet.flow.daddr);
   node->setsport(packet.flow.sport);
   node->setdport(packet.flow.dport);
-  node->setPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()));
+  node->setPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()),
+                      packet.missingLength());
   nodeAddedBox_.showNode(*node);
   connectionsArray_.append(std::move(node));
   lastNodeChanged();

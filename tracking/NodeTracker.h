@@ -103,6 +103,10 @@ class NodeTracker {
   void decodeChunk(ByteView chunk, const Settings& settings);
   void handlePacket(const DecodedPacket& packet, const Settings& settings);
   void handleTcpSegment(const DecodedPacket& packet, const Settings& settings);
+  // A data segment for the node at `match`: it grows the node, or overflows it past the buffer or
+  // MaxPacketSize.
+  void growOrOverflow(const DecodedPacket& packet, NodeList::Handle match,
+                      const Settings& settings);
   void addNode(const DecodedPacket& packet, const Settings& settings);
   void dropMatchingNode(const FlowKey& flow, const char* logLine);
   void discardNode(const NodeList::NodePtr& node);

@@ -1,5 +1,6 @@
 #include "tracking/PacketDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace wq {
@@ -7,18 +8,34 @@ namespace wq {
 namespace {
 
 constexpr std::size_t kEthernetHeaderLength = 14;
+constexpr std::size_t kVlanTagLength = 4;
+constexpr int kMaxVlanTags = 2;
 constexpr std::uint16_t kEtherTypeIPv4 = 0x0800;
+constexpr std::uint16_t kEtherTypeIPv6 = 0x86DD;
+constexpr std::uint16_t kEtherTypeVlan = 0x8100;          // 802.1Q
+constexpr std::uint16_t kEtherTypeProviderVlan = 0x88A8;  // 802.1ad
 constexpr std::uint16_t kFragmentOffsetMask = 0x1FFF;
+constexpr std::size_t kIPv6HeaderLength = 40;
+
+// IPv6 extension headers walked on the way to the transport header.
+namespace extension {
+constexpr std::uint8_t kHopByHop = 0;
+constexpr std::uint8_t kRouting = 43;
+constexpr std::uint8_t kFragment = 44;
+constexpr std::uint8_t kDestinationOptions = 60;
+}  // namespace extension
 
 struct TransportLayout {
   std::size_t headerBytesRead;  // bytes of the transport header that must be present
   std::size_t payloadOffset;    // where the stored payload begins
 };
 
-std::optional<TransportLayout> layoutOf(std::uint8_t protocol) {
+std::optional<TransportLayout> layoutOf(std::uint8_t protocol, std::uint8_t family) {
   switch (protocol) {
     case ipproto::ICMP:
-      return TransportLayout{0, 0};
+      return family == IpAddress::kV4 ? std::optional(TransportLayout{0, 0}) : std::nullopt;
+    case ipproto::ICMPv6:
+      return family == IpAddress::kV6 ? std::optional(TransportLayout{0, 0}) : std::nullopt;
     case ipproto::UDP:
       return TransportLayout{8, 8};
     case ipproto::TCP:
@@ -28,60 +45,136 @@ std::optional<TransportLayout> layoutOf(std::uint8_t protocol) {
   }
 }
 
-std::uint32_t addressAt(ByteView bytes, std::size_t offset) {
-  std::uint32_t address;
-  std::memcpy(&address, bytes.data() + offset, sizeof address);
-  return address;
-}
-
 std::uint16_t portAt(ByteView bytes, std::size_t offset) {
   std::uint16_t port;
   std::memcpy(&port, bytes.data() + offset, sizeof port);
   return port;
 }
 
-}  // namespace
+// What the network layer tells: the addresses, the transport protocol, where the transport header
+// starts in the frame, and how long the IP header says the transport header and payload are.
+struct NetworkLayer {
+  IpAddress source;
+  IpAddress destination;
+  std::uint8_t protocol = 0;
+  std::size_t transportOffset = 0;
+  std::int64_t transportLength = 0;
+};
 
-std::optional<DecodedPacket> decodeFrame(ByteView frame) {
-  if (frame.be16(12) != kEtherTypeIPv4) {
-    return std::nullopt;
-  }
-  const ByteView ip = frame.sub(kEthernetHeaderLength);
+std::optional<NetworkLayer> readIPv4(ByteView frame, std::size_t offset) {
+  const ByteView ip = frame.sub(offset);
   const auto versionAndLength = ip.u8(0);
   if (!versionAndLength || !ip.has(0, 20) || (*versionAndLength >> 4) != 4) {
     return std::nullopt;
   }
-  const std::size_t ipHeaderLength = std::size_t{*versionAndLength & 0x0Fu} * 4;
-  if (ipHeaderLength < 20 || !ip.has(0, ipHeaderLength)) {
+  const std::size_t headerLength = std::size_t{*versionAndLength & 0x0Fu} * 4;
+  if (headerLength < 20 || !ip.has(0, headerLength)) {
     return std::nullopt;
   }
   if ((*ip.be16(6) & kFragmentOffsetMask) != 0) {
     return std::nullopt;  // a later fragment carries no transport header
   }
-  const std::uint8_t protocol = *ip.u8(9);
-  const auto layout = layoutOf(protocol);
-  const ByteView transport = ip.sub(ipHeaderLength);
+  return NetworkLayer{IpAddress::of(IpAddress::kV4, ip.data() + 12),
+                      IpAddress::of(IpAddress::kV4, ip.data() + 16), *ip.u8(9),
+                      offset + headerLength,
+                      std::int64_t{*ip.be16(2)} - static_cast<std::int64_t>(headerLength)};
+}
+
+// Walks the extension headers to the transport header; nothing for a later fragment, or for a
+// header that is not all there.
+std::optional<NetworkLayer> readIPv6(ByteView frame, std::size_t offset) {
+  const ByteView ip = frame.sub(offset);
+  if (!ip.has(0, kIPv6HeaderLength) || (*ip.u8(0) >> 4) != 6) {
+    return std::nullopt;
+  }
+  NetworkLayer layer{IpAddress::of(IpAddress::kV6, ip.data() + 8),
+                     IpAddress::of(IpAddress::kV6, ip.data() + 24), *ip.u8(6), 0,
+                     std::int64_t{*ip.be16(4)}};
+  std::size_t at = kIPv6HeaderLength;
+  for (;;) {
+    std::size_t length = 0;
+    switch (layer.protocol) {
+      case extension::kHopByHop:
+      case extension::kRouting:
+      case extension::kDestinationOptions: {
+        const auto units = ip.u8(at + 1);
+        if (!units) {
+          return std::nullopt;
+        }
+        length = (std::size_t{*units} + 1) * 8;
+        break;
+      }
+      case extension::kFragment: {
+        const auto offsetField = ip.be16(at + 2);
+        if (!offsetField || (*offsetField >> 3) != 0) {
+          return std::nullopt;  // not all there, or a later fragment
+        }
+        length = 8;
+        break;
+      }
+      default:
+        layer.transportOffset = offset + at;
+        return layer;
+    }
+    if (!ip.has(at, length)) {
+      return std::nullopt;
+    }
+    layer.protocol = *ip.u8(at);
+    layer.transportLength -= static_cast<std::int64_t>(length);
+    at += length;
+  }
+}
+
+}  // namespace
+
+std::optional<DecodedPacket> decodeFrame(ByteView frame, std::uint32_t wireLength) {
+  std::size_t networkOffset = kEthernetHeaderLength;
+  std::optional<std::uint16_t> etherType = frame.be16(12);
+  for (int tags = 0; tags < kMaxVlanTags && etherType &&
+                     (*etherType == kEtherTypeVlan || *etherType == kEtherTypeProviderVlan);
+       ++tags) {
+    networkOffset += kVlanTagLength;
+    etherType = frame.be16(networkOffset - 2);
+  }
+  std::optional<NetworkLayer> network;
+  if (etherType == kEtherTypeIPv4) {
+    network = readIPv4(frame, networkOffset);
+  } else if (etherType == kEtherTypeIPv6) {
+    network = readIPv6(frame, networkOffset);
+  }
+  if (!network) {
+    return std::nullopt;
+  }
+  const auto layout = layoutOf(network->protocol, network->source.family);
+  const ByteView transport = frame.sub(network->transportOffset);
   if (!layout || !transport.has(0, layout->headerBytesRead)) {
     return std::nullopt;
   }
 
   DecodedPacket packet;
-  packet.protocol = protocol;
-  packet.flow.saddr = addressAt(ip, 12);
-  packet.flow.daddr = addressAt(ip, 16);
-  if (protocol != ipproto::ICMP) {
+  packet.protocol = network->protocol;
+  packet.flow.saddr = network->source;
+  packet.flow.daddr = network->destination;
+  if (layout->headerBytesRead > 0) {
     packet.flow.sport = portAt(transport, 0);
     packet.flow.dport = portAt(transport, 2);
   }
-  if (protocol == ipproto::TCP) {
+  if (packet.protocol == ipproto::TCP) {
     packet.tcpFlags = *transport.u8(13);
   }
-  packet.statedPayloadLength = std::int64_t{*ip.be16(2)} -
-                               static_cast<std::int64_t>(ipHeaderLength) -
-                               static_cast<std::int64_t>(layout->payloadOffset);
-  if (packet.statedPayloadLength > 0) {
-    packet.payload =
-        transport.sub(layout->payloadOffset, static_cast<std::size_t>(packet.statedPayloadLength));
+  const std::int64_t stated =
+      network->transportLength - static_cast<std::int64_t>(layout->payloadOffset);
+  if (stated <= 0) {
+    return packet;
+  }
+  packet.payload = transport.sub(layout->payloadOffset, static_cast<std::size_t>(stated));
+  packet.payloadLength = static_cast<std::uint32_t>(packet.payload.size());
+  if (frame.size() < wireLength) {
+    const std::size_t payloadOffset = network->transportOffset + layout->payloadOffset;
+    const std::int64_t roomOnWire = std::int64_t{wireLength} - std::int64_t(payloadOffset);
+    const std::int64_t counted = std::min(stated, roomOnWire);
+    packet.payloadLength = static_cast<std::uint32_t>(
+        std::max<std::int64_t>(counted, static_cast<std::int64_t>(packet.payload.size())));
   }
   return packet;
 }

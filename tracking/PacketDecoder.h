@@ -1,5 +1,6 @@
 #pragma once
-// Reads one captured frame as Ethernet carrying IPv4 and takes out what the node tracker needs.
+// Reads one captured frame as Ethernet carrying IPv4 or IPv6 and takes out what the node tracker
+// needs.
 
 #include <cstdint>
 #include <optional>
@@ -13,6 +14,7 @@ namespace ipproto {
 inline constexpr std::uint8_t ICMP = 1;
 inline constexpr std::uint8_t TCP = 6;
 inline constexpr std::uint8_t UDP = 17;
+inline constexpr std::uint8_t ICMPv6 = 58;
 }  // namespace ipproto
 
 namespace tcpflags {
@@ -24,19 +26,27 @@ inline constexpr std::uint8_t ACK = 0x10;
 }  // namespace tcpflags
 
 struct DecodedPacket {
-  std::uint8_t protocol = 0;  // ipproto::ICMP, TCP or UDP
-  FlowKey flow;               // network byte order; ports 0 for ICMP
+  std::uint8_t protocol = 0;  // ipproto::ICMP, ICMPv6, TCP or UDP
+  FlowKey flow;               // network byte order; ports 0 for ICMP and ICMPv6
   std::uint8_t tcpFlags = 0;
-  // The payload length the IPv4 header states, less the transport header allowance: the whole
-  // message for ICMP, after 8 bytes for UDP, after the first 20 bytes of the TCP header (options
-  // count as payload). May be zero or negative.
-  std::int64_t statedPayloadLength = 0;
-  // The payload bytes actually captured: the stated length, cut where the capture ends.
+  // The payload bytes captured: the whole message for ICMP, after 8 bytes for UDP, after the
+  // first 20 bytes of the TCP header (options count as payload), as long as the IP header states
+  // and cut where the capture ends.
   ByteView payload;
+  // The payload's length as the packet tracking counts it. For a frame captured whole it is the
+  // payload's size, whatever the IP header claims beyond the frame. For a frame cut short by the
+  // capture (captured length below the length on the wire) it is the length the IP header states,
+  // up to what the wire length leaves room for: the bytes past `payload` were not captured.
+  std::uint32_t payloadLength = 0;
+
+  std::uint32_t missingLength() const {
+    return payloadLength - static_cast<std::uint32_t>(payload.size());
+  }
 };
 
-// Nothing for frames that are not Ethernet with IPv4 (version 4), for fragments after the first,
-// for protocols other than ICMP, TCP and UDP, and for frames too short to hold the headers read.
-std::optional<DecodedPacket> decodeFrame(ByteView frame);
+// Nothing for frames that are not Ethernet (after up to two 802.1Q or 802.1ad tags) with IPv4 or
+// IPv6, for fragments after the first, for protocols other than ICMP, ICMPv6, TCP and UDP, and for
+// frames too short to hold the headers read. `wireLength` is the frame's length on the wire.
+std::optional<DecodedPacket> decodeFrame(ByteView frame, std::uint32_t wireLength);
 
 }  // namespace wq

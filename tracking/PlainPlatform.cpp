@@ -6,6 +6,7 @@
 #include <syslog.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace wq {
 
@@ -73,19 +74,29 @@ void MemoryTableView::selectRow(int row) {
   selectionDidChange_();
 }
 
-std::optional<std::string> SystemHostResolver::hostName(std::uint32_t address) {
-  sockaddr_in socketAddress{};
-  socketAddress.sin_family = AF_INET;
-  socketAddress.sin_addr.s_addr = address;
+std::optional<std::string> SystemHostResolver::hostName(const IpAddress& address) {
+  sockaddr_storage socketAddress{};
+  socklen_t length = 0;
+  if (address.family == IpAddress::kV4) {
+    auto& v4 = reinterpret_cast<sockaddr_in&>(socketAddress);
+    v4.sin_family = AF_INET;
+    std::memcpy(&v4.sin_addr, address.bytes.data(), sizeof v4.sin_addr);
+    length = sizeof v4;
+  } else {
+    auto& v6 = reinterpret_cast<sockaddr_in6&>(socketAddress);
+    v6.sin6_family = AF_INET6;
+    std::memcpy(&v6.sin6_addr, address.bytes.data(), sizeof v6.sin6_addr);
+    length = sizeof v6;
+  }
   char name[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<const sockaddr*>(&socketAddress), sizeof socketAddress, name,
-                  sizeof name, nullptr, 0, NI_NAMEREQD) != 0) {
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(&socketAddress), length, name, sizeof name,
+                  nullptr, 0, NI_NAMEREQD) != 0) {
     return std::nullopt;
   }
   return std::string(name);
 }
 
-std::optional<std::string> TableHostResolver::hostName(std::uint32_t address) {
+std::optional<std::string> TableHostResolver::hostName(const IpAddress& address) {
   asked.push_back(address);
   const auto found = names.find(address);
   if (found == names.end()) {

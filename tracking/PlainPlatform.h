@@ -141,15 +141,15 @@ class MemoryWindow : public WindowView {
 // Reverse lookups through the system's resolver.
 class SystemHostResolver : public HostResolver {
  public:
-  std::optional<std::string> hostName(std::uint32_t address) override;
+  std::optional<std::string> hostName(const IpAddress& address) override;
 };
 
 // A resolver that knows the names it was given and nothing else.
 class TableHostResolver : public HostResolver {
  public:
-  std::optional<std::string> hostName(std::uint32_t address) override;
-  std::map<std::uint32_t, std::string> names;
-  std::vector<std::uint32_t> asked;
+  std::optional<std::string> hostName(const IpAddress& address) override;
+  std::map<IpAddress, std::string> names;
+  std::vector<IpAddress> asked;
 };
 
 }  // namespace wq

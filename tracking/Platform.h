@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "tracking/FlowKey.h"
+
 namespace wq {
 
 using TimePoint = std::chrono::system_clock::time_point;
@@ -101,14 +103,14 @@ class WindowView {
   virtual void hide() = 0;
 };
 
-// Reverse lookup of an IPv4 address (network byte order); nothing when no name is known.
+// Reverse lookup of an IPv4 or IPv6 address; nothing when no name is known.
 class HostResolver {
  public:
   virtual ~HostResolver() = default;
   // Told, before a run of lookups, which addresses are coming, so that it can look them up
   // together.
-  virtual void prepare(const std::vector<std::uint32_t>& /*addresses*/) {}
-  virtual std::optional<std::string> hostName(std::uint32_t address) = 0;
+  virtual void prepare(const std::vector<IpAddress>& /*addresses*/) {}
+  virtual std::optional<std::string> hostName(const IpAddress& address) = 0;
 };
 
 }  // namespace wq

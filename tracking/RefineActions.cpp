@@ -28,7 +28,12 @@ void RefineActions::refineProtocol(int tag) {
                                : tag == tags::KeepUDP ? ipproto::UDP
                                                       : 0;
   if (wanted != 0) {
-    narrow([wanted](const WQMConnection& node) { return node.protocol() != wanted; });
+    // The ICMP item keeps ICMPv6 messages too.
+    narrow([wanted](const WQMConnection& node) {
+      const std::uint32_t protocol =
+          node.protocol() == ipproto::ICMPv6 ? std::uint32_t{ipproto::ICMP} : node.protocol();
+      return protocol != wanted;
+    });
   }
   view_.revealFirstNode();
 }
@@ -50,18 +55,14 @@ void RefineActions::refineLastHit(int tag) {
 
 void RefineActions::refineAddress(SearchField& sender, bool source) {
   view_.haltAll();
-  const std::string text = sender.stringValue();
-  std::uint32_t address = 0;
-  // A text with a NUL inside would otherwise be read only up to it.
-  const bool valid =
-      text.find('\0') == std::string::npos && inet_pton(AF_INET, text.c_str(), &address) == 1;
-  if (!valid) {
+  const std::optional<IpAddress> address = parseAddress(sender.stringValue());
+  if (!address) {
     view_.sounds().beep();
     return;
   }
   view_.sounds().play(sounds::SearchFieldClick);
-  narrow([address, source](const WQMConnection& node) {
-    return (source ? node.saddr() : node.daddr()) != address;
+  narrow([wanted = *address, source](const WQMConnection& node) {
+    return (source ? node.saddr() : node.daddr()) != wanted;
   });
   sender.setStringValue(source ? "Source IP" : "Destination IP");
   sender.clearFocus();

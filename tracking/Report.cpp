@@ -27,8 +27,8 @@ constexpr std::size_t kPartNodes = 4096;
 constexpr std::size_t kBlockTextRoom = 256;
 
 using NodeOrder = std::vector<const WQMConnection*>;
-// The host name or dotted text of every address of the report, when names are reported.
-using AddressNames = std::unordered_map<std::uint32_t, std::string>;
+// The host name or address text of every address of the report, when names are reported.
+using AddressNames = std::unordered_map<IpAddress, std::string, IpAddressHash>;
 
 // One part's text and what formatting it would have logged, passed on in order. Its memory is
 // kept from part to part.
@@ -64,10 +64,10 @@ void appendNodeBlock(std::string& text, const WQMConnection& node, const Address
   } else {
     appendNodeSummary(
         text, node.facts(),
-        {startHit, lastHit, dottedAddress(node.saddr(), log), dottedAddress(node.daddr(), log)});
+        {startHit, lastHit, addressText(node.saddr(), log), addressText(node.daddr(), log)});
   }
   text += "Raw Data:\n\n";
-  appendPayloadText(text, node.packetData());
+  appendPayloadText(text, node.packetData(), node.gaps());
   text += "\n\n-----------------------------------------------------------------------\n\n";
 }
 
@@ -118,17 +118,17 @@ ReportOrder reportOrder(const NodeList& list, bool recentNodesFirst) {
 
 // Names every address, looking up each node's destination before its source.
 AddressNames nameAddresses(const NodeOrder& order, HostResolver& resolver, LogSink& log) {
-  std::vector<std::uint32_t> addresses;
+  std::vector<IpAddress> addresses;
   for (const WQMConnection* node : order) {
     addresses.push_back(node->daddr());
     addresses.push_back(node->saddr());
   }
-  std::vector<std::uint32_t> distinct = addresses;
+  std::vector<IpAddress> distinct = addresses;
   std::sort(distinct.begin(), distinct.end());
   distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
   resolver.prepare(distinct);
   AddressNames names;
-  for (const std::uint32_t address : addresses) {
+  for (const IpAddress& address : addresses) {
     if (!names.contains(address)) {
       names.emplace(address, resolveHost(address, resolver, log));
     }
@@ -138,10 +138,10 @@ AddressNames nameAddresses(const NodeOrder& order, HostResolver& resolver, LogSi
 
 }  // namespace
 
-std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& log) {
+std::string resolveHost(const IpAddress& address, HostResolver& resolver, LogSink& log) {
   std::string name = resolver.hostName(address).value_or("");
   if (name.empty()) {
-    name = dottedAddress(address, log);
+    name = addressText(address, log);
   }
   if (name.size() > kMaxHostNameLength) {
     name.resize(kMaxHostNameLength);

@@ -17,7 +17,7 @@ struct ReportOptions {
 
 // The host name of an address (network byte order), or its dotted text when it has none; at
 // most 1023 bytes.
-std::string resolveHost(std::uint32_t address, HostResolver& resolver, LogSink& log);
+std::string resolveHost(const IpAddress& address, HostResolver& resolver, LogSink& log);
 
 // Receives the report piece by piece (the header, then one node block at a time), so that a
 // report of many nodes is never held whole.

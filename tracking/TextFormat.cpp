@@ -32,26 +32,45 @@ std::string clockText(TimePoint time) {
   return formatLocalTime(time, "%H:%M:%S");
 }
 
-std::optional<std::string> dottedAddress(std::uint32_t address) {
-  char text[16];
-  if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) {
+std::optional<std::string> addressText(const IpAddress& address) {
+  char text[INET6_ADDRSTRLEN];
+  const int family = address.family == IpAddress::kV4 ? AF_INET : AF_INET6;
+  if (inet_ntop(family, address.bytes.data(), text, sizeof text) == nullptr) {
     return std::nullopt;
   }
   return std::string(text);
 }
 
-std::string dottedAddress(std::uint32_t address, LogSink& log) {
-  if (auto text = dottedAddress(address)) {
+std::string addressText(const IpAddress& address, LogSink& log) {
+  if (auto text = addressText(address)) {
     return *text;
   }
   log.log("inet_ntop error\n");
   return {};
 }
 
+std::optional<IpAddress> parseAddress(const std::string& text) {
+  // A text with a NUL inside would otherwise be read only up to it.
+  if (text.find('\0') != std::string::npos) {
+    return std::nullopt;
+  }
+  IpAddress address;
+  if (inet_pton(AF_INET, text.c_str(), address.bytes.data()) == 1) {
+    return address;
+  }
+  address.family = IpAddress::kV6;
+  if (inet_pton(AF_INET6, text.c_str(), address.bytes.data()) == 1) {
+    return address;
+  }
+  return std::nullopt;
+}
+
 std::string_view protocolLabel(std::uint32_t protocol) {
   switch (protocol) {
     case 1:
       return "ICMP Packet";
+    case 58:
+      return "ICMPv6 Packet";
     case 6:
       return "TCP Packet";
     case 17:

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "tracking/FlowKey.h"
 #include "tracking/Platform.h"
 
 namespace wq {
@@ -17,14 +18,17 @@ std::string formatLocalTime(TimePoint time, const char* format);
 // "%H:%M:%S" in the local time zone: how clock times are shown everywhere.
 std::string clockText(TimePoint time);
 
-// The dotted text of an IPv4 address held in network byte order; nothing when the conversion
-// fails.
-std::optional<std::string> dottedAddress(std::uint32_t address);
+// The text of an address: dotted for IPv4, the standard compressed form (RFC 5952) for IPv6;
+// nothing when the conversion fails.
+std::optional<std::string> addressText(const IpAddress& address);
 
 // The same, logging "inet_ntop error\n" and giving an empty text when the conversion fails.
-std::string dottedAddress(std::uint32_t address, LogSink& log);
+std::string addressText(const IpAddress& address, LogSink& log);
 
-// "ICMP Packet", "TCP Packet" or "UDP Packet"; empty for any other protocol.
+// The address that a text in either family names, if it names one.
+std::optional<IpAddress> parseAddress(const std::string& text);
+
+// "ICMP Packet", "ICMPv6 Packet", "TCP Packet" or "UDP Packet"; empty for any other protocol.
 std::string_view protocolLabel(std::uint32_t protocol);
 
 // A port held in network byte order, as the number people know it by.

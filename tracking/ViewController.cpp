@@ -78,7 +78,12 @@ void ViewController::deferReveal() {
     batch.selection = rows - 1;
     const WQMConnection& node = tracker_.connectionsArray().back();
     tracker_.nodeAddedBox().showNode(node);
-    batch.detail = PendingDetail{&node, node.lastHit(), node.byteCount(), std::nullopt};
+    batch.detail = PendingDetail{&node,
+                                 node.lastHit(),
+                                 node.byteCount(),
+                                 static_cast<std::uint32_t>(node.packetData().size()),
+                                 node.gaps().size(),
+                                 std::nullopt};
   }
 }
 
@@ -88,7 +93,9 @@ void ViewController::materialize(PendingDetail& detail) {
   }
   NodeFacts facts = detail.node->facts();
   facts.lastHit = detail.lastHit;
-  facts.payload = facts.payload.first(detail.byteCount);
+  facts.byteCount = detail.byteCount;
+  facts.payload = facts.payload.first(detail.storedCount);
+  facts.gaps = facts.gaps.first(detail.gapCount);
   detail.text = detailText(facts, log_);
 }
 

@@ -78,7 +78,10 @@ class ViewController : public NodeListObserver {
   struct PendingDetail {
     const WQMConnection* node = nullptr;
     TimePoint lastHit;
+    // The payload as it stood then: its count, its stored bytes and its gaps.
     std::uint32_t byteCount = 0;
+    std::uint32_t storedCount = 0;
+    std::size_t gapCount = 0;
     std::optional<std::string> text;
   };
   // While a batch runs, reveals only move a virtual selection; the table follows once at its end.

@@ -31,12 +31,8 @@ WQMConnection::WQMConnection(TimePoint now, int maxPacketSize)
       lastHit_(now),
       bufferSize_(maxPacketSize > 0 ? static_cast<std::uint32_t>(maxPacketSize) : 0) {}
 
-void WQMConnection::setsaddr(const std::uint8_t* bytes) {
-  std::memcpy(&key_.saddr, bytes, sizeof key_.saddr);
-}
-
-void WQMConnection::setdaddr(const std::uint8_t* bytes) {
-  std::memcpy(&key_.daddr, bytes, sizeof key_.daddr);
+std::span<const PayloadGap> WQMConnection::gaps() const {
+  return gaps_ ? std::span<const PayloadGap>(*gaps_) : std::span<const PayloadGap>();
 }
 
 void WQMConnection::reserveFor(std::uint32_t length) {
@@ -58,10 +54,10 @@ void WQMConnection::reserveFor(std::uint32_t length) {
 }
 
 void WQMConnection::releaseSpareRoom() {
-  if (capacity_ == byteCount_) {
+  if (capacity_ == storedCount_) {
     return;
   }
-  if (byteCount_ == 0) {
+  if (storedCount_ == 0) {
     storage_.reset();
     capacity_ = 0;
     return;
@@ -69,46 +65,53 @@ void WQMConnection::releaseSpareRoom() {
   // The payload moves to a block of its exact size rather than shrinking in place: the whole old
   // block goes back to the allocator, where the next payload growing to that size takes it,
   // instead of leaving a remainder of odd size that little can use.
-  void* exact = std::malloc(byteCount_);
+  void* exact = std::malloc(storedCount_);
   if (exact == nullptr) {
     return;  // keeping the larger block is harmless
   }
-  std::memcpy(exact, storage_.get(), byteCount_);
+  std::memcpy(exact, storage_.get(), storedCount_);
   storage_.reset(static_cast<std::uint8_t*>(exact));
-  capacity_ = byteCount_;
+  capacity_ = storedCount_;
 }
 
-void WQMConnection::setByteCount(std::uint32_t count) {
-  count = std::min(count, bufferSize_);
-  if (count > byteCount_) {
-    reserveFor(count);
-    std::memset(storage_.get() + byteCount_, 0, count - byteCount_);
-  }
-  byteCount_ = count;
+void WQMConnection::setPacketData(const std::uint8_t* bytes, std::uint32_t length,
+                                  std::uint32_t missing) {
+  byteCount_ = 0;
+  storedCount_ = 0;
+  gaps_.reset();
+  append(bytes, length, missing);
 }
 
-void WQMConnection::setPacketData(const std::uint8_t* bytes, std::uint32_t length) {
-  length = std::min(length, bufferSize_);
-  reserveFor(length);
-  if (length > 0) {
-    std::memcpy(storage_.get(), bytes, length);
-  }
-  byteCount_ = length;
+void WQMConnection::augmentPacketData(const std::uint8_t* bytes, std::uint32_t length,
+                                      std::uint32_t missing) {
+  append(bytes, length, missing);
 }
 
-void WQMConnection::augmentPacketData(const std::uint8_t* bytes, std::uint32_t length) {
+void WQMConnection::append(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t missing) {
   length = std::min(length, bufferSize_ - byteCount_);
-  if (length == 0) {
-    return;
+  if (length > 0) {
+    reserveFor(storedCount_ + length);
+    std::memcpy(storage_.get() + storedCount_, bytes, length);
+    storedCount_ += length;
+    byteCount_ += length;
   }
-  reserveFor(byteCount_ + length);
-  std::memcpy(storage_.get() + byteCount_, bytes, length);
-  byteCount_ += length;
+  missing = std::min(missing, bufferSize_ - byteCount_);
+  if (missing > 0) {
+    if (!gaps_) {
+      gaps_ = std::make_unique<std::vector<PayloadGap>>();
+    }
+    if (!gaps_->empty() && gaps_->back().at == storedCount_) {
+      gaps_->back().length += missing;  // one gap, however many packets it took
+    } else {
+      gaps_->push_back({storedCount_, missing});
+    }
+    byteCount_ += missing;
+  }
 }
 
 std::string WQMConnection::description(LogSink& log) const {
-  return "Time: " + clockText(lastHit_) + " Hosts: " + dottedAddress(saddr(), log) +
-         ", Port: " + std::to_string(hostOrderPort(sport())) + "->" + dottedAddress(daddr(), log) +
+  return "Time: " + clockText(lastHit_) + " Hosts: " + addressText(saddr(), log) +
+         ", Port: " + std::to_string(hostOrderPort(sport())) + "->" + addressText(daddr(), log) +
          ", Port: " + std::to_string(hostOrderPort(dport())) + "\n";
 }
 

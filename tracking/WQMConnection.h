@@ -1,17 +1,26 @@
 #pragma once
-// One node: one direction of one IPv4 flow, with the times of its first and latest packet and
-// the payload bytes its packets brought.
+// One node: one direction of one IPv4 or IPv6 flow, with the times of its first and latest packet
+// and the payload bytes its packets brought. Bytes that were not captured are counted, not stored:
+// the node remembers where they were missing.
 
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "tracking/FlowKey.h"
 #include "tracking/Platform.h"
 
 namespace wq {
+
+// Payload bytes that were not captured: `length` of them, missing before stored byte `at`.
+struct PayloadGap {
+  std::uint32_t at = 0;
+  std::uint32_t length = 0;
+  bool operator==(const PayloadGap&) const = default;
+};
 
 // What the texts of a node describe, as of one moment.
 struct NodeFacts {
@@ -19,7 +28,9 @@ struct NodeFacts {
   TimePoint lastHit;
   std::uint32_t protocol = 0;
   FlowKey flow;
-  std::span<const std::uint8_t> payload;
+  std::uint32_t byteCount = 0;            // stored and missing bytes
+  std::span<const std::uint8_t> payload;  // the stored bytes
+  std::span<const PayloadGap> gaps;       // in order
 };
 
 class WQMConnection final {
@@ -43,10 +54,10 @@ class WQMConnection final {
   void setProtocol(std::uint32_t protocol) { protocol_ = protocol; }
 
   // Addresses and ports stay in network byte order, exactly as they stand in the packet.
-  std::uint32_t saddr() const { return key_.saddr; }
-  std::uint32_t daddr() const { return key_.daddr; }
-  void setsaddr(const std::uint8_t* bytes);
-  void setdaddr(const std::uint8_t* bytes);
+  const IpAddress& saddr() const { return key_.saddr; }
+  const IpAddress& daddr() const { return key_.daddr; }
+  void setsaddr(const IpAddress& address) { key_.saddr = address; }
+  void setdaddr(const IpAddress& address) { key_.daddr = address; }
   std::uint16_t sport() const { return key_.sport; }
   std::uint16_t dport() const { return key_.dport; }
   void setsport(std::uint16_t port) { key_.sport = port; }
@@ -55,27 +66,32 @@ class WQMConnection final {
 
   // The size of the payload buffer, fixed when the node was made.
   std::uint32_t bufferSize() const { return bufferSize_; }
+  // The payload's length: the bytes stored and the bytes that were not captured.
   std::uint32_t byteCount() const { return byteCount_; }
-  // Shortens the payload, or extends it with zero bytes; never beyond the buffer.
-  void setByteCount(std::uint32_t count);
-  std::span<const std::uint8_t> packetData() const { return {storage_.get(), byteCount_}; }
+  std::span<const std::uint8_t> packetData() const { return {storage_.get(), storedCount_}; }
+  std::span<const PayloadGap> gaps() const;
 
-  // Replaces the payload. Copies at most the buffer's size.
-  void setPacketData(const std::uint8_t* bytes, std::uint32_t length);
-  // Appends to the payload. Copies at most what still fits in the buffer.
-  void augmentPacketData(const std::uint8_t* bytes, std::uint32_t length);
+  // Replaces the payload with `length` bytes and then `missing` bytes that were not captured.
+  // Takes at most the buffer's size in all.
+  void setPacketData(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t missing = 0);
+  // Appends to the payload, as much as still fits in the buffer.
+  void augmentPacketData(const std::uint8_t* bytes, std::uint32_t length,
+                         std::uint32_t missing = 0);
   // A growing payload is given spare room so that it is not copied on every segment; once the
   // node has gone quiet the spare room is given back.
   void releaseSpareRoom();
 
-  NodeFacts facts() const { return {startHit_, lastHit_, protocol_, key_, packetData()}; }
+  NodeFacts facts() const {
+    return {startHit_, lastHit_, protocol_, key_, byteCount_, packetData(), gaps()};
+  }
 
   // The flow match: same source and destination address and port; direction-sensitive;
   // protocol, times and payload take no part.
   bool isEqual(const WQMConnection& other) const { return key_ == other.key_; }
 
   // The row text of the nodes table:
-  // "Time: <last hit> Hosts: <source>, Port: <port>-><destination>, Port: <port>\n".
+  // "Time: <last hit> Hosts: <source>, Port: <port>-><destination>, Port: <port>\n", the
+  // addresses as the address texts show them.
   std::string description(LogSink& log) const;
 
  private:
@@ -84,15 +100,20 @@ class WQMConnection final {
   };
 
   void reserveFor(std::uint32_t length);
+  // Appends what fits of `length` bytes and `missing` more that were not captured.
+  void append(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t missing);
 
   TimePoint startHit_;
   TimePoint lastHit_;
-  std::uint32_t protocol_ = 0;
+  std::unique_ptr<std::uint8_t, FreeDeleter> storage_;
+  // Most payloads are captured whole: the gaps of the others are kept apart.
+  std::unique_ptr<std::vector<PayloadGap>> gaps_;
   FlowKey key_{};
+  std::uint32_t protocol_ = 0;
   std::uint32_t byteCount_ = 0;
+  std::uint32_t storedCount_ = 0;
   std::uint32_t bufferSize_ = 0;
   std::uint32_t capacity_ = 0;
-  std::unique_ptr<std::uint8_t, FreeDeleter> storage_;
 };
 
 }  // namespace wq

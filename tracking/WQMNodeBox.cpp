@@ -20,11 +20,11 @@ std::string WQMNodeBox::protocolField() const {
 }
 
 std::string WQMNodeBox::sourceIPField() const {
-  return shown_ ? dottedAddress(shown_->flow.saddr, log_) : "";
+  return shown_ ? addressText(shown_->flow.saddr, log_) : "";
 }
 
 std::string WQMNodeBox::destinationIPField() const {
-  return shown_ ? dottedAddress(shown_->flow.daddr, log_) : "";
+  return shown_ ? addressText(shown_->flow.daddr, log_) : "";
 }
 
 std::string WQMNodeBox::sourcePortField() const {

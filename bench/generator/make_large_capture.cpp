@@ -159,8 +159,7 @@ class TcpConversation {
     const Bytes payload = payloadOf(step, random);
     tcp.insert(tcp.end(), payload.begin(), payload.end());
     sequence += static_cast<std::uint32_t>(payload.size()) + (step.flags & (SYN | FIN) ? 1 : 0);
-    return step.fromClient ? ipv4Frame(6, client_, server_, tcp)
-                           : ipv4Frame(6, server_, client_, tcp);
+    return step.fromClient ? ipFrame(6, client_, server_, tcp) : ipFrame(6, server_, client_, tcp);
   }
 
  private:

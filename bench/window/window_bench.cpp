@@ -106,7 +106,7 @@ struct Bench : WindowRig {
   }
   QString firstSource() {
     return QString::fromStdString(
-        dottedAddress(controller().tracker().connectionsArray().at(0).saddr()).value_or(""));
+        addressText(controller().tracker().connectionsArray().at(0).saddr()).value_or(""));
   }
   // The rows of nodes that hold a large payload.
   std::vector<int> largeRows() {

@@ -73,9 +73,9 @@ std::vector<TimedFrame> overflow() {
       {0.5, tcpFrame(kClient, 50002, kServer, 80, SYN, kSynOptions)},
       {1.0, tcpFrame(kClient, 50001, kServer, 80, ACK, Bytes(60, 'a'))},
       {2.0, tcpFrame(kClient, 50001, kServer, 80, ACK, Bytes(20, 'b'))},   // exactly the limit
-      {2.5, tcpFrame(kClient, 50002, kServer, 80, ACK, Bytes(100, 'x'))},  // one packet too big
+      {2.5, tcpFrame(kClient, 50002, kServer, 80, ACK, Bytes(100, 'x'))},  // too big: overflows
       {3.0, tcpFrame(kClient, 50001, kServer, 80, ACK, Bytes(1, 'c'))},    // overflows: dropped
-      {3.5, tcpFrame(kClient, 50002, kServer, 80, ACK, Bytes(80, 'd'))},   // exactly the limit
+      {3.5, tcpFrame(kClient, 50002, kServer, 80, ACK, Bytes(80, 'd'))},   // no node left
       {4.0, udpFrame(kClient, 7000, kServer, 7001, Bytes(100, 'u'))},
       {4.5, udpFrame(kClient, 7000, kServer, 7001, Bytes(99, 'v'))},
   };
@@ -139,6 +139,66 @@ Bytes twoLinkTypes() {
   return file;
 }
 
+// Captured with a snapshot length of 96 bytes: what is missing is counted and marked in place.
+std::vector<TimedFrame> smallSnapshot() {
+  const auto snapped = [](double at, Bytes frame) {
+    const std::size_t wire = frame.size();
+    frame.resize(std::min<std::size_t>(wire, 96));
+    return TimedFrame{at, frame, wire};
+  };
+  std::string text;
+  for (char c = 'a'; text.size() < 300; c = c == 'z' ? 'a' : c + 1) {
+    text += c;
+  }
+  return {
+      snapped(0.0, tcpFrame(kClient, 52400, kServer, 80, SYN, kSynOptions)),
+      snapped(0.1, tcpFrame(kClient, 52400, kServer, 80, ACK | PSH, bytesOf("GET / HTTP/1.0\r\n"))),
+      snapped(0.2, tcpFrame(kClient, 52400, kServer, 80, ACK | PSH, bytesOf(text.substr(0, 200)))),
+      snapped(0.3, tcpFrame(kClient, 52400, kServer, 80, ACK | PSH, bytesOf(text.substr(0, 100)))),
+      snapped(0.4, tcpFrame(kClient, 52400, kServer, 80, ACK | PSH, bytesOf("end\r\n"))),
+      snapped(0.5, udpFrame(kClient, 5353, "10.0.0.53", 53, bytesOf(text))),
+      snapped(0.6, icmpFrame(kClient, kServer, bytesOf(text.substr(0, 80)))),
+  };
+}
+
+// IPv6 through its extension headers, and a first fragment; a later fragment makes nothing.
+std::vector<TimedFrame> ipv6() {
+  const char* client = "2001:db8:0:1::2";
+  const char* server = "2001:db8:0:1:0:0:0:9";
+  IpOptions hopAndDestination;
+  hopAndDestination.extensions = {0, 60};
+  IpOptions routing;
+  routing.extensions = {43};
+  IpOptions firstFragment;
+  firstFragment.extensions = {44};
+  firstFragment.fragmentField = 0x0001;  // offset 0, more fragments
+  IpOptions laterFragment = firstFragment;
+  laterFragment.fragmentField = 181 << 3;
+  return {
+      {0.0, icmpFrame(client, server, bytesOf("echo over IPv6"))},
+      {0.5, udpFrame(client, 40000, "2001:db8::53", 53, bytesOf("lookup via hop-by-hop"),
+                     hopAndDestination)},
+      {1.0, tcpFrame(client, 52500, server, 443, SYN, kSynOptions, routing)},
+      {1.5, tcpFrame(client, 52500, server, 443, ACK | PSH, bytesOf("data of a routed flow"))},
+      {2.0, udpFrame(client, 40001, "ff02::1", 9, bytesOf("first fragment"), firstFragment)},
+      {2.5, udpFrame(client, 40001, "ff02::1", 9, bytesOf("later fragment"), laterFragment)},
+  };
+}
+
+// One and two VLAN tags, both families; three tags are not read through.
+std::vector<TimedFrame> vlanTags() {
+  return {
+      {0.0, withVlanTags(udpFrame(kClient, 6100, kServer, 53, bytesOf("802.1Q")), {0x8100})},
+      {0.5, withVlanTags(udpFrame("2001:db8::2", 6101, "2001:db8::9", 53, bytesOf("QinQ over v6")),
+                         {0x88A8, 0x8100})},
+      {1.0, withVlanTags(tcpFrame(kClient, 6102, kServer, 80, SYN, kSynOptions), {0x88A8, 0x8100})},
+      {1.5, withVlanTags(udpFrame("2001:db8::2", 6103, "2001:db8::9", 53, bytesOf("802.1Q v6")),
+                         {0x8100})},
+      {2.0, withVlanTags(udpFrame(kClient, 6104, kServer, 53, bytesOf("three tags")),
+                         {0x88A8, 0x8100, 0x8100})},
+  };
+}
+
 // A run of wirequill that ended by itself: its exit status, its standard output, and the lines
 // of its standard error that it writes as its own complaints.
 struct ProgramRun {
@@ -190,7 +250,10 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
       {"datagrams", datagrams(), ""},
       {"overflow", overflow(), "MaxPacketSize=100\n"},
       {"idle_purge", idlePurge(), ""},
-      {"cut_packets", cutPackets(), ""}};
+      {"cut_packets", cutPackets(), ""},
+      {"small_snapshot", smallSnapshot(), ""},
+      {"ipv6", ipv6(), ""},
+      {"vlan_tags", vlanTags(), ""}};
   std::filesystem::create_directory(in("$S/config/Wirequill"));
   for (const auto& [name, frames, settings] : scenarios) {
     SCOPED_TRACE(name);

@@ -6,10 +6,16 @@
 
 #include "tools/CaptureBuilder.h"
 #include "tracking/PlainApplication.h"
+#include "tracking/TextFormat.h"
 
 namespace wq::testing {
 
 inline const TimePoint kStartTime = TimePoint{std::chrono::seconds{kCaptureStart}};
+
+// The address that a text names, in either family.
+inline IpAddress ip(const std::string& text) {
+  return parseAddress(text).value();
+}
 
 inline std::string payloadOf(const WQMConnection& node) {
   const auto data = node.packetData();
@@ -45,6 +51,15 @@ struct ControllerRig {
     const Bytes chunk = chunkOf(frames);
     tracker.decodeCaptureBuffer(ByteView(chunk.data(), chunk.size()));
   }
+  // One frame captured to at most `snapshotLength` bytes, its length on the wire kept.
+  void feedCaptured(const Bytes& frame, std::size_t snapshotLength) {
+    Bytes chunk;
+    appendRecord(chunk,
+                 Bytes(frame.begin(), frame.begin() + std::min(frame.size(), snapshotLength)), 0, 0,
+                 static_cast<std::uint32_t>(frame.size()));
+    chunk.resize(kChunkLength, 0);
+    tracker.decodeCaptureBuffer(ByteView(chunk.data(), chunk.size()));
+  }
   void set(std::string_view key, SettingValue value) { store.setValue(key, value); }
   const WQMConnection& node(std::size_t index) const {
     return controller.tracker().connectionsArray().at(index);
@@ -52,7 +67,8 @@ struct ControllerRig {
   std::size_t nodeCount() const { return controller.tracker().connectionsArray().size(); }
 
   // The list in one line: each node as protocol, payload (its length when longer than 12
-  // bytes or not printable) and the seconds of its first and last hit since kStartTime.
+  // bytes or not printable), "+N" for N bytes not captured, and the seconds of its first and
+  // last hit since kStartTime.
   std::string nodes() const {
     std::string text;
     for (std::size_t i = 0; i < nodeCount(); ++i) {
@@ -66,8 +82,10 @@ struct ControllerRig {
             std::chrono::duration_cast<std::chrono::seconds>(t - kStartTime).count());
       };
       text += (i ? " " : "") + std::to_string(n.protocol()) +
-              (plain ? ":" + payload : "#" + std::to_string(payload.size())) + "@" +
-              second(n.startHit()) + "-" + second(n.lastHit());
+              (plain ? ":" + payload : "#" + std::to_string(payload.size())) +
+              (n.byteCount() > payload.size() ? "+" + std::to_string(n.byteCount() - payload.size())
+                                              : "") +
+              "@" + second(n.startHit()) + "-" + second(n.lastHit());
     }
     return text;
   }

@@ -19,7 +19,8 @@ TEST(NodeList, AgreesWithALinearListUnderRandomOperations) {
   int nextId = 0;
   const auto idOf = [](const WQMConnection& node) { return static_cast<int>(node.protocol()); };
   for (int step = 0; step < 20000; ++step) {
-    const FlowKey key{0, 0, static_cast<std::uint16_t>(random() % 15), 0};
+    FlowKey key;
+    key.sport = static_cast<std::uint16_t>(random() % 15);
     const auto linear = std::find_if(reference.begin(), reference.end(),
                                      [&](const auto& entry) { return entry.first == key; });
     const auto match = list.firstMatch(key);

@@ -13,10 +13,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string payloadText(std::string_view bytes) {
+std::string payloadText(std::string_view bytes, const std::vector<PayloadGap>& gaps = {}) {
   std::string text;
-  appendPayloadText(text,
-                    std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
+  appendPayloadText(
+      text, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), gaps);
   return text;
 }
 
@@ -31,13 +31,30 @@ TEST(PayloadText, PrintableBytesLineBreaksAndWrapping) {
   // Bytes left out do not move the column.
   EXPECT_EQ(payloadText(std::string(40, 'a') + "\n\t\xff" + std::string(40, 'b')),
             std::string(40, 'a') + std::string(36, 'b') + "\n" + std::string(4, 'b'));
+  // A gap is marked in place on a line of its own, and the line count restarts after it.
+  const std::string mark = "[1460 bytes not captured]\n";
+  EXPECT_EQ(payloadText("abc", {{0, 1460}}), mark + "abc");
+  EXPECT_EQ(payloadText("abc", {{3, 1460}}), "abc\n" + mark);
+  EXPECT_EQ(payloadText(line76 + "b", {{76, 1460}}), line76 + "\n" + mark + "b");
+  EXPECT_EQ(payloadText("x\r", {{2, 1460}}), "x\n" + mark);
+  EXPECT_EQ(payloadText(std::string(40, 'a') + line76 + "b", {{40, 1460}, {40, 7}}),
+            std::string(40, 'a') + "\n" + mark + "[7 bytes not captured]\n" + line76 + "\nb");
 }
 
 // The rule as plainly as it can be said, one byte at a time.
-std::string referencePayloadText(const Bytes& bytes) {
+std::string referencePayloadText(const Bytes& bytes, const std::vector<PayloadGap>& gaps) {
   std::string text;
   int column = 0;
-  for (const std::uint8_t byte : bytes) {
+  auto gap = gaps.begin();
+  for (std::size_t at = 0; at <= bytes.size(); ++at) {
+    for (; gap != gaps.end() && gap->at == at; ++gap) {
+      text += (column == 0 ? "[" : "\n[") + std::to_string(gap->length) + " bytes not captured]\n";
+      column = 0;
+    }
+    if (at == bytes.size()) {
+      break;
+    }
+    const std::uint8_t byte = bytes[at];
     if (byte == '\r') {
       text += '\n';
       column = 0;
@@ -54,7 +71,7 @@ std::string referencePayloadText(const Bytes& bytes) {
 
 TEST(PayloadText, AgreesWithTheRuleForMixedPayloadsOfEveryLength) {
   // Runs of text, binary and carriage returns, so that words of every kind meet line ends at
-  // every column; lengths cover every remainder of eight.
+  // every column; lengths cover every remainder of eight; gaps fall anywhere.
   std::mt19937 random(3);
   for (int round = 0; round < 3000; ++round) {
     Bytes payload(random() % 400);
@@ -65,9 +82,16 @@ TEST(PayloadText, AgreesWithTheRuleForMixedPayloadsOfEveryLength) {
              : draw % 17 == 0   ? '\r'
                                 : static_cast<std::uint8_t>(random());
     }
-    ASSERT_EQ(payloadText(
-                  std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size())),
-              referencePayloadText(payload))
+    std::vector<PayloadGap> gaps(random() % 3);
+    for (PayloadGap& gap : gaps) {
+      gap = {static_cast<std::uint32_t>(random() % (payload.size() + 1)),
+             static_cast<std::uint32_t>(1 + random() % 2000)};
+    }
+    std::ranges::sort(gaps, {}, &PayloadGap::at);
+    ASSERT_EQ(
+        payloadText(std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()),
+                    gaps),
+        referencePayloadText(payload, gaps))
         << "round " << round;
   }
 }
@@ -81,6 +105,16 @@ TEST(NodeText, DetailWithoutAProtocolLine) {
             "Start Time: 14:03:20\nLast Hit: 14:03:20\n\n"
             "Source IP: 0.0.0.0\nSource Port: 0\nDestination IP: 0.0.0.0\nDestination Port: 0\n\n"
             "Byte count: 0\n\n");
+  // An IPv6 node: compressed addresses, and the bytes not captured counted and marked.
+  WQMConnection echo(kStartTime, 1000);
+  echo.setProtocol(58);
+  echo.setsaddr(ip("2001:DB8:0:0:1::1"));
+  echo.setdaddr(ip("fe80::"));
+  echo.setPacketData(reinterpret_cast<const std::uint8_t*>("ping"), 4, 60);
+  EXPECT_EQ(detailText(echo.facts(), log),
+            "Start Time: 14:03:20\nLast Hit: 14:03:20\n\nProtocol: ICMPv6\n\n"
+            "Source IP: 2001:db8::1:0:0:1\nSource Port: 0\nDestination IP: fe80::\n"
+            "Destination Port: 0\n\nByte count: 64\n\nping\n[60 bytes not captured]\n");
 }
 
 TEST(NodeText, PanelFieldsAndTableRow) {
@@ -90,10 +124,8 @@ TEST(NodeText, PanelFieldsAndTableRow) {
 
   WQMConnection node(kStartTime - 5h + 1min + 43s, 24000);  // 09:05:03
   node.setProtocol(6);
-  const std::uint8_t source[] = {192, 168, 0, 1};
-  const std::uint8_t destination[] = {255, 255, 255, 255};
-  node.setsaddr(source);
-  node.setdaddr(destination);
+  node.setsaddr(ip("192.168.0.1"));
+  node.setdaddr(ip("255.255.255.255"));
   node.setsport(0x5000);  // the bytes 00 50 in network order
   node.setdport(0xFFFF);
   box.showNode(node);

@@ -34,11 +34,11 @@ Bytes data(const Bytes& payload, std::uint8_t flags = ACK) {
 Bytes data(std::string_view payload, std::uint8_t flags = ACK) {
   return data(bytesOf(payload), flags);
 }
-Bytes udp(std::string_view payload, const Ipv4Options& options = {}) {
+Bytes udp(std::string_view payload, const IpOptions& options = {}) {
   return udpFrame(kClient, 52311, kServer, 80, bytesOf(payload), options);
 }
-Ipv4Options ipv4(std::uint8_t headerWords, std::uint16_t fragmentField = 0) {
-  Ipv4Options options;
+IpOptions ipv4(std::uint8_t headerWords, std::uint16_t fragmentField = 0) {
+  IpOptions options;
   options.headerWords = headerWords;
   options.fragmentField = fragmentField;
   return options;
@@ -55,7 +55,9 @@ Bytes withEtherType(Bytes frame, std::uint8_t high, std::uint8_t low) {
 
 struct RuleCase {
   const char* name;
-  const char* settings;       // "max=N" for MaxPacketSize, "fin" and "rst" for DropOnFIN, DropOnRST
+  // "max=N" for MaxPacketSize, "fin" and "rst" for DropOnFIN, DropOnRST, "snap=N" for frames
+  // captured to at most N bytes
+  const char* settings;
   std::vector<Bytes> frames;  // frame i arrives at second i, in a chunk of its own
   std::string result;         // the nodes as ControllerRig::nodes() shows them, then "!" and
                               // each line logged
@@ -69,8 +71,13 @@ std::string resultOf(const RuleCase& c) {
   }
   rig.set(keys::DropOnFIN, settings.find("fin") != std::string::npos);
   rig.set(keys::DropOnRST, settings.find("rst") != std::string::npos);
+  const auto snap = settings.find("snap=");
   for (const Bytes& frame : c.frames) {
-    rig.feed({frame});
+    if (snap != std::string::npos) {
+      rig.feedCaptured(frame, std::stoul(settings.substr(snap + 5)));
+    } else {
+      rig.feed({frame});
+    }
     rig.clock.advance(std::chrono::seconds(1));
   }
   std::string result = rig.nodes();
@@ -80,8 +87,18 @@ std::string resultOf(const RuleCase& c) {
   return result;
 }
 
+const char* kClient6 = "2001:db8::2";
+const char* kServer6 = "2001:db8::9";
+
+IpOptions v6(std::vector<std::uint8_t> extensions, std::uint16_t fragmentField = 0) {
+  IpOptions options;
+  options.extensions = std::move(extensions);
+  options.fragmentField = fragmentField;
+  return options;
+}
+
 TEST(NodeTracker, PacketRules) {
-  Ipv4Options version6;
+  IpOptions version6;
   version6.version = 6;
   std::vector<Bytes> nineLargeSegments(9, data(filled(3000)));
   nineLargeSegments.insert(nineLargeSegments.begin(), syn("s"));
@@ -101,8 +118,8 @@ TEST(NodeTracker, PacketRules) {
        {syn(filled(950)), data(filled(50))}, "6#1000@0-1"},
       {"a SYN as large as MaxPacketSize makes no node", "max=1000",
        {syn(filled(1000)), syn(filled(999))}, "6#999@1-1"},
-      {"a data segment as large as MaxPacketSize grows no node", "max=1000",
-       {syn("s"), data(filled(1000))}, "6:s@0-0"},
+      {"a data segment as large as MaxPacketSize overflows its node, FIN unseen", "max=1000 fin",
+       {syn("s"), data(filled(1000), ACK | FIN)}, ""},
       {"FIN changes nothing while DropOnFIN is off", "",
        {syn("A"), data("", ACK | FIN)}, "6:A@0-0"},
       {"FIN drops the lowest match, and RST is not looked at then", "fin rst",
@@ -119,8 +136,27 @@ TEST(NodeTracker, PacketRules) {
        {udp("u"), data("t")}, "17:ut@0-1"},
       {"a flow has a direction: the answer grows nothing", "",
        {syn("A"), tcpFrame(kServer, 80, kClient, 52311, ACK, bytesOf("x"))}, "6:A@0-0"},
-      {"only Ethernet frames carrying IPv4 are decoded", "",
+      {"only Ethernet frames carrying IPv4 or IPv6 are decoded, each by its own version", "",
        {withEtherType(udp("arp"), 0x08, 0x06), withEtherType(udp("v6"), 0x86, 0xDD), udp("v6", version6)}, ""},
+      {"IPv6 makes nodes by the same rules, through its extension headers", "",
+       {udpFrame(kClient6, 53, kServer6, 53, bytesOf("hop"), v6({0, 60})),
+        icmpFrame(kClient6, kServer6, bytesOf("ping")),
+        tcpFrame(kClient6, 52311, kServer6, 80, SYN, bytesOf("s"), v6({43})),
+        tcpFrame(kClient6, 52311, kServer6, 80, ACK, bytesOf("d")),
+        udpFrame(kClient6, 53, kServer6, 53, bytesOf("head"), v6({44}, 0x0001)),
+        udpFrame(kClient6, 53, kServer6, 53, bytesOf("tail"), v6({44}, 185 << 3)),
+        udpFrame(kClient6, 53, kServer6, 53, bytesOf("unknown"), v6({59})),
+        cut(udpFrame(kClient6, 53, kServer6, 53, bytesOf("cut"), v6({0, 0, 0})), 14 + 40 + 20)},
+       "17:hop@0-0 58#12@1-1 6:sd@2-3 17:head@4-4"},
+      {"one or two VLAN tags are skipped, a third is not", "",
+       {withVlanTags(udp("q"), {0x8100}), withVlanTags(udpFrame(kClient6, 1, kServer6, 2, bytesOf("ad")), {0x88A8, 0x8100}),
+        withVlanTags(udp("three"), {0x88A8, 0x8100, 0x8100})}, "17:q@0-0 17:ad@1-1"},
+      {"bytes not captured are counted, not stored", "snap=60",
+       {udpFrame(kClient, 7, kServer, 7, filled(100, 'c')), syn("s"), data(filled(100))}, "17#18+82@0-0 6:sxxxxxx+94@1-2"},
+      {"and count towards MaxPacketSize as if captured", "max=100 snap=60",
+       {syn("s"), data(filled(98))}, "6:sxxxxxx+92@0-1"},
+      {"so that the next one overflows", "max=100 snap=60",
+       {syn("s"), data(filled(99)), data("x")}, ""},
       {"the IPv4 header length is honoured; later fragments are ignored", "",
        {udp("options", ipv4(6)), udp("tail", ipv4(5, 185)), udp("head", ipv4(5, 0x2000)), udp("short", ipv4(4))},
        "17:options@0-0 17:head@2-2"},

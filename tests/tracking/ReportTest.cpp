@@ -67,21 +67,21 @@ TEST(Report, ManyNodesKeepTheirOrderAcrossTheReportsParts) {
 TEST(Report, ResolvedNamesStandForAddressesAndFallBackToDottedText) {
   ControllerRig rig;
   rig.feed({udpFrame("10.0.0.3", 53, "10.0.0.4", 80, bytesOf("x"))});
-  rig.resolver.names[addressOf("10.0.0.4")] = "server.example";
+  rig.resolver.names[ip("10.0.0.4")] = "server.example";
   rig.set(keys::ReportResolveIPAddresses, true);
   const std::string report = rig.controller.reportText();
   EXPECT_NE(report.find("Source IP: 10.0.0.3\nSource Port: 53\nDestination IP: server.example\n"
                         "Destination Port: 80\n"),
             std::string::npos);
   // The destination is looked up first.
-  EXPECT_EQ(rig.resolver.asked,
-            (std::vector<std::uint32_t>{addressOf("10.0.0.4"), addressOf("10.0.0.3")}));
+  EXPECT_EQ(rig.resolver.asked, (std::vector{ip("10.0.0.4"), ip("10.0.0.3")}));
 
   MemoryLog log;
   TableHostResolver longNames;
-  longNames.names[1] = std::string(5000, 'n');
-  EXPECT_EQ(resolveHost(1, longNames, log), std::string(1023, 'n'));
-  EXPECT_EQ(resolveHost(htonl(0x7f000001), longNames, log), "127.0.0.1");
+  longNames.names[ip("0.0.0.1")] = std::string(5000, 'n');
+  EXPECT_EQ(resolveHost(ip("0.0.0.1"), longNames, log), std::string(1023, 'n'));
+  EXPECT_EQ(resolveHost(ip("127.0.0.1"), longNames, log), "127.0.0.1");
+  EXPECT_EQ(resolveHost(ip("2001:db8:0:0:1:0:0:1"), longNames, log), "2001:db8::1:0:0:1");
 }
 
 TEST(Report, AnEmptyListGivesTheHeaderInTheLocalTimeZone) {
@@ -100,11 +100,11 @@ TEST(Report, AnEmptyListGivesTheHeaderInTheLocalTimeZone) {
 // A resolver that answers some addresses at once and keeps others waiting far past any budget.
 class SlowResolver : public HostResolver {
  public:
-  std::optional<std::string> hostName(std::uint32_t address) override {
-    if (address == addressOf("10.0.0.9")) {
+  std::optional<std::string> hostName(const IpAddress& address) override {
+    if (address == ip("10.0.0.9")) {
       std::this_thread::sleep_for(std::chrono::seconds(3));
     }
-    return address == addressOf("10.0.0.4") ? "fast.example" : "slow.example";
+    return address == ip("10.0.0.4") ? "fast.example" : "slow.example";
   }
 };
 

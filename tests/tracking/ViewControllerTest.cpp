@@ -25,7 +25,7 @@ std::string viewState(const ControllerRig& rig) {
                       (at == std::string::npos ? "-" : rig.pane.text.substr(at + 18, 1)) +
                       " panel " + rig.tracker.nodeAddedBox().sourceIPField() + " list ";
   for (std::size_t i = 0; i < rig.nodeCount(); ++i) {
-    state += std::to_string(rig.node(i).saddr() >> 24);
+    state += std::to_string(rig.node(i).saddr().bytes[3]);
   }
   state += " menus ";
   for (int tag : {-5, 0, 60, 61, 100, 110, 120, 130, 140, 150, 160, 170}) {

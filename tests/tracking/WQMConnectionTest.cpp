@@ -12,17 +12,24 @@ const std::uint8_t* bytes(const char* text) {
   return reinterpret_cast<const std::uint8_t*>(text);
 }
 
-TEST(WQMConnection, PayloadIsBoundedByTheBufferFixedAtCreation) {
+TEST(WQMConnection, PayloadAndItsGapsAreBoundedByTheBufferFixedAtCreation) {
   WQMConnection node(kStartTime, 10);
   node.setPacketData(bytes("hello"), 5);
   node.augmentPacketData(bytes("abc"), 3);
   node.augmentPacketData(bytes(""), 0);
   node.augmentPacketData(bytes("defg"), 4);
   EXPECT_EQ(payloadOf(node), "helloabcde");
-  node.setPacketData(bytes("xy"), 2);  // replaces the longer payload
-  node.setByteCount(4);                // grows with zero bytes
-  EXPECT_EQ(payloadOf(node), std::string("xy\0\0", 4));
-  node.setByteCount(50);
+  // Bytes that were not captured count against the buffer; gaps in a row make one.
+  node.setPacketData(bytes("xy"), 2, 3);  // replaces the longer payload
+  node.augmentPacketData(bytes("z"), 1, 1);
+  node.augmentPacketData(bytes(""), 0, 2);
+  node.augmentPacketData(bytes("abc"), 3, 5);
+  EXPECT_EQ(payloadOf(node), "xyza");
+  EXPECT_EQ(std::vector(node.gaps().begin(), node.gaps().end()),
+            (std::vector<PayloadGap>{{2, 3}, {3, 3}}));
+  EXPECT_EQ(node.byteCount(), 10u);
+  node.setPacketData(bytes("ab"), 2, 20);
+  EXPECT_EQ(std::vector(node.gaps().begin(), node.gaps().end()), (std::vector<PayloadGap>{{2, 8}}));
   EXPECT_EQ(node.byteCount(), 10u);
 
   for (int size : {0, -1, -24000}) {
@@ -56,8 +63,8 @@ TEST(WQMConnection, SpareRoomGoesBackWithoutTouchingThePayload) {
 
   WQMConnection empty(kStartTime, 100);
   empty.releaseSpareRoom();
-  empty.setByteCount(10);
-  empty.setByteCount(0);
+  empty.setPacketData(bytes("0123456789"), 10);
+  empty.setPacketData(bytes(""), 0);
   empty.releaseSpareRoom();
   EXPECT_EQ(empty.byteCount(), 0u);
 }
