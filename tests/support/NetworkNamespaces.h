@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace wq::testing {
 
@@ -34,20 +35,34 @@ inline bool runQuietly(const std::string& command) {
 
 // Names and addresses are unique to this process, so tests can run side by side.
 struct VethPair {
-  VethPair() {
+  // Without IPv6 unless asked for, so that neighbour discovery adds no frames of its own. With
+  // it, both ends and loopback get their addresses at once (no duplicate detection to wait for).
+  explicit VethPair(bool withIPv6 = false) {
     const std::string interfaceB = "wqv" + std::to_string(getpid()) + "b";
-    // IPv6 stays off, so that neighbour discovery adds no frames of its own.
-    const std::string noIpv6 =
-        " sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1";
-    for (const std::string& command :
-         {"ip netns add " + namespaceA, "ip netns add " + namespaceB,
-          "ip netns exec " + namespaceA + noIpv6, "ip netns exec " + namespaceB + noIpv6,
-          "ip link add " + interfaceA + " netns " + namespaceA + " type veth peer name " +
-              interfaceB + " netns " + namespaceB,
-          "ip -n " + namespaceA + " addr add " + addressA + "/24 dev " + interfaceA,
-          "ip -n " + namespaceB + " addr add " + addressB + "/24 dev " + interfaceB,
-          "ip -n " + namespaceA + " link set " + interfaceA + " up",
-          "ip -n " + namespaceB + " link set " + interfaceB + " up"}) {
+    const std::string ipv6 = std::string(" sysctl -qw net.ipv6.conf.all.disable_ipv6=") +
+                             (withIPv6 ? "0" : "1") +
+                             " net.ipv6.conf.default.disable_ipv6=" + (withIPv6 ? "0" : "1");
+    std::vector<std::string> commands = {
+        "ip netns add " + namespaceA,
+        "ip netns add " + namespaceB,
+        "ip netns exec " + namespaceA + ipv6,
+        "ip netns exec " + namespaceB + ipv6,
+        "ip link add " + interfaceA + " netns " + namespaceA + " type veth peer name " +
+            interfaceB + " netns " + namespaceB,
+        "ip -n " + namespaceA + " addr add " + addressA + "/24 dev " + interfaceA,
+        "ip -n " + namespaceB + " addr add " + addressB + "/24 dev " + interfaceB};
+    if (withIPv6) {
+      commands.push_back("ip -n " + namespaceA + " addr add " + address6A + "/64 dev " +
+                         interfaceA + " nodad");
+      commands.push_back("ip -n " + namespaceB + " addr add " + address6B + "/64 dev " +
+                         interfaceB + " nodad");
+    }
+    for (const std::string& ends :
+         {namespaceA + " link set " + interfaceA, namespaceB + " link set " + interfaceB,
+          namespaceA + " link set lo", namespaceB + " link set lo"}) {
+      commands.push_back("ip -n " + ends + " up");
+    }
+    for (const std::string& command : commands) {
       if (failure_.empty() && !runQuietly(command)) {
         failure_ = "failed: " + command;
       }
@@ -70,19 +85,21 @@ struct VethPair {
   const std::string interfaceA = "wqv" + std::to_string(getpid()) + "a";
   const std::string addressA = "10.201." + std::to_string(getpid() % 250 + 1) + ".1";
   const std::string addressB = "10.201." + std::to_string(getpid() % 250 + 1) + ".2";
+  const std::string address6A = "fd00:" + std::to_string(getpid() % 9000 + 1) + "::1";
+  const std::string address6B = "fd00:" + std::to_string(getpid() % 9000 + 1) + "::2";
 
  private:
   std::string failure_;
 };
 
 // A socket made inside a network namespace; it stays there whichever thread uses it later.
-inline Descriptor socketIn(const std::string& namespaceName, int type) {
+inline Descriptor socketIn(const std::string& namespaceName, int type, int family = AF_INET) {
   int made = -1;
   // setns changes only the calling thread's namespace, so a short-lived thread does the switch.
   std::thread([&] {
     const Descriptor network(open(("/run/netns/" + namespaceName).c_str(), O_RDONLY | O_CLOEXEC));
     if (setns(network.get(), CLONE_NEWNET) == 0) {
-      made = socket(AF_INET, type | SOCK_CLOEXEC, 0);
+      made = socket(family, type | SOCK_CLOEXEC, 0);
     }
   }).join();
   return Descriptor(made);
