@@ -50,6 +50,7 @@ Bytes ipv4Frame(std::uint8_t protocol, std::string_view source, std::string_view
 
 Bytes ipv6Frame(std::uint8_t protocol, std::string_view source, std::string_view destination,
                 const Bytes& transport, const IpOptions& options) {
+  constexpr std::uint8_t kRouting = 43;
   constexpr std::uint8_t kFragment = 44;
   Bytes frame(14 + 40, 0);
   frame[6] = 0x02;
@@ -60,8 +61,10 @@ Bytes ipv6Frame(std::uint8_t protocol, std::string_view source, std::string_view
   putAddress(frame, 14 + 8, source);
   putAddress(frame, 14 + 24, destination);
   for (std::size_t i = 0; i < options.extensions.size(); ++i) {
-    Bytes extension(8, 0);
+    const bool routing = options.extensions[i] == kRouting;
+    Bytes extension(routing ? 24 : 8, 0);
     extension[0] = i + 1 < options.extensions.size() ? options.extensions[i + 1] : protocol;
+    extension[1] = routing ? 2 : 0;  // in units of 8 bytes beyond the first 8
     if (options.extensions[i] == kFragment) {
       putBe16(extension, 2, options.fragmentField);
     }

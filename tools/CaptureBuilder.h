@@ -28,8 +28,8 @@ struct IpOptions {
   std::uint16_t fragmentField = 0;
   int totalLengthDelta = 0;  // added to the true total (IPv6: payload) length, to state a wrong one
   std::uint8_t version = 0;  // 0: the address family's own
-  // IPv6 extension headers before the transport header, eight bytes each: hop-by-hop (0),
-  // routing (43), fragment (44), destination options (60).
+  // IPv6 extension headers before the transport header: hop-by-hop (0), fragment (44) and
+  // destination options (60) of eight bytes, routing (43) of 24 (one address).
   std::vector<std::uint8_t> extensions{};
 };
 

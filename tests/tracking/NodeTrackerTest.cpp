@@ -90,6 +90,12 @@ std::string resultOf(const RuleCase& c) {
 const char* kClient6 = "2001:db8::2";
 const char* kServer6 = "2001:db8::9";
 
+IpOptions lengthDelta(int delta) {
+  IpOptions options;
+  options.totalLengthDelta = delta;
+  return options;
+}
+
 IpOptions v6(std::vector<std::uint8_t> extensions, std::uint16_t fragmentField = 0) {
   IpOptions options;
   options.extensions = std::move(extensions);
@@ -153,6 +159,8 @@ TEST(NodeTracker, PacketRules) {
         withVlanTags(udp("three"), {0x88A8, 0x8100, 0x8100})}, "17:q@0-0 17:ad@1-1"},
       {"bytes not captured are counted, not stored", "snap=60",
        {udpFrame(kClient, 7, kServer, 7, filled(100, 'c')), syn("s"), data(filled(100))}, "17#18+82@0-0 6:sxxxxxx+94@1-2"},
+      {"but no more than the wire held", "snap=60",
+       {udp(std::string(100, 'c'), lengthDelta(1000))}, "17#18+82@0-0"},
       {"and count towards MaxPacketSize as if captured", "max=100 snap=60",
        {syn("s"), data(filled(98))}, "6:sxxxxxx+92@0-1"},
       {"so that the next one overflows", "max=100 snap=60",
