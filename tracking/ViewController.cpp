@@ -1,5 +1,7 @@
 #include "tracking/ViewController.h"
 
+#include <utility>
+
 #include "tracking/MenuTags.h"
 #include "tracking/NodeText.h"
 
@@ -29,27 +31,32 @@ void ViewController::haltAll() {
 // --- Batches of changes
 
 void ViewController::changesBegin() {
-  if (batchDepth_++ == 0 && coalescedViewUpdates_) {
-    batch_ = BatchState{outlets_.nodesTableView->selectedRow(), false, std::nullopt};
-  }
+  ++batchDepth_;
 }
 
 void ViewController::changesEnd() {
-  if (--batchDepth_ == 0 && batch_) {
-    endBatch();
+  if (--batchDepth_ > 0) {
+    return;
+  }
+  if (std::exchange(batchRevealed_, false)) {
+    revealNow();
   }
 }
 
 void ViewController::nodeLeaving(const WQMConnection& node) {
-  // A detail text that a batch still owes must be built before its node is gone.
-  if (batch_ && batch_->detail && batch_->detail->node == &node) {
-    materialize(*batch_->detail);
+  // Its memory may hold another node later: never take that one for it.
+  if (shown_ && shown_->node == &node) {
+    shown_->node = nullptr;
   }
 }
 
 void ViewController::revealLastNode() {
-  if (batch_) {
-    deferReveal();
+  if (batchDepth_ > 0 && coalescedViewUpdates_) {
+    batchRevealed_ = true;
+    // The panel follows at once, as it would one change at a time: filling it costs little.
+    if (!tracker_.connectionsArray().empty()) {
+      tracker_.nodeAddedBox().showNode(tracker_.connectionsArray().back());
+    }
   } else {
     revealNow();
   }
@@ -63,58 +70,7 @@ void ViewController::revealNow() {
     table.scrollRowToVisible(rows - 1);
     table.selectRow(rows - 1);
   }
-}
-
-void ViewController::deferReveal() {
-  // What the table would do: a reload forgets a selected row that is gone; selecting the last
-  // row reports a selection change only when it differs.
-  BatchState& batch = *batch_;
-  batch.revealed = true;
-  const int rows = numberOfRowsInTableView();
-  if (batch.selection >= rows) {
-    batch.selection = NodeTableView::kNoRow;
-  }
-  if (rows > 0 && batch.selection != rows - 1) {
-    batch.selection = rows - 1;
-    const WQMConnection& node = tracker_.connectionsArray().back();
-    tracker_.nodeAddedBox().showNode(node);
-    batch.detail = PendingDetail{&node,
-                                 node.lastHit(),
-                                 node.byteCount(),
-                                 static_cast<std::uint32_t>(node.packetData().size()),
-                                 node.gaps().size(),
-                                 std::nullopt};
-  }
-}
-
-void ViewController::materialize(PendingDetail& detail) {
-  if (detail.text) {
-    return;
-  }
-  NodeFacts facts = detail.node->facts();
-  facts.lastHit = detail.lastHit;
-  facts.byteCount = detail.byteCount;
-  facts.payload = facts.payload.first(detail.storedCount);
-  facts.gaps = facts.gaps.first(detail.gapCount);
-  detail.text = detailText(facts, log_);
-}
-
-void ViewController::endBatch() {
-  BatchState batch = std::move(*batch_);
-  batch_.reset();
-  if (!batch.revealed) {
-    return;
-  }
-  if (batch.detail) {
-    materialize(*batch.detail);
-  }
-  // The table's own selection report is ignored: the batch has already applied its effects.
-  applyingBatch_ = true;
-  revealNow();
-  applyingBatch_ = false;
-  if (batch.detail) {
-    outlets_.dataTextView->setText(std::move(*batch.detail->text));
-  }
+  updateDataTextView();
 }
 
 // --- Nodes table and detail pane
@@ -131,19 +87,22 @@ std::string ViewController::tableViewObjectValue(int row) const {
 }
 
 void ViewController::updateDataTextView() {
-  if (applyingBatch_) {
-    return;
-  }
   const int row = outlets_.nodesTableView->selectedRow();
   if (row < 0 || row >= numberOfRowsInTableView()) {
+    if (shown_) {
+      shown_.reset();
+      outlets_.dataTextView->setText("");
+    }
     return;
   }
-  showSelectedNode(tracker_.connectionsArray().at(static_cast<std::size_t>(row)));
-}
-
-void ViewController::showSelectedNode(const WQMConnection& node) {
+  const WQMConnection& node = tracker_.connectionsArray().at(static_cast<std::size_t>(row));
+  // The panel may have shown other nodes since, as they were added: it is cheap to fill again.
   tracker_.nodeAddedBox().showNode(node);
-  outlets_.dataTextView->setText(detailText(node.facts(), log_));
+  const ShownNode now{&node, node.startHit(), node.lastHit(), node.byteCount()};
+  if (shown_ != now) {
+    shown_ = now;
+    outlets_.dataTextView->setText(detailText(node.facts(), log_));
+  }
 }
 
 void ViewController::revealFirstNode() {
@@ -154,6 +113,7 @@ void ViewController::revealFirstNode() {
     table.scrollRowToVisible(0);
     table.selectRow(0);
   }
+  updateDataTextView();
 }
 
 void ViewController::previousNode() {
@@ -184,6 +144,7 @@ void ViewController::removeNode() {
   }
   tracker_.removeNode(static_cast<std::size_t>(row));
   table.reloadData();
+  updateDataTextView();  // the row now holds the next node, or is gone
 }
 
 // --- Window and menus

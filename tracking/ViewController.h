@@ -1,8 +1,8 @@
 #pragma once
 // What the window shows of the node tracker: the nodes table and its selection, the detail pane
-// and the added panel that follow the selected node, the halt switches, the menu items'
-// validation and the window's visibility. While the tracker runs a batch of changes, the view
-// work is put off and done once at its end.
+// and the added panel that describe the node on the highlighted row as it is now, the halt
+// switches, the menu items' validation and the window's visibility. While the tracker runs a batch
+// of changes, the view work is put off and done once at its end.
 
 #include <cstdint>
 #include <optional>
@@ -50,7 +50,10 @@ class ViewController : public NodeListObserver {
   // --- Nodes table and detail pane
   int numberOfRowsInTableView() const;
   std::string tableViewObjectValue(int row) const;
-  // Shows the selected node in the added panel and the detail pane.
+  // Shows the selected node in the added panel and the detail pane, unless they already show it
+  // as it is now; with no row selected the pane is empty. The table calls it when its selection
+  // changes, and every view update ends with it: a row can hold another node, or its node can
+  // grow, without the selected row changing.
   void updateDataTextView();
   // Reloads the table and selects its last row alone, scrolled into view.
   void revealLastNode();
@@ -73,37 +76,25 @@ class ViewController : public NodeListObserver {
   void nodeLeaving(const WQMConnection& node) override;
 
  private:
-  // The detail text a selection change inside a batch would have built: the node as it was
-  // then (its payload only grows at the end, so its first byteCount bytes are still those).
-  struct PendingDetail {
+  // Which node the pane describes, and as of which change to it.
+  struct ShownNode {
     const WQMConnection* node = nullptr;
+    TimePoint startHit;
     TimePoint lastHit;
-    // The payload as it stood then: its count, its stored bytes and its gaps.
     std::uint32_t byteCount = 0;
-    std::uint32_t storedCount = 0;
-    std::size_t gapCount = 0;
-    std::optional<std::string> text;
-  };
-  // While a batch runs, reveals only move a virtual selection; the table follows once at its end.
-  struct BatchState {
-    int selection = NodeTableView::kNoRow;
-    bool revealed = false;
-    std::optional<PendingDetail> detail;
+    bool operator==(const ShownNode&) const = default;
   };
 
   void revealNow();
-  void deferReveal();
-  void showSelectedNode(const WQMConnection& node);
-  void materialize(PendingDetail& detail);
-  void endBatch();
 
   NodeTracker& tracker_;
   LogSink& log_;
   Outlets outlets_;
   int batchDepth_ = 0;
-  std::optional<BatchState> batch_;
+  // While a batch of changes runs, reveals are only noted; the table follows once at its end.
+  bool batchRevealed_ = false;
   bool coalescedViewUpdates_ = true;
-  bool applyingBatch_ = false;
+  std::optional<ShownNode> shown_;
 };
 
 }  // namespace wq

@@ -7,6 +7,8 @@
 #include <random>
 
 #include "tests/tracking/ControllerRig.h"
+#include "tracking/MenuTags.h"
+#include "tracking/NodeText.h"
 
 namespace wq::testing {
 namespace {
@@ -15,6 +17,22 @@ using namespace std::chrono_literals;
 
 Bytes udp(std::string_view source, std::string_view payload = "data") {
   return udpFrame(source, 1, "10.1.1.1", 53, bytesOf(payload));
+}
+Bytes tcp(std::string_view source, std::uint8_t flags, std::string_view payload) {
+  return tcpFrame(source, 1, "10.1.1.1", 80, flags, bytesOf(payload));
+}
+
+// The detail pane describes the node on the highlighted row as it is now, and is empty when no
+// row is highlighted.
+bool paneDescribesHighlightedRow(const ControllerRig& rig) {
+  const int row = rig.table.selectedRow();
+  if (row < 0) {
+    return rig.pane.text.empty();
+  }
+  MemoryLog log;
+  return rig.pane.text == detailText(rig.node(static_cast<std::size_t>(row)).facts(), log) &&
+         rig.tracker.nodeAddedBox().sourceIPField() ==
+             addressText(rig.node(static_cast<std::size_t>(row)).saddr(), log);
 }
 // What the window shows: the selected row, the source in the detail pane and in the added panel,
 // the sources left in the list, and which menu items of tags -5, 0, 60, 61, 100 and 110 to 170
@@ -47,18 +65,32 @@ TEST(ViewController, SelectionPaneRemovalAndMenusStepByStep) {
       {[&] { for (int i = 0; i < 3; ++i) rig.view.nextNode(); },  "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010"},
       // A purge tick shows the newest row again, even when it removes nothing.
       {[&] { rig.table.selectRow(0); rig.tracker.purgeNodes(); }, "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010"},
-      // Removal takes the selected node alone, halted or not. A row that is still there stays
-      // selected, which the table does not report as a change, so the pane keeps its text.
-      {[&] { rig.view.haltAll(); rig.view.removeNode(); },        "-1 pane 3 panel 10.0.0.3 list 12 menus 111000110000"},
-      {[&] { rig.view.removeNode(); },                            "-1 pane 3 panel 10.0.0.3 list 12 menus 111000110000"},
-      {[&] { rig.table.selectRow(0); rig.view.removeNode(); },    "0 pane 1 panel 10.0.0.1 list 2 menus 111000110010"},
-      {[&] { rig.view.closeWindow(); rig.view.closeWindow(); },   "0 pane 1 panel 10.0.0.1 list 2 menus 111001010010"},
-      {[&] { rig.view.openWindow(); },                            "0 pane 1 panel 10.0.0.1 list 2 menus 111000110010"},
+      // Removal takes the selected node alone, halted or not. The pane follows the row: empty
+      // when the row is gone, the next node when the row stays (no selection change there).
+      {[&] { rig.view.haltAll(); rig.view.removeNode(); },        "-1 pane - panel 10.0.0.3 list 12 menus 111000110000"},
+      {[&] { rig.view.removeNode(); },                            "-1 pane - panel 10.0.0.3 list 12 menus 111000110000"},
+      {[&] { rig.table.selectRow(0); rig.view.removeNode(); },    "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010"},
+      {[&] { rig.view.closeWindow(); rig.view.closeWindow(); },   "0 pane 2 panel 10.0.0.2 list 2 menus 111001010010"},
+      {[&] { rig.view.openWindow(); },                            "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010"},
+      // Another node moving to the last row keeps the row selected: the pane follows the node.
+      {[&] { rig.tracker.setNodeAddedHalted(false); rig.feed({tcp("10.0.0.4", tcpflags::SYN, "4"), tcp("10.0.0.5", tcpflags::SYN, "5")}); },
+                                                                  "2 pane 5 panel 10.0.0.5 list 245 menus 111000111010"},
+      {[&] { rig.feed({tcp("10.0.0.4", tcpflags::ACK, "grows")}); },
+                                                                  "2 pane 4 panel 10.0.0.4 list 254 menus 111000111010"},
+      {[&] { rig.feed({tcp("10.0.0.4", tcpflags::ACK, "again")}); },
+                                                                  "2 pane 4 panel 10.0.0.4 list 254 menus 111000111010"},
+      {[&] { rig.refine.refineProtocol(tags::KeepUDP); },        "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010"},
+      // A node that takes the place, and the memory, of the one shown, at the same moment.
+      {[&] { rig.tracker.setNodeAddedHalted(false); rig.set(keys::DropOnRST, true); rig.feed({tcp("10.0.0.6", tcpflags::SYN, "ab")}); },
+                                                                  "1 pane 6 panel 10.0.0.6 list 26 menus 111000111010"},
+      {[&] { rig.feed({tcp("10.0.0.6", tcpflags::RST, ""), udp("10.0.0.7", "ab")}); },
+                                                                  "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010"},
   };
   // clang-format on
   for (std::size_t i = 0; i < std::size(steps); ++i) {
     steps[i].first();
     EXPECT_EQ(viewState(rig), steps[i].second) << "step " << i;
+    EXPECT_TRUE(paneDescribesHighlightedRow(rig)) << "step " << i;
   }
   EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), "10.0.0.1");
 }
