@@ -14,6 +14,7 @@
 #include "capture/Messages.h"
 #include "tests/app/AppTestSupport.h"
 #include "tools/WindowRig.h"
+#include "tracking/NodeText.h"
 #include "tracking/PacketDecoder.h"
 #include "ui_MainWindow.h"  // with the widgets of its form
 #include "ui_WQMPreferences.h"
@@ -77,6 +78,14 @@ struct Window : WindowRig {
       ports << text.section("Port: ", 1, 1).section("->", 0, 0);
     }
     return ports.join(' ');
+  }
+  // Whether the detail pane describes the node on the highlighted row as it is now.
+  bool paneShowsHighlightedRow() const {
+    const NodeList& nodes = window->controller().tracker().connectionsArray();
+    const int row = selectedRow();
+    MemoryLog quiet;
+    return row >= 0 && ui().dataTextView->toPlainText().toStdString() ==
+                           detailText(nodes.at(static_cast<std::size_t>(row)).facts(), quiet);
   }
   int selectedRow() const {
     const QModelIndexList selected = ui().nodesTableView->selectionModel()->selectedRows();
@@ -183,9 +192,18 @@ class MainWindowTest : public QObject {
       action->trigger();
       QCOMPARE(w.selectedRow(), row);
       QCOMPARE(w.enabledActions(), enabled);
+      QVERIFY(w.paneShowsHighlightedRow());
     }
-    // Removal took the selected row; the table keeps a row that still exists selected.
+    // Removal took the selected row; the table keeps a row that still exists selected, and the
+    // pane shows its new node.
     QCOMPARE(w.ports(), "5353 0 80");
+    // Another node moving to the highlighted row, by growth: the pane follows it.
+    const Bytes more =
+        streamOf({tcpFrame("10.0.0.1", 5353, "10.0.0.9", 53, tcpflags::ACK, bytesOf("more"))});
+    w.window->controller().tracker().dataReceived(ByteView(more.data(), more.size()));
+    QCOMPARE(w.ports(), "0 80 5353");
+    QCOMPARE(w.selectedRow(), 2);
+    QVERIFY(w.paneShowsHighlightedRow());
     QCOMPARE(w.panel("dropped"), "TCP Packet|10.0.0.1|10.0.0.9|40000|80|14:03:50");
     // The halt switches reach the tracker, whose state the lights show.
     QTest::mouseClick(ui.nodeAddedHaltedButton, Qt::LeftButton);
