@@ -19,12 +19,12 @@ constexpr int kIconPoints = 8;
 
 }  // namespace
 
-MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
-                       SoundPlayer& sounds)
+MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock& clock,
+                       LogSink& log, HostResolver& resolver, SoundPlayer& sounds)
     : controller_(defaults, clock, log, resolver),
       ui_(std::make_unique<Ui::MainWindow>()),
       sounds_(sounds),
-      defaults_(defaults) {
+      storedDefaults_(storedDefaults) {
   ui_->setupUi(this);
   setWindowIcon(QIcon(":/images/wirequill"));
 
@@ -159,7 +159,9 @@ void MainWindow::saveReport(const QString& path) {
 
 void MainWindow::openPreferences() {
   if (prefsController_ == nullptr) {
-    prefsController_ = new WQMPrefsController(defaults_, sounds_, this);
+    prefsController_ = new WQMPrefsController(storedDefaults_, sounds_, this);
+    connect(prefsController_, &WQMPrefsController::captureSettingsChanged, this,
+            &MainWindow::captureSettingsChanged);
   }
   prefsController_->show();
   prefsController_->raise();
@@ -193,8 +195,17 @@ void MainWindow::placeWindow() {
   activateWindow();
 }
 
-void MainWindow::showCaptureEnded(const QString& message) {
+void MainWindow::showCaptureEnded(const QString& message, const QString& details) {
   ui_->statusBar->showMessage(message);
+  ui_->statusBar->setToolTip(details.isEmpty() ? message : details);
+}
+
+void MainWindow::showCaptureSource(const QString& source, bool capturing) {
+  setWindowTitle(QString("Wirequill — %1 (%2)").arg(source, capturing ? "capturing" : "ended"));
+  if (capturing) {
+    ui_->statusBar->clearMessage();
+    ui_->statusBar->setToolTip({});
+  }
 }
 
 }  // namespace wq

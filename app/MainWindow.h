@@ -23,8 +23,10 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
-             SoundPlayer& sounds);
+  // `defaults` are the settings in force for this run; `storedDefaults` the stored ones alone,
+  // which Preferences shows and changes.
+  MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock& clock, LogSink& log,
+             HostResolver& resolver, SoundPlayer& sounds);
   ~MainWindow() override;
 
   ApplicationController& controller() { return controller_; }
@@ -37,8 +39,11 @@ class MainWindow : public QMainWindow {
   void refresh();
   // Centres the window on its screen and shows it in front.
   void placeWindow();
-  // Tells the user, in the status bar, that capture has ended and why.
-  void showCaptureEnded(const QString& message);
+  // Tells the user, in the status bar, that capture has ended and why; the details (the capture
+  // helper's own text) in its tooltip.
+  void showCaptureEnded(const QString& message, const QString& details = {});
+  // The title names what is captured and whether capture runs: "Wirequill — eth0 (capturing)".
+  void showCaptureSource(const QString& source, bool capturing);
 
   // Halts both sides, then asks where to save the report (a dialog attached to the window).
   void saveAsDocument();
@@ -47,6 +52,10 @@ class MainWindow : public QMainWindow {
   // Shows the preferences window, made on first use, centred.
   void openPreferences();
   WQMPrefsController* prefsController() const { return prefsController_; }
+
+ signals:
+  // Preferences stored another device or interface.
+  void captureSettingsChanged();
 
  private:
   void connectActions();
@@ -69,7 +78,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<QtToggleButton> droppedSwitch_;
   std::unique_ptr<QtWindowView> window_;
   SoundPlayer& sounds_;
-  Defaults& defaults_;
+  Defaults& storedDefaults_;
   std::unique_ptr<WQMRefineBox> refineBox_;
   std::vector<std::unique_ptr<QtSearchField>> searchFields_;
   WQMPrefsController* prefsController_ = nullptr;

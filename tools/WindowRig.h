@@ -17,7 +17,7 @@ struct WindowRig {
 
   WindowRig() {
     defaults.registerDefaults(registeredDefaults());
-    window = std::make_unique<MainWindow>(defaults, clock, log, resolver, sounds);
+    window = std::make_unique<MainWindow>(defaults, defaults, clock, log, resolver, sounds);
   }
 
   MemorySettingsStore store;

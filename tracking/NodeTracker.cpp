@@ -23,7 +23,14 @@ NodeTracker::NodeTracker(Defaults& defaults, const Clock& clock, LogSink& log)
 
 void NodeTracker::setNodeAddedHalted(bool halted) {
   nodeAddedHalted_ = halted;
-  nodeAddedBox_.setStatusLight(halted ? lights::Halted : lights::IntakeRuns);
+  nodeAddedBox_.setStatusLight(halted          ? lights::Halted
+                               : captureEnded_ ? lights::CaptureEnded
+                                               : lights::IntakeRuns);
+}
+
+void NodeTracker::setCaptureEnded(bool ended) {
+  captureEnded_ = ended;
+  setNodeAddedHalted(nodeAddedHalted_);
 }
 
 void NodeTracker::setNodeDroppedHalted(bool halted) {

@@ -51,7 +51,9 @@ struct Window : WindowRig {
     monitor = std::make_unique<Monitor>(window->controller(), defaults, log, nullptr);
     QObject::connect(monitor.get(), &Monitor::changed, window.get(), &MainWindow::refresh);
     QObject::connect(monitor.get(), &Monitor::inputEnded, window.get(),
-                     &MainWindow::showCaptureEnded);
+                     [this](const QString& message, bool, const QString& details) {
+                       window->showCaptureEnded(message, details);
+                     });
     QString error;
     const bool started = monitor->start(std::nullopt, &error);
     helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));

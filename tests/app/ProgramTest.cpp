@@ -312,7 +312,8 @@ TEST_F(Headless, AnswersCommandLines) {
       {"--no-window -d $S/notes.txt -i wqtest0", 1, "Capture stopped: ", ""},
       // As root the helper captures live directly (never through pkexec here).
       {"--no-window -d /dev/bpf0 -i wqnosuch0", 1,
-       geteuid() == 0 ? "\"wqnosuch0\" cannot be used: choose one in Preferences" : "wirequill: ",
+       geteuid() == 0 ? "the interface \"wqnosuch0\" cannot be used. Choose one in Preferences"
+                      : "wirequill: ",
        ""},
       {"--no-window --duration 0", 2, "--duration wants a number of seconds above 0", ""},
       {"--no-window --duration 31536001", 2, "at most a year (31536000), not '31536001'", ""},
