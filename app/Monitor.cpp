@@ -63,6 +63,9 @@ bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
   for (const std::string& line : launchSettingsLines(defaults_)) {
     log_.log(line);
   }
+  if (!started) {
+    log_.log(error->toStdString());
+  }
   return started;
 }
 
@@ -86,6 +89,9 @@ bool Monitor::restartCapture(QString* error) {
   const bool started = startHelper(error);
   for (const std::string& line : launchSettingsLines(defaults_)) {
     log_.log(line);
+  }
+  if (!started) {
+    log_.log(error->toStdString());
   }
   return started;
 }

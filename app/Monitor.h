@@ -24,8 +24,8 @@ class Monitor : public QObject {
           ManualClock* replayClock, QObject* parent = nullptr);
 
   // Starts the intake: `readFile` when given, otherwise the helper with the BPFDevice and
-  // InterfaceDevice settings. Then logs the settings in force. False with a message when there
-  // will be no intake at all.
+  // InterfaceDevice settings. Then logs the settings in force. False with a message (logged too)
+  // when there will be no intake at all.
   bool start(const std::optional<QString>& readFile, QString* error);
   // Stops the helper and starts another with the settings now in force; the list stays. False
   // with a message when the new one could not be started.

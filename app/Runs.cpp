@@ -7,14 +7,12 @@
 #include <QVersionNumber>
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 
-#include "app/InterfaceChooser.h"
+#include "app/CaptureControl.h"
 #include "app/MainWindow.h"
 #include "app/Monitor.h"
 #include "app/ReportFile.h"
 #include "app/SignalWatcher.h"
-#include "capture/CaptureSource.h"
 #include "tracking/PlainApplication.h"
 
 namespace wq {
@@ -59,17 +57,8 @@ int runWindow(const RunContext& context) {
 
   Monitor monitor(window.controller(), defaults, context.log, context.replayClock);
   QObject::connect(&monitor, &Monitor::changed, &window, &MainWindow::refresh);
-  QObject::connect(&monitor, &Monitor::captureStarted, &window,
-                   [&] { window.showCaptureSource(monitor.source(), true); });
-  QObject::connect(&monitor, &Monitor::inputEnded, &window,
-                   [&](const QString& message, bool, const QString& details) {
-                     window.showCaptureEnded(
-                         message.isEmpty() && context.options.readFile
-                             ? QString("Read %1.").arg(*context.options.readFile)
-                             : message,
-                         details);
-                     window.showCaptureSource(monitor.source(), false);
-                   });
+  CaptureControl capture(window, monitor, context.settings, defaults, storedDefaults,
+                         context.options.readFile);
   QObject::connect(&monitor, &Monitor::privilegesRefused, &window, [&] {
     QMessageBox::warning(&window, "Wirequill", kPrivilegesRefused);
     QApplication::quit();
@@ -78,52 +67,8 @@ int runWindow(const RunContext& context) {
   QObject::connect(&signalWatcher, &SignalWatcher::stopRequested, qApp, &QApplication::quit);
   QObject::connect(qApp, &QCoreApplication::aboutToQuit, &monitor, &Monitor::shutdown);
 
-  const auto tell = [&](bool started, const QString& error) {
-    if (!started) {
-      context.log.log(error.toStdString());
-      window.showCaptureEnded(error);
-    }
-  };
-  // Live capture on an interface this machine lacks (the stored default on a first start, say)
-  // asks for one of the machine's interfaces first, and stores the choice.
-  const auto withInterface = [&](std::function<void()> capture) {
-    const std::string interfaceName = defaults.stringValue(keys::InterfaceDevice);
-    if (context.options.readFile ||
-        !netsiphon::isLiveDevice(defaults.stringValue(keys::BPFDevice)) ||
-        !netsiphon::liveInterfaceProblem(interfaceName)) {
-      capture();
-      return;
-    }
-    auto* chooser =
-        new InterfaceChooser(QString::fromStdString(interfaceName), machineInterfaces(), &window);
-    chooser->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(chooser, &QDialog::finished, &window, [&, chooser, capture](int result) {
-      if (result == QDialog::Accepted && !chooser->choice().isEmpty()) {
-        storedDefaults.setValue(keys::InterfaceDevice, chooser->choice().toStdString());
-        context.settings.dropOverride(keys::InterfaceDevice);
-      }
-      capture();
-    });
-    chooser->open();
-  };
-  // Preferences moved capture to another device or interface: the run follows it.
-  QObject::connect(&window, &MainWindow::captureSettingsChanged, &monitor, [&] {
-    if (context.options.readFile) {
-      return;
-    }
-    context.settings.dropOverride(keys::BPFDevice);
-    context.settings.dropOverride(keys::InterfaceDevice);
-    withInterface([&] {
-      QString error;
-      tell(monitor.restartCapture(&error), error);
-    });
-  });
-
   window.placeWindow();
-  withInterface([&] {
-    QString error;
-    tell(monitor.start(context.options.readFile, &error), error);
-  });
+  capture.start();
   return QApplication::exec();
 }
 
