@@ -58,12 +58,13 @@ NodeTracker::Settings NodeTracker::readSettings() const {
 
 void NodeTracker::decodeChunk(ByteView chunk, const Settings& settings) {
   CaptureRecordCursor records(chunk);
+  DecodedPacket packet;
   while (const auto record = records.next()) {
     if (recordObserver_) {
       recordObserver_(*record);
     }
-    if (const auto packet = decodeFrame(record->frame, record->wireLength)) {
-      handlePacket(*packet, settings);
+    if (decodeFrame(record->frame, record->wireLength, packet)) {
+      handlePacket(packet, settings);
     }
   }
 }
