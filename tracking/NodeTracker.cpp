@@ -136,7 +136,7 @@ void NodeTracker::growOrOverflow(const DecodedPacket& packet, NodeList::Handle m
   if (packet.tcpFlags & tcpflags::FIN) {
     node.releaseSpareRoom();  // its last data
   }
-  nodeAddedBox_.showFlow(ipproto::TCP, node.flowKey(), node.lastHit());
+  nodeAddedBox_.showFlow(ipproto::TCP, packet.flow, node.lastHit());  // the same flow, at hand
   connectionsArray_.moveToEnd(match);
 }
 
