@@ -55,11 +55,16 @@ MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, Hos
   addedView_ = std::make_unique<NodeBoxView>(
       NodeBoxLabels{ui_->addedProtocolField, ui_->addedSourceIPField, ui_->addedDestinationIPField,
                     ui_->addedSourcePortField, ui_->addedDestinationPortField,
-                    ui_->addedLastHitField, ui_->addedStatusLight});
-  droppedView_ = std::make_unique<NodeBoxView>(NodeBoxLabels{
-      ui_->droppedProtocolField, ui_->droppedSourceIPField, ui_->droppedDestinationIPField,
-      ui_->droppedSourcePortField, ui_->droppedDestinationPortField, ui_->droppedLastHitField,
-      ui_->droppedStatusLight});
+                    ui_->addedLastHitField, ui_->addedStatusLight},
+      LightMeanings{{lights::IntakeRuns, tr("Intake runs: new packets make nodes")},
+                    {lights::Halted, tr("Intake halted")}});
+  droppedView_ = std::make_unique<NodeBoxView>(
+      NodeBoxLabels{ui_->droppedProtocolField, ui_->droppedSourceIPField,
+                    ui_->droppedDestinationIPField, ui_->droppedSourcePortField,
+                    ui_->droppedDestinationPortField, ui_->droppedLastHitField,
+                    ui_->droppedStatusLight},
+      LightMeanings{{lights::PurgeRuns, tr("Purge runs: idle nodes leave")},
+                    {lights::Halted, tr("Purge halted")}});
 
   refineBox_ = std::make_unique<WQMRefineBox>(
       ui_->refineProtocolMenu, ui_->refineLastHitMenu, ui_->refineSourceIPField,

@@ -104,11 +104,16 @@ struct Window : WindowRig {
   QString lights() const {
     QStringList names;
     for (const QLabel* light : {ui().addedStatusLight, ui().droppedStatusLight}) {
-      const QImage picture = QPixmap(":/images/" + light->toolTip()).toImage();
-      names << (light->pixmap().toImage() == picture ? light->toolTip().remove("WQMBoxStatus")
+      QString name = light->property(NodeBoxView::kLightProperty).toString();
+      const QImage picture = QPixmap(":/images/" + name).toImage();
+      names << (light->pixmap().toImage() == picture ? name.remove("WQMBoxStatus")
                                                      : "wrong picture");
     }
     return names.join(' ');
+  }
+  // What the two lights say they mean.
+  QString lightTips() const {
+    return ui().addedStatusLight->toolTip() + '|' + ui().droppedStatusLight->toolTip();
   }
   // Which of quit, preferences, save, open, close, previous, next and remove are enabled.
   QString enabledActions() const {
@@ -208,9 +213,11 @@ class MainWindowTest : public QObject {
     // The halt switches reach the tracker, whose state the lights show.
     QTest::mouseClick(ui.nodeAddedHaltedButton, Qt::LeftButton);
     QCOMPARE(w.lights(), "1 3");
+    QCOMPARE(w.lightTips(), "Intake halted|Purge runs: idle nodes leave");
     QTest::mouseClick(ui.nodeAddedHaltedButton, Qt::LeftButton);
     QTest::mouseClick(ui.nodeDroppedHaltedButton, Qt::LeftButton);
     QCOMPARE(w.lights(), "2 1");
+    QCOMPARE(w.lightTips(), "Intake runs: new packets make nodes|Purge halted");
 
     // Save halts both sides before the dialog asks, and the switches show it.
     ui.saveAsAction->trigger();
