@@ -8,6 +8,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QtTest>
 
 #include "app/Monitor.h"
@@ -257,6 +258,29 @@ class MainWindowTest : public QObject {
       }
       QVERIFY2(w.ports() == kept, qPrintable(QString("%1 %2: %3").arg(name, input, w.ports())));
     }
+  }
+
+  // A row wider than the table scrolls sideways instead of being cut short, and its tool tip
+  // holds all of it.
+  void layoutFitsTheRows() {
+    Window w;
+    w.feedFourNodes();
+    const Bytes wide =
+        streamOf({udpFrame("2001:db8:1234:5678:9abc:def0:1234:5678", 50000,
+                           "2001:db8:8765:4321:fedc:ba98:7654:3210", 443, bytesOf("quic"))});
+    w.window->controller().tracker().dataReceived(ByteView(wide.data(), wide.size()));
+    w.window->refresh();
+    QTableView* table = w.ui().nodesTableView;
+    const QAbstractItemModel* rows = table->model();
+    QCOMPARE(rows->rowCount(), 5);
+    for (int row = 0; row < rows->rowCount(); ++row) {
+      const QModelIndex index = rows->index(row, 0);
+      QCOMPARE(index.data(Qt::ToolTipRole), index.data());
+      QTRY_VERIFY_WITH_TIMEOUT(
+          table->horizontalHeader()->sectionSize(0) >= table->sizeHintForIndex(index).width(),
+          kPatienceMs);
+    }
+    QVERIFY(table->horizontalScrollBar()->maximum() > 0);
   }
 
   void preferencesShowAndStoreEachSetting() {
