@@ -238,7 +238,8 @@ class MainWindowTest : public QObject {
   }
 
   // Each refine pop-up and each search field reaches its refine action with its item's tag or
-  // its text: the source ports of the rows kept.
+  // its text: the source ports of the rows kept. A click in a field selects what it shows, so
+  // that what is typed replaces it.
   void refineBoxReachesItsActions() {
     const char* const cases[][3] = {{"refineProtocolMenu", "UDP", "5353 80"},
                                     {"refineLastHitMenu", "Within 20 seconds", "40000 80"},
@@ -253,7 +254,10 @@ class MainWindowTest : public QObject {
         menu->setCurrentIndex(menu->findText(input));
         emit menu->activated(menu->currentIndex());
       } else if (auto* field = w.window->findChild<QLineEdit*>(name)) {
-        field->setText(input);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QTest::mouseClick(field, Qt::LeftButton, {}, field->rect().center());
+        QTRY_COMPARE(field->selectedText(), field->text());
+        QTest::keyClicks(field, input);
         QTest::keyClick(field, Qt::Key_Return);
       }
       QVERIFY2(w.ports() == kept, qPrintable(QString("%1 %2: %3").arg(name, input, w.ports())));
