@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QScreen>
@@ -48,6 +49,8 @@ MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, Hos
   rows->setSectionResizeMode(QHeaderView::Fixed);
   rows->setDefaultSectionSize(QFontMetrics(cellFont).height() + 4);
 
+  // The pane's text is wrapped at 76 columns, which line up only in a fixed-width font.
+  ui_->dataTextView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   pane_ = std::make_unique<QtTextView>(*ui_->dataTextView);
   addedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeAddedHaltedButton);
   droppedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeDroppedHaltedButton);

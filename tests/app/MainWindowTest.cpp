@@ -265,8 +265,8 @@ class MainWindowTest : public QObject {
   }
 
   // A row wider than the table scrolls sideways instead of being cut short, and its tool tip
-  // holds all of it.
-  void layoutFitsTheRows() {
+  // holds all of it. The detail pane's lines, wrapped at a number of characters, line up.
+  void layoutFitsTheTexts() {
     Window w;
     w.feedFourNodes();
     const Bytes wide =
@@ -285,6 +285,7 @@ class MainWindowTest : public QObject {
           kPatienceMs);
     }
     QVERIFY(table->horizontalScrollBar()->maximum() > 0);
+    QVERIFY(QFontInfo(w.ui().dataTextView->font()).fixedPitch());
   }
 
   void preferencesShowAndStoreEachSetting() {
