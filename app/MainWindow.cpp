@@ -18,6 +18,18 @@ namespace {
 
 constexpr int kIconPoints = 8;
 
+// The window's placement, as Qt saves it, in base64 text.
+constexpr std::string_view kGeometryKey = "MainWindowGeometry";
+constexpr std::string_view kSplitterKey = "MainWindowSplitter";
+
+// Empty when the stored text is not base64; Qt refuses bytes that are not a state it saved.
+QByteArray storedState(const Defaults& defaults, std::string_view key) {
+  auto decoded =
+      QByteArray::fromBase64Encoding(QByteArray::fromStdString(defaults.stringValue(key)),
+                                     QByteArray::AbortOnBase64DecodingErrors);
+  return decoded ? *decoded : QByteArray();
+}
+
 }  // namespace
 
 MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
@@ -78,6 +90,8 @@ MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, Hos
   connectActions();
   connectRefineBox();
   refresh();
+  // Quitting (the menu, a signal) closes no window, so the placement is saved on the way out too.
+  connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::saveWindowPlacement);
 }
 
 MainWindow::~MainWindow() = default;
@@ -192,13 +206,26 @@ void MainWindow::refresh() {
 }
 
 void MainWindow::placeWindow() {
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    setGeometry(
-        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+  if (!restoreGeometry(storedState(defaults_, kGeometryKey))) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                      screen->availableGeometry()));
+    }
   }
+  ui_->listAndDetail->restoreState(storedState(defaults_, kSplitterKey));
   show();
   raise();
   activateWindow();
+}
+
+void MainWindow::saveWindowPlacement() {
+  defaults_.setValue(kGeometryKey, saveGeometry().toBase64().toStdString());
+  defaults_.setValue(kSplitterKey, ui_->listAndDetail->saveState().toBase64().toStdString());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  saveWindowPlacement();
+  QMainWindow::closeEvent(event);
 }
 
 void MainWindow::showCaptureEnded(const QString& message) {

@@ -35,7 +35,8 @@ class MainWindow : public QMainWindow {
   // Brings the panels and the menu items up to date with the controller; called after every
   // change the controller makes.
   void refresh();
-  // Centres the window on its screen and shows it in front.
+  // Shows the window in front, where it was left last time (and its table and detail pane
+  // shared as they were), or centred on its screen the first time.
   void placeWindow();
   // Tells the user, in the status bar, that capture has ended and why.
   void showCaptureEnded(const QString& message);
@@ -48,7 +49,12 @@ class MainWindow : public QMainWindow {
   void openPreferences();
   WQMPrefsController* prefsController() const { return prefsController_; }
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
+  // Stores where the window stands and how the table and pane share it, for the next run.
+  void saveWindowPlacement();
   void connectActions();
   void connectRefineBox();
   void validateMenuItems();

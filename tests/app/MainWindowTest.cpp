@@ -288,6 +288,39 @@ class MainWindowTest : public QObject {
     QVERIFY(QFontInfo(w.ui().dataTextView->font()).fixedPitch());
   }
 
+  // Where the window stood and how the table and pane shared it outlast the window; a stored
+  // placement that cannot be read places it as the first time.
+  void placementOutlastsTheWindow() {
+    Window w;
+    const QRect firstGeometry = w.window->geometry();
+    const QList<int> firstSizes = w.ui().listAndDetail->sizes();
+    const auto reopen = [&w] {
+      auto window = std::make_unique<MainWindow>(w.defaults, w.clock, w.log, w.resolver, w.sounds);
+      window->placeWindow();
+      return window;
+    };
+    w.window->setGeometry(4, 30, 790, 480);
+    w.ui().listAndDetail->setSizes({200, 500});
+    const QRect geometry = w.window->geometry();
+    const QList<int> sizes = w.ui().listAndDetail->sizes();
+    QVERIFY(geometry != firstGeometry && sizes != firstSizes);
+    w.window->close();
+    auto again = reopen();
+    QCOMPARE(again->geometry(), geometry);
+    QCOMPARE(again->ui().listAndDetail->sizes(), sizes);
+
+    // Bytes, base64 of bytes that Qt did not save, a number.
+    const SettingValue odd[] = {std::string("\x01\xff junk"), std::string("AAECAwQFBgcICQ=="),
+                                std::int64_t{12}};
+    for (const SettingValue& value : odd) {
+      w.defaults.setValue("MainWindowGeometry", value);
+      w.defaults.setValue("MainWindowSplitter", value);
+      auto fresh = reopen();
+      QCOMPARE(fresh->geometry(), firstGeometry);
+      QCOMPARE(fresh->ui().listAndDetail->sizes(), firstSizes);
+    }
+  }
+
   void preferencesShowAndStoreEachSetting() {
     Window w;
     w.defaults.setValue(keys::DropOnRST, true);
