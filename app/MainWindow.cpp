@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QStyle>
 
+#include <pcap/pcap.h>
+
 namespace wq {
 
 namespace {
@@ -114,6 +116,7 @@ void MainWindow::connectActions() {
   connect(ui_->saveAsAction, &QAction::triggered, this, &MainWindow::saveAsDocument);
   connect(ui_->preferencesAction, &QAction::triggered, this, &MainWindow::openPreferences);
   connect(ui_->quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
+  connect(ui_->aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
   taggedActions_ = {{ui_->quitAction, tags::Quit},
                     {ui_->preferencesAction, tags::Preferences},
                     {ui_->saveAsAction, tags::SaveReport},
@@ -190,6 +193,22 @@ void MainWindow::openPreferences() {
     prefsController_->move(screen->availableGeometry().center() -
                            prefsController_->rect().center());
   }
+}
+
+void MainWindow::showAbout() {
+  // As QMessageBox::about shows it, but without a loop of its own, like the other alerts.
+  auto* about = new QMessageBox(this);
+  about->setObjectName("aboutBox");
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  about->setWindowTitle(tr("About Wirequill"));
+  about->setText(QString("<b>Wirequill %1</b><p>%2</p><p>Qt %3<br>%4</p>")
+                     .arg(QCoreApplication::applicationVersion().toHtmlEscaped(),
+                          tr("A live list of the traffic on one network interface."), qVersion(),
+                          QString::fromLatin1(pcap_lib_version()).toHtmlEscaped()));
+  const QIcon icon = windowIcon();
+  about->setIconPixmap(icon.pixmap(icon.actualSize(QSize(64, 64))));
+  about->setWindowModality(Qt::WindowModal);
+  about->open();
 }
 
 void MainWindow::validateMenuItems() {

@@ -48,6 +48,8 @@ class MainWindow : public QMainWindow {
   // Shows the preferences window, made on first use, centred.
   void openPreferences();
   WQMPrefsController* prefsController() const { return prefsController_; }
+  // Shows the versions of the program, of Qt and of libpcap.
+  void showAbout();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

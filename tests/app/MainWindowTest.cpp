@@ -2,6 +2,7 @@
 // its state (actions and menu items, halt switches and lights, panels, the detail pane following
 // the table's selection, the refine box, saving the report, preferences), and what it shows of
 // the capture helper it starts, which replays a capture file that the test writes.
+#include <pcap/pcap.h>
 #include <signal.h>
 
 #include <filesystem>
@@ -235,6 +236,15 @@ class MainWindowTest : public QObject {
     auto* alert = w.window->findChild<QMessageBox*>();
     QVERIFY(alert != nullptr && alert->isVisible());
     QVERIFY(alert->text().contains("/nonexistent-folder/report.txt: No such file or directory"));
+
+    // About names the versions of the program, of Qt and of libpcap.
+    QCoreApplication::setApplicationVersion("9.8.7");
+    ui.aboutAction->trigger();
+    auto* about = w.window->findChild<QMessageBox*>("aboutBox");
+    QVERIFY(about != nullptr && about->isVisible());
+    for (const QString version : {"Wirequill 9.8.7", qVersion(), pcap_lib_version()}) {
+      QVERIFY2(about->text().contains(version.toHtmlEscaped()), qPrintable(about->text()));
+    }
   }
 
   // Each refine pop-up and each search field reaches its refine action with its item's tag or
