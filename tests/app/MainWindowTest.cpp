@@ -1,7 +1,8 @@
 // The main window in this process, offscreen: that its widgets reach the node tracker and show
 // its state (actions and menu items, halt switches and lights, panels, the detail pane following
-// the table's selection, the refine box, saving the report, preferences), and what it shows of
-// the capture helper it starts, which replays a capture file that the test writes.
+// the table's selection, the refine box, saving the report, preferences, About), that it fits its
+// texts and keeps its placement, and what it shows of the capture helper it starts, which replays
+// a capture file that the test writes; and the sound player's quieting of audio warnings.
 #include <pcap/pcap.h>
 #include <signal.h>
 
@@ -329,6 +330,27 @@ class MainWindowTest : public QObject {
       QCOMPARE(fresh->geometry(), firstGeometry);
       QCOMPARE(fresh->ui().listAndDetail->sizes(), firstSizes);
     }
+  }
+
+  // Without an audio device Qt's audio system warns at every sound: while the sound player
+  // exists that becomes one line, the first time, and every other message passes unchanged.
+  void soundWarningsBecomeOneLine() {
+    static QStringList passed;
+    const QtMessageHandler before = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { passed << message; });
+    {
+      QtSoundPlayer sounds;
+      for (int sound = 0; sound < 2; ++sound) {
+        qWarning("PulseAudioService: pa_context_connect() failed");
+        qWarning("No audio device detected");
+        qWarning("Something else");
+      }
+    }
+    qWarning("No audio device detected");
+    qInstallMessageHandler(before);
+    QCOMPARE(passed.join('|'),
+             "Sounds are off: no audio device|Something else|Something else|"
+             "No audio device detected");
   }
 
   void preferencesShowAndStoreEachSetting() {
