@@ -2,6 +2,7 @@
 
 #include "app/ReportFile.h"
 #include "tracking/MenuTags.h"
+#include "tracking/NodeText.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 
 #include <pcap/pcap.h>
@@ -63,8 +65,17 @@ MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, Hos
   rows->setSectionResizeMode(QHeaderView::Fixed);
   rows->setDefaultSectionSize(QFontMetrics(cellFont).height() + 4);
 
-  // The pane's text is wrapped at 76 columns, which line up only in a fixed-width font.
-  ui_->dataTextView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  // The pane's text is wrapped at 76 columns, which line up only in a fixed-width font. The pane
+  // starts wide enough for them, and the table takes what the window gains or loses.
+  QPlainTextEdit& paneEdit = *ui_->dataTextView;
+  paneEdit.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  const int paneWidth =
+      paneEdit.fontMetrics().horizontalAdvance(QString(kPayloadLineLength + 1, '0')) +
+      2 * (paneEdit.frameWidth() + static_cast<int>(paneEdit.document()->documentMargin())) +
+      paneEdit.verticalScrollBar()->sizeHint().width();
+  ui_->listAndDetail->setStretchFactor(0, 1);
+  ui_->listAndDetail->setStretchFactor(1, 0);
+  ui_->listAndDetail->setSizes({width() - paneWidth, paneWidth});
   pane_ = std::make_unique<QtTextView>(*ui_->dataTextView);
   addedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeAddedHaltedButton);
   droppedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeDroppedHaltedButton);

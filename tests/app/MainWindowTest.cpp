@@ -276,7 +276,7 @@ class MainWindowTest : public QObject {
   }
 
   // A row wider than the table scrolls sideways instead of being cut short, and its tool tip
-  // holds all of it. The detail pane's lines, wrapped at a number of characters, line up.
+  // holds all of it. The detail pane's lines, wrapped at a number of characters, line up and fit.
   void layoutFitsTheTexts() {
     Window w;
     w.feedFourNodes();
@@ -296,7 +296,10 @@ class MainWindowTest : public QObject {
           kPatienceMs);
     }
     QVERIFY(table->horizontalScrollBar()->maximum() > 0);
-    QVERIFY(QFontInfo(w.ui().dataTextView->font()).fixedPitch());
+    const QPlainTextEdit* pane = w.ui().dataTextView;
+    QVERIFY(QFontInfo(pane->font()).fixedPitch());
+    QVERIFY(pane->viewport()->width() - 2 * pane->document()->documentMargin() >
+            pane->fontMetrics().horizontalAdvance(QString(kPayloadLineLength, '0')));
   }
 
   // Where the window stood and how the table and pane shared it outlast the window; a stored
