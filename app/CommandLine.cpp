@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <variant>
 
 namespace wq {
 
@@ -16,78 +16,108 @@ namespace {
   std::exit(2);
 }
 
-}  // namespace
-
-bool wantsNoWindow(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--no-window") == 0) {
-      return true;
-    }
+// The options of wirequill, described once for both parses.
+struct Options {
+  explicit Options(QCommandLineParser& parser)
+      : help(parser.addHelpOption()), version(parser.addVersionOption()) {
+    parser.setApplicationDescription(
+        "Watches the traffic on one network interface and keeps a live list of nodes.");
+    parser.addOptions({interfaceName, device, read, noWindow, report, duration});
   }
-  return false;
-}
 
-RunOptions parseCommandLine(const QStringList& arguments) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "Watches the traffic on one network interface and keeps a live list of nodes.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption interfaceOption(
-      {"i", "interface"}, "Capture on interface NAME for this run (not stored).", "NAME");
-  const QCommandLineOption deviceOption(
-      {"d", "device"}, "Give the capture helper PATH as its device for this run (not stored).",
-      "PATH");
-  const QCommandLineOption readOption(
-      {"r", "read"}, "Read capture file FILE directly, at full speed, without the helper.", "FILE");
-  const QCommandLineOption noWindowOption("no-window", "Run without a window.");
-  const QCommandLineOption reportOption(
+  QCommandLineOption help;
+  QCommandLineOption version;
+  QCommandLineOption interfaceName{
+      {"i", "interface"}, "Capture on interface NAME for this run (not stored).", "NAME"};
+  QCommandLineOption device{{"d", "device"},
+                            "Give the capture helper PATH as its device for this run (not stored).",
+                            "PATH"};
+  QCommandLineOption read{
+      {"r", "read"}, "Read capture file FILE directly, at full speed, without the helper.", "FILE"};
+  QCommandLineOption noWindow{"no-window", "Run without a window."};
+  QCommandLineOption report{
       "report", "With --no-window: write the report to FILE (- for standard output) at the end.",
-      "FILE");
-  const QCommandLineOption durationOption("duration", "With --no-window: stop after SECONDS.",
-                                          "SECONDS");
-  parser.addOptions(
-      {interfaceOption, deviceOption, readOption, noWindowOption, reportOption, durationOption});
-  parser.process(arguments);
+      "FILE"};
+  QCommandLineOption duration{"duration", "With --no-window: stop after SECONDS.", "SECONDS"};
+};
 
+// The options the parsed arguments give, or why they are refused.
+std::variant<RunOptions, QString> readOptions(const QCommandLineParser& parser, const Options& o) {
   if (!parser.positionalArguments().isEmpty()) {
-    refuse(QString("unexpected argument '%1'").arg(parser.positionalArguments().first()));
+    return QString("unexpected argument '%1'").arg(parser.positionalArguments().first());
   }
   RunOptions options;
-  options.noWindow = parser.isSet(noWindowOption);
-  if (parser.isSet(interfaceOption)) {
-    options.interfaceName = parser.value(interfaceOption);
+  options.noWindow = parser.isSet(o.noWindow);
+  if (parser.isSet(o.interfaceName)) {
+    options.interfaceName = parser.value(o.interfaceName);
   }
-  if (parser.isSet(deviceOption)) {
-    options.device = parser.value(deviceOption);
+  if (parser.isSet(o.device)) {
+    options.device = parser.value(o.device);
   }
-  if (parser.isSet(readOption)) {
-    options.readFile = parser.value(readOption);
+  if (parser.isSet(o.read)) {
+    options.readFile = parser.value(o.read);
   }
-  if (parser.isSet(reportOption)) {
-    options.reportPath = parser.value(reportOption);
+  if (parser.isSet(o.report)) {
+    options.reportPath = parser.value(o.report);
   }
-  if (parser.isSet(durationOption)) {
+  if (parser.isSet(o.duration)) {
     bool ok = false;
-    const double seconds = parser.value(durationOption).toDouble(&ok);
+    const double seconds = parser.value(o.duration).toDouble(&ok);
     constexpr double kYear = 365 * 24 * 3600;
     if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > kYear) {
-      refuse(QString("--duration wants a number of seconds above 0 and at most a year (%1), not "
-                     "'%2'")
-                 .arg(kYear, 0, 'f', 0)
-                 .arg(parser.value(durationOption)));
+      return QString(
+                 "--duration wants a number of seconds above 0 and at most a year (%1), not "
+                 "'%2'")
+          .arg(kYear, 0, 'f', 0)
+          .arg(parser.value(o.duration));
     }
     options.durationSeconds = seconds;
   }
   if (options.readFile && (options.interfaceName || options.device)) {
-    refuse(
+    return QString(
         "--read takes its packets from the file; it cannot be combined with --interface or "
         "--device");
   }
   if (!options.noWindow && (options.reportPath || options.durationSeconds)) {
-    refuse("--report and --duration need --no-window");
+    return QString("--report and --duration need --no-window");
   }
   return options;
+}
+
+}  // namespace
+
+bool needsNoWindow(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments << QString::fromLocal8Bit(argv[i]);
+  }
+  QCommandLineParser parser;
+  const Options o(parser);
+  if (!parser.parse(arguments) || parser.isSet(o.help) || parser.isSet("help-all") ||
+      parser.isSet(o.version)) {
+    return true;
+  }
+  const auto options = readOptions(parser, o);
+  return std::holds_alternative<QString>(options) || std::get<RunOptions>(options).noWindow;
+}
+
+RunOptions parseCommandLine(const QStringList& arguments) {
+  QCommandLineParser parser;
+  const Options o(parser);
+  if (!parser.parse(arguments)) {
+    refuse(parser.errorText());
+  }
+  if (parser.isSet(o.help) || parser.isSet("help-all")) {
+    parser.showHelp(0);
+  }
+  if (parser.isSet(o.version)) {
+    parser.showVersion();
+  }
+  auto options = readOptions(parser, o);
+  if (const QString* problem = std::get_if<QString>(&options)) {
+    refuse(*problem);
+  }
+  return std::get<RunOptions>(options);
 }
 
 }  // namespace wq

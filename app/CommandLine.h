@@ -16,9 +16,10 @@ struct RunOptions {
   std::optional<double> durationSeconds;
 };
 
-// Whether the arguments ask for a run without a window; known before the application object
-// (with or without widgets) is made.
-bool wantsNoWindow(int argc, char** argv);
+// Whether the arguments need no window: a run with --no-window, --help, --version, or arguments
+// that will be refused. Known before the application object (with or without widgets) is made,
+// so that these work without a display.
+bool needsNoWindow(int argc, char** argv);
 
 // Parses the arguments of the running application. --help and --version print and exit; a wrong
 // argument prints one message and exits with status 2.

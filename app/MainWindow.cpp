@@ -36,12 +36,12 @@ QByteArray storedState(const Defaults& defaults, std::string_view key) {
 
 }  // namespace
 
-MainWindow::MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
-                       SoundPlayer& sounds)
+MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock& clock,
+                       LogSink& log, HostResolver& resolver, SoundPlayer& sounds)
     : controller_(defaults, clock, log, resolver),
       ui_(std::make_unique<Ui::MainWindow>()),
       sounds_(sounds),
-      defaults_(defaults) {
+      storedDefaults_(storedDefaults) {
   ui_->setupUi(this);
   setWindowIcon(QIcon(":/images/wirequill"));
 
@@ -195,7 +195,9 @@ void MainWindow::saveReport(const QString& path) {
 
 void MainWindow::openPreferences() {
   if (prefsController_ == nullptr) {
-    prefsController_ = new WQMPrefsController(defaults_, sounds_, this);
+    prefsController_ = new WQMPrefsController(storedDefaults_, sounds_, this);
+    connect(prefsController_, &WQMPrefsController::captureSettingsChanged, this,
+            &MainWindow::captureSettingsChanged);
   }
   prefsController_->show();
   prefsController_->raise();
@@ -236,21 +238,21 @@ void MainWindow::refresh() {
 }
 
 void MainWindow::placeWindow() {
-  if (!restoreGeometry(storedState(defaults_, kGeometryKey))) {
+  if (!restoreGeometry(storedState(storedDefaults_, kGeometryKey))) {
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
       setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
                                       screen->availableGeometry()));
     }
   }
-  ui_->listAndDetail->restoreState(storedState(defaults_, kSplitterKey));
+  ui_->listAndDetail->restoreState(storedState(storedDefaults_, kSplitterKey));
   show();
   raise();
   activateWindow();
 }
 
 void MainWindow::saveWindowPlacement() {
-  defaults_.setValue(kGeometryKey, saveGeometry().toBase64().toStdString());
-  defaults_.setValue(kSplitterKey, ui_->listAndDetail->saveState().toBase64().toStdString());
+  storedDefaults_.setValue(kGeometryKey, saveGeometry().toBase64().toStdString());
+  storedDefaults_.setValue(kSplitterKey, ui_->listAndDetail->saveState().toBase64().toStdString());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -258,8 +260,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
 }
 
-void MainWindow::showCaptureEnded(const QString& message) {
+void MainWindow::showCaptureEnded(const QString& message, const QString& details) {
   ui_->statusBar->showMessage(message);
+  ui_->statusBar->setToolTip(details.isEmpty() ? message : details);
+}
+
+void MainWindow::showCaptureSource(const QString& source, bool capturing) {
+  setWindowTitle(QString("Wirequill — %1 (%2)").arg(source, capturing ? "capturing" : "ended"));
+  if (capturing) {
+    ui_->statusBar->clearMessage();
+    ui_->statusBar->setToolTip({});
+  }
 }
 
 }  // namespace wq

@@ -23,8 +23,10 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  MainWindow(Defaults& defaults, const Clock& clock, LogSink& log, HostResolver& resolver,
-             SoundPlayer& sounds);
+  // `defaults` are the settings in force for this run; `storedDefaults` the stored ones alone,
+  // which Preferences shows and changes.
+  MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock& clock, LogSink& log,
+             HostResolver& resolver, SoundPlayer& sounds);
   ~MainWindow() override;
 
   ApplicationController& controller() { return controller_; }
@@ -38,8 +40,11 @@ class MainWindow : public QMainWindow {
   // Shows the window in front, where it was left last time (and its table and detail pane
   // shared as they were), or centred on its screen the first time.
   void placeWindow();
-  // Tells the user, in the status bar, that capture has ended and why.
-  void showCaptureEnded(const QString& message);
+  // Tells the user, in the status bar, that capture has ended and why; the details (the capture
+  // helper's own text) in its tooltip.
+  void showCaptureEnded(const QString& message, const QString& details = {});
+  // The title names what is captured and whether capture runs: "Wirequill — eth0 (capturing)".
+  void showCaptureSource(const QString& source, bool capturing);
 
   // Halts both sides, then asks where to save the report (a dialog attached to the window).
   void saveAsDocument();
@@ -53,6 +58,10 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+
+ signals:
+  // Preferences stored another device or interface.
+  void captureSettingsChanged();
 
  private:
   // Stores where the window stands and how the table and pane share it, for the next run.
@@ -77,7 +86,7 @@ class MainWindow : public QMainWindow {
   std::unique_ptr<QtToggleButton> droppedSwitch_;
   std::unique_ptr<QtWindowView> window_;
   SoundPlayer& sounds_;
-  Defaults& defaults_;
+  Defaults& storedDefaults_;
   std::unique_ptr<WQMRefineBox> refineBox_;
   std::vector<std::unique_ptr<QtSearchField>> searchFields_;
   WQMPrefsController* prefsController_ = nullptr;

@@ -2,9 +2,11 @@
 
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 #include <cstring>
 
 #include "app/WQMPrefsController.h"
+#include "capture/CaptureSource.h"
 #include "capture/Messages.h"
 #include "tracking/LaunchLog.h"
 
@@ -28,14 +30,15 @@ QString helperFailureMessage(const std::string& helperText, const QString& inter
   if (failure.isEmpty()) {
     return {};
   }
-  QString message = "Capture stopped: " + failure.join(' ');
+  // The interface step's failure is the common one: said plainly, the helper's lines stay in
+  // the details.
   if (helperText.find(netsiphon::failureLine(netsiphon::Step::kInterface)) != std::string::npos) {
-    message += QString(
-                   " The interface \"%1\" cannot be used: choose one in Preferences, or give "
-                   "one with --interface.")
-                   .arg(interfaceName);
+    return QString(
+               "Capture stopped: the interface \"%1\" cannot be used. Choose one in "
+               "Preferences, or give one with --interface.")
+        .arg(interfaceName);
   }
-  return message;
+  return "Capture stopped: " + failure.join(' ');
 }
 
 Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
@@ -60,6 +63,36 @@ bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
   for (const std::string& line : launchSettingsLines(defaults_)) {
     log_.log(line);
   }
+  if (!started) {
+    log_.log(error->toStdString());
+  }
+  return started;
+}
+
+bool Monitor::restartCapture(QString* error) {
+  if (helper_) {
+    // Its last bytes belong to a stream that is no longer read: the reader starts afresh, and the
+    // helper is let go once it has ended.
+    CaptureHelper* retiring = retiring_.emplace_back(std::move(helper_)).get();
+    disconnect(retiring, nullptr, this, nullptr);
+    retiring->ignoreStream();
+    retiring->sendTerminationLine();
+    connect(retiring, &CaptureHelper::ended, this, [this, retiring] {
+      // Deleted once its signal has returned.
+      const auto found = std::ranges::find_if(
+          retiring_, [retiring](const auto& helper) { return helper.get() == retiring; });
+      found->release()->deleteLater();
+      retiring_.erase(found);
+    });
+    (void)controller_.tracker().captureStreamEnded();
+  }
+  const bool started = startHelper(error);
+  for (const std::string& line : launchSettingsLines(defaults_)) {
+    log_.log(line);
+  }
+  if (!started) {
+    log_.log(error->toStdString());
+  }
   return started;
 }
 
@@ -67,12 +100,16 @@ bool Monitor::startFile(const QString& path, QString* error) {
   file_ = std::make_unique<CaptureFileFeed>(controller_, *replayClock_);
   connect(file_.get(), &CaptureFileFeed::changed, this, &Monitor::changed);
   connect(file_.get(), &CaptureFileFeed::finished, this,
-          [this](const QString& failure) { emit inputEnded(failure, !failure.isEmpty()); });
+          [this](const QString& failure) { ended(failure, !failure.isEmpty()); });
+  source_ = QFileInfo(path).fileName();
   if (!file_->open(path, error)) {
     *error = QString("%1: %2").arg(path, *error);
+    controller_.tracker().setCaptureEnded(true);
     return false;
   }
   file_->start();
+  controller_.tracker().setCaptureEnded(false);
+  emit captureStarted();
   return true;
 }
 
@@ -92,13 +129,18 @@ bool Monitor::startHelper(QString* error) {
   const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
   const QString interfaceName =
       QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice));
+  source_ =
+      netsiphon::isLiveDevice(device.toStdString()) ? interfaceName : QFileInfo(device).fileName();
   if (!helper_->start(*path, device, interfaceName, error)) {
     helper_.reset();
+    controller_.tracker().setCaptureEnded(true);
     return false;
   }
   if (QFileInfo(device).isFile()) {
     rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
   }
+  controller_.tracker().setCaptureEnded(false);
+  emit captureStarted();
   return true;
 }
 
@@ -126,7 +168,13 @@ void Monitor::helperEnded(int exitStatus, int signal) {
     message = QString("Capture stopped: the capture helper ended (status %1).").arg(exitStatus);
   }
   log_.log(message.toStdString());
-  emit inputEnded(message, true);
+  ended(message, true, QString::fromLatin1(text.data(), text.size()).trimmed());
+}
+
+void Monitor::ended(const QString& message, bool failed, const QString& details) {
+  controller_.tracker().setCaptureEnded(true);
+  emit changed();
+  emit inputEnded(message, failed, details);
 }
 
 void Monitor::shutdown() {

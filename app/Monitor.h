@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "app/CaptureFileFeed.h"
 #include "app/CaptureHelper.h"
@@ -23,17 +24,25 @@ class Monitor : public QObject {
           ManualClock* replayClock, QObject* parent = nullptr);
 
   // Starts the intake: `readFile` when given, otherwise the helper with the BPFDevice and
-  // InterfaceDevice settings. Then logs the settings in force. False with a message when there
-  // will be no intake at all.
+  // InterfaceDevice settings. Then logs the settings in force. False with a message (logged too)
+  // when there will be no intake at all.
   bool start(const std::optional<QString>& readFile, QString* error);
+  // Stops the helper and starts another with the settings now in force; the list stays. False
+  // with a message when the new one could not be started.
+  bool restartCapture(QString* error);
+  // What the intake reads: the interface, or the capture file.
+  QString source() const { return source_; }
   // Logs "Terminating Wirequill.\n" and sends the termination line to a helper that was started.
   void shutdown();
 
  signals:
   // The controller has changed the list or the panels.
   void changed();
+  // The intake has started reading source().
+  void captureStarted();
   // The input has ended: the file was read, or the helper stopped or failed (`failed`).
-  void inputEnded(QString message, bool failed);
+  // `details` is the helper's own text, when it told why.
+  void inputEnded(QString message, bool failed, QString details);
   // pkexec was refused or its dialog dismissed.
   void privilegesRefused();
 
@@ -41,12 +50,16 @@ class Monitor : public QObject {
   bool startFile(const QString& path, QString* error);
   bool startHelper(QString* error);
   void helperEnded(int exitStatus, int signal);
+  void ended(const QString& message, bool failed, const QString& details = {});
 
   ApplicationController& controller_;
   Defaults& defaults_;
   LogSink& log_;
   ManualClock* replayClock_;
   std::unique_ptr<CaptureHelper> helper_;
+  // Helpers stopped for a restart, until they have ended: their streams are not read.
+  std::vector<std::unique_ptr<CaptureHelper>> retiring_;
+  QString source_;
   std::unique_ptr<CaptureFileFeed> file_;
   QTimer purgeTimer_;
   bool shuttingDown_ = false;

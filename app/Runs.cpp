@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/CaptureControl.h"
 #include "app/MainWindow.h"
 #include "app/Monitor.h"
 #include "app/ReportFile.h"
@@ -40,8 +41,10 @@ bool checkQtVersion(LogSink& log, QString* required) {
 int runWindow(const RunContext& context) {
   Defaults defaults(context.settings);
   defaults.registerDefaults(registeredDefaults());
+  Defaults storedDefaults(context.settings.stored());
+  storedDefaults.registerDefaults(registeredDefaults());
   QtSoundPlayer sounds;
-  MainWindow window(defaults, context.clock, context.log, context.resolver, sounds);
+  MainWindow window(defaults, storedDefaults, context.clock, context.log, context.resolver, sounds);
 
   QString required;
   if (!checkQtVersion(context.log, &required)) {
@@ -54,11 +57,8 @@ int runWindow(const RunContext& context) {
 
   Monitor monitor(window.controller(), defaults, context.log, context.replayClock);
   QObject::connect(&monitor, &Monitor::changed, &window, &MainWindow::refresh);
-  QObject::connect(&monitor, &Monitor::inputEnded, &window, [&](const QString& message, bool) {
-    window.showCaptureEnded(message.isEmpty() && context.options.readFile
-                                ? QString("Read %1.").arg(*context.options.readFile)
-                                : message);
-  });
+  CaptureControl capture(window, monitor, context.settings, defaults, storedDefaults,
+                         context.options.readFile);
   QObject::connect(&monitor, &Monitor::privilegesRefused, &window, [&] {
     QMessageBox::warning(&window, "Wirequill", kPrivilegesRefused);
     QApplication::quit();
@@ -67,12 +67,8 @@ int runWindow(const RunContext& context) {
   QObject::connect(&signalWatcher, &SignalWatcher::stopRequested, qApp, &QApplication::quit);
   QObject::connect(qApp, &QCoreApplication::aboutToQuit, &monitor, &Monitor::shutdown);
 
-  QString error;
-  if (!monitor.start(context.options.readFile, &error)) {
-    context.log.log(error.toStdString());
-    window.showCaptureEnded(error);
-  }
   window.placeWindow();
+  capture.start();
   return QApplication::exec();
 }
 

@@ -11,7 +11,7 @@ namespace wq {
 // the log and the resolver.
 struct RunContext {
   const RunOptions& options;
-  SettingsStore& settings;
+  OverlaySettingsStore& settings;  // the stored settings, under this run's own values
   const Clock& clock;
   ManualClock* replayClock;  // non-null when a capture file is read directly
   LogSink& log;

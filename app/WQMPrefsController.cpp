@@ -1,11 +1,10 @@
 #include "app/WQMPrefsController.h"
 
-#include <net/if.h>
-
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QPushButton>
 
+#include "app/InterfaceChooser.h"
 #include "ui_WQMPreferences.h"
 
 namespace wq {
@@ -18,17 +17,6 @@ constexpr char kOtherFileItem[] = "Other capture file…";
 QStringList recentCaptureFiles(const Defaults& defaults) {
   return QString::fromStdString(defaults.stringValue(kRecentCaptureFilesKey))
       .split('\n', Qt::SkipEmptyParts);
-}
-
-QStringList machineInterfaces() {
-  QStringList names;
-  if (struct if_nameindex* interfaces = if_nameindex()) {
-    for (struct if_nameindex* entry = interfaces; entry->if_index != 0; ++entry) {
-      names << QString::fromLocal8Bit(entry->if_name);
-    }
-    if_freenameindex(interfaces);
-  }
-  return names;
 }
 
 // Selects the item titled `title`, adding it first when the pop-up does not have it.
@@ -98,6 +86,8 @@ void WQMPrefsController::chooseCaptureFile(int index) {
 
 void WQMPrefsController::okay() {
   sounds_.play("display02.wav");
+  const std::string device = defaults_.stringValue(keys::BPFDevice);
+  const std::string interfaceName = defaults_.stringValue(keys::InterfaceDevice);
   defaults_.setValue(keys::MaxPacketSize,
                      std::int64_t{intValueOf(ui_->maxPacketSizeField->text().toStdString())});
   defaults_.setValue(keys::BPFDevice, ui_->bpfDevicePopUpButton->currentText().toStdString());
@@ -110,6 +100,10 @@ void WQMPrefsController::okay() {
   defaults_.setValue(keys::ReportResolveIPAddresses, ui_->reportResolveAddressButton->isChecked());
   defaults_.setValue(keys::ReportRecentNodesFirst, ui_->reportRecentNodesFirstButton->isChecked());
   hide();
+  if (defaults_.stringValue(keys::BPFDevice) != device ||
+      defaults_.stringValue(keys::InterfaceDevice) != interfaceName) {
+    emit captureSettingsChanged();
+  }
 }
 
 void WQMPrefsController::cancel() {

@@ -1,6 +1,7 @@
 #pragma once
-// The preferences window: its controls are filled once from the settings when it is made; OK
-// stores all eight settings with their types, Cancel stores nothing.
+// The preferences window: its controls are filled once from the stored settings when it is made
+// (never from the values given on the command line for one run); OK stores all eight settings
+// with their types, Cancel stores nothing.
 
 #include <QDialog>
 #include <memory>
@@ -22,13 +23,18 @@ class WQMPrefsController : public QDialog {
   Q_OBJECT
 
  public:
-  WQMPrefsController(Defaults& defaults, SoundPlayer& sounds, QWidget* parent = nullptr);
+  // `stored` reads and writes the stored settings alone.
+  WQMPrefsController(Defaults& stored, SoundPlayer& sounds, QWidget* parent = nullptr);
   ~WQMPrefsController() override;
 
   // The form's widgets; users include its generated header (ui_WQMPreferences.h).
   const Ui::WQMPreferences& ui() const { return *ui_; }
   void okay();
   void cancel();
+
+ signals:
+  // OK stored another device or interface: capture is to move to it.
+  void captureSettingsChanged();
 
  private:
   // Fills the fields from the stored settings.

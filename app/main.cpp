@@ -11,7 +11,7 @@
 #include "tracking/PlainPlatform.h"
 
 int main(int argc, char** argv) {
-  const bool noWindow = wq::wantsNoWindow(argc, argv);
+  const bool noWindow = wq::needsNoWindow(argc, argv);
   std::unique_ptr<QCoreApplication> application =
       noWindow ? std::make_unique<QCoreApplication>(argc, argv)
                : std::make_unique<QApplication>(argc, argv);

@@ -3,27 +3,26 @@
 #include <algorithm>
 
 namespace netsiphon {
-namespace {
-
-// Copies up to `limit` bytes of `piece` to the start of `to`; returns how many it copied.
-std::size_t copyPiece(std::span<const std::uint8_t> piece, std::span<std::uint8_t> to,
-                      std::size_t limit) {
-  const std::size_t count = std::min({piece.size(), to.size(), limit});
-  std::copy_n(piece.begin(), count, to.begin());
-  return count;
-}
-
-}  // namespace
 
 bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
-  const std::size_t captured = std::min(frame.head.size() + frame.body.size(), kMaxCapturedLength);
+  const std::size_t captured =
+      std::min(frame.head.size() + frame.body.size(), wq::kMaxSnapshotLength);
   const std::size_t recordLength = wq::paddedRecordLength(wq::kRecordHeaderLength + captured);
+  // A long record never fits behind another: it starts a chunk, where the reader looks for it.
   if (used_ + recordLength > wq::kChunkLength && !flush()) {
     return false;
   }
-  writeRecord(time, frame, captured);
-  used_ += recordLength;  // the padding is already zero: the chunk is cleared after every send
-  return true;
+  std::array<std::uint8_t, wq::kRecordHeaderLength> header;
+  wq::storeRecordHeader(header.data(), {time.seconds, time.microseconds,
+                                        static_cast<std::uint32_t>(captured), frame.wireLength});
+  const std::size_t fromHead = std::min(frame.head.size(), captured);
+  if (!append(header) || !append(frame.head.first(fromHead)) ||
+      !append(frame.body.first(captured - fromHead))) {
+    return false;
+  }
+  // The padding is already zero: chunks are cleared once sent.
+  used_ = wq::paddedRecordLength(used_);
+  return recordLength <= wq::kChunkLength || flush();  // nothing shares a long record's chunks
 }
 
 bool ChunkAssembler::flush() {
@@ -36,13 +35,17 @@ bool ChunkAssembler::flush() {
   return delivered;
 }
 
-void ChunkAssembler::writeRecord(Timestamp time, const Frame& frame, std::size_t captured) {
-  const std::span<std::uint8_t> record = std::span(chunk_).subspan(used_);
-  wq::storeRecordHeader(record.data(), {time.seconds, time.microseconds,
-                                        static_cast<std::uint32_t>(captured), frame.wireLength});
-  const std::span<std::uint8_t> bytes = record.subspan(wq::kRecordHeaderLength, captured);
-  const std::size_t headCopied = copyPiece(frame.head, bytes, captured);
-  copyPiece(frame.body, bytes.subspan(headCopied), captured - headCopied);
+bool ChunkAssembler::append(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    if (used_ == wq::kChunkLength && !flush()) {
+      return false;
+    }
+    const std::size_t count = std::min(bytes.size(), wq::kChunkLength - used_);
+    std::copy_n(bytes.begin(), count, chunk_.begin() + static_cast<std::ptrdiff_t>(used_));
+    used_ += count;
+    bytes = bytes.subspan(count);
+  }
+  return true;
 }
 
 }  // namespace netsiphon

@@ -10,9 +10,6 @@
 
 namespace netsiphon {
 
-// A record of this many frame bytes fills an empty chunk exactly; longer frames are cut to it.
-inline constexpr std::size_t kMaxCapturedLength = wq::kChunkLength - wq::kRecordHeaderLength;
-
 using Chunk = std::array<std::uint8_t, wq::kChunkLength>;
 
 struct Timestamp {
@@ -35,18 +32,20 @@ class ChunkSink {
 };
 
 // Fills one chunk with as many whole records as fit and hands it on when the next one would not.
+// A record too long for a chunk goes out at once in chunks of its own.
 class ChunkAssembler {
  public:
   explicit ChunkAssembler(ChunkSink& sink) : sink_(sink) {}
 
-  // Appends one record, sending the current chunk first when the record does not fit in it.
-  // Returns false once the sink has refused a chunk.
+  // Appends one record of at most wq::kMaxSnapshotLength frame bytes, sending the current chunk
+  // first when the record does not fit in it. Returns false once the sink has refused a chunk.
   bool add(Timestamp time, const Frame& frame);
   // Sends the current chunk if it holds any record.
   bool flush();
 
  private:
-  void writeRecord(Timestamp time, const Frame& frame, std::size_t captured);
+  // Copies `bytes` on from used_, sending each chunk that fills before they are all in.
+  bool append(std::span<const std::uint8_t> bytes);
 
   ChunkSink& sink_;
   Chunk chunk_{};

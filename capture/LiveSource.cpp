@@ -38,9 +38,9 @@ StartupProblem problemAt(Step step, pcap_t* handle, int status) {
   return {step, reasonFor(handle, status)};
 }
 
-// Asks for promiscuous mode, immediate delivery, and no more bytes per packet than a chunk holds.
+// Asks for whole frames, promiscuous mode and immediate delivery.
 std::optional<StartupProblem> configure(pcap_t* handle) {
-  if (const int status = pcap_set_snaplen(handle, static_cast<int>(wq::kChunkLength));
+  if (const int status = pcap_set_snaplen(handle, static_cast<int>(wq::kMaxSnapshotLength));
       status != 0) {
     return problemAt(Step::kBufferLength, handle, status);
   }

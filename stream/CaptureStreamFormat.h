@@ -6,6 +6,10 @@
 // time stamp seconds and microseconds, captured length, length on the wire, header length, every
 // field in the host's byte order), then the captured frame, padded with zero bytes to a multiple
 // of kRecordAlignment. A header length of zero is the zero fill: no more records in the chunk.
+// A record too long for one chunk (a frame of more than kMaxFrameInOneChunk bytes) starts a chunk
+// and runs on through as many more as it needs, zero bytes after it; nothing else shares them.
+// The reader tells such a run from its first chunk's first header. No frame is longer than
+// kMaxSnapshotLength, which bounds the run.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +20,10 @@ namespace wq {
 inline constexpr std::size_t kChunkLength = 4096;
 inline constexpr std::size_t kRecordHeaderLength = 18;
 inline constexpr std::size_t kRecordAlignment = 4;
+// The longest frame whose record fits in one chunk.
+inline constexpr std::size_t kMaxFrameInOneChunk = kChunkLength - kRecordHeaderLength;
+// libpcap's largest snapshot length: live capture asks for it, and longer records are cut to it.
+inline constexpr std::size_t kMaxSnapshotLength = 262144;
 
 // Where the header's fields lie from the record's start: four std::uint32_t, then the header
 // length as a std::uint16_t.
@@ -49,5 +57,13 @@ inline void storeRecordHeader(std::uint8_t* record, const RecordHeader& header) 
 constexpr std::size_t paddedRecordLength(std::size_t length) {
   return (length + kRecordAlignment - 1) / kRecordAlignment * kRecordAlignment;
 }
+
+// The chunks a record of `length` bytes (header and frame) takes: one when it fits, else as many
+// as the record runs on through.
+constexpr std::size_t chunksForRecord(std::size_t length) {
+  return (length + kChunkLength - 1) / kChunkLength;
+}
+static_assert(chunksForRecord(kRecordHeaderLength + kMaxFrameInOneChunk) == 1);
+static_assert(chunksForRecord(kRecordHeaderLength + kMaxSnapshotLength) == 65);
 
 }  // namespace wq

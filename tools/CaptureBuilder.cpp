@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "capture/ChunkAssembler.h"
 #include "stream/CaptureStreamFormat.h"
 
 namespace wq::testing {
@@ -179,21 +180,19 @@ Bytes chunkOf(const std::vector<Bytes>& frames) {
 }
 
 Bytes streamOf(const std::vector<Bytes>& frames) {
-  Bytes stream;
-  Bytes chunk;
-  for (const Bytes& frame : frames) {
-    if (chunk.size() + recordLength(frame) > kChunkLength) {
-      chunk.resize(kChunkLength, 0);
+  struct Collected : netsiphon::ChunkSink {
+    Bytes stream;
+    bool deliver(const netsiphon::Chunk& chunk) override {
       stream.insert(stream.end(), chunk.begin(), chunk.end());
-      chunk.clear();
+      return true;
     }
-    appendRecord(chunk, frame);
+  } collected;
+  netsiphon::ChunkAssembler assembler(collected);
+  for (const Bytes& frame : frames) {
+    assembler.add({}, {{}, frame, static_cast<std::uint32_t>(frame.size())});
   }
-  if (!chunk.empty()) {
-    chunk.resize(kChunkLength, 0);
-    stream.insert(stream.end(), chunk.begin(), chunk.end());
-  }
-  return stream;
+  assembler.flush();
+  return collected.stream;
 }
 
 }  // namespace wq::testing

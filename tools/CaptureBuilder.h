@@ -56,7 +56,7 @@ void appendRecord(Bytes& stream, const Bytes& frame, std::uint32_t seconds = 0,
 // One chunk holding `frames` as records, then zero fill.
 Bytes chunkOf(const std::vector<Bytes>& frames);
 
-// Frames packed into as many chunks as they need, in order.
+// Frames packed into as many chunks as they need, in order, by the helper's own chunk assembler.
 Bytes streamOf(const std::vector<Bytes>& frames);
 
 std::uint32_t addressOf(std::string_view dotted);  // network byte order

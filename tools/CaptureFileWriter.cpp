@@ -4,12 +4,16 @@
 #include <memory>
 #include <stdexcept>
 
+#include "stream/CaptureStreamFormat.h"
+
 namespace wq::testing {
 
 void writeCaptureFile(const std::string& path, int linkType, const std::vector<FilePacket>& packets,
                       int precision) {
   const std::unique_ptr<pcap_t, decltype(&pcap_close)> dead(
-      pcap_open_dead_with_tstamp_precision(linkType, 65535, precision), pcap_close);
+      pcap_open_dead_with_tstamp_precision(linkType, static_cast<int>(kMaxSnapshotLength),
+                                           precision),
+      pcap_close);
   const std::unique_ptr<pcap_dumper_t, decltype(&pcap_dump_close)> dumper(
       pcap_dump_open(dead.get(), path.c_str()), pcap_dump_close);
   if (!dumper) {

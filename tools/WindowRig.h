@@ -17,11 +17,14 @@ struct WindowRig {
 
   WindowRig() {
     defaults.registerDefaults(registeredDefaults());
-    window = std::make_unique<MainWindow>(defaults, clock, log, resolver, sounds);
+    storedDefaults.registerDefaults(registeredDefaults());
+    window = std::make_unique<MainWindow>(defaults, storedDefaults, clock, log, resolver, sounds);
   }
 
   MemorySettingsStore store;
-  Defaults defaults{store};
+  OverlaySettingsStore settings{store};  // with this run's own values over the stored ones
+  Defaults defaults{settings};
+  Defaults storedDefaults{store};
   ManualClock clock{TimePoint{std::chrono::seconds(kCaptureStart)}};
   MemoryLog log;
   TableHostResolver resolver;

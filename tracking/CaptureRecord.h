@@ -18,8 +18,9 @@ struct CaptureRecord {
   ByteView frame;  // the captured bytes that are present; may be fewer than capturedLength
 };
 
-// Walks the records of one chunk. Stops at the zero fill (a header length of 0), at a header
-// that cannot be a record's, and after a record that runs past the chunk's end.
+// Walks the records of one chunk, or of the chunks of a long record joined. Stops at the zero fill
+// (a header length of 0), at a header that cannot be a record's, and after a record that runs past
+// the chunk's end.
 class CaptureRecordCursor {
  public:
   explicit CaptureRecordCursor(ByteView chunk) : chunk_(chunk) {}

@@ -33,8 +33,12 @@ struct FlowKey {
   std::uint16_t sport = 0;
   std::uint16_t dport = 0;
 
-  bool operator==(const FlowKey&) const = default;
+  // Compared as the bytes they are: the layout has no padding.
+  bool operator==(const FlowKey& other) const {
+    return std::memcmp(this, &other, sizeof(FlowKey)) == 0;
+  }
 };
+static_assert(sizeof(FlowKey) == 2 * sizeof(IpAddress) + 2 * sizeof(std::uint16_t));
 
 struct IpAddressHash {
   std::size_t operator()(const IpAddress& address) const {

@@ -23,7 +23,14 @@ NodeTracker::NodeTracker(Defaults& defaults, const Clock& clock, LogSink& log)
 
 void NodeTracker::setNodeAddedHalted(bool halted) {
   nodeAddedHalted_ = halted;
-  nodeAddedBox_.setStatusLight(halted ? lights::Halted : lights::IntakeRuns);
+  nodeAddedBox_.setStatusLight(halted          ? lights::Halted
+                               : captureEnded_ ? lights::CaptureEnded
+                                               : lights::IntakeRuns);
+}
+
+void NodeTracker::setCaptureEnded(bool ended) {
+  captureEnded_ = ended;
+  setNodeAddedHalted(nodeAddedHalted_);
 }
 
 void NodeTracker::setNodeDroppedHalted(bool halted) {
@@ -51,12 +58,13 @@ NodeTracker::Settings NodeTracker::readSettings() const {
 
 void NodeTracker::decodeChunk(ByteView chunk, const Settings& settings) {
   CaptureRecordCursor records(chunk);
+  DecodedPacket packet;
   while (const auto record = records.next()) {
     if (recordObserver_) {
       recordObserver_(*record);
     }
-    if (const auto packet = decodeFrame(record->frame, record->wireLength)) {
-      handlePacket(*packet, settings);
+    if (decodeFrame(record->frame, record->wireLength, packet)) {
+      handlePacket(packet, settings);
     }
   }
 }

@@ -74,6 +74,9 @@ class NodeTracker {
   // lights say which.
   void setNodeAddedHalted(bool halted);
   void setNodeDroppedHalted(bool halted);
+  // The capture has ended (or started again): while intake is not halted, the added panel's
+  // light says whether packets can still come.
+  void setCaptureEnded(bool ended);
 
   // --- Capture intake
   // Bytes as the pipe from the capture helper delivered them: every record of every complete
@@ -121,6 +124,7 @@ class NodeTracker {
   WQMNodeBox nodeAddedBox_;
   WQMNodeBox nodeDroppedBox_;
   bool nodeAddedHalted_ = false;
+  bool captureEnded_ = false;
   bool nodeDroppedHalted_ = false;
   CaptureStreamReader streamReader_;
   std::function<void(const CaptureRecord&)> recordObserver_;

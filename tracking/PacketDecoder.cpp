@@ -51,45 +51,47 @@ std::uint16_t portAt(ByteView bytes, std::size_t offset) {
   return port;
 }
 
-// What the network layer tells: the addresses, the transport protocol, where the transport header
-// starts in the frame, and how long the IP header says the transport header and payload are.
+// What the network layer tells besides the addresses: the transport protocol, where the
+// transport header starts in the frame, and how long the IP header says the transport header and
+// payload are.
 struct NetworkLayer {
-  IpAddress source;
-  IpAddress destination;
   std::uint8_t protocol = 0;
   std::size_t transportOffset = 0;
   std::int64_t transportLength = 0;
 };
 
-std::optional<NetworkLayer> readIPv4(ByteView frame, std::size_t offset) {
+// Reads the IPv4 header at `offset`, its addresses into `flow`; false for a later fragment or a
+// header that is not all there.
+bool readIPv4(ByteView frame, std::size_t offset, FlowKey& flow, NetworkLayer& layer) {
   const ByteView ip = frame.sub(offset);
   const auto versionAndLength = ip.u8(0);
   if (!versionAndLength || !ip.has(0, 20) || (*versionAndLength >> 4) != 4) {
-    return std::nullopt;
+    return false;
   }
   const std::size_t headerLength = std::size_t{*versionAndLength & 0x0Fu} * 4;
   if (headerLength < 20 || !ip.has(0, headerLength)) {
-    return std::nullopt;
+    return false;
   }
   if ((*ip.be16(6) & kFragmentOffsetMask) != 0) {
-    return std::nullopt;  // a later fragment carries no transport header
+    return false;  // a later fragment carries no transport header
   }
-  return NetworkLayer{IpAddress::of(IpAddress::kV4, ip.data() + 12),
-                      IpAddress::of(IpAddress::kV4, ip.data() + 16), *ip.u8(9),
-                      offset + headerLength,
-                      std::int64_t{*ip.be16(2)} - static_cast<std::int64_t>(headerLength)};
+  flow.saddr = IpAddress::of(IpAddress::kV4, ip.data() + 12);
+  flow.daddr = IpAddress::of(IpAddress::kV4, ip.data() + 16);
+  layer = {*ip.u8(9), offset + headerLength,
+           std::int64_t{*ip.be16(2)} - static_cast<std::int64_t>(headerLength)};
+  return true;
 }
 
-// Walks the extension headers to the transport header; nothing for a later fragment, or for a
-// header that is not all there.
-std::optional<NetworkLayer> readIPv6(ByteView frame, std::size_t offset) {
+// Reads the IPv6 header at `offset`, its addresses into `flow`, and walks the extension headers to
+// the transport header; false for a later fragment, or for a header that is not all there.
+bool readIPv6(ByteView frame, std::size_t offset, FlowKey& flow, NetworkLayer& layer) {
   const ByteView ip = frame.sub(offset);
   if (!ip.has(0, kIPv6HeaderLength) || (*ip.u8(0) >> 4) != 6) {
-    return std::nullopt;
+    return false;
   }
-  NetworkLayer layer{IpAddress::of(IpAddress::kV6, ip.data() + 8),
-                     IpAddress::of(IpAddress::kV6, ip.data() + 24), *ip.u8(6), 0,
-                     std::int64_t{*ip.be16(4)}};
+  flow.saddr = IpAddress::of(IpAddress::kV6, ip.data() + 8);
+  flow.daddr = IpAddress::of(IpAddress::kV6, ip.data() + 24);
+  layer = {*ip.u8(6), 0, std::int64_t{*ip.be16(4)}};
   std::size_t at = kIPv6HeaderLength;
   for (;;) {
     std::size_t length = 0;
@@ -99,7 +101,7 @@ std::optional<NetworkLayer> readIPv6(ByteView frame, std::size_t offset) {
       case extension::kDestinationOptions: {
         const auto units = ip.u8(at + 1);
         if (!units) {
-          return std::nullopt;
+          return false;
         }
         length = (std::size_t{*units} + 1) * 8;
         break;
@@ -107,17 +109,17 @@ std::optional<NetworkLayer> readIPv6(ByteView frame, std::size_t offset) {
       case extension::kFragment: {
         const auto offsetField = ip.be16(at + 2);
         if (!offsetField || (*offsetField >> 3) != 0) {
-          return std::nullopt;  // not all there, or a later fragment
+          return false;  // not all there, or a later fragment
         }
         length = 8;
         break;
       }
       default:
         layer.transportOffset = offset + at;
-        return layer;
+        return true;
     }
     if (!ip.has(at, length)) {
-      return std::nullopt;
+      return false;
     }
     layer.protocol = *ip.u8(at);
     layer.transportLength -= static_cast<std::int64_t>(length);
@@ -127,7 +129,7 @@ std::optional<NetworkLayer> readIPv6(ByteView frame, std::size_t offset) {
 
 }  // namespace
 
-std::optional<DecodedPacket> decodeFrame(ByteView frame, std::uint32_t wireLength) {
+bool decodeFrame(ByteView frame, std::uint32_t wireLength, DecodedPacket& packet) {
   std::size_t networkOffset = kEthernetHeaderLength;
   std::optional<std::uint16_t> etherType = frame.be16(12);
   for (int tags = 0; tags < kMaxVlanTags && etherType &&
@@ -136,25 +138,21 @@ std::optional<DecodedPacket> decodeFrame(ByteView frame, std::uint32_t wireLengt
     networkOffset += kVlanTagLength;
     etherType = frame.be16(networkOffset - 2);
   }
-  std::optional<NetworkLayer> network;
-  if (etherType == kEtherTypeIPv4) {
-    network = readIPv4(frame, networkOffset);
-  } else if (etherType == kEtherTypeIPv6) {
-    network = readIPv6(frame, networkOffset);
+  packet = DecodedPacket{};
+  NetworkLayer network;
+  const bool read =
+      etherType == kEtherTypeIPv4   ? readIPv4(frame, networkOffset, packet.flow, network)
+      : etherType == kEtherTypeIPv6 ? readIPv6(frame, networkOffset, packet.flow, network)
+                                    : false;
+  if (!read) {
+    return false;
   }
-  if (!network) {
-    return std::nullopt;
-  }
-  const auto layout = layoutOf(network->protocol, network->source.family);
-  const ByteView transport = frame.sub(network->transportOffset);
+  const auto layout = layoutOf(network.protocol, packet.flow.saddr.family);
+  const ByteView transport = frame.sub(network.transportOffset);
   if (!layout || !transport.has(0, layout->headerBytesRead)) {
-    return std::nullopt;
+    return false;
   }
-
-  DecodedPacket packet;
-  packet.protocol = network->protocol;
-  packet.flow.saddr = network->source;
-  packet.flow.daddr = network->destination;
+  packet.protocol = network.protocol;
   if (layout->headerBytesRead > 0) {
     packet.flow.sport = portAt(transport, 0);
     packet.flow.dport = portAt(transport, 2);
@@ -163,20 +161,20 @@ std::optional<DecodedPacket> decodeFrame(ByteView frame, std::uint32_t wireLengt
     packet.tcpFlags = *transport.u8(13);
   }
   const std::int64_t stated =
-      network->transportLength - static_cast<std::int64_t>(layout->payloadOffset);
+      network.transportLength - static_cast<std::int64_t>(layout->payloadOffset);
   if (stated <= 0) {
-    return packet;
+    return true;
   }
   packet.payload = transport.sub(layout->payloadOffset, static_cast<std::size_t>(stated));
   packet.payloadLength = static_cast<std::uint32_t>(packet.payload.size());
   if (frame.size() < wireLength) {
-    const std::size_t payloadOffset = network->transportOffset + layout->payloadOffset;
+    const std::size_t payloadOffset = network.transportOffset + layout->payloadOffset;
     const std::int64_t roomOnWire = std::int64_t{wireLength} - std::int64_t(payloadOffset);
     const std::int64_t counted = std::min(stated, roomOnWire);
     packet.payloadLength = static_cast<std::uint32_t>(
         std::max<std::int64_t>(counted, static_cast<std::int64_t>(packet.payload.size())));
   }
-  return packet;
+  return true;
 }
 
 }  // namespace wq

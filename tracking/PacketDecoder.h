@@ -46,7 +46,8 @@ struct DecodedPacket {
 
 // Nothing for frames that are not Ethernet (after up to two 802.1Q or 802.1ad tags) with IPv4 or
 // IPv6, for fragments after the first, for protocols other than ICMP, ICMPv6, TCP and UDP, and for
-// frames too short to hold the headers read. `wireLength` is the frame's length on the wire.
-std::optional<DecodedPacket> decodeFrame(ByteView frame, std::uint32_t wireLength);
+// frames too short to hold the headers read: false then. `wireLength` is the frame's length on the
+// wire.
+bool decodeFrame(ByteView frame, std::uint32_t wireLength, DecodedPacket& packet);
 
 }  // namespace wq

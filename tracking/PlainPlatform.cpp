@@ -46,6 +46,12 @@ void MemorySettingsStore::setValue(std::string_view key, const SettingValue& val
   values_.insert_or_assign(std::string(key), value);
 }
 
+void MemorySettingsStore::remove(std::string_view key) {
+  if (const auto found = values_.find(key); found != values_.end()) {
+    values_.erase(found);
+  }
+}
+
 void OverlaySettingsStore::overrideForThisRun(std::string_view key, const SettingValue& value) {
   overrides_.setValue(key, value);
 }

@@ -45,6 +45,7 @@ class MemorySettingsStore : public SettingsStore {
  public:
   std::optional<SettingValue> value(std::string_view key) const override;
   void setValue(std::string_view key, const SettingValue& value) override;
+  void remove(std::string_view key);
 
  private:
   std::map<std::string, SettingValue, std::less<>> values_;
@@ -56,6 +57,9 @@ class OverlaySettingsStore : public SettingsStore {
  public:
   explicit OverlaySettingsStore(SettingsStore& base) : base_(base) {}
   void overrideForThisRun(std::string_view key, const SettingValue& value);
+  // The stored value holds again for this run.
+  void dropOverride(std::string_view key) { overrides_.remove(key); }
+  SettingsStore& stored() { return base_; }
   std::optional<SettingValue> value(std::string_view key) const override;
   void setValue(std::string_view key, const SettingValue& value) override {
     base_.setValue(key, value);

@@ -38,6 +38,9 @@ void ViewController::changesEnd() {
   if (--batchDepth_ > 0) {
     return;
   }
+  if (const WQMConnection* node = std::exchange(panelNode_, nullptr)) {
+    tracker_.nodeAddedBox().showNode(*node);
+  }
   if (std::exchange(batchRevealed_, false)) {
     revealNow();
   }
@@ -48,14 +51,19 @@ void ViewController::nodeLeaving(const WQMConnection& node) {
   if (shown_ && shown_->node == &node) {
     shown_->node = nullptr;
   }
+  if (panelNode_ == &node) {
+    tracker_.nodeAddedBox().showNode(node);
+    panelNode_ = nullptr;
+  }
 }
 
 void ViewController::revealLastNode() {
   if (batchDepth_ > 0 && coalescedViewUpdates_) {
     batchRevealed_ = true;
-    // The panel follows at once, as it would one change at a time: filling it costs little.
+    // The panel would show the last node now, one change at a time: it is noted, and shown at
+    // the batch's end or when that node leaves before.
     if (!tracker_.connectionsArray().empty()) {
-      tracker_.nodeAddedBox().showNode(tracker_.connectionsArray().back());
+      panelNode_ = &tracker_.connectionsArray().back();
     }
   } else {
     revealNow();

@@ -93,6 +93,7 @@ class ViewController : public NodeListObserver {
   int batchDepth_ = 0;
   // While a batch of changes runs, reveals are only noted; the table follows once at its end.
   bool batchRevealed_ = false;
+  const WQMConnection* panelNode_ = nullptr;  // what the added panel is to show at its end
   bool coalescedViewUpdates_ = true;
   std::optional<ShownNode> shown_;
 };

@@ -13,6 +13,7 @@
 namespace wq {
 
 namespace lights {
+inline constexpr const char* CaptureEnded = "WQMBoxStatus0";  // added panel: no more packets come
 inline constexpr const char* Halted = "WQMBoxStatus1";
 inline constexpr const char* IntakeRuns = "WQMBoxStatus2";
 inline constexpr const char* PurgeRuns = "WQMBoxStatus3";

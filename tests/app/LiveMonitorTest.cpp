@@ -168,10 +168,11 @@ TEST(LiveMonitor, WholeFramesOfAnySizeInBothFamilies) {
   ScratchDirectory scratch;
   isolateEnvironment(scratch);
   struct Run {
-    std::string interfaceName, clientSpace, address4, address6;
+    std::string interfaceName, clientSpace, address4, address6, client4, client6;
   };
-  const Run runs[] = {{"lo", pair.namespaceA, "127.0.0.1", "::1"},
-                      {pair.interfaceA, pair.namespaceB, pair.addressA, pair.address6A}};
+  const Run runs[] = {{"lo", pair.namespaceA, "127.0.0.1", "::1", "127.0.0.1", "::1"},
+                      {pair.interfaceA, pair.namespaceB, pair.addressA, pair.address6A,
+                       pair.addressB, pair.address6B}};
   for (const Run& run : runs) {
     SCOPED_TRACE(run.interfaceName);
     const std::string reportPath = scratch.file(run.interfaceName + ".report");
@@ -188,13 +189,14 @@ TEST(LiveMonitor, WholeFramesOfAnySizeInBothFamilies) {
     struct Exchange {
       int family;
       std::string address;
+      std::string client;
       std::string body;
       std::uint16_t clientPort = 0;
     };
-    std::vector<Exchange> exchanges = {{AF_INET, run.address4, bodyOf(16'000, 'a')},
-                                       {AF_INET, run.address4, bodyOf(100'000, 'A')},
-                                       {AF_INET6, run.address6, bodyOf(16'000, 'a')},
-                                       {AF_INET6, run.address6, bodyOf(100'000, 'A')}};
+    std::vector<Exchange> exchanges = {{AF_INET, run.address4, run.client4, bodyOf(16'000, 'a')},
+                                       {AF_INET, run.address4, run.client4, bodyOf(100'000, 'A')},
+                                       {AF_INET6, run.address6, run.client6, bodyOf(16'000, 'a')},
+                                       {AF_INET6, run.address6, run.client6, bodyOf(100'000, 'A')}};
     std::uint16_t port = 8080;
     for (Exchange& exchange : exchanges) {
       exchange.clientPort = httpExchange(pair.namespaceA, run.clientSpace, exchange.family,
@@ -219,7 +221,7 @@ TEST(LiveMonitor, WholeFramesOfAnySizeInBothFamilies) {
     port = 8080;
     for (const Exchange& exchange : exchanges) {
       const std::string response =
-          "Source Port: " + std::to_string(port++) + "\nDestination IP: " + exchange.address +
+          "Source Port: " + std::to_string(port++) + "\nDestination IP: " + exchange.client +
           "\nDestination Port: " + std::to_string(exchange.clientPort) + "\n";
       const bool large = exchange.body.size() > 24'000;
       EXPECT_EQ(report.find(response) == std::string::npos, large) << response;

@@ -9,10 +9,13 @@
 #include <filesystem>
 
 #include <QFileDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QtTest>
 
+#include "app/CaptureControl.h"
+#include "app/InterfaceChooser.h"
 #include "app/Monitor.h"
 #include "capture/Messages.h"
 #include "tests/app/AppTestSupport.h"
@@ -54,7 +57,9 @@ struct Window : WindowRig {
     monitor = std::make_unique<Monitor>(window->controller(), defaults, log, nullptr);
     QObject::connect(monitor.get(), &Monitor::changed, window.get(), &MainWindow::refresh);
     QObject::connect(monitor.get(), &Monitor::inputEnded, window.get(),
-                     &MainWindow::showCaptureEnded);
+                     [this](const QString& message, bool, const QString& details) {
+                       window->showCaptureEnded(message, details);
+                     });
     QString error;
     const bool started = monitor->start(std::nullopt, &error);
     helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
@@ -309,7 +314,8 @@ class MainWindowTest : public QObject {
     const QRect firstGeometry = w.window->geometry();
     const QList<int> firstSizes = w.ui().listAndDetail->sizes();
     const auto reopen = [&w] {
-      auto window = std::make_unique<MainWindow>(w.defaults, w.clock, w.log, w.resolver, w.sounds);
+      auto window = std::make_unique<MainWindow>(w.defaults, w.storedDefaults, w.clock, w.log,
+                                                 w.resolver, w.sounds);
       window->placeWindow();
       return window;
     };
@@ -327,8 +333,8 @@ class MainWindowTest : public QObject {
     const SettingValue odd[] = {std::string("\x01\xff junk"), std::string("AAECAwQFBgcICQ=="),
                                 std::int64_t{12}};
     for (const SettingValue& value : odd) {
-      w.defaults.setValue("MainWindowGeometry", value);
-      w.defaults.setValue("MainWindowSplitter", value);
+      w.storedDefaults.setValue("MainWindowGeometry", value);
+      w.storedDefaults.setValue("MainWindowSplitter", value);
       auto fresh = reopen();
       QCOMPARE(fresh->geometry(), firstGeometry);
       QCOMPARE(fresh->ui().listAndDetail->sizes(), firstSizes);
@@ -356,14 +362,21 @@ class MainWindowTest : public QObject {
              "No audio device detected");
   }
 
+  // Preferences shows and stores the stored settings, never this run's own device and
+  // interface; storing another interface moves capture to it.
   void preferencesShowAndStoreEachSetting() {
     Window w;
     w.defaults.setValue(keys::DropOnRST, true);
+    w.settings.overrideForThisRun(keys::BPFDevice, capture_);
+    w.settings.overrideForThisRun(keys::InterfaceDevice, "wqrun0");
+    QSignalSpy moved(w.window.get(), &MainWindow::captureSettingsChanged);
     w.ui().preferencesAction->trigger();
     WQMPrefsController* prefs = w.window->prefsController();
     QVERIFY(prefs != nullptr && prefs->isVisible());
     const Ui::WQMPreferences& ui = prefs->ui();
     QCOMPARE(ui.maxPacketSizeField->text() + ' ' + ui.purgeIdleTimeField->text(), "24000 15");
+    QCOMPARE(ui.bpfDevicePopUpButton->currentText() + ' ' + ui.interfaceDeviceButton->currentText(),
+             "/dev/bpf0 en1");
     const std::pair<QCheckBox*, std::string_view> flags[] = {
         {ui.dropPacketsOnFINButton, keys::DropOnFIN},
         {ui.dropPacketsOnRSTButton, keys::DropOnRST},
@@ -389,8 +402,46 @@ class MainWindowTest : public QObject {
     }
     QCOMPARE(w.defaults.integerValue(keys::MaxPacketSize), 1000);
     QCOMPARE(w.defaults.doubleValue(keys::PurgeIdleTime), 5.0);
-    QVERIFY(w.defaults.stringValue(keys::InterfaceDevice) == "lo" &&
-            w.defaults.stringValue(keys::BPFDevice) == "/dev/bpf0");
+    QVERIFY(w.storedDefaults.stringValue(keys::InterfaceDevice) == "lo" &&
+            w.storedDefaults.stringValue(keys::BPFDevice) == "/dev/bpf0");
+    QCOMPARE(moved.count(), 1);  // the first OK only
+  }
+
+  // Live capture on a missing interface asks for one of the machine's first; the choice is
+  // stored. Preferences then moves capture to a capture file: the helper is replaced and the
+  // list stays.
+  void captureAsksForAMissingInterfaceAndFollowsPreferences() {
+    Window w;
+    w.storedDefaults.setValue(keys::InterfaceDevice, "wqnone0");
+    w.monitor = std::make_unique<Monitor>(w.window->controller(), w.defaults, w.log, nullptr);
+    QObject::connect(w.monitor.get(), &Monitor::changed, w.window.get(), &MainWindow::refresh);
+    CaptureControl control(*w.window, *w.monitor, w.settings, w.defaults, w.storedDefaults,
+                           std::nullopt);
+    control.start();
+    auto* chooser = w.window->findChild<InterfaceChooser*>();
+    QVERIFY(chooser != nullptr && chooser->isVisible());
+    QCOMPARE(chooser->list()->count(), machineInterfaces().size());
+    QCOMPARE(chooser->list()->item(0)->text(), machineInterfaces().front());
+    if (geteuid() != 0) {
+      QSKIP("capturing live needs root here; tests never run pkexec");
+    }
+    chooser->list()->setCurrentItem(chooser->list()->findItems("lo", Qt::MatchExactly).front());
+    chooser->accept();
+    QCOMPARE(w.storedDefaults.stringValue(keys::InterfaceDevice), std::string("lo"));
+    QCOMPARE(w.window->windowTitle(), "Wirequill — lo (capturing)");
+    const std::vector<Bytes> kept = {udpFrame("10.0.0.7", 7, "10.0.0.9", 7, bytesOf("kept"))};
+    const Bytes chunk = chunkOf(kept);
+    w.window->controller().tracker().decodeCaptureBuffer(ByteView(chunk.data(), chunk.size()));
+
+    w.ui().preferencesAction->trigger();
+    QComboBox* devices = w.window->prefsController()->ui().bpfDevicePopUpButton;
+    devices->insertItem(0, QString::fromStdString(capture_));
+    devices->setCurrentIndex(0);
+    w.window->prefsController()->ui().buttons->button(QDialogButtonBox::Ok)->click();
+    QCOMPARE(w.window->windowTitle(), "Wirequill — window.pcap (capturing)");
+    QTRY_VERIFY_WITH_TIMEOUT(w.ports().startsWith("7 ") && w.ports().endsWith("5353 0 40000 80"),
+                             kPatienceMs);
+    w.helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
   }
 
  private:

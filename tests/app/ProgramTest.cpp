@@ -270,11 +270,12 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
   }
 }
 
-// What the program answers: its exit status, its one complaint (or none), and a piece of its
-// standard output (or that it is empty). $S holds http.pcap; captures that cannot be read to their
-// end: cut.pcap (the same, its last record cut short), broken.pcap (its third record claims more
-// than any capture holds) and two.pcapng (a second link type); and notes.txt (no capture file).
-// An unreadable end still gives the report of what came before it, with exit status 1.
+// What the program answers, with no display: its exit status, its one complaint (or none), and a
+// piece of its standard output (or that it is empty). $S holds http.pcap; captures that cannot be
+// read to their end: cut.pcap (the same, its last record cut short), broken.pcap (its third record
+// claims more than any capture holds) and two.pcapng (a second link type); and notes.txt (no
+// capture file). An unreadable end still gives the report of what came before it, with exit
+// status 1.
 TEST_F(Headless, AnswersCommandLines) {
   std::ofstream(in("$S/notes.txt")) << "not a capture file\n";
   for (const char* name : {"$S/http.pcap", "$S/cut.pcap", "$S/broken.pcap"}) {
@@ -311,19 +312,25 @@ TEST_F(Headless, AnswersCommandLines) {
       {"--no-window -d $S/notes.txt -i wqtest0", 1, "Capture stopped: ", ""},
       // As root the helper captures live directly (never through pkexec here).
       {"--no-window -d /dev/bpf0 -i wqnosuch0", 1,
-       geteuid() == 0 ? "\"wqnosuch0\" cannot be used: choose one in Preferences" : "wirequill: ",
+       geteuid() == 0 ? "the interface \"wqnosuch0\" cannot be used. Choose one in Preferences"
+                      : "wirequill: ",
        ""},
       {"--no-window --duration 0", 2, "--duration wants a number of seconds above 0", ""},
       {"--no-window --duration 31536001", 2, "at most a year (31536000), not '31536001'", ""},
       {"--no-window -r $S/http.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
       {"-r $S/http.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
       {"--no-window $S/http.pcap", 2, "unexpected argument '$S/http.pcap'", ""},
+      {"--bogus", 2, "Unknown option 'bogus'", ""},
       {"--help", 0, "", "--duration <SECONDS>"},
       {"--version", 0, "", "Wirequill "},
   };
   for (const auto& [arguments, status, complaint, output] : answers) {
     SCOPED_TRACE(arguments);
-    const ProgramRun answer = run(arguments);
+    const ProgramRun answer = run(arguments, [] {  // none of them needs a display
+      for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        ::unsetenv(name);
+      }
+    });
     EXPECT_EQ(answer.status, status);
     EXPECT_EQ(answer.complaints.size(), *complaint ? 1u : 0u);
     const std::string said = answer.complaints.empty() ? "" : answer.complaints.front();

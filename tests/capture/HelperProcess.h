@@ -35,35 +35,51 @@ struct Stream {
   std::vector<Record> records;
   std::size_t chunks = 0;
   // Every chunk holds records as the stream's format lays them out, at least one, each padded
-  // with zero bytes, and zero bytes after the last.
+  // with zero bytes, and zero bytes after the last; a record too long for a chunk has chunks of
+  // its own.
   bool wellFormed = true;
   std::string text;  // what follows the last whole chunk
 };
 
 inline Stream parseStream(std::string_view output) {
   Stream stream;
-  for (; (stream.chunks + 1) * wq::kChunkLength <= output.size(); ++stream.chunks) {
-    const auto* chunk =
-        reinterpret_cast<const std::uint8_t*>(output.data()) + stream.chunks * wq::kChunkLength;
-    Bytes rewritten(wq::kChunkLength);  // the chunk as it should be, from the records read out
-    std::size_t offset = 0;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(output.data());
+  std::size_t at = 0;  // where the next chunk starts
+  while (at + wq::kChunkLength <= output.size()) {
+    const std::uint8_t* chunk = bytes + at;
     wq::RecordHeader header;
+    std::memcpy(&header, chunk, sizeof header);
+    const std::size_t length =
+        header.capturedLength > wq::kMaxFrameInOneChunk
+            ? wq::chunksForRecord(wq::kRecordHeaderLength + header.capturedLength) *
+                  wq::kChunkLength
+            : wq::kChunkLength;
+    if (header.capturedLength > wq::kMaxSnapshotLength || at + length > output.size()) {
+      break;
+    }
+    Bytes rewritten(length);  // the chunks as they should be, from the records read out
+    std::size_t offset = 0;
+    std::size_t records = 0;
     // A record's header length is 18 or, after the last, zero: its low byte tells which.
-    while (offset + wq::kRecordHeaderLength <= wq::kChunkLength &&
+    while (offset + wq::kRecordHeaderLength <= length &&
            chunk[offset + wq::kRecordHeaderLengthOffset] != 0 &&
            (std::memcpy(&header, chunk + offset, sizeof header),
-            header.capturedLength <= wq::kChunkLength - offset - wq::kRecordHeaderLength)) {
+            header.capturedLength <= length - offset - wq::kRecordHeaderLength)) {
       const std::size_t start = offset + wq::kRecordHeaderLength;
       stream.records.push_back({header.seconds, header.microseconds, header.wireLength,
                                 Bytes(chunk + start, chunk + start + header.capturedLength)});
       wq::storeRecordHeader(rewritten.data() + offset, header);
       std::copy_n(chunk + start, header.capturedLength, rewritten.begin() + start);
       offset = wq::paddedRecordLength(start + header.capturedLength);
+      ++records;
     }
-    stream.wellFormed =
-        stream.wellFormed && offset > 0 && std::equal(rewritten.begin(), rewritten.end(), chunk);
+    stream.wellFormed = stream.wellFormed && records > 0 &&
+                        (length == wq::kChunkLength || records == 1) &&
+                        std::equal(rewritten.begin(), rewritten.end(), chunk);
+    stream.chunks += length / wq::kChunkLength;
+    at += length;
   }
-  stream.text = output.substr(stream.chunks * wq::kChunkLength);
+  stream.text = output.substr(at);
   return stream;
 }
 

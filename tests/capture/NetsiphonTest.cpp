@@ -42,15 +42,15 @@ Stream replay(int linkType, const std::vector<FilePacket>& packets, std::size_t 
   return helper.finish(startupText(path, kInterface) + "Closing /dev/bpf device.\n");
 }
 
-// Cooked frames stamped in nanoseconds: Ethernet frames with microsecond times, cut to what a
-// chunk holds, with their lengths on the wire, at their recorded pace; one cut short in its link
-// header is skipped.
+// Cooked frames stamped in nanoseconds: whole Ethernet frames with microsecond times and their
+// lengths on the wire, at their recorded pace; one cut short in its link header is skipped.
 TEST(Netsiphon, RelaysCookedFramesOfEverySizeAtTheirRecordedPaceUntilTheTerminationLine) {
   std::vector<FilePacket> packets;
   std::vector<Record> expected;
-  for (const std::size_t length : {46ul, 0ul, 47ul, 48ul, 49ul, 1500ul, kMaxCapturedLength - 14,
-                                   kMaxCapturedLength - 13, 9000ul}) {
-    // 1 ms apart from just before a second boundary on, the last 400 ms later.
+  for (const std::size_t length :
+       {46ul, 0ul, 47ul, 48ul, 49ul, 1500ul, wq::kMaxFrameInOneChunk - 14,
+        wq::kMaxFrameInOneChunk - 13, 9000ul, 70'000ul}) {
+    // 1 ms apart from just before a second boundary on, the two long ones 400 ms later.
     const std::uint64_t at =
         1'700'000'000'999'990 + (packets.size() < 8 ? packets.size() * 1'000 : 400'000);
     const auto seconds = static_cast<std::uint32_t>(at / 1'000'000);
@@ -60,7 +60,6 @@ TEST(Netsiphon, RelaysCookedFramesOfEverySizeAtTheirRecordedPaceUntilTheTerminat
     Bytes frame = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x08, 0x00};  // zero addresses
     cooked.insert(cooked.end(), payload.begin(), payload.end());
     frame.insert(frame.end(), payload.begin(), payload.end());
-    frame.resize(std::min(frame.size(), kMaxCapturedLength));
     // The fourth is captured with a short snapshot length.
     const std::uint32_t wireLength = packets.size() == 3 ? 1000 : length + 16;
     packets.push_back({seconds, microseconds * 1000 + 999, cooked, wireLength});

@@ -9,13 +9,20 @@
 namespace wq::testing {
 namespace {
 
+// Datagrams of many sizes; the first and the sixty-first make records too long for a chunk: the
+// shortest such, and the longest (its frame padded out behind the datagram). The last fills its
+// chunk exactly.
 std::vector<Bytes> sampleFrames() {
   std::vector<Bytes> frames;
   for (int i = 0; i < 120; ++i) {
-    const Bytes payload(static_cast<std::size_t>(1 + (i * 37) % 300),
-                        static_cast<std::uint8_t>('a' + i % 26));
+    const std::size_t length = i == 0     ? kMaxFrameInOneChunk + 1 - 42
+                               : i == 60  ? 20'000
+                               : i == 119 ? kMaxFrameInOneChunk - 42
+                                          : static_cast<std::size_t>(1 + (i * 37) % 300);
+    const Bytes payload(length, static_cast<std::uint8_t>('a' + i % 26));
     frames.push_back(udpFrame("10.0.0.1", static_cast<std::uint16_t>(i), "10.0.0.2", 9, payload));
   }
+  frames[60].resize(kMaxSnapshotLength, 0);
   return frames;
 }
 
@@ -30,6 +37,8 @@ TEST(CaptureStream, SameResultWhereverTheReadsAreCut) {
   reference.tracker.dataReceived(ByteView(stream.data(), stream.size()));
   ASSERT_EQ(reference.nodeCount(), 120u);
   const std::string expected = reference.nodes();
+  ASSERT_NE(expected.find("17#4037@"), std::string::npos) << expected;
+  ASSERT_NE(expected.find("17#20000@"), std::string::npos) << expected;
 
   // One cut at every position of the first two chunks, then reads of many odd sizes.
   for (std::size_t cut = 0; cut <= 2 * kChunkLength; ++cut) {
@@ -39,7 +48,9 @@ TEST(CaptureStream, SameResultWhereverTheReadsAreCut) {
     ASSERT_EQ(rig.nodes(), expected) << "cut at " << cut;
     ASSERT_EQ(rig.tracker.captureStreamEnded(), "Closing /dev/bpf device.\n");
   }
-  for (std::size_t readSize : {1, 3, 100, 4095, 4097, 8191, 65536}) {
+  for (std::size_t readSize :
+       {std::size_t{1}, std::size_t{3}, std::size_t{100}, std::size_t{4095}, std::size_t{4097},
+        std::size_t{8191}, std::size_t{65536}, whole.size()}) {
     ControllerRig rig;
     for (std::size_t at = 0; at < whole.size(); at += readSize) {
       rig.tracker.dataReceived(ByteView(whole.data() + at, std::min(readSize, whole.size() - at)));
@@ -78,6 +89,28 @@ TEST(CaptureStream, ARecordRunningPastTheChunkEndIsCutThere) {
   const auto record = CaptureRecordCursor(ByteView(chunk.data(), chunk.size())).next();
   ASSERT_TRUE(record);
   EXPECT_EQ(record->frame.size(), 120u - kRecordHeaderLength);
+}
+
+TEST(CaptureStream, ALongRecordTornByTheEndIsDroppedAndAClaimPastTheSnapshotLengthIsNotJoined) {
+  // Two of a long record's three chunks, then the helper's text.
+  Bytes torn = streamOf({udpFrame("10.0.0.1", 1, "10.0.0.2", 9, Bytes(9000, 't'))});
+  ASSERT_EQ(torn.size(), 3 * kChunkLength);
+  torn.resize(2 * kChunkLength);
+  const Bytes text = bytesOf("Closing /dev/bpf device.\n");
+  torn.insert(torn.end(), text.begin(), text.end());
+  ControllerRig rig;
+  rig.tracker.dataReceived(ByteView(torn.data(), torn.size()));
+  EXPECT_EQ(rig.tracker.captureStreamEnded(), "Closing /dev/bpf device.\n");
+  EXPECT_EQ(rig.nodeCount(), 0u);
+
+  // A first header claiming more than any snapshot holds is taken as far as its chunk goes.
+  Bytes bogus = streamOf({udpFrame("10.0.0.1", 1, "10.0.0.2", 9, bytesOf("bogus")),
+                          udpFrame("10.0.0.1", 2, "10.0.0.2", 9, Bytes(4000, 'f'))});
+  const auto claimed = static_cast<std::uint32_t>(kMaxSnapshotLength + 1);
+  std::memcpy(bogus.data() + kRecordCapturedLengthOffset, &claimed, sizeof claimed);
+  rig.tracker.dataReceived(ByteView(bogus.data(), bogus.size()));
+  EXPECT_EQ(rig.nodes(), "17:bogus@0-0 17#4000@0-0");
+  EXPECT_EQ(rig.tracker.captureStreamEnded(), "");
 }
 
 }  // namespace

@@ -233,6 +233,14 @@ TEST(NodeTracker, HaltsChangeNothingAndTheLightsSaySo) {
     return rig.tracker.nodeAddedBox().statusLight() + rig.tracker.nodeDroppedBox().statusLight();
   };
   EXPECT_EQ(lights(), "WQMBoxStatus2WQMBoxStatus3");
+  // An ended capture shows in the intake light, unless intake is halted.
+  rig.tracker.setCaptureEnded(true);
+  EXPECT_EQ(lights(), "WQMBoxStatus0WQMBoxStatus3");
+  rig.tracker.setNodeAddedHalted(true);
+  rig.tracker.setNodeAddedHalted(false);
+  EXPECT_EQ(lights(), "WQMBoxStatus0WQMBoxStatus3");
+  rig.tracker.setCaptureEnded(false);
+  EXPECT_EQ(lights(), "WQMBoxStatus2WQMBoxStatus3");
   rig.set(keys::DropOnFIN, true);
   rig.set(keys::DropOnRST, true);
   rig.feed({syn("A")});

@@ -1,0 +1,73 @@
+#include "app/CaptureControl.h"
+
+#include "app/InterfaceChooser.h"
+#include "capture/CaptureSource.h"
+
+namespace wq {
+
+CaptureControl::CaptureControl(MainWindow& window, Monitor& monitor, OverlaySettingsStore& settings,
+                               Defaults& defaults, Defaults& storedDefaults,
+                               std::optional<QString> readFile)
+    : window_(window),
+      monitor_(monitor),
+      settings_(settings),
+      defaults_(defaults),
+      storedDefaults_(storedDefaults),
+      readFile_(std::move(readFile)) {
+  connect(&monitor_, &Monitor::captureStarted, &window_,
+          [this] { window_.showCaptureSource(monitor_.source(), true); });
+  connect(&monitor_, &Monitor::inputEnded, &window_,
+          [this](const QString& message, bool, const QString& details) {
+            window_.showCaptureEnded(
+                message.isEmpty() && readFile_ ? QString("Read %1.").arg(*readFile_) : message,
+                details);
+            window_.showCaptureSource(monitor_.source(), false);
+          });
+  // The run follows what Preferences stored, whatever the command line gave for it.
+  connect(&window_, &MainWindow::captureSettingsChanged, this, [this] {
+    if (readFile_) {
+      return;
+    }
+    settings_.dropOverride(keys::BPFDevice);
+    settings_.dropOverride(keys::InterfaceDevice);
+    withInterface([this] {
+      QString error;
+      tell(monitor_.restartCapture(&error), error);
+    });
+  });
+}
+
+void CaptureControl::start() {
+  withInterface([this] {
+    QString error;
+    tell(monitor_.start(readFile_, &error), error);
+  });
+}
+
+void CaptureControl::withInterface(const std::function<void()>& capture) {
+  const std::string interfaceName = defaults_.stringValue(keys::InterfaceDevice);
+  if (readFile_ || !netsiphon::isLiveDevice(defaults_.stringValue(keys::BPFDevice)) ||
+      !netsiphon::liveInterfaceProblem(interfaceName)) {
+    capture();
+    return;
+  }
+  auto* chooser =
+      new InterfaceChooser(QString::fromStdString(interfaceName), machineInterfaces(), &window_);
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  connect(chooser, &QDialog::finished, this, [this, chooser, capture](int result) {
+    if (result == QDialog::Accepted && !chooser->choice().isEmpty()) {
+      storedDefaults_.setValue(keys::InterfaceDevice, chooser->choice().toStdString());
+      settings_.dropOverride(keys::InterfaceDevice);
+    }
+    capture();  // without a choice the helper tells why it cannot capture
+  });
+  chooser->open();
+}
+
+void CaptureControl::tell(bool started, const QString& error) {
+  if (!started) {
+    window_.showCaptureEnded(error);
+  }
+}
+
+}  // namespace wq
