@@ -85,7 +85,8 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
                     ui_->addedSourcePortField, ui_->addedDestinationPortField,
                     ui_->addedLastHitField, ui_->addedStatusLight},
       LightMeanings{{lights::IntakeRuns, tr("Intake runs: new packets make nodes")},
-                    {lights::Halted, tr("Intake halted")}});
+                    {lights::Halted, tr("Intake halted")},
+                    {lights::CaptureEnded, tr("Capture has ended")}});
   droppedView_ = std::make_unique<NodeBoxView>(
       NodeBoxLabels{ui_->droppedProtocolField, ui_->droppedSourceIPField,
                     ui_->droppedDestinationIPField, ui_->droppedSourcePortField,

@@ -181,6 +181,10 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.ui().statusBar->currentMessage().toStdString(),
                ending == std::string("quit") ? "" : last);
       QCOMPARE(w.ports(), ports);
+      if (ending != std::string("quit")) {
+        QTRY_COMPARE_WITH_TIMEOUT(w.lights(), "0 3", kPatienceMs);
+        QCOMPARE(w.lightTips(), "Capture has ended|Purge runs: idle nodes leave");
+      }
     }
   }
 
