@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     if (row >= 0) {
       window.ui().nodesTableView->selectRow(row);
     }
+    window.controller().tracker().setCaptureEnded(false);  // the intake light as while capturing
     window.refresh();
     // Let the window lay itself out before the picture is taken.
     QTimer::singleShot(200, [&] {
