@@ -2,20 +2,37 @@
 
 #include "app/ReportFile.h"
 #include "tracking/MenuTags.h"
+#include "tracking/NodeText.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
+
+#include <pcap/pcap.h>
 
 namespace wq {
 
 namespace {
 
 constexpr int kIconPoints = 8;
+
+// The window's placement, as Qt saves it, in base64 text.
+constexpr std::string_view kGeometryKey = "MainWindowGeometry";
+constexpr std::string_view kSplitterKey = "MainWindowSplitter";
+
+// Empty when the stored text is not base64; Qt refuses bytes that are not a state it saved.
+QByteArray storedState(const Defaults& defaults, std::string_view key) {
+  auto decoded =
+      QByteArray::fromBase64Encoding(QByteArray::fromStdString(defaults.stringValue(key)),
+                                     QByteArray::AbortOnBase64DecodingErrors);
+  return decoded ? *decoded : QByteArray();
+}
 
 }  // namespace
 
@@ -48,6 +65,17 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
   rows->setSectionResizeMode(QHeaderView::Fixed);
   rows->setDefaultSectionSize(QFontMetrics(cellFont).height() + 4);
 
+  // The pane's text is wrapped at 76 columns, which line up only in a fixed-width font. The pane
+  // starts wide enough for them, and the table takes what the window gains or loses.
+  QPlainTextEdit& paneEdit = *ui_->dataTextView;
+  paneEdit.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  const int paneWidth =
+      paneEdit.fontMetrics().horizontalAdvance(QString(kPayloadLineLength + 1, '0')) +
+      2 * (paneEdit.frameWidth() + static_cast<int>(paneEdit.document()->documentMargin())) +
+      paneEdit.verticalScrollBar()->sizeHint().width();
+  ui_->listAndDetail->setStretchFactor(0, 1);
+  ui_->listAndDetail->setStretchFactor(1, 0);
+  ui_->listAndDetail->setSizes({width() - paneWidth, paneWidth});
   pane_ = std::make_unique<QtTextView>(*ui_->dataTextView);
   addedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeAddedHaltedButton);
   droppedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeDroppedHaltedButton);
@@ -55,11 +83,17 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
   addedView_ = std::make_unique<NodeBoxView>(
       NodeBoxLabels{ui_->addedProtocolField, ui_->addedSourceIPField, ui_->addedDestinationIPField,
                     ui_->addedSourcePortField, ui_->addedDestinationPortField,
-                    ui_->addedLastHitField, ui_->addedStatusLight});
-  droppedView_ = std::make_unique<NodeBoxView>(NodeBoxLabels{
-      ui_->droppedProtocolField, ui_->droppedSourceIPField, ui_->droppedDestinationIPField,
-      ui_->droppedSourcePortField, ui_->droppedDestinationPortField, ui_->droppedLastHitField,
-      ui_->droppedStatusLight});
+                    ui_->addedLastHitField, ui_->addedStatusLight},
+      LightMeanings{{lights::IntakeRuns, tr("Intake runs: new packets make nodes")},
+                    {lights::Halted, tr("Intake halted")},
+                    {lights::CaptureEnded, tr("Capture has ended")}});
+  droppedView_ = std::make_unique<NodeBoxView>(
+      NodeBoxLabels{ui_->droppedProtocolField, ui_->droppedSourceIPField,
+                    ui_->droppedDestinationIPField, ui_->droppedSourcePortField,
+                    ui_->droppedDestinationPortField, ui_->droppedLastHitField,
+                    ui_->droppedStatusLight},
+      LightMeanings{{lights::PurgeRuns, tr("Purge runs: idle nodes leave")},
+                    {lights::Halted, tr("Purge halted")}});
 
   refineBox_ = std::make_unique<WQMRefineBox>(
       ui_->refineProtocolMenu, ui_->refineLastHitMenu, ui_->refineSourceIPField,
@@ -70,6 +104,8 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
   connectActions();
   connectRefineBox();
   refresh();
+  // Quitting (the menu, a signal) closes no window, so the placement is saved on the way out too.
+  connect(qApp, &QCoreApplication::aboutToQuit, this, &MainWindow::saveWindowPlacement);
 }
 
 MainWindow::~MainWindow() = default;
@@ -92,6 +128,7 @@ void MainWindow::connectActions() {
   connect(ui_->saveAsAction, &QAction::triggered, this, &MainWindow::saveAsDocument);
   connect(ui_->preferencesAction, &QAction::triggered, this, &MainWindow::openPreferences);
   connect(ui_->quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
+  connect(ui_->aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
   taggedActions_ = {{ui_->quitAction, tags::Quit},
                     {ui_->preferencesAction, tags::Preferences},
                     {ui_->saveAsAction, tags::SaveReport},
@@ -172,6 +209,22 @@ void MainWindow::openPreferences() {
   }
 }
 
+void MainWindow::showAbout() {
+  // As QMessageBox::about shows it, but without a loop of its own, like the other alerts.
+  auto* about = new QMessageBox(this);
+  about->setObjectName("aboutBox");
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  about->setWindowTitle(tr("About Wirequill"));
+  about->setText(QString("<b>Wirequill %1</b><p>%2</p><p>Qt %3<br>%4</p>")
+                     .arg(QCoreApplication::applicationVersion().toHtmlEscaped(),
+                          tr("A live list of the traffic on one network interface."), qVersion(),
+                          QString::fromLatin1(pcap_lib_version()).toHtmlEscaped()));
+  const QIcon icon = windowIcon();
+  about->setIconPixmap(icon.pixmap(icon.actualSize(QSize(64, 64))));
+  about->setWindowModality(Qt::WindowModal);
+  about->open();
+}
+
 void MainWindow::validateMenuItems() {
   for (const auto& [action, tag] : taggedActions_) {
     action->setEnabled(controller_.view().validateMenuItem(tag));
@@ -186,13 +239,26 @@ void MainWindow::refresh() {
 }
 
 void MainWindow::placeWindow() {
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    setGeometry(
-        QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+  if (!restoreGeometry(storedState(storedDefaults_, kGeometryKey))) {
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+      setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                      screen->availableGeometry()));
+    }
   }
+  ui_->listAndDetail->restoreState(storedState(storedDefaults_, kSplitterKey));
   show();
   raise();
   activateWindow();
+}
+
+void MainWindow::saveWindowPlacement() {
+  storedDefaults_.setValue(kGeometryKey, saveGeometry().toBase64().toStdString());
+  storedDefaults_.setValue(kSplitterKey, ui_->listAndDetail->saveState().toBase64().toStdString());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  saveWindowPlacement();
+  QMainWindow::closeEvent(event);
 }
 
 void MainWindow::showCaptureEnded(const QString& message, const QString& details) {

@@ -37,7 +37,8 @@ class MainWindow : public QMainWindow {
   // Brings the panels and the menu items up to date with the controller; called after every
   // change the controller makes.
   void refresh();
-  // Centres the window on its screen and shows it in front.
+  // Shows the window in front, where it was left last time (and its table and detail pane
+  // shared as they were), or centred on its screen the first time.
   void placeWindow();
   // Tells the user, in the status bar, that capture has ended and why; the details (the capture
   // helper's own text) in its tooltip.
@@ -52,12 +53,19 @@ class MainWindow : public QMainWindow {
   // Shows the preferences window, made on first use, centred.
   void openPreferences();
   WQMPrefsController* prefsController() const { return prefsController_; }
+  // Shows the versions of the program, of Qt and of libpcap.
+  void showAbout();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
 
  signals:
   // Preferences stored another device or interface.
   void captureSettingsChanged();
 
  private:
+  // Stores where the window stands and how the table and pane share it, for the next run.
+  void saveWindowPlacement();
   void connectActions();
   void connectRefineBox();
   void validateMenuItems();

@@ -24,9 +24,13 @@ void NodeBoxView::refresh(const WQMNodeBox& box) {
   show(labels_.lastHitField, box.lastHitField());
   if (box.statusLight() != shownLight_) {
     shownLight_ = box.statusLight();
-    labels_.statusLightImageView->setPixmap(
-        QPixmap(":/images/" + QString::fromStdString(shownLight_)));
-    labels_.statusLightImageView->setToolTip(QString::fromStdString(shownLight_));
+    const QString name = QString::fromStdString(shownLight_);
+    QLabel* light = labels_.statusLightImageView;
+    light->setPixmap(QPixmap(":/images/" + name));
+    light->setProperty(kLightProperty, name);
+    const auto meaning = meanings_.find(shownLight_);
+    light->setToolTip(meaning == meanings_.end() ? QString() : meaning->second);
+    light->setAccessibleName(light->toolTip());
   }
 }
 

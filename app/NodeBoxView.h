@@ -2,6 +2,7 @@
 // Shows an activity panel's six fields and its status light in the window's labels.
 
 #include <QLabel>
+#include <map>
 
 #include "tracking/WQMNodeBox.h"
 
@@ -17,13 +18,22 @@ struct NodeBoxLabels {
   QLabel* statusLightImageView;
 };
 
+// What each light of a panel means, in words, by the light's name (see tracking's `lights`).
+using LightMeanings = std::map<std::string, QString, std::less<>>;
+
 class NodeBoxView {
  public:
-  explicit NodeBoxView(const NodeBoxLabels& labels) : labels_(labels) {}
+  // The light's label holds the name of the light it shows in its property kLightProperty, and
+  // what that light means in its tool tip.
+  static constexpr char kLightProperty[] = "statusLight";
+
+  NodeBoxView(const NodeBoxLabels& labels, LightMeanings meanings)
+      : labels_(labels), meanings_(std::move(meanings)) {}
   void refresh(const WQMNodeBox& box);
 
  private:
   NodeBoxLabels labels_;
+  LightMeanings meanings_;
   std::string shownLight_;
 };
 

@@ -1,11 +1,15 @@
 #include "app/NodeTable.h"
 
+#include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScrollBar>
+#include <algorithm>
 
 namespace wq {
 
 QVariant NodeTableModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid()) {
+  // The tool tip shows the whole row, however narrow the table.
+  if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) {
     return {};
   }
   std::string text = controller_.view().tableViewObjectValue(index.row());
@@ -39,6 +43,44 @@ QtNodeTableView::QtNodeTableView(QTableView& view, NodeTableModel& model,
       selectionDidChange_();
     }
   });
+  // A row wider than the table scrolls sideways rather than being cut short: the column
+  // stretches to the table's width, and at least to the widest row measured so far.
+  view_.horizontalHeader()->setStretchLastSection(true);
+  narrowestColumn_ = view_.horizontalHeader()->minimumSectionSize();
+  connect(view_.verticalScrollBar(), &QScrollBar::valueChanged, this,
+          &QtNodeTableView::fitColumnToShownRows);
+  // The range changes with the number of rows and with the table's height.
+  connect(view_.verticalScrollBar(), &QScrollBar::rangeChanged, this,
+          &QtNodeTableView::fitColumnToShownRows);
+}
+
+void QtNodeTableView::fitColumnToShownRows() {
+  QHeaderView& header = *view_.horizontalHeader();
+  const int rows = numberOfRows();
+  if (rows == 0) {
+    widestRow_ = 0;
+    header.setMinimumSectionSize(narrowestColumn_);
+    return;
+  }
+  // Only the rows on screen are measured: a few dozen whatever the length of the list, where
+  // measuring every row would format a million texts on each batch. The width only grows (until
+  // the list empties), so the column does not jump about as the list scrolls.
+  const int first = view_.rowAt(0);
+  if (first < 0) {
+    return;  // not laid out yet
+  }
+  int last = view_.rowAt(view_.viewport()->height() - 1);
+  if (last < 0) {
+    last = rows - 1;
+  }
+  int widest = widestRow_;
+  for (int row = first; row <= last; ++row) {
+    widest = std::max(widest, view_.sizeHintForIndex(model_.index(row, 0)).width());
+  }
+  if (widest > widestRow_) {
+    widestRow_ = widest;
+    header.setMinimumSectionSize(std::max(narrowestColumn_, widestRow_));
+  }
 }
 
 int QtNodeTableView::selectedRow() const {
@@ -50,6 +92,7 @@ void QtNodeTableView::reloadData() {
   // A model reset forgets the selection; a row that still exists stays selected, as before.
   const int kept = selectedRow();
   model_.reload();
+  fitColumnToShownRows();
   if (kept != kNoRow && kept < numberOfRows()) {
     restoring_ = true;
     view_.selectionModel()->select(model_.index(kept, 0),

@@ -51,10 +51,15 @@ class QtNodeTableView : public QObject, public NodeTableView {
   void setFocus() override { view_.setFocus(); }
 
  private:
+  // Widens the column to the widest row on screen.
+  void fitColumnToShownRows();
+
   QTableView& view_;
   NodeTableModel& model_;
   std::function<void()> selectionDidChange_;
   bool restoring_ = false;
+  int narrowestColumn_ = 0;
+  int widestRow_ = 0;
 };
 
 }  // namespace wq

@@ -2,8 +2,32 @@
 
 #include <QApplication>
 #include <QSignalBlocker>
+#include <atomic>
 
 namespace wq {
+
+namespace {
+
+QtMessageHandler passOn = nullptr;
+int soundPlayers = 0;
+std::atomic<bool> toldNoAudio{false};
+
+// What Qt's audio system says when there is no sound server or no device, as plain warnings.
+bool isNoAudioWarning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  return type == QtWarningMsg && qstrcmp(context.category, "default") == 0 &&
+         (message.startsWith("PulseAudioService:") || message.startsWith("No audio device"));
+}
+
+void filterNoAudioWarnings(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+  if (!isNoAudioWarning(type, context, message)) {
+    passOn(type, context, message);
+  } else if (!toldNoAudio.exchange(true)) {
+    passOn(QtWarningMsg, context, QtSoundPlayer::kNoAudioDevice);
+  }
+}
+
+}  // namespace
 
 void QtToggleButton::setState(int state) {
   const QSignalBlocker quiet(button_);  // setting the state from code sends no action
@@ -26,6 +50,19 @@ void QtWindowView::show() {
 
 void QtWindowView::hide() {
   window_.showMinimized();
+}
+
+QtSoundPlayer::QtSoundPlayer() {
+  if (soundPlayers++ == 0) {
+    toldNoAudio = false;
+    passOn = qInstallMessageHandler(filterNoAudioWarnings);
+  }
+}
+
+QtSoundPlayer::~QtSoundPlayer() {
+  if (--soundPlayers == 0) {
+    qInstallMessageHandler(passOn);
+  }
 }
 
 void QtSoundPlayer::play(std::string_view name) {

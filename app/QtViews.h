@@ -45,9 +45,17 @@ class QtWindowView : public WindowView {
 };
 
 // Sounds of the application's resources (qrc:/sounds/NAME). Without an audio device nothing is
-// heard and nothing fails.
+// heard and nothing fails. Qt's audio system then warns at every sound; while a player exists,
+// those warnings become the one line kNoAudioDevice, the first time, and other messages pass.
 class QtSoundPlayer : public SoundPlayer {
  public:
+  static constexpr char kNoAudioDevice[] = "Sounds are off: no audio device";
+
+  QtSoundPlayer();
+  ~QtSoundPlayer() override;
+  QtSoundPlayer(const QtSoundPlayer&) = delete;
+  QtSoundPlayer& operator=(const QtSoundPlayer&) = delete;
+
   void play(std::string_view name) override;
   void beep() override;
 

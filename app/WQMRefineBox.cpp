@@ -1,8 +1,41 @@
 #include "app/WQMRefineBox.h"
 
+#include <QEvent>
+#include <QFocusEvent>
+#include <QTimer>
+
 #include "tracking/MenuTags.h"
 
 namespace wq {
+
+namespace {
+
+// Selects a field's whole text as the user moves into it, so that typing replaces what it shows.
+// A click places the cursor after the focus has arrived, so the selection waits for that.
+class SelectAllOnEntry : public QObject {
+ public:
+  using QObject::QObject;
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::FocusIn) {
+      switch (static_cast<QFocusEvent*>(event)->reason()) {
+        case Qt::MouseFocusReason:
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason: {
+          auto* field = static_cast<QLineEdit*>(watched);
+          QTimer::singleShot(0, field, &QLineEdit::selectAll);
+          break;
+        }
+        default:  // coming back from another window keeps the cursor where it was
+          break;
+      }
+    }
+    return false;
+  }
+};
+
+}  // namespace
 
 WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLineEdit* sourceIP,
                            QLineEdit* sourcePort, QLineEdit* destinationIP,
@@ -31,6 +64,7 @@ WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLin
     field->setReadOnly(false);
     field->setText(text);
     field->setClearButtonEnabled(true);
+    field->installEventFilter(new SelectAllOnEntry(field));
   }
 }
 

@@ -1,8 +1,8 @@
 // grab_main_window CAPTURE OUT.png [ROW]: reads a capture file into the main window, selects a
-// row, and saves a picture of the window. Run it with QT_QPA_PLATFORM=offscreen.
+// row, and saves a picture of the window as it looks while capturing (nothing in the status
+// bar). Run it with QT_QPA_PLATFORM=offscreen.
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QTimer>
 #include <cstdio>
 
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     if (row >= 0) {
       window.ui().nodesTableView->selectRow(row);
     }
-    window.showCaptureEnded(QString("Read %1.").arg(QFileInfo(arguments[1]).fileName()));
+    window.controller().tracker().setCaptureEnded(false);  // the intake light as while capturing
     window.refresh();
     // Let the window lay itself out before the picture is taken.
     QTimer::singleShot(200, [&] {
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "grab_main_window: %s\n", qPrintable(error));
     return 1;
   }
-  window.resize(1100, 640);
+  window.resize(1140, 640);
   window.show();
   return QApplication::exec();
 }

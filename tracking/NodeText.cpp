@@ -13,7 +13,7 @@ namespace wq {
 namespace {
 
 // A line break follows the 76th character of a line.
-constexpr int kLineLength = 76;
+constexpr int kLineLength = kPayloadLineLength;
 
 // Payload text is built eight bytes at a time, as 64-bit words.
 constexpr int kWord = 8;

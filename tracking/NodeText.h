@@ -23,6 +23,9 @@ struct SummaryTexts {
 // "Start Time: ...\nLast Hit: ...\n\nProtocol: ...\n\nSource IP: ...\n...Byte count: N\n\n".
 void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTexts& texts);
 
+// The payload text's lines are at most this long.
+inline constexpr int kPayloadLineLength = 76;
+
 // The payload as printable characters: bytes from space to tilde as they are, a line break for
 // each carriage return and after every 76 characters; every other byte is left out. Each gap shows
 // in place as "[N bytes not captured]" on a line of its own, after which the count of 76 restarts.

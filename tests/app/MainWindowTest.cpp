@@ -1,7 +1,9 @@
 // The main window in this process, offscreen: that its widgets reach the node tracker and show
 // its state (actions and menu items, halt switches and lights, panels, the detail pane following
-// the table's selection, the refine box, saving the report, preferences), and what it shows of
-// the capture helper it starts, which replays a capture file that the test writes.
+// the table's selection, the refine box, saving the report, preferences, About), that it fits its
+// texts and keeps its placement, and what it shows of the capture helper it starts, which replays
+// a capture file that the test writes; and the sound player's quieting of audio warnings.
+#include <pcap/pcap.h>
 #include <signal.h>
 
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <QFileDialog>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QtTest>
 
 #include "app/CaptureControl.h"
@@ -109,11 +112,16 @@ struct Window : WindowRig {
   QString lights() const {
     QStringList names;
     for (const QLabel* light : {ui().addedStatusLight, ui().droppedStatusLight}) {
-      const QImage picture = QPixmap(":/images/" + light->toolTip()).toImage();
-      names << (light->pixmap().toImage() == picture ? light->toolTip().remove("WQMBoxStatus")
+      QString name = light->property(NodeBoxView::kLightProperty).toString();
+      const QImage picture = QPixmap(":/images/" + name).toImage();
+      names << (light->pixmap().toImage() == picture ? name.remove("WQMBoxStatus")
                                                      : "wrong picture");
     }
     return names.join(' ');
+  }
+  // What the two lights say they mean.
+  QString lightTips() const {
+    return ui().addedStatusLight->toolTip() + '|' + ui().droppedStatusLight->toolTip();
   }
   // Which of quit, preferences, save, open, close, previous, next and remove are enabled.
   QString enabledActions() const {
@@ -173,6 +181,10 @@ class MainWindowTest : public QObject {
       QCOMPARE(w.ui().statusBar->currentMessage().toStdString(),
                ending == std::string("quit") ? "" : last);
       QCOMPARE(w.ports(), ports);
+      if (ending != std::string("quit")) {
+        QTRY_COMPARE_WITH_TIMEOUT(w.lights(), "0 3", kPatienceMs);
+        QCOMPARE(w.lightTips(), "Capture has ended|Purge runs: idle nodes leave");
+      }
     }
   }
 
@@ -213,9 +225,11 @@ class MainWindowTest : public QObject {
     // The halt switches reach the tracker, whose state the lights show.
     QTest::mouseClick(ui.nodeAddedHaltedButton, Qt::LeftButton);
     QCOMPARE(w.lights(), "1 3");
+    QCOMPARE(w.lightTips(), "Intake halted|Purge runs: idle nodes leave");
     QTest::mouseClick(ui.nodeAddedHaltedButton, Qt::LeftButton);
     QTest::mouseClick(ui.nodeDroppedHaltedButton, Qt::LeftButton);
     QCOMPARE(w.lights(), "2 1");
+    QCOMPARE(w.lightTips(), "Intake runs: new packets make nodes|Purge halted");
 
     // Save halts both sides before the dialog asks, and the switches show it.
     ui.saveAsAction->trigger();
@@ -232,10 +246,20 @@ class MainWindowTest : public QObject {
     auto* alert = w.window->findChild<QMessageBox*>();
     QVERIFY(alert != nullptr && alert->isVisible());
     QVERIFY(alert->text().contains("/nonexistent-folder/report.txt: No such file or directory"));
+
+    // About names the versions of the program, of Qt and of libpcap.
+    QCoreApplication::setApplicationVersion("9.8.7");
+    ui.aboutAction->trigger();
+    auto* about = w.window->findChild<QMessageBox*>("aboutBox");
+    QVERIFY(about != nullptr && about->isVisible());
+    for (const QString version : {"Wirequill 9.8.7", qVersion(), pcap_lib_version()}) {
+      QVERIFY2(about->text().contains(version.toHtmlEscaped()), qPrintable(about->text()));
+    }
   }
 
   // Each refine pop-up and each search field reaches its refine action with its item's tag or
-  // its text: the source ports of the rows kept.
+  // its text: the source ports of the rows kept. A click in a field selects what it shows, so
+  // that what is typed replaces it.
   void refineBoxReachesItsActions() {
     const char* const cases[][3] = {{"refineProtocolMenu", "UDP", "5353 80"},
                                     {"refineLastHitMenu", "Within 20 seconds", "40000 80"},
@@ -250,11 +274,96 @@ class MainWindowTest : public QObject {
         menu->setCurrentIndex(menu->findText(input));
         emit menu->activated(menu->currentIndex());
       } else if (auto* field = w.window->findChild<QLineEdit*>(name)) {
-        field->setText(input);
+        QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+        QTest::mouseClick(field, Qt::LeftButton, {}, field->rect().center());
+        QTRY_COMPARE(field->selectedText(), field->text());
+        QTest::keyClicks(field, input);
         QTest::keyClick(field, Qt::Key_Return);
       }
       QVERIFY2(w.ports() == kept, qPrintable(QString("%1 %2: %3").arg(name, input, w.ports())));
     }
+  }
+
+  // A row wider than the table scrolls sideways instead of being cut short, and its tool tip
+  // holds all of it. The detail pane's lines, wrapped at a number of characters, line up and fit.
+  void layoutFitsTheTexts() {
+    Window w;
+    w.feedFourNodes();
+    const Bytes wide =
+        streamOf({udpFrame("2001:db8:1234:5678:9abc:def0:1234:5678", 50000,
+                           "2001:db8:8765:4321:fedc:ba98:7654:3210", 443, bytesOf("quic"))});
+    w.window->controller().tracker().dataReceived(ByteView(wide.data(), wide.size()));
+    w.window->refresh();
+    QTableView* table = w.ui().nodesTableView;
+    const QAbstractItemModel* rows = table->model();
+    QCOMPARE(rows->rowCount(), 5);
+    for (int row = 0; row < rows->rowCount(); ++row) {
+      const QModelIndex index = rows->index(row, 0);
+      QCOMPARE(index.data(Qt::ToolTipRole), index.data());
+      QTRY_VERIFY_WITH_TIMEOUT(
+          table->horizontalHeader()->sectionSize(0) >= table->sizeHintForIndex(index).width(),
+          kPatienceMs);
+    }
+    QVERIFY(table->horizontalScrollBar()->maximum() > 0);
+    const QPlainTextEdit* pane = w.ui().dataTextView;
+    QVERIFY(QFontInfo(pane->font()).fixedPitch());
+    QVERIFY(pane->viewport()->width() - 2 * pane->document()->documentMargin() >
+            pane->fontMetrics().horizontalAdvance(QString(kPayloadLineLength, '0')));
+  }
+
+  // Where the window stood and how the table and pane shared it outlast the window; a stored
+  // placement that cannot be read places it as the first time.
+  void placementOutlastsTheWindow() {
+    Window w;
+    const QRect firstGeometry = w.window->geometry();
+    const QList<int> firstSizes = w.ui().listAndDetail->sizes();
+    const auto reopen = [&w] {
+      auto window = std::make_unique<MainWindow>(w.defaults, w.storedDefaults, w.clock, w.log,
+                                                 w.resolver, w.sounds);
+      window->placeWindow();
+      return window;
+    };
+    w.window->setGeometry(4, 30, 790, 480);
+    w.ui().listAndDetail->setSizes({200, 500});
+    const QRect geometry = w.window->geometry();
+    const QList<int> sizes = w.ui().listAndDetail->sizes();
+    QVERIFY(geometry != firstGeometry && sizes != firstSizes);
+    w.window->close();
+    auto again = reopen();
+    QCOMPARE(again->geometry(), geometry);
+    QCOMPARE(again->ui().listAndDetail->sizes(), sizes);
+
+    // Bytes, base64 of bytes that Qt did not save, a number.
+    const SettingValue odd[] = {std::string("\x01\xff junk"), std::string("AAECAwQFBgcICQ=="),
+                                std::int64_t{12}};
+    for (const SettingValue& value : odd) {
+      w.storedDefaults.setValue("MainWindowGeometry", value);
+      w.storedDefaults.setValue("MainWindowSplitter", value);
+      auto fresh = reopen();
+      QCOMPARE(fresh->geometry(), firstGeometry);
+      QCOMPARE(fresh->ui().listAndDetail->sizes(), firstSizes);
+    }
+  }
+
+  // Without an audio device Qt's audio system warns at every sound: while the sound player
+  // exists that becomes one line, the first time, and every other message passes unchanged.
+  void soundWarningsBecomeOneLine() {
+    static QStringList passed;
+    const QtMessageHandler before = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& message) { passed << message; });
+    {
+      QtSoundPlayer sounds;
+      for (int sound = 0; sound < 2; ++sound) {
+        qWarning("PulseAudioService: pa_context_connect() failed");
+        qWarning("No audio device detected");
+        qWarning("Something else");
+      }
+    }
+    qWarning("No audio device detected");
+    qInstallMessageHandler(before);
+    QCOMPARE(passed.join('|'),
+             "Sounds are off: no audio device|Something else|Something else|"
+             "No audio device detected");
   }
 
   // Preferences shows and stores the stored settings, never this run's own device and
