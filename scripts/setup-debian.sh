@@ -15,6 +15,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # live capture tests in network namespaces
   iproute2 iputils-ping ethtool
+  # the Debian package (dpkg-shlibdeps) and its check: manual pages, desktop entry
+  dpkg-dev gzip groff-base man-db desktop-file-utils
 )
 
 run_as_root() {

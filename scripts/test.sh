@@ -4,6 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup-debian.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Installed under /usr, so that the package check below can package this same build.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr
 cmake --build build -j"$(nproc)"
 TZ=UTC ctest --test-dir build --output-on-failure -j"$(nproc)"
+# The Debian package of this build: the installed files where polkit, the desktop, man and the
+# application look for them.
+./tests/package/check-package.sh build

@@ -1,0 +1,37 @@
+# The Debian package: `cpack -G DEB` in a build folder configured with
+# -DCMAKE_INSTALL_PREFIX=/usr (scripts/package.sh does both). The polkit action, the man pages and
+# the application's last helper search path are configured from the install prefix, so the package
+# installs exactly there; a DEB for any other prefix is refused rather than built with an action
+# polkit would never read.
+
+set(CPACK_PACKAGE_NAME wirequill)
+set(CPACK_PACKAGE_VENDOR "Wirequill developers")
+set(CPACK_PACKAGE_CONTACT "Wirequill developers")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "live network traffic monitor")
+# Lines as they appear in the control file (at most 80 columns there, where each gets a leading
+# space), paragraphs apart.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "Wirequill watches the traffic on one network interface and keeps a live list"
+  "of nodes: one per ICMP message, per UDP datagram and per TCP flow direction,"
+  "with the time of its first and latest packet and the payload bytes it"
+  "carried. It also reads pcap and pcapng capture files, and writes a plain-text"
+  "report without a window."
+  ""
+  "Live capture runs in a small helper, netsiphon, which the application starts"
+  "through pkexec; the helper gives up its privileges once its capture is open.")
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR DEB)
+
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Wirequill developers")
+set(CPACK_DEBIAN_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Libraries from dpkg-shlibdeps (dpkg-dev); pkexec starts the helper for live capture.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS pkexec)
+
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingChecks.cmake)
+
+include(CPack)

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a built tree configured with -DCMAKE_INSTALL_PREFIX=/usr, unpacks
+# it into a scratch root and checks that its files are where pkexec, the desktop and man look for
+# them, and where the installed wirequill finds its helper.
+#
+#   tests/package/check-package.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=$(realpath "${1:-build}")
+
+failures=0
+trap 'echo "FAIL: ${BASH_SOURCE[0]}:$LINENO stopped the check" >&2' ERR
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+# The helper reads capture files as nobody when it runs as root: the sample must be readable.
+chmod 755 "$scratch"
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log" >&2; exit 1; }
+packages=("$scratch"/out/wirequill_*.deb)
+[ -f "${packages[0]}" ] || { echo "FAIL: cpack made no wirequill_*.deb" >&2; exit 1; }
+deb=${packages[0]}
+echo "== $(basename "$deb")"
+
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(field Package)" = wirequill ] && pass "package name" || fail "package name $(field Package)"
+[ "$(field Maintainer)" = "Wirequill developers" ] && pass "maintainer" || fail "maintainer"
+depends=$(field Depends)
+for needed in pkexec libpcap0.8 libqt6widgets6 libqt6multimedia6; do
+  [[ ", $depends," == *", $needed"[\ ,]* ]] && pass "depends on $needed" ||
+    fail "Depends lacks $needed: $depends"
+done
+
+root="$scratch/root"
+dpkg-deb --extract "$deb" "$root"
+# Nothing outside /usr, where the package installs.
+outside=$(cd "$root" && find . -mindepth 1 -maxdepth 1 ! -name usr)
+[ -z "$outside" ] && pass "everything under /usr" || fail "installed outside /usr: $outside"
+
+# The helper, where the application's search (../libexec/wirequill beside bin) and the polkit
+# action expect it. Without arguments it prints its usage and, like always, exits with 255.
+helper_path=/usr/libexec/wirequill/netsiphon
+helper="$root$helper_path"
+if [ -f "$helper" ] && [ -x "$helper" ]; then
+  pass "helper at $helper_path"
+  status=0
+  usage=$("$helper" </dev/null 2>&1) || status=$?
+  [ "$status" -eq 255 ] && [ "$usage" = "Usage: netsiphon DEVICE INTERFACE" ] &&
+    pass "helper runs" || fail "helper without arguments: status $status, said '$usage'"
+else
+  fail "no executable helper at $helper_path"
+fi
+
+# The polkit action: where polkit reads actions, naming the installed helper.
+policies=("$root"/usr/share/polkit-1/actions/*.policy)
+if [ -f "${policies[0]}" ]; then
+  exec_path=$(sed -n 's|.*<annotate key="org.freedesktop.policykit.exec.path">\(.*\)</annotate>.*|\1|p' \
+    "${policies[@]}")
+  [ "$exec_path" = "$helper_path" ] && pass "polkit action runs $exec_path" ||
+    fail "polkit exec.path is '$exec_path', not $helper_path"
+  grep -q '<action id="org.wirequill.netsiphon">' "${policies[@]}" && pass "polkit action id" ||
+    fail "no action org.wirequill.netsiphon"
+else
+  fail "no polkit action in /usr/share/polkit-1/actions"
+fi
+
+# The desktop entry: valid, its program installed in /usr/bin, its icon in the hicolor theme (at
+# the size its folder names) or in /usr/share/pixmaps.
+desktop="$root/usr/share/applications/wirequill.desktop"
+if [ -f "$desktop" ]; then
+  problems=$(desktop-file-validate "$desktop" 2>&1) && pass "desktop entry valid" ||
+    fail "desktop-file-validate: $problems"
+  exec_line=$(sed -n 's/^Exec=//p' "$desktop")
+  program=${exec_line%% *}
+  [[ "$program" == /* ]] || program=/usr/bin/$program
+  [ -x "$root$program" ] && pass "Exec=$exec_line runs $program" ||
+    fail "Exec=$exec_line: $program is not in the package"
+  icon=$(sed -n 's/^Icon=//p' "$desktop")
+  found=0
+  for file in "$root"/usr/share/icons/hicolor/*/apps/"$icon".{png,svg} \
+    "$root"/usr/share/pixmaps/"$icon".{png,svg,xpm}; do
+    [ -f "$file" ] || continue
+    found=1
+    size=$(basename "$(dirname "$(dirname "$file")")")
+    if [[ "$file" == *.png && "$size" =~ ^[0-9]+x[0-9]+$ ]]; then
+      # A PNG's width and height are big-endian words at bytes 16 and 20.
+      read -r width height < <(od -An -tu1 -j16 -N8 "$file" |
+        awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4, $5 * 16777216 + $6 * 65536 + $7 * 256 + $8 }')
+      [ "${width}x${height}" = "$size" ] || fail "${file#"$root"} is ${width}x${height}"
+    fi
+  done
+  [ "$found" -eq 1 ] && pass "Icon=$icon found" || fail "Icon=$icon is not installed"
+else
+  fail "no desktop entry in /usr/share/applications"
+fi
+
+# The manual pages: present, free of groff warnings, with a NAME line for whatis, and naming the
+# installed paths.
+for page in man1/wirequill.1 man8/netsiphon.8; do
+  name=$(basename "$page")
+  file=
+  for candidate in "$root/usr/share/man/$page.gz" "$root/usr/share/man/$page"; do
+    [ -f "$candidate" ] && file=$candidate
+  done
+  if [ -z "$file" ]; then
+    fail "no manual page $page"
+    continue
+  fi
+  text=$(zcat -f "$file")
+  warnings=$(groff -man -Tutf8 -ww -z <<<"$text" 2>&1)
+  [ -z "$warnings" ] && pass "$page formats without warnings" || fail "$page: $warnings"
+  whatis=$(lexgrog "$file" 2>&1 || true)
+  [[ "$whatis" == *"\"${name%.*} - "* ]] && pass "$page has a NAME line" ||
+    fail "$page NAME: $whatis"
+  grep -q '@[A-Z_]*@' <<<"$text" && fail "$page has unconfigured @VARIABLES@"
+  grep -q "$helper_path" <<<"$text" && pass "$page names $helper_path" ||
+    fail "$page does not name $helper_path"
+done
+
+# The installed program runs from the unpacked tree and knows its version.
+export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch" XDG_CONFIG_HOME="$scratch/config"
+version=$("$root/usr/bin/wirequill" --version 2>/dev/null) || true
+[ "$version" = "Wirequill $(field Version)" ] && pass "wirequill --version: $version" ||
+  fail "wirequill --version said '$version', the package is $(field Version)"
+
+# And it finds the helper beside it in the unpacked tree: given a capture file as its device, the
+# helper replays it (at once, unpaced) and the report holds its nodes.
+"$build/bin/make_sample_capture" "$scratch/sample.pcap" >/dev/null
+chmod 644 "$scratch/sample.pcap"
+status=0
+NETSIPHON_NO_PACING=1 "$root/usr/bin/wirequill" --no-window -d "$scratch/sample.pcap" -i lo \
+  --duration 2 --report "$scratch/report.txt" 2>"$scratch/run.log" || status=$?
+nodes=$(grep -c '^Source Port: ' "$scratch/report.txt" 2>/dev/null || true)
+if [ "$status" -eq 0 ] && [ "${nodes:-0}" -gt 0 ]; then
+  pass "installed wirequill ran the installed helper ($nodes nodes)"
+else
+  fail "installed wirequill with the installed helper: status $status, ${nodes:-0} nodes"
+  grep -i 'netsiphon\|helper\|stopped' "$scratch/run.log" >&2 || true
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "package check: $failures failed" >&2
+  exit 1
+fi
+echo "package check: all passed"
