@@ -8,13 +8,14 @@ const FlowIndex::Entry* FlowIndex::find(const FlowKey& key) const {
   if (entries_.empty()) {
     return nullptr;
   }
+  const std::size_t hash = FlowKeyHash{}(key);
   const std::size_t mask = entries_.size() - 1;
-  for (std::size_t i = home(key);; i = (i + 1) & mask) {
+  for (std::size_t i = home(hash);; i = (i + 1) & mask) {
     const Entry& entry = entries_[i];
     if (entry.first == kNone) {
       return nullptr;
     }
-    if (entry.key == key) {
+    if (entry.hash == hash && nodes_[entry.first]->flowKey() == key) {
       return &entry;
     }
   }
@@ -22,6 +23,26 @@ const FlowIndex::Entry* FlowIndex::find(const FlowKey& key) const {
 
 FlowIndex::Entry* FlowIndex::find(const FlowKey& key) {
   return const_cast<Entry*>(static_cast<const FlowIndex*>(this)->find(key));
+}
+
+FlowIndex::Entry* FlowIndex::findHolding(const FlowKey& key, std::uint32_t slot) {
+  if (entries_.empty()) {
+    return nullptr;
+  }
+  const std::size_t hash = FlowKeyHash{}(key);
+  const std::size_t mask = entries_.size() - 1;
+  for (std::size_t i = home(hash);; i = (i + 1) & mask) {
+    Entry& entry = entries_[i];
+    if (entry.first == kNone) {
+      return nullptr;
+    }
+    if (entry.hash == hash &&
+        (entry.first == slot ||
+         (entry.more != kNone &&
+          std::binary_search(more_[entry.more].begin(), more_[entry.more].end(), slot)))) {
+      return &entry;
+    }
+  }
 }
 
 std::optional<std::uint32_t> FlowIndex::lowestSlot(const FlowKey& key) const {
@@ -49,12 +70,13 @@ void FlowIndex::add(const FlowKey& key, std::uint32_t slot) {
   if (2 * (used_ + 1) > entries_.size()) {
     grow();
   }
+  const std::size_t hash = FlowKeyHash{}(key);
   const std::size_t mask = entries_.size() - 1;
-  std::size_t i = home(key);
+  std::size_t i = home(hash);
   while (entries_[i].first != kNone) {
     i = (i + 1) & mask;
   }
-  entries_[i] = Entry{key, slot, kNone};
+  entries_[i] = Entry{hash, slot, kNone};
   ++used_;
 }
 
@@ -78,13 +100,13 @@ void FlowIndex::removeSlot(Entry& entry, std::uint32_t slot) {
 }
 
 void FlowIndex::remove(const FlowKey& key, std::uint32_t slot) {
-  if (Entry* entry = find(key)) {
+  if (Entry* entry = findHolding(key, slot)) {
     removeSlot(*entry, slot);
   }
 }
 
 void FlowIndex::move(const FlowKey& key, std::uint32_t from, std::uint32_t to) {
-  Entry* entry = find(key);
+  Entry* entry = findHolding(key, from);
   if (entry == nullptr) {
     return;
   }
@@ -121,7 +143,7 @@ void FlowIndex::erase(Entry& entry) {
   const std::size_t mask = entries_.size() - 1;
   std::size_t hole = static_cast<std::size_t>(&entry - entries_.data());
   for (std::size_t i = (hole + 1) & mask; entries_[i].first != kNone; i = (i + 1) & mask) {
-    const std::size_t wanted = home(entries_[i].key);
+    const std::size_t wanted = home(entries_[i].hash);
     if (((i - wanted) & mask) >= ((i - hole) & mask)) {
       entries_[hole] = entries_[i];
       hole = i;
@@ -139,7 +161,7 @@ void FlowIndex::grow() {
     if (entry.first == kNone) {
       continue;
     }
-    std::size_t i = home(entry.key);
+    std::size_t i = home(entry.hash);
     while (entries_[i].first != kNone) {
       i = (i + 1) & mask;
     }

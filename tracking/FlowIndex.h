@@ -1,20 +1,28 @@
 #pragma once
 // From each flow to the slots of its nodes in the node list, in ascending order. An open-addressing
 // table with the first slot kept inline: most flows have one node, and those cost no allocation.
+// An entry holds the flow's hash, not its key: the key is read from the node in the flow's lowest
+// slot, so that entries stay small (four to a cache line) whatever the address family.
 
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "tracking/FlowKey.h"
+#include "tracking/WQMConnection.h"
 
 namespace wq {
 
 class FlowIndex {
  public:
+  // `nodes` are the list's slots. A slot named to the index holds its node whenever the index
+  // compares keys: when asked for a flow's slots, and when a slot is added.
+  explicit FlowIndex(const std::vector<std::unique_ptr<WQMConnection>>& nodes) : nodes_(nodes) {}
+
   std::optional<std::uint32_t> lowestSlot(const FlowKey& key) const;
   // `slot` must be greater than every slot the flow has.
   void add(const FlowKey& key, std::uint32_t slot);
+  // `slot` may be empty already: the flow is found by the slot, not by its node's key.
   void remove(const FlowKey& key, std::uint32_t slot);
   // Removes `from` and adds `to`, which is greater than every slot the flow has.
   void move(const FlowKey& key, std::uint32_t from, std::uint32_t to);
@@ -28,14 +36,16 @@ class FlowIndex {
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
   struct Entry {
-    FlowKey key;
+    std::size_t hash = 0;
     std::uint32_t first = kNone;  // kNone marks an empty entry
     std::uint32_t more = kNone;   // index into more_ when the flow has further slots
   };
 
-  std::size_t home(const FlowKey& key) const { return FlowKeyHash{}(key) & (entries_.size() - 1); }
+  std::size_t home(std::size_t hash) const { return hash & (entries_.size() - 1); }
   Entry* find(const FlowKey& key);
   const Entry* find(const FlowKey& key) const;
+  // The entry of the flow that `slot` belongs to, found without reading any node.
+  Entry* findHolding(const FlowKey& key, std::uint32_t slot);
   void removeSlot(Entry& entry, std::uint32_t slot);
   void erase(Entry& entry);
   void grow();
@@ -44,6 +54,7 @@ class FlowIndex {
   std::size_t used_ = 0;
   std::vector<std::vector<std::uint32_t>> more_;
   std::vector<std::uint32_t> freeMore_;
+  const std::vector<std::unique_ptr<WQMConnection>>& nodes_;
 };
 
 }  // namespace wq

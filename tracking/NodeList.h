@@ -22,6 +22,10 @@ class NodeList {
  public:
   using NodePtr = std::unique_ptr<WQMConnection>;
 
+  NodeList() = default;
+  NodeList(const NodeList&) = delete;  // the index reads this list's own slots
+  NodeList& operator=(const NodeList&) = delete;
+
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
 
@@ -113,7 +117,7 @@ class NodeList {
 
   std::vector<NodePtr> slots_;
   OccupancyTree occupancy_;
-  FlowIndex index_;
+  FlowIndex index_{slots_};
   std::size_t size_ = 0;
 };
 
