@@ -62,7 +62,7 @@ TEST(NetsiphonLive, CapturesTcpBothWaysAsEthernetFramesAsTheInvokingUser) {
     const std::string& b = net.addressB;
     EXPECT_TRUE(helper.readUntil([&](const std::string& output) {
       return carries(output, b, a, text) && carries(output, a, b);
-    })) << "TCP from b to a with the text, and from a to b (UDP: tests/app/LiveMonitorTest.cpp)";
+    })) << "TCP from b to a with the text, and from a to b";
     helper.send("Terminating Wirequill");
     helper.finish(startupText("/dev/bpf0", interfaceName) + "Closing /dev/bpf device.\n");
   }
