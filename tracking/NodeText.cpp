@@ -180,10 +180,11 @@ void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
   PayloadTextWriter writer;
   std::size_t done = 0;
   const auto writeUpTo = [&](std::size_t end) {
-    for (; done < end; done += std::min(kPiece, end - done)) {
+    while (done < end) {
       const std::size_t count = std::min(kPiece, end - done);
       const char* written = writer.write(buffer, payload.data() + done, count);
       text.append(buffer, static_cast<std::size_t>(written - buffer));
+      done += count;
     }
   };
   for (const PayloadGap& gap : gaps) {

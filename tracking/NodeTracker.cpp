@@ -93,10 +93,9 @@ void NodeTracker::handleTcpSegment(const DecodedPacket& packet, const Settings& 
     addNode(packet, settings);
     return;
   }
-  // A data segment too large for any node overflows its node, so that no node grows past the
-  // bytes it missed.
-  const bool tooLarge = length > 0 && length >= settings.maxPacketSize;
-  if ((flags & tcpflags::ACK) && (payloadFits || tooLarge)) {
+  // Data grows its node; a segment too large for any node overflows it, so that no node grows
+  // past the bytes it missed.
+  if ((flags & tcpflags::ACK) && length > 0) {
     if (const auto match = connectionsArray_.firstMatch(packet.flow)) {
       growOrOverflow(packet, *match, settings);
       lastNodeChanged();
@@ -136,7 +135,7 @@ void NodeTracker::growOrOverflow(const DecodedPacket& packet, NodeList::Handle m
   if (packet.tcpFlags & tcpflags::FIN) {
     node.releaseSpareRoom();  // its last data
   }
-  nodeAddedBox_.showFlow(ipproto::TCP, packet.flow, node.lastHit());  // the same flow, at hand
+  nodeAddedBox_.showFlow(ipproto::TCP, packet.flow, node.lastHit());
   connectionsArray_.moveToEnd(match);
 }
 

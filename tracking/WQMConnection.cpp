@@ -79,15 +79,11 @@ void WQMConnection::setPacketData(const std::uint8_t* bytes, std::uint32_t lengt
   byteCount_ = 0;
   storedCount_ = 0;
   gaps_.reset();
-  append(bytes, length, missing);
+  augmentPacketData(bytes, length, missing);
 }
 
 void WQMConnection::augmentPacketData(const std::uint8_t* bytes, std::uint32_t length,
                                       std::uint32_t missing) {
-  append(bytes, length, missing);
-}
-
-void WQMConnection::append(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t missing) {
   length = std::min(length, bufferSize_ - byteCount_);
   if (length > 0) {
     reserveFor(storedCount_ + length);

@@ -100,8 +100,6 @@ class WQMConnection final {
   };
 
   void reserveFor(std::uint32_t length);
-  // Appends what fits of `length` bytes and `missing` more that were not captured.
-  void append(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t missing);
 
   TimePoint startHit_;
   TimePoint lastHit_;
