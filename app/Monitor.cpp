@@ -60,12 +60,20 @@ bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
   if (!readFile) {
     purgeTimer_.start();  // a file read directly ticks by its own time instead
   }
+  return launched(started, *error);
+}
+
+bool Monitor::launched(bool started, const QString& error) {
+  controller_.tracker().setCaptureEnded(!started);
   for (const std::string& line : launchSettingsLines(defaults_)) {
     log_.log(line);
   }
-  if (!started) {
-    log_.log(error->toStdString());
+  if (started) {
+    emit captureStarted();
+  } else {
+    log_.log(error.toStdString());
   }
+  emit changed();
   return started;
 }
 
@@ -86,14 +94,7 @@ bool Monitor::restartCapture(QString* error) {
     });
     (void)controller_.tracker().captureStreamEnded();
   }
-  const bool started = startHelper(error);
-  for (const std::string& line : launchSettingsLines(defaults_)) {
-    log_.log(line);
-  }
-  if (!started) {
-    log_.log(error->toStdString());
-  }
-  return started;
+  return launched(startHelper(error), *error);
 }
 
 bool Monitor::startFile(const QString& path, QString* error) {
@@ -104,12 +105,9 @@ bool Monitor::startFile(const QString& path, QString* error) {
   source_ = QFileInfo(path).fileName();
   if (!file_->open(path, error)) {
     *error = QString("%1: %2").arg(path, *error);
-    controller_.tracker().setCaptureEnded(true);
     return false;
   }
   file_->start();
-  controller_.tracker().setCaptureEnded(false);
-  emit captureStarted();
   return true;
 }
 
@@ -133,14 +131,11 @@ bool Monitor::startHelper(QString* error) {
       netsiphon::isLiveDevice(device.toStdString()) ? interfaceName : QFileInfo(device).fileName();
   if (!helper_->start(*path, device, interfaceName, error)) {
     helper_.reset();
-    controller_.tracker().setCaptureEnded(true);
     return false;
   }
   if (QFileInfo(device).isFile()) {
     rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
   }
-  controller_.tracker().setCaptureEnded(false);
-  emit captureStarted();
   return true;
 }
 

@@ -49,6 +49,8 @@ class Monitor : public QObject {
  private:
   bool startFile(const QString& path, QString* error);
   bool startHelper(QString* error);
+  // Tells what a start of intake came to: the intake light, the launch log, captureStarted.
+  bool launched(bool started, const QString& error);
   void helperEnded(int exitStatus, int signal);
   void ended(const QString& message, bool failed, const QString& details = {});
 
