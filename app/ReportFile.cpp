@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
 #include "app/SignalWatcher.h"
+#include "capture/DescriptorSink.h"
 
 namespace wq {
 
@@ -100,21 +100,9 @@ int openDirectly(const std::string& target) {
 
 // Writes all of `bytes`, waiting for a slow reader as long as no stop signal comes; an errno.
 int writeWhole(int descriptor, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
-    if (written > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(written));
-    } else if (written < 0 && errno == EAGAIN) {
-      std::array<pollfd, 2> waited{
-          {{descriptor, POLLOUT, 0}, {SignalWatcher::stopDescriptor(), POLLIN, 0}}};
-      if (::poll(waited.data(), waited.size(), -1) > 0 && waited[1].revents != 0) {
-        return ECANCELED;
-      }
-    } else if (written == 0 || errno != EINTR) {
-      return written == 0 ? EIO : errno;
-    }
-  }
-  return 0;
+  return netsiphon::writeWhole(
+      descriptor, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+      SignalWatcher::stopDescriptor());
 }
 
 // Devices and FIFOs cannot be renamed over: they are written directly.

@@ -3,38 +3,36 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 
 namespace netsiphon {
-namespace {
 
-// A descriptor that another process switched to non-blocking mode is waited on, not spun on.
-bool waitUntilWritable(int descriptor) {
-  pollfd writable{descriptor, POLLOUT, 0};
-  return poll(&writable, 1, -1) >= 0 || errno == EINTR;
-}
-
-}  // namespace
-
-bool writeWhole(int descriptor, std::span<const std::uint8_t> bytes) {
+int writeWhole(int descriptor, std::span<const std::uint8_t> bytes, int stopDescriptor) {
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t result = write(descriptor, bytes.data() + written, bytes.size() - written);
     if (result > 0) {
       written += static_cast<std::size_t>(result);
     } else if (result < 0 && errno == EAGAIN) {
-      if (!waitUntilWritable(descriptor)) {
-        return false;
+      // A descriptor in non-blocking mode is waited on, not spun on. poll leaves out a negative
+      // stop descriptor.
+      std::array<pollfd, 2> waited{{{descriptor, POLLOUT, 0}, {stopDescriptor, POLLIN, 0}}};
+      if (poll(waited.data(), waited.size(), -1) < 0 && errno != EINTR) {
+        return errno;
+      }
+      if (waited[1].revents != 0) {
+        return ECANCELED;
       }
     } else if (result == 0 || errno != EINTR) {
-      return false;
+      return result == 0 ? EIO : errno;
     }
   }
-  return true;
+  return 0;
 }
 
 bool DescriptorSink::deliver(const Chunk& chunk) {
-  return writeWhole(descriptor_, chunk);
+  return writeWhole(descriptor_, chunk) == 0;
 }
 
 }  // namespace netsiphon

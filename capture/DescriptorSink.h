@@ -9,8 +9,10 @@
 namespace netsiphon {
 
 // Writes all of `bytes`, resuming after interruptions and partial writes, and waiting on a
-// descriptor that another process switched to non-blocking mode. False when the reader is gone.
-bool writeWhole(int descriptor, std::span<const std::uint8_t> bytes);
+// descriptor in non-blocking mode (another process may have switched it). 0 once all is written;
+// otherwise the errno of the failure (the reader is gone, say), or ECANCELED when
+// `stopDescriptor` became readable while waiting.
+int writeWhole(int descriptor, std::span<const std::uint8_t> bytes, int stopDescriptor = -1);
 
 class DescriptorSink final : public ChunkSink {
  public:
