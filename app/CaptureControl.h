@@ -1,5 +1,6 @@
 #pragma once
-// Starts the window's capture, and moves it when Preferences stores another device or interface:
+// Starts the window's capture, and moves it when Preferences stores another device, interface or
+// capture filter:
 // live capture on an interface this machine lacks (the stored default on a first start, say)
 // first asks for one of the machine's interfaces, and stores the choice.
 

@@ -10,9 +10,9 @@ CaptureFileFeed::~CaptureFileFeed() {
   readAhead_.reset();  // stops the reading thread while this object can still be woken
 }
 
-bool CaptureFileFeed::open(const QString& path, QString* error) {
-  netsiphon::OpenedSource opened =
-      netsiphon::openCaptureSource(path.toStdString(), "file", {.paced = false, .filesOnly = true});
+bool CaptureFileFeed::open(const QString& path, const std::string& filter, QString* error) {
+  netsiphon::OpenedSource opened = netsiphon::openCaptureSource(
+      path.toStdString(), "file", {.paced = false, .filesOnly = true, .filter = filter});
   if (!opened.source) {
     *error = QString::fromStdString(opened.problem ? opened.problem->reason : "cannot be read");
     return false;

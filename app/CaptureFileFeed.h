@@ -22,8 +22,9 @@ class CaptureFileFeed : public QObject {
   CaptureFileFeed(ApplicationController& controller, ManualClock& clock, QObject* parent = nullptr);
   ~CaptureFileFeed() override;
 
-  // Opens the file; false with a reason when it cannot be read as a capture file.
-  bool open(const QString& path, QString* error);
+  // Opens the file, to keep only the packets that match `filter` (a libpcap expression; empty
+  // keeps them all); false with a reason when it cannot be read as a capture file.
+  bool open(const QString& path, const std::string& filter, QString* error);
   // Reads the file on its own thread; `changed` after each stretch of it has been tracked,
   // `finished` at the end.
   void start();

@@ -81,7 +81,7 @@ CaptureHelper::Launch CaptureHelper::launchFor(const QString& helperPath, const 
 }
 
 bool CaptureHelper::start(const QString& helperPath, const QString& device,
-                          const QString& interfaceName, QString* error) {
+                          const QString& interfaceName, const QString& filter, QString* error) {
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
     *error = QString("Could not make a pipe to the capture helper: %1").arg(strerror(errno));
@@ -104,6 +104,9 @@ bool CaptureHelper::start(const QString& helperPath, const QString& device,
   arguments.push_back(helperPath.toLocal8Bit());
   arguments.push_back(device.toLocal8Bit());
   arguments.push_back(interfaceName.toLocal8Bit());
+  if (!filter.isEmpty()) {
+    arguments.push_back(filter.toLocal8Bit());
+  }
   std::vector<char*> argv;
   for (QByteArray& argument : arguments) {
     argv.push_back(argument.data());

@@ -37,9 +37,10 @@ class CaptureHelper : public QObject {
   // through pkexec otherwise.
   static Launch launchFor(const QString& helperPath, const QString& device);
 
-  // Starts the helper with its two arguments; false with a reason when it could not be started.
+  // Starts the helper with its arguments, the filter only when there is one; false with a reason
+  // when it could not be started.
   bool start(const QString& helperPath, const QString& device, const QString& interfaceName,
-             QString* error);
+             const QString& filter, QString* error);
   // Writes the termination line to the helper; it closes its capture and exits. No waiting.
   void sendTerminationLine();
   // Reads what is left of the stream without delivering it, until the helper ends.

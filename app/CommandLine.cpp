@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <variant>
 
+#include "capture/CaptureFilter.h"
+
 namespace wq {
 
 namespace {
@@ -22,7 +24,7 @@ struct Options {
       : help(parser.addHelpOption()), version(parser.addVersionOption()) {
     parser.setApplicationDescription(
         "Watches the traffic on one network interface and keeps a live list of nodes.");
-    parser.addOptions({interfaceName, device, read, noWindow, report, duration});
+    parser.addOptions({interfaceName, device, filter, read, noWindow, report, duration});
   }
 
   QCommandLineOption help;
@@ -32,6 +34,10 @@ struct Options {
   QCommandLineOption device{{"d", "device"},
                             "Give the capture helper PATH as its device for this run (not stored).",
                             "PATH"};
+  QCommandLineOption filter{
+      {"f", "filter"},
+      "Capture only the packets that match the libpcap filter EXPR for this run (not stored).",
+      "EXPR"};
   QCommandLineOption read{
       {"r", "read"}, "Read capture file FILE directly, at full speed, without the helper.", "FILE"};
   QCommandLineOption noWindow{"no-window", "Run without a window."};
@@ -53,6 +59,14 @@ std::variant<RunOptions, QString> readOptions(const QCommandLineParser& parser, 
   }
   if (parser.isSet(o.device)) {
     options.device = parser.value(o.device);
+  }
+  if (parser.isSet(o.filter)) {
+    options.captureFilter = parser.value(o.filter);
+    if (const auto problem =
+            netsiphon::captureFilterProblem(options.captureFilter->toStdString())) {
+      return QString("cannot use the capture filter '%1': %2")
+          .arg(*options.captureFilter, QString::fromStdString(*problem));
+    }
   }
   if (parser.isSet(o.read)) {
     options.readFile = parser.value(o.read);

@@ -10,6 +10,7 @@ namespace wq {
 struct RunOptions {
   std::optional<QString> interfaceName;  // for this run only, not stored
   std::optional<QString> device;         // for this run only, not stored
+  std::optional<QString> captureFilter;  // for this run only, not stored; libpcap compiles it
   std::optional<QString> readFile;       // read a capture file directly, at full speed
   bool noWindow = false;
   std::optional<QString> reportPath;  // "-" for standard output

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/WQMPrefsController.h"
+#include "capture/CaptureFilter.h"
 #include "capture/CaptureSource.h"
 #include "capture/Messages.h"
 #include "tracking/LaunchLog.h"
@@ -17,6 +18,18 @@ namespace {
 constexpr int kPurgeIntervalMs = 1000;
 
 }  // namespace
+
+QString captureFilterRefusal(const Defaults& defaults) {
+  const std::string filter = defaults.stringValue(keys::CaptureFilter);
+  const std::optional<std::string> problem = netsiphon::captureFilterProblem(filter);
+  if (!problem) {
+    return {};
+  }
+  return QString(
+             "The capture filter \"%1\" cannot be used: %2. Change it in Preferences, or give "
+             "another with --filter.")
+      .arg(QString::fromStdString(filter), QString::fromStdString(*problem));
+}
 
 QString helperFailureMessage(const std::string& helperText, const QString& interfaceName) {
   QStringList failure;
@@ -56,7 +69,8 @@ Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink&
 }
 
 bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
-  const bool started = readFile ? startFile(*readFile, error) : startHelper(error);
+  const bool started =
+      filterUsable(error) && (readFile ? startFile(*readFile, error) : startHelper(error));
   if (!readFile) {
     purgeTimer_.start();  // a file read directly ticks by its own time instead
   }
@@ -94,7 +108,12 @@ bool Monitor::restartCapture(QString* error) {
     });
     (void)controller_.tracker().captureStreamEnded();
   }
-  return launched(startHelper(error), *error);
+  return launched(filterUsable(error) && startHelper(error), *error);
+}
+
+bool Monitor::filterUsable(QString* error) const {
+  *error = captureFilterRefusal(defaults_);
+  return error->isEmpty();
 }
 
 bool Monitor::startFile(const QString& path, QString* error) {
@@ -103,7 +122,7 @@ bool Monitor::startFile(const QString& path, QString* error) {
   connect(file_.get(), &CaptureFileFeed::finished, this,
           [this](const QString& failure) { ended(failure, !failure.isEmpty()); });
   source_ = QFileInfo(path).fileName();
-  if (!file_->open(path, error)) {
+  if (!file_->open(path, defaults_.stringValue(keys::CaptureFilter), error)) {
     *error = QString("%1: %2").arg(path, *error);
     return false;
   }
@@ -129,7 +148,8 @@ bool Monitor::startHelper(QString* error) {
       QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice));
   source_ =
       netsiphon::isLiveDevice(device.toStdString()) ? interfaceName : QFileInfo(device).fileName();
-  if (!helper_->start(*path, device, interfaceName, error)) {
+  const QString filter = QString::fromStdString(defaults_.stringValue(keys::CaptureFilter));
+  if (!helper_->start(*path, device, interfaceName, filter, error)) {
     helper_.reset();
     return false;
   }

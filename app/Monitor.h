@@ -24,8 +24,9 @@ class Monitor : public QObject {
           ManualClock* replayClock, QObject* parent = nullptr);
 
   // Starts the intake: `readFile` when given, otherwise the helper with the BPFDevice and
-  // InterfaceDevice settings. Then logs the settings in force. False with a message (logged too)
-  // when there will be no intake at all.
+  // InterfaceDevice settings, either keeping what the CaptureFilter setting matches. Then logs the
+  // settings in force. False with a message (logged too) when there will be no intake at all, as
+  // when the filter cannot be used.
   bool start(const std::optional<QString>& readFile, QString* error);
   // Stops the helper and starts another with the settings now in force; the list stays. False
   // with a message when the new one could not be started.
@@ -47,6 +48,8 @@ class Monitor : public QObject {
   void privilegesRefused();
 
  private:
+  // False with captureFilterRefusal's message when the filter in force cannot be used.
+  bool filterUsable(QString* error) const;
   bool startFile(const QString& path, QString* error);
   bool startHelper(QString* error);
   // Tells what a start of intake came to: the intake light, the launch log, captureStarted.
@@ -66,6 +69,9 @@ class Monitor : public QObject {
   QTimer purgeTimer_;
   bool shuttingDown_ = false;
 };
+
+// Why the CaptureFilter in force cannot be used (libpcap's reason and what to do), or empty.
+QString captureFilterRefusal(const Defaults& defaults);
 
 // What the user is told when the helper's stream ends: its failure lines, and a hint where one
 // helps. Empty when the text holds no failure.

@@ -80,6 +80,11 @@ int runHeadless(const RunContext& context) {
     return 1;
   }
 
+  // A stored filter that cannot be used is refused as a bad argument is, before anything starts.
+  if (const QString refusal = captureFilterRefusal(app.defaults); !refusal.isEmpty()) {
+    complain(refusal);
+    return 2;
+  }
   Monitor monitor(app.controller, app.defaults, context.log, context.replayClock);
   bool finished = false;
   const auto finish = [&](int status) {

@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "app/InterfaceChooser.h"
+#include "capture/CaptureFilter.h"
 #include "ui_WQMPreferences.h"
 
 namespace wq {
@@ -65,6 +66,8 @@ void WQMPrefsController::showStoredSettings() {
                       QString::fromStdString(defaults_.stringValue(keys::BPFDevice)));
   selectItemWithTitle(ui_->interfaceDeviceButton,
                       QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)));
+  ui_->captureFilterField->setText(
+      QString::fromStdString(defaults_.stringValue(keys::CaptureFilter)));
   ui_->purgeIdleTimeField->setText(QString::number(defaults_.doubleValue(keys::PurgeIdleTime)));
   ui_->dropPacketsOnFINButton->setChecked(defaults_.boolValue(keys::DropOnFIN));
   ui_->dropPacketsOnRSTButton->setChecked(defaults_.boolValue(keys::DropOnRST));
@@ -85,14 +88,25 @@ void WQMPrefsController::chooseCaptureFile(int index) {
 }
 
 void WQMPrefsController::okay() {
+  const std::string filter = ui_->captureFilterField->text().trimmed().toStdString();
+  if (const std::optional<std::string> problem = netsiphon::captureFilterProblem(filter)) {
+    ui_->captureFilterProblemLabel->setText(
+        QString("The capture filter cannot be used: %1.").arg(QString::fromStdString(*problem)));
+    ui_->captureFilterProblemLabel->show();
+    ui_->captureFilterField->setFocus();
+    return;
+  }
+  ui_->captureFilterProblemLabel->hide();
   sounds_.play("display02.wav");
   const std::string device = defaults_.stringValue(keys::BPFDevice);
   const std::string interfaceName = defaults_.stringValue(keys::InterfaceDevice);
+  const std::string storedFilter = defaults_.stringValue(keys::CaptureFilter);
   defaults_.setValue(keys::MaxPacketSize,
                      std::int64_t{intValueOf(ui_->maxPacketSizeField->text().toStdString())});
   defaults_.setValue(keys::BPFDevice, ui_->bpfDevicePopUpButton->currentText().toStdString());
   defaults_.setValue(keys::InterfaceDevice,
                      ui_->interfaceDeviceButton->currentText().toStdString());
+  defaults_.setValue(keys::CaptureFilter, filter);
   defaults_.setValue(keys::PurgeIdleTime,
                      doubleValueOf(ui_->purgeIdleTimeField->text().toStdString()));
   defaults_.setValue(keys::DropOnFIN, ui_->dropPacketsOnFINButton->isChecked());
@@ -101,7 +115,7 @@ void WQMPrefsController::okay() {
   defaults_.setValue(keys::ReportRecentNodesFirst, ui_->reportRecentNodesFirstButton->isChecked());
   hide();
   if (defaults_.stringValue(keys::BPFDevice) != device ||
-      defaults_.stringValue(keys::InterfaceDevice) != interfaceName) {
+      defaults_.stringValue(keys::InterfaceDevice) != interfaceName || filter != storedFilter) {
     emit captureSettingsChanged();
   }
 }

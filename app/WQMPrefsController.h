@@ -1,7 +1,8 @@
 #pragma once
 // The preferences window: its controls are filled once from the stored settings when it is made
-// (never from the values given on the command line for one run); OK stores all eight settings
-// with their types, Cancel stores nothing.
+// (never from the values given on the command line for one run); OK stores all nine settings
+// with their types, Cancel stores nothing. A capture filter that libpcap cannot compile is never
+// stored: OK then shows libpcap's reason and the window stays open.
 
 #include <QDialog>
 #include <memory>
@@ -33,7 +34,7 @@ class WQMPrefsController : public QDialog {
   void cancel();
 
  signals:
-  // OK stored another device or interface: capture is to move to it.
+  // OK stored another device, interface or capture filter: capture is to move to it.
   void captureSettingsChanged();
 
  private:

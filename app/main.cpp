@@ -28,6 +28,9 @@ int main(int argc, char** argv) {
   if (options.interfaceName) {
     settings.overrideForThisRun(wq::keys::InterfaceDevice, options.interfaceName->toStdString());
   }
+  if (options.captureFilter) {
+    settings.overrideForThisRun(wq::keys::CaptureFilter, options.captureFilter->toStdString());
+  }
   wq::SystemLog log;
   // Reverse lookups for reports: all of a report's addresses at once, within two seconds.
   wq::BoundedHostResolver resolver(std::make_shared<wq::SystemHostResolver>(),

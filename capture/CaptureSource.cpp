@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstring>
 
+#include "capture/CaptureFilter.h"
 #include "capture/FileSource.h"
 #include "capture/LinkLayer.h"
 #include "capture/LiveSource.h"
@@ -31,7 +32,7 @@ bool isLiveDevice(std::string_view device) {
 OpenedSource openCaptureSource(std::string_view device, std::string_view interfaceName,
                                const SourceOptions& options) {
   if (isLiveDevice(device) && !options.filesOnly) {
-    return LiveSource::open(interfaceName);
+    return LiveSource::open(interfaceName, options.filter);
   }
   const std::string path(device);
   struct stat status {};
@@ -41,7 +42,7 @@ OpenedSource openCaptureSource(std::string_view device, std::string_view interfa
   if (!S_ISREG(status.st_mode)) {
     return {nullptr, openProblem(device, "not a capture file or a /dev/bpf device")};
   }
-  return FileSource::open(path, interfaceName, options.paced);
+  return FileSource::open(path, interfaceName, options);
 }
 
 std::optional<std::string> interfaceNameProblem(std::string_view interfaceName) {
@@ -74,6 +75,16 @@ std::optional<StartupProblem> linkTypeProblem(int linkType) {
   return StartupProblem{Step::kInterface, "Link type " + std::to_string(linkType) + " (" +
                                               (name != nullptr ? name : "unknown") +
                                               ") cannot be handed out as Ethernet frames."};
+}
+
+std::optional<StartupProblem> filterProblem(pcap_t* handle, std::string_view filter) {
+  if (filter.empty()) {
+    return std::nullopt;
+  }
+  if (std::optional<std::string> problem = applyCaptureFilter(handle, filter)) {
+    return StartupProblem{Step::kFilter, std::move(*problem)};
+  }
+  return std::nullopt;
 }
 
 bool PacketRelay::relay(ChunkAssembler& assembler, const pcap_pkthdr& header, const u_char* bytes) {

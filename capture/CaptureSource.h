@@ -49,6 +49,8 @@ struct SourceOptions {
   bool paced = true;
   // Takes capture files only, never a device (reading a file directly).
   bool filesOnly = false;
+  // A libpcap filter expression for the packets to keep; empty keeps them all.
+  std::string filter{};
 };
 
 struct OpenedSource {
@@ -61,8 +63,8 @@ struct OpenedSource {
 bool isLiveDevice(std::string_view device);
 
 // Captures live on the interface for a path under /dev/bpf (unless only files are taken), and
-// replays any other path that names a regular file as a capture file. The source is there unless
-// the problem is fatal.
+// replays any other path that names a regular file as a capture file, keeping only the packets
+// that match the filter. The source is there unless the problem is fatal.
 OpenedSource openCaptureSource(std::string_view device, std::string_view interfaceName,
                                const SourceOptions& options);
 
@@ -74,6 +76,9 @@ std::optional<std::string> liveInterfaceProblem(std::string_view interfaceName);
 
 // An unsupported link type, as a fatal problem of the interface step.
 std::optional<StartupProblem> linkTypeProblem(int linkType);
+
+// Sets a filter that is given on the handle; libpcap's message as a problem of the filter step.
+std::optional<StartupProblem> filterProblem(pcap_t* handle, std::string_view filter);
 
 struct PcapCloser {
   void operator()(pcap_t* handle) const { pcap_close(handle); }

@@ -15,7 +15,8 @@ Timestamp timestampOf(const pcap_pkthdr& header) {
 
 }  // namespace
 
-OpenedSource FileSource::open(const std::string& path, std::string_view interfaceName, bool paced) {
+OpenedSource FileSource::open(const std::string& path, std::string_view interfaceName,
+                              const SourceOptions& options) {
   char error[PCAP_ERRBUF_SIZE] = {};
   // Asking for microseconds makes libpcap scale the time stamps of nanosecond files.
   PcapHandle handle(
@@ -29,7 +30,11 @@ OpenedSource FileSource::open(const std::string& path, std::string_view interfac
   if (std::optional<StartupProblem> problem = linkTypeProblem(pcap_datalink(handle.get()))) {
     return {nullptr, std::move(problem)};
   }
-  return {std::unique_ptr<CaptureSource>(new FileSource(path, std::move(handle), paced)),
+  // Set before the first packet is read: the pace starts at the first packet kept.
+  if (std::optional<StartupProblem> problem = filterProblem(handle.get(), options.filter)) {
+    return {nullptr, std::move(problem)};
+  }
+  return {std::unique_ptr<CaptureSource>(new FileSource(path, std::move(handle), options.paced)),
           std::nullopt};
 }
 

@@ -1,4 +1,5 @@
-// Replays a capture file (pcap or pcapng) at its recorded pace, then stays idle. A file that
+// Replays a capture file (pcap or pcapng) at its recorded pace, the packets a filter keeps alone,
+// then stays idle. A file that
 // cannot be read to its end (cut short, a broken record, a second link type) fails the capture
 // once the packets before the fault are out.
 #pragma once
@@ -14,7 +15,8 @@ namespace netsiphon {
 class FileSource final : public CaptureSource {
  public:
   // The interface name is checked as for live capture but has no use here.
-  static OpenedSource open(const std::string& path, std::string_view interfaceName, bool paced);
+  static OpenedSource open(const std::string& path, std::string_view interfaceName,
+                           const SourceOptions& options);
 
   std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
   RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;

@@ -15,8 +15,8 @@ namespace netsiphon {
 
 class HelperText {
  public:
-  // The longest line kept, without its line end. Fourteen lines at most fit in a chunk with room
-  // to spare, more than the helper ever writes.
+  // The longest line kept, without its line end. Fifteen lines at most fit in a chunk, as many as
+  // the helper ever writes.
   static constexpr std::size_t kMaxLineLength = 255;
   static constexpr std::string_view kCutMark = "...";
 

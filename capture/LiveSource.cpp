@@ -92,7 +92,7 @@ Step stepOfActivationError(int status) {
   }
 }
 
-OpenedSource LiveSource::open(std::string_view interfaceName) {
+OpenedSource LiveSource::open(std::string_view interfaceName, std::string_view filter) {
   if (const std::optional<std::string> problem = liveInterfaceProblem(interfaceName)) {
     return {nullptr, StartupProblem{Step::kInterface, *problem}};
   }
@@ -117,6 +117,9 @@ OpenedSource LiveSource::open(std::string_view interfaceName) {
   const int descriptor = pcap_get_selectable_fd(handle.get());
   if (descriptor < 0) {
     return {nullptr, StartupProblem{Step::kImmediate, "The capture has no descriptor to wait on."}};
+  }
+  if (std::optional<StartupProblem> problem = filterProblem(handle.get(), filter)) {
+    return {nullptr, std::move(problem)};
   }
   std::optional<StartupProblem> warning = activationWarning(handle.get(), status);
   return {std::unique_ptr<CaptureSource>(new LiveSource(std::move(handle), descriptor)),

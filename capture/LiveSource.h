@@ -1,5 +1,5 @@
 // Live capture on one interface: promiscuous, immediate and non-blocking, so that an idle
-// interface never holds up the control channel.
+// interface never holds up the control channel. A filter is applied in the kernel.
 #pragma once
 
 #include <string>
@@ -10,7 +10,7 @@ namespace netsiphon {
 
 class LiveSource final : public CaptureSource {
  public:
-  static OpenedSource open(std::string_view interfaceName);
+  static OpenedSource open(std::string_view interfaceName, std::string_view filter);
 
   int descriptor() const override { return descriptor_; }
   RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;

@@ -21,7 +21,8 @@ std::string successfully(std::string_view rest) {
 
 }  // namespace
 
-std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName) {
+std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName,
+                        std::string_view filter) {
   switch (step) {
     case Step::kOpen:
       return attempting("to open Berkeley Packet Filter device: " + std::string(device) + "...\n");
@@ -34,6 +35,8 @@ std::string attemptLine(Step step, std::string_view device, std::string_view int
       return attempting("to set promiscuous mode...\n");
     case Step::kImmediate:
       return attempting("to set immediate mode...\n");
+    case Step::kFilter:
+      return attempting("to set capture filter: " + std::string(filter) + "...\n");
   }
   return {};
 }
@@ -51,6 +54,8 @@ std::string successLine(Step step) {
       return successfully("set promiscuous mode.\n");
     case Step::kImmediate:
       return successfully("set immediate mode.\n");
+    case Step::kFilter:
+      return successfully("set capture filter.\n");
   }
   return {};
 }
@@ -67,6 +72,8 @@ std::string failureLine(Step step) {
       return "Could not set promiscuous mode!\n";
     case Step::kImmediate:
       return "Could not set immediate mode!\n";
+    case Step::kFilter:
+      return "Could not set capture filter!\n";
   }
   return {};
 }

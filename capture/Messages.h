@@ -8,16 +8,19 @@
 
 namespace netsiphon {
 
-// The start-up steps, in the order they are reported.
-enum class Step { kOpen, kInterface, kBufferLength, kPromiscuous, kImmediate };
-inline constexpr std::array kStartupSteps = {Step::kOpen, Step::kInterface, Step::kBufferLength,
-                                             Step::kPromiscuous, Step::kImmediate};
+// The start-up steps, in the order they are reported. The filter step is reported only when a
+// filter is given.
+enum class Step { kOpen, kInterface, kBufferLength, kPromiscuous, kImmediate, kFilter };
+inline constexpr std::array kStartupSteps = {Step::kOpen,         Step::kInterface,
+                                             Step::kBufferLength, Step::kPromiscuous,
+                                             Step::kImmediate,    Step::kFilter};
 
-std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName);
+std::string attemptLine(Step step, std::string_view device, std::string_view interfaceName,
+                        std::string_view filter);
 std::string successLine(Step step);
 std::string failureLine(Step step);
 
-inline constexpr std::string_view kUsageLine = "Usage: netsiphon DEVICE INTERFACE\n";
+inline constexpr std::string_view kUsageLine = "Usage: netsiphon DEVICE INTERFACE [FILTER]\n";
 inline constexpr std::string_view kClosingLine = "Closing /dev/bpf device.\n";
 inline constexpr std::string_view kWaitFailedLine = "IO Blocking error.\n";
 inline constexpr std::string_view kCaptureFailedLine =

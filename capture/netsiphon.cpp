@@ -1,4 +1,4 @@
-// netsiphon DEVICE INTERFACE: the capture helper of Wirequill.
+// netsiphon DEVICE INTERFACE [FILTER]: the capture helper of Wirequill.
 //
 // Reports its start-up steps, then relays captured packets to standard output in the chunks of the
 // capture stream (stream/CaptureStreamFormat.h) until the application sends the termination line
@@ -6,9 +6,11 @@
 // chunk. The exit status is 255 on every path.
 //
 // DEVICE is a path under /dev/bpf for live capture on INTERFACE, or a capture file to replay at
-// its recorded pace. Whatever privileges the helper was given serve live capture only: a capture
-// file is opened after they are given up, with the invoking user's rights.
-// NETSIPHON_NO_PACING=1 replays files as fast as they can be read (for benchmarks).
+// its recorded pace. FILTER, a libpcap filter expression, keeps only the packets that match it
+// (applied in the kernel for live capture); empty or absent keeps them all. Whatever privileges the
+// helper was given serve live capture only: a capture file is opened after they are given up, with
+// the invoking user's rights. NETSIPHON_NO_PACING=1 replays files as fast as they can be read (for
+// benchmarks).
 #include <poll.h>
 #include <unistd.h>
 
@@ -45,9 +47,12 @@ enum class ControlEvent { kNothing, kTerminate, kClosed };
 
 // Tells the start-up steps up to the one that failed, if any; true when the capture may start.
 bool reportStartup(HelperText& text, std::string_view device, std::string_view interfaceName,
-                   const std::optional<StartupProblem>& problem) {
+                   std::string_view filter, const std::optional<StartupProblem>& problem) {
   for (const Step step : kStartupSteps) {
-    text.add(attemptLine(step, device, interfaceName));
+    if (step == Step::kFilter && filter.empty()) {
+      continue;
+    }
+    text.add(attemptLine(step, device, interfaceName, filter));
     if (!problem || problem->step != step) {
       text.add(successLine(step));
     } else if (problem->fatal) {
@@ -169,12 +174,14 @@ void run(HelperText& text, int argc, char** argv) {
   }
   const std::string_view device = argv[1];
   const std::string_view interfaceName = argv[2];
+  const std::string_view filter = argc > 3 ? argv[3] : "";
   const bool live = isLiveDevice(device);
   if (!live && !dropPrivileges(text)) {
     return;
   }
-  OpenedSource opened = openCaptureSource(device, interfaceName, {.paced = pacingRequested()});
-  if (!reportStartup(text, device, interfaceName, opened.problem)) {
+  OpenedSource opened = openCaptureSource(
+      device, interfaceName, {.paced = pacingRequested(), .filter = std::string(filter)});
+  if (!reportStartup(text, device, interfaceName, filter, opened.problem)) {
     return;
   }
   if (live && !dropPrivileges(text)) {

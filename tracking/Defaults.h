@@ -15,6 +15,7 @@ namespace keys {
 inline constexpr std::string_view MaxPacketSize = "MaxPacketSize";
 inline constexpr std::string_view BPFDevice = "BPFDevice";
 inline constexpr std::string_view InterfaceDevice = "InterfaceDevice";
+inline constexpr std::string_view CaptureFilter = "CaptureFilter";
 inline constexpr std::string_view PurgeIdleTime = "PurgeIdleTime";
 inline constexpr std::string_view DropOnFIN = "DropOnFIN";
 inline constexpr std::string_view DropOnRST = "DropOnRST";
@@ -24,7 +25,7 @@ inline constexpr std::string_view ReportRecentNodesFirst = "ReportRecentNodesFir
 
 using SettingList = std::vector<std::pair<std::string, SettingValue>>;
 
-// The eight settings with their types and defaults, in the order they are registered.
+// The nine settings with their types and defaults, in the order they are registered.
 SettingList registeredDefaults();
 
 class Defaults {

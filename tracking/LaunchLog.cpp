@@ -10,6 +10,12 @@ std::string flag(const Defaults& defaults, std::string_view key) {
   return defaults.boolValue(key) ? "1" : "0";
 }
 
+std::string captureFilterLine(const Defaults& defaults) {
+  const std::string filter = defaults.stringValue(keys::CaptureFilter);
+  return filter.empty() ? "Launching Wirequill using no capture filter.\n"
+                        : "Launching Wirequill using capture filter \"" + filter + "\".\n";
+}
+
 }  // namespace
 
 std::vector<std::string> launchSettingsLines(const Defaults& defaults) {
@@ -24,6 +30,7 @@ std::vector<std::string> launchSettingsLines(const Defaults& defaults) {
       "Launching Wirequill using BPF device " + defaults.stringValue(keys::BPFDevice) + ".\n",
       "Launching Wirequill using interface device " + defaults.stringValue(keys::InterfaceDevice) +
           ".\n",
+      captureFilterLine(defaults),
       "Launching Wirequill using purge idle time of " +
           std::string(static_cast<const char*>(idleTime), idleEnd) + ".\n",
       "Launching Wirequill dropping FIN nodes = " + flag(defaults, keys::DropOnFIN) + ".\n",

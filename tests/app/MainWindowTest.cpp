@@ -411,6 +411,47 @@ class MainWindowTest : public QObject {
     QCOMPARE(moved.count(), 1);  // the first OK only
   }
 
+  // A stored capture filter that cannot be used starts no capture, and the status bar says why.
+  // Preferences stores no such filter (libpcap's reason shows, the window stays) and moves capture
+  // to a good one at once: the helper replays the file through it, the kept datagram last.
+  void captureFollowsTheFilterInPreferences() {
+    const std::string capture = scratch_.file("filtered.pcap");
+    QVERIFY(writeCaptureFile(
+        capture, {{0.00, udpFrame("10.0.0.1", 5354, "10.0.0.9", 54, bytesOf("port 54"))},
+                  {0.01, icmpFrame("10.0.0.2", "10.0.0.9", bytesOf("ping"))},
+                  {0.02, tcpFrame("10.0.0.1", 40000, "10.0.0.9", 53, tcpflags::SYN, {})},
+                  {0.03, udpFrame("10.0.0.1", 5353, "10.0.0.9", 53, bytesOf("query"))}}));
+    Window w;
+    w.storedDefaults.setValue(keys::BPFDevice, capture);
+    w.storedDefaults.setValue(keys::CaptureFilter, std::string("udp port 65536"));
+    w.monitor = std::make_unique<Monitor>(w.window->controller(), w.defaults, w.log, nullptr);
+    QObject::connect(w.monitor.get(), &Monitor::changed, w.window.get(), &MainWindow::refresh);
+    CaptureControl control(*w.window, *w.monitor, w.settings, w.defaults, w.storedDefaults,
+                           std::nullopt);
+    control.start();
+    QVERIFY(w.ui().statusBar->currentMessage().startsWith(
+        "The capture filter \"udp port 65536\" cannot be used: illegal port number 65536 > "
+        "65535."));
+    QVERIFY(!w.window->windowTitle().contains("capturing"));
+
+    w.ui().preferencesAction->trigger();
+    WQMPrefsController* prefs = w.window->prefsController();
+    QCOMPARE(prefs->ui().captureFilterField->text(), "udp port 65536");
+    prefs->ui().captureFilterField->setText("ud port 53");
+    prefs->ui().buttons->button(QDialogButtonBox::Ok)->click();
+    QVERIFY(prefs->isVisible() && prefs->ui().captureFilterProblemLabel->isVisible());
+    QVERIFY(prefs->ui().captureFilterProblemLabel->text().contains("syntax error"));
+    QCOMPARE(w.storedDefaults.stringValue(keys::CaptureFilter), std::string("udp port 65536"));
+    prefs->ui().captureFilterField->setText(" udp port 53 ");
+    prefs->ui().buttons->button(QDialogButtonBox::Ok)->click();
+    QVERIFY(!prefs->isVisible());
+    QCOMPARE(w.storedDefaults.stringValue(keys::CaptureFilter), std::string("udp port 53"));
+    QCOMPARE(w.window->windowTitle(), "Wirequill — filtered.pcap (capturing)");
+    QTRY_VERIFY_WITH_TIMEOUT(!w.ports().isEmpty(), kPatienceMs);
+    QCOMPARE(w.ports(), "5353");
+    w.helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
+  }
+
   // Live capture on a missing interface asks for one of the machine's first; the choice is
   // stored. Preferences then moves capture to a capture file: the helper is replaced and the
   // list stays.

@@ -242,24 +242,28 @@ class Headless : public ::testing::Test {
 };
 
 // The report of each scenario's capture file, read with the scenario's settings (lines of the
-// stored settings file), compared byte for byte with its expected report.
+// stored settings file) and arguments, compared byte for byte with its expected report. A capture
+// filter, stored or given for the run (which wins), keeps the datagrams of UDP port 53 alone.
 TEST_F(Headless, ReportsMatchTheExpectedReports) {
-  const std::tuple<std::string, std::vector<TimedFrame>, const char*> scenarios[] = {
-      {"http_exchange", httpExchange(), ""},
-      {"http_exchange_drop_on_fin", httpExchange(), "DropOnFIN=true\n"},
-      {"datagrams", datagrams(), ""},
-      {"overflow", overflow(), "MaxPacketSize=100\n"},
-      {"idle_purge", idlePurge(), ""},
-      {"cut_packets", cutPackets(), ""},
-      {"small_snapshot", smallSnapshot(), ""},
-      {"ipv6", ipv6(), ""},
-      {"vlan_tags", vlanTags(), ""}};
+  const std::tuple<std::string, std::vector<TimedFrame>, const char*, const char*> scenarios[] = {
+      {"http_exchange", httpExchange(), "", ""},
+      {"http_exchange_drop_on_fin", httpExchange(), "DropOnFIN=true\n", ""},
+      {"datagrams", datagrams(), "", ""},
+      {"datagrams_udp_port_53", datagrams(), "CaptureFilter=udp port 53\n", ""},
+      {"datagrams_udp_port_53", datagrams(), "CaptureFilter=icmp\n", "-f \"udp port 53\""},
+      {"overflow", overflow(), "MaxPacketSize=100\n", ""},
+      {"idle_purge", idlePurge(), "", ""},
+      {"cut_packets", cutPackets(), "", ""},
+      {"small_snapshot", smallSnapshot(), "", ""},
+      {"ipv6", ipv6(), "", ""},
+      {"vlan_tags", vlanTags(), "", ""}};
   std::filesystem::create_directory(in("$S/config/Wirequill"));
-  for (const auto& [name, frames, settings] : scenarios) {
-    SCOPED_TRACE(name);
+  for (const auto& [name, frames, settings, arguments] : scenarios) {
+    SCOPED_TRACE(name + " " + arguments);
     ASSERT_TRUE(writeCaptureFile(in("$S/" + name + ".pcap"), frames));
     std::ofstream(in("$S/config/Wirequill/Wirequill.conf")) << "[General]\n" << settings;
-    const ProgramRun report = run("--no-window --report - -r $S/" + name + ".pcap");
+    const ProgramRun report =
+        run("--no-window --report - -r $S/" + name + ".pcap " + std::string(arguments));
     EXPECT_EQ(report.status, 0);
     EXPECT_EQ(report.complaints, std::vector<std::string>{});
     const std::string expectedPath = EXPECTED_REPORTS_DIR "/" + name + ".report";
@@ -275,7 +279,8 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
 // read to their end: cut.pcap (the same, its last record cut short), broken.pcap (its third record
 // claims more than any capture holds) and two.pcapng (a second link type); and notes.txt (no
 // capture file). An unreadable end still gives the report of what came before it, with exit
-// status 1.
+// status 1. A capture filter libpcap cannot compile is refused with its reason, given for the run
+// or (after the table) stored, unless the run gives a good one.
 TEST_F(Headless, AnswersCommandLines) {
   std::ofstream(in("$S/notes.txt")) << "not a capture file\n";
   for (const char* name : {"$S/http.pcap", "$S/cut.pcap", "$S/broken.pcap"}) {
@@ -295,7 +300,7 @@ TEST_F(Headless, AnswersCommandLines) {
   const Bytes pcapng = twoLinkTypes();
   std::ofstream(in("$S/two.pcapng"), std::ios::binary)
       .write(reinterpret_cast<const char*>(pcapng.data()), std::streamsize(pcapng.size()));
-  const std::tuple<const char*, int, const char*, const char*> answers[] = {
+  const std::tuple<const char*, int, const char*, const char*> rows[] = {
       {"-r $S/cut.pcap --no-window --report -", 1,
        "wirequill: $S/cut.pcap ends early: truncated dump file", "Source Port: 52311\n"},
       {"-r $S/broken.pcap --no-window --report -", 1,
@@ -320,11 +325,16 @@ TEST_F(Headless, AnswersCommandLines) {
       {"--no-window -r $S/http.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
       {"-r $S/http.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
       {"--no-window $S/http.pcap", 2, "unexpected argument '$S/http.pcap'", ""},
+      {"--no-window -r $S/http.pcap -f \"ud port 53\"", 2,
+       "cannot use the capture filter 'ud port 53': can't parse filter expression: syntax error",
+       ""},
+      {"-f \"udp port 65536\"", 2, "'udp port 65536': illegal port number 65536 > 65535", ""},
       {"--bogus", 2, "Unknown option 'bogus'", ""},
       {"--help", 0, "", "--duration <SECONDS>"},
       {"--version", 0, "", "Wirequill "},
   };
-  for (const auto& [arguments, status, complaint, output] : answers) {
+  const auto expectAnswer = [&](const char* arguments, int status, const char* complaint,
+                                const char* output) {
     SCOPED_TRACE(arguments);
     const ProgramRun answer = run(arguments, [] {  // none of them needs a display
       for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -338,7 +348,16 @@ TEST_F(Headless, AnswersCommandLines) {
     EXPECT_TRUE(*output ? answer.output.find(in(output)) != std::string::npos
                         : answer.output.empty())
         << answer.output;
+  };
+  for (const auto& [arguments, status, complaint, output] : rows) {
+    expectAnswer(arguments, status, complaint, output);
   }
+  std::filesystem::create_directory(in("$S/config/Wirequill"));
+  std::ofstream(in("$S/config/Wirequill/Wirequill.conf"))
+      << "[General]\nCaptureFilter=udp port 65536\n";
+  expectAnswer("-r $S/http.pcap --no-window --report -", 2,
+               "The capture filter \"udp port 65536\" cannot be used: illegal port number", "");
+  expectAnswer("-r $S/http.pcap --no-window --report - -f tcp", 0, "", "Source Port: 52311\n");
 }
 
 // A report file is written whole or not at all: a write that fails (here past a file size limit)
@@ -417,13 +436,13 @@ TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
     QProcess program;
     program.setChildProcessModifier([] { ::dup2(STDERR_FILENO, kStrayDescriptor); });
     program.start(WIREQUILL_PROGRAM,
-                  QProcess::splitCommand(QString::fromStdString("--no-window -d " + capture +
-                                                                " -i wqtest0 --report " + report)));
+                  QProcess::splitCommand(QString::fromStdString(
+                      "--no-window -d " + capture + " -i wqtest0 -f tcp --report " + report)));
     const pid_t helper = waitForChild(program.processId(), "netsiphon", kPatience);
     ASSERT_GT(helper, 0);
-    // The helper gets the device and the interface of the command line.
+    // The helper gets the device, the interface and the filter of the command line.
     EXPECT_TRUE(readFile("/proc/" + std::to_string(helper) + "/cmdline")
-                    .ends_with('\0' + capture + '\0' + "wqtest0" + '\0'));
+                    .ends_with('\0' + capture + '\0' + "wqtest0" + '\0' + "tcp" + '\0'));
     // Once it has written its first chunk (the first three packets), it has nothing to write for
     // 3 s: only the end of its input can stop it in time.
     ASSERT_TRUE(pollUntil(

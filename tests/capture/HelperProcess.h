@@ -157,10 +157,11 @@ struct HelperProcess {
 };
 
 // The helper's text for a start-up in which every step succeeds up to `failing` (0: opening the
-// device, 1: setting the interface), which fails.
+// device, 1: setting the interface, 5: setting the filter), which fails. The filter step is told
+// only when a filter is given.
 inline std::string startupText(const std::string& device, const std::string& interfaceName,
-                               int failing = 5) {
-  const std::string lines[] = {
+                               int failing = 6, const std::string& filter = "") {
+  std::vector<std::string> lines = {
       "Attempting to open Berkeley Packet Filter device: " + device + "...\n",
       failing == 0 ? "Could not open Berkeley Packet Filter!\n"
                    : "Successfully opened Berkeley Packet Filter.\n",
@@ -173,7 +174,13 @@ inline std::string startupText(const std::string& device, const std::string& int
       "Successfully set promiscuous mode.\n",
       "Attempting to set immediate mode...\n",
       "Successfully set immediate mode.\n"};
-  return std::accumulate(lines, lines + std::min(2 * failing + 2, 10), std::string());
+  if (!filter.empty()) {
+    lines.push_back("Attempting to set capture filter: " + filter + "...\n");
+    lines.push_back(failing == 5 ? "Could not set capture filter!\n"
+                                 : "Successfully set capture filter.\n");
+  }
+  lines.resize(std::min<std::size_t>(2 * failing + 2, lines.size()));
+  return std::accumulate(lines.begin(), lines.end(), std::string());
 }
 
 }  // namespace netsiphon::testing

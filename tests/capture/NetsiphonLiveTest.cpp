@@ -68,5 +68,43 @@ TEST(NetsiphonLive, CapturesTcpBothWaysAsEthernetFramesAsTheInvokingUser) {
   }
 }
 
+// A filter applied in the kernel: of datagrams sent in turn to two ports, only those to the
+// filter's port reach the pipe, and nothing else does (neither ARP nor the ICMP replies).
+TEST(NetsiphonLive, RelaysOnlyWhatItsFilterKeeps) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "live capture needs root (network namespaces, capture rights)";
+  }
+  const VethPair net;
+  ASSERT_TRUE(net.ready()) << net.failure();
+  const std::string filter = "udp port 53";
+  HelperProcess helper(
+      {"ip", "netns", "exec", net.namespaceA, NETSIPHON_PATH, "/dev/bpf0", net.interfaceA, filter});
+  ASSERT_TRUE(waitUntilUnprivileged(helper.pid, std::chrono::milliseconds(kPatienceMs)))
+      << "the helper did not capture";
+  constexpr int kEach = 20;
+  const Descriptor sender = socketIn(net.namespaceB, SOCK_DGRAM);
+  for (int sent = 0; sent < 2 * kEach; ++sent) {
+    const sockaddr_in to = socketAddress(net.addressA, sent % 2 == 0 ? 54 : 53);
+    ASSERT_EQ(
+        sendto(sender.get(), "query", 5, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 5);
+  }
+  // Port 54 first in each turn: once the last datagram to port 53 has come through, any to port 54
+  // that the filter let through would have come before it.
+  const auto toPort53 = [&](const Record& record) {
+    const Bytes& frame = record.bytes;
+    const std::uint32_t source = addressOf(net.addressB);
+    return frame.size() >= 38 && frame[23] == 17 &&
+           std::memcmp(frame.data() + 26, &source, 4) == 0 && frame[36] == 0 && frame[37] == 53;
+  };
+  EXPECT_TRUE(helper.readUntil([&](const std::string& output) {
+    return std::ranges::count_if(parseStream(output).records, toPort53) == kEach;
+  }));
+  helper.send("Terminating Wirequill");
+  const Stream stream = helper.finish(startupText("/dev/bpf0", net.interfaceA, 6, filter) +
+                                      "Closing /dev/bpf device.\n");
+  EXPECT_EQ(stream.records.size(), static_cast<std::size_t>(kEach));
+  EXPECT_TRUE(std::ranges::all_of(stream.records, toPort53));
+}
+
 }  // namespace
 }  // namespace netsiphon::testing

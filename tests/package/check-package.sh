@@ -51,7 +51,7 @@ if [ -f "$helper" ] && [ -x "$helper" ]; then
   pass "helper at $helper_path"
   status=0
   usage=$("$helper" </dev/null 2>&1) || status=$?
-  [ "$status" -eq 255 ] && [ "$usage" = "Usage: netsiphon DEVICE INTERFACE" ] &&
+  [ "$status" -eq 255 ] && [ "$usage" = "Usage: netsiphon DEVICE INTERFACE [FILTER]" ] &&
     pass "helper runs" || fail "helper without arguments: status $status, said '$usage'"
 else
   fail "no executable helper at $helper_path"

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "tracking/Defaults.h"
+#include "tracking/LaunchLog.h"
 #include "tracking/PlainPlatform.h"
 
 namespace wq::testing {
@@ -17,6 +18,10 @@ TEST(Defaults, RegisteredDefaultsAndStoredValues) {
   defaults.registerDefaults(registeredDefaults());
   EXPECT_EQ(defaults.integerValue(keys::MaxPacketSize), 24000);
   EXPECT_EQ(defaults.doubleValue(keys::PurgeIdleTime), 15.0);
+  EXPECT_EQ(launchSettingsLines(defaults).at(3), "Launching Wirequill using no capture filter.\n");
+  store.setValue(keys::CaptureFilter, std::string("udp port 53"));
+  EXPECT_EQ(launchSettingsLines(defaults).at(3),
+            "Launching Wirequill using capture filter \"udp port 53\".\n");
 
   // Stores that keep only text.
   store.setValue(keys::MaxPacketSize, std::string(" 1500 bytes"));
