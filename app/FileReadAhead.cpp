@@ -1,5 +1,7 @@
 #include "app/FileReadAhead.h"
 
+#include <pthread.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -48,6 +50,8 @@ FileReadAhead::~FileReadAhead() {
 
 void FileReadAhead::start() {
   reader_ = std::thread([this] { readAll(); });
+  // Told apart from the event loop's thread in top -H, a debugger and /proc.
+  pthread_setname_np(reader_.native_handle(), "wirequill-read");
 }
 
 FileReadAhead::Taken FileReadAhead::take() {
