@@ -18,9 +18,10 @@ CaptureControl::CaptureControl(MainWindow& window, Monitor& monitor, OverlaySett
           [this] { window_.showCaptureSource(monitor_.source(), true); });
   connect(&monitor_, &Monitor::inputEnded, &window_,
           [this](const QString& message, bool, const QString& details) {
-            window_.showCaptureEnded(
-                message.isEmpty() && readFile_ ? QString("Read %1.").arg(*readFile_) : message,
-                details);
+            window_.showCaptureEnded(message.isEmpty() && readFile_
+                                         ? QString("Read %1.").arg(captureInputName(*readFile_))
+                                         : message,
+                                     details);
             window_.showCaptureSource(monitor_.source(), false);
           });
   // The run follows what Preferences stored, whatever the command line gave for it.

@@ -1,10 +1,21 @@
 #include "app/CaptureFileFeed.h"
 
+#include <QFileInfo>
+
 namespace wq {
 
-CaptureFileFeed::CaptureFileFeed(ApplicationController& controller, ManualClock& clock,
+bool isCaptureStream(const QString& path) {
+  const QFileInfo info(path);
+  return path == "-" || (info.exists() && !info.isFile() && !info.isDir());
+}
+
+QString captureInputName(const QString& path) {
+  return path == "-" ? QString("standard input") : path;
+}
+
+CaptureFileFeed::CaptureFileFeed(ApplicationController& controller, ManualClock* replayClock,
                                  QObject* parent)
-    : QObject(parent), controller_(controller), clock_(clock) {}
+    : QObject(parent), controller_(controller), replayClock_(replayClock) {}
 
 CaptureFileFeed::~CaptureFileFeed() {
   readAhead_.reset();  // stops the reading thread while this object can still be woken
@@ -17,12 +28,19 @@ bool CaptureFileFeed::open(const QString& path, const std::string& filter, QStri
     *error = QString::fromStdString(opened.problem ? opened.problem->reason : "cannot be read");
     return false;
   }
-  readAhead_ = std::make_unique<FileReadAhead>(std::move(opened.source), [this] {
-    QMetaObject::invokeMethod(this, &CaptureFileFeed::trackReadBatches, Qt::QueuedConnection);
-  });
+  readAhead_ = std::make_unique<FileReadAhead>(std::move(opened.source), [this] { wake(); });
   controller_.tracker().setRecordObserver(
       [this](const CaptureRecord& record) { followRecordTime(record); });
   return true;
+}
+
+void CaptureFileFeed::openStream(int descriptor, const QString& name, const std::string& filter) {
+  readAhead_ =
+      std::make_unique<FileReadAhead>(descriptor, name.toStdString(), filter, [this] { wake(); });
+}
+
+void CaptureFileFeed::wake() {
+  QMetaObject::invokeMethod(this, &CaptureFileFeed::trackReadBatches, Qt::QueuedConnection);
 }
 
 void CaptureFileFeed::start() {
@@ -56,10 +74,10 @@ void CaptureFileFeed::followRecordTime(const CaptureRecord& record) {
   const TimePoint time = TimePoint{std::chrono::seconds(record.seconds) +
                                    std::chrono::microseconds(record.microseconds)};
   if (const std::optional<TimePoint> tick = purgeTicks_.tickBefore(time)) {
-    clock_.set(*tick);
+    replayClock_->set(*tick);
     controller_.tracker().purgeNodes();
   }
-  clock_.set(time);
+  replayClock_->set(time);
 }
 
 }  // namespace wq

@@ -1,7 +1,9 @@
 #pragma once
 // Reads a capture file straight into the controller, at full speed and without the helper. The
 // clock follows the records' time stamps and the idle purge ticks by capture time (PurgeTicks),
-// so the same file always gives the same list.
+// so the same file always gives the same list. Or reads a capture stream (pcap or pcapng arriving
+// on a pipe, a FIFO, a socket) as it arrives, like live capture: the controller's clock is the
+// wall clock and whoever runs the feed purges idle nodes on a timer.
 
 #include <QObject>
 #include <QString>
@@ -19,15 +21,25 @@ class CaptureFileFeed : public QObject {
   Q_OBJECT
 
  public:
-  CaptureFileFeed(ApplicationController& controller, ManualClock& clock, QObject* parent = nullptr);
+  // `replayClock` is the controller's clock when a file is opened, unused for a stream.
+  CaptureFileFeed(ApplicationController& controller, ManualClock* replayClock,
+                  QObject* parent = nullptr);
+  // Also ends a reading thread that waits for a quiet stream.
   ~CaptureFileFeed() override;
 
   // Opens the file, to keep only the packets that match `filter` (a libpcap expression; empty
   // keeps them all); false with a reason when it cannot be read as a capture file.
   bool open(const QString& path, const std::string& filter, QString* error);
-  // Reads the file on its own thread; `changed` after each stretch of it has been tracked,
-  // `finished` at the end.
+  // Takes over `descriptor`, open for reading, to read a capture stream from it, keeping the
+  // packets that match `filter` as open() does; `name` stands for it in failures. Whatever has
+  // arrived is tracked whenever the stream pauses. A stream that is no capture stream, or that
+  // the filter cannot be set on, finishes at once with "NAME: " and the reason.
+  void openStream(int descriptor, const QString& name, const std::string& filter);
+  // Reads the file or stream on its own thread; `changed` after each stretch of it has been
+  // tracked, `finished` at the end.
   void start();
+  // Tracks at once what has been read but not yet tracked, so that a report made now holds it.
+  void trackReadBatches();
 
  signals:
   void changed();
@@ -36,14 +48,23 @@ class CaptureFileFeed : public QObject {
   void finished(QString failure);
 
  private:
-  void trackReadBatches();
+  // Called on the reading thread: batches are ready.
+  void wake();
   void followRecordTime(const CaptureRecord& record);
 
   ApplicationController& controller_;
-  ManualClock& clock_;
+  ManualClock* replayClock_;
   std::unique_ptr<FileReadAhead> readAhead_;
   PurgeTicks purgeTicks_;
   bool finished_ = false;
 };
+
+// Whether `path` names a capture stream rather than a file: "-" (standard input), or anything that
+// exists and is neither a regular file nor a folder (a FIFO, a character device).
+bool isCaptureStream(const QString& path);
+
+// How the capture file or stream at `path` is named in messages: "standard input" for "-", else
+// its path.
+QString captureInputName(const QString& path);
 
 }  // namespace wq

@@ -38,8 +38,10 @@ struct Options {
       {"f", "filter"},
       "Capture only the packets that match the libpcap filter EXPR for this run (not stored).",
       "EXPR"};
-  QCommandLineOption read{
-      {"r", "read"}, "Read capture file FILE directly, at full speed, without the helper.", "FILE"};
+  QCommandLineOption read{{"r", "read"},
+                          "Read capture file FILE directly, at full speed, without the helper; "
+                          "read standard input (-) or a FIFO as the capture arrives.",
+                          "FILE"};
   QCommandLineOption noWindow{"no-window", "Run without a window."};
   QCommandLineOption report{
       "report", "With --no-window: write the report to FILE (- for standard output) at the end.",

@@ -11,7 +11,7 @@ struct RunOptions {
   std::optional<QString> interfaceName;  // for this run only, not stored
   std::optional<QString> device;         // for this run only, not stored
   std::optional<QString> captureFilter;  // for this run only, not stored; libpcap compiles it
-  std::optional<QString> readFile;       // read a capture file directly, at full speed
+  std::optional<QString> readFile;       // a capture file read at full speed, or a stream
   bool noWindow = false;
   std::optional<QString> reportPath;  // "-" for standard output
   std::optional<double> durationSeconds;

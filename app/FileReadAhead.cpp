@@ -1,5 +1,11 @@
 #include "app/FileReadAhead.h"
 
+#include <pthread.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "capture/FileSource.h"
 #include "stream/CaptureStreamFormat.h"
 
 namespace wq {
@@ -19,12 +25,24 @@ FileReadAhead::FileReadAhead(std::unique_ptr<netsiphon::CaptureSource> source,
   filling_.reserve(kChunksPerBatch * kChunkLength);
 }
 
+FileReadAhead::FileReadAhead(int descriptor, std::string name, std::string filter,
+                             std::function<void()> wake)
+    : stream_(std::make_unique<StreamInput>(descriptor, [this] { handBeforeWait(); })),
+      streamName_(std::move(name)),
+      streamFilter_(std::move(filter)),
+      wake_(std::move(wake)) {
+  filling_.reserve(kChunksPerBatch * kChunkLength);
+}
+
 FileReadAhead::~FileReadAhead() {
   {
     const std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   room_.notify_all();
+  if (stream_) {
+    stream_->stop();
+  }
   if (reader_.joinable()) {
     reader_.join();
   }
@@ -32,6 +50,8 @@ FileReadAhead::~FileReadAhead() {
 
 void FileReadAhead::start() {
   reader_ = std::thread([this] { readAll(); });
+  // Told apart from the event loop's thread in top -H, a debugger and /proc.
+  pthread_setname_np(reader_.native_handle(), "wirequill-read");
 }
 
 FileReadAhead::Taken FileReadAhead::take() {
@@ -60,17 +80,45 @@ bool FileReadAhead::deliver(const netsiphon::Chunk& chunk) {
 }
 
 void FileReadAhead::readAll() {
+  if (!source_) {
+    std::string problem = openStream();
+    if (!source_) {
+      hand(true, std::move(problem));
+      return;
+    }
+  }
   using netsiphon::RelayOutcome;
   RelayOutcome outcome = RelayOutcome::kContinue;
   while (outcome == RelayOutcome::kContinue && source_->timeUntilDue()) {
     outcome = source_->relayReady(assembler_, 0);
   }
   if (outcome != RelayOutcome::kReaderGone) {  // gone only when stopping
-    hand(true);
+    hand(true, source_->failure());
   }
 }
 
-bool FileReadAhead::hand(bool last) {
+std::string FileReadAhead::openStream() {
+  std::FILE* file = stream_->open();
+  if (file == nullptr) {
+    return streamName_ + ": " + std::strerror(errno);
+  }
+  netsiphon::OpenedSource opened =
+      netsiphon::FileSource::openStream(file, streamName_, streamFilter_);
+  if (!opened.source) {
+    return streamName_ + ": " + opened.problem->reason;
+  }
+  source_ = std::move(opened.source);
+  return {};
+}
+
+void FileReadAhead::handBeforeWait() {
+  // The record read last is in the assembler's chunk until flushed.
+  if (assembler_.flush() && !filling_.empty()) {
+    hand(false);
+  }
+}
+
+bool FileReadAhead::hand(bool last, std::string failure) {
   bool wasEmpty = false;
   {
     std::unique_lock lock(mutex_);
@@ -91,7 +139,7 @@ bool FileReadAhead::hand(bool last) {
     }
     if (last) {
       ended_ = true;
-      failure_ = source_->failure();
+      failure_ = std::move(failure);
     }
   }
   if (wasEmpty || last) {

@@ -2,6 +2,8 @@
 // Reads a capture file on a thread of its own and packs its packets into capture-stream chunks
 // ahead of whoever tracks them, so that reading the file and tracking its packets each have a
 // core. At most a few batches are held ahead; the reading thread waits when they are all full.
+// A capture stream (a pipe, a FIFO) is read the same way as it arrives: whenever it pauses, what
+// was read of it is handed over at once, however little.
 
 #include <condition_variable>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/StreamInput.h"
 #include "capture/CaptureSource.h"
 
 namespace wq {
@@ -30,7 +33,12 @@ class FileReadAhead : private netsiphon::ChunkSink {
   // `wake` is called on the reading thread whenever batches become ready after none were, and
   // when the file has been read: the consumer then calls take() until it says ended.
   FileReadAhead(std::unique_ptr<netsiphon::CaptureSource> source, std::function<void()> wake);
-  // Stops the reading thread and waits for it.
+  // Reads the capture stream arriving on `descriptor`, which it takes over, keeping the packets
+  // that match `filter` (empty keeps them all). The stream is opened on the reading thread, since
+  // its header may be slow to come; when it is no capture stream or the filter cannot be set on
+  // it, take() ends with "NAME: " and the reason.
+  FileReadAhead(int descriptor, std::string name, std::string filter, std::function<void()> wake);
+  // Stops the reading thread, also while it waits for a quiet stream, and waits for it.
   ~FileReadAhead() override;
 
   FileReadAhead(const FileReadAhead&) = delete;
@@ -46,9 +54,18 @@ class FileReadAhead : private netsiphon::ChunkSink {
  private:
   bool deliver(const netsiphon::Chunk& chunk) override;
   void readAll();
-  // Queues the batch being filled; false when reading is to stop.
-  bool hand(bool last);
+  // Opens the stream as the source; the reason when it cannot be read or filtered.
+  std::string openStream();
+  // Hands over what was read of a stream that is about to be waited on.
+  void handBeforeWait();
+  // Queues the batch being filled, and with the last one why the input ended early, if it did;
+  // false when reading is to stop.
+  bool hand(bool last, std::string failure = {});
 
+  // Outlives the source, which reads it through a stdio stream.
+  std::unique_ptr<StreamInput> stream_;
+  std::string streamName_;
+  std::string streamFilter_;
   std::unique_ptr<netsiphon::CaptureSource> source_;
   std::function<void()> wake_;
   netsiphon::ChunkAssembler assembler_{*this};

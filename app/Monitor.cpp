@@ -1,8 +1,13 @@
 #include "app/Monitor.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "app/WQMPrefsController.h"
@@ -69,12 +74,45 @@ Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink&
 }
 
 bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
+  if (readFile && !replayClock_) {
+    if (filterUsable(error) && openStream(*readFile, error)) {
+      return true;  // its start has been told
+    }
+    return launched(false, *error);
+  }
   const bool started =
       filterUsable(error) && (readFile ? startFile(*readFile, error) : startHelper(error));
   if (!readFile) {
     purgeTimer_.start();  // a file read directly ticks by its own time instead
   }
   return launched(started, *error);
+}
+
+bool Monitor::openStream(const QString& path, QString* error) {
+  // A FIFO is opened without waiting for its writer; reads wait instead, and can be stopped.
+  const int descriptor =
+      path == "-" ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                  : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) {
+    *error = QString("%1: %2").arg(captureInputName(path), strerror(errno));
+    return false;
+  }
+  startStream(descriptor, captureInputName(path));
+  return true;
+}
+
+void Monitor::startStream(int descriptor, const QString& name) {
+  source_ = name;
+  makeFeed().openStream(descriptor, name, defaults_.stringValue(keys::CaptureFilter));
+  file_->start();
+  purgeTimer_.start();
+  launched(true, {});
+}
+
+void Monitor::catchUp() {
+  if (file_) {
+    file_->trackReadBatches();
+  }
 }
 
 bool Monitor::launched(bool started, const QString& error) {
@@ -116,13 +154,17 @@ bool Monitor::filterUsable(QString* error) const {
   return error->isEmpty();
 }
 
-bool Monitor::startFile(const QString& path, QString* error) {
-  file_ = std::make_unique<CaptureFileFeed>(controller_, *replayClock_);
+CaptureFileFeed& Monitor::makeFeed() {
+  file_ = std::make_unique<CaptureFileFeed>(controller_, replayClock_);
   connect(file_.get(), &CaptureFileFeed::changed, this, &Monitor::changed);
   connect(file_.get(), &CaptureFileFeed::finished, this,
           [this](const QString& failure) { ended(failure, !failure.isEmpty()); });
+  return *file_;
+}
+
+bool Monitor::startFile(const QString& path, QString* error) {
   source_ = QFileInfo(path).fileName();
-  if (!file_->open(path, defaults_.stringValue(keys::CaptureFilter), error)) {
+  if (!makeFeed().open(path, defaults_.stringValue(keys::CaptureFilter), error)) {
     *error = QString("%1: %2").arg(path, *error);
     return false;
   }

@@ -1,6 +1,6 @@
 #pragma once
-// Runs the intake of one session: the capture helper (or a capture file read directly), the
-// one-second purge timer, the launch log, and the termination line at the end.
+// Runs the intake of one session: the capture helper (or a capture file or stream read
+// directly), the one-second purge timer, the launch log, and the termination line at the end.
 
 #include <QObject>
 #include <QString>
@@ -19,15 +19,26 @@ class Monitor : public QObject {
   Q_OBJECT
 
  public:
-  // `replayClock` is the controller's clock when a capture file is read directly.
+  // `replayClock` is the controller's clock when a capture file is read directly; null when the
+  // controller follows the wall clock (live capture, capture streams).
   Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
           ManualClock* replayClock, QObject* parent = nullptr);
 
-  // Starts the intake: `readFile` when given, otherwise the helper with the BPFDevice and
-  // InterfaceDevice settings, either keeping what the CaptureFilter setting matches. Then logs the
-  // settings in force. False with a message (logged too) when there will be no intake at all, as
-  // when the filter cannot be used.
+  // Starts the intake: `readFile` when given (a capture stream without a replay clock, see
+  // isCaptureStream), otherwise the helper with the BPFDevice and InterfaceDevice settings, either
+  // keeping what the CaptureFilter setting matches. Then logs the settings in force. False with a
+  // message (logged too) when there will be no intake at all, as when the filter cannot be used.
   bool start(const std::optional<QString>& readFile, QString* error);
+  // Starts the intake on a capture stream (pcap or pcapng) arriving on `descriptor`, open for
+  // reading and taken over: the output of another program, say. `name` stands for it in the title
+  // and in messages. Packets that the CaptureFilter setting matches are tracked as they arrive, at
+  // the wall clock's time, and the purge timer purges idle nodes. The stream's end ends the intake
+  // (inputEnded), failed when it is no capture stream, the filter cannot be set on it, or it is
+  // cut inside a record ("NAME ends early: ...").
+  void startStream(int descriptor, const QString& name);
+  // Tracks what a capture file or stream has read but not yet handed over, so that a report made
+  // now holds everything that arrived before.
+  void catchUp();
   // Stops the helper and starts another with the settings now in force; the list stays. False
   // with a message when the new one could not be started.
   bool restartCapture(QString* error);
@@ -51,6 +62,9 @@ class Monitor : public QObject {
   // False with captureFilterRefusal's message when the filter in force cannot be used.
   bool filterUsable(QString* error) const;
   bool startFile(const QString& path, QString* error);
+  // Opens the stream `path` names ("-": standard input) and reads it.
+  bool openStream(const QString& path, QString* error);
+  CaptureFileFeed& makeFeed();
   bool startHelper(QString* error);
   // Tells what a start of intake came to: the intake light, the launch log, captureStarted.
   bool launched(bool started, const QString& error);

@@ -92,6 +92,7 @@ int runHeadless(const RunContext& context) {
       return;
     }
     finished = true;
+    monitor.catchUp();
     QString error;
     if (context.options.reportPath &&
         !writeReportFile(

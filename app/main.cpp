@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <memory>
 
+#include "app/CaptureFileFeed.h"
 #include "app/CommandLine.h"
 #include "app/QtSettingsStore.h"
 #include "app/Runs.h"
@@ -37,7 +38,8 @@ int main(int argc, char** argv) {
                                    std::chrono::seconds(2));
   wq::SystemClock systemClock;
   wq::ManualClock replayClock;
-  const bool replaying = options.readFile.has_value();
+  // A capture stream follows the wall clock, like live capture.
+  const bool replaying = options.readFile && !wq::isCaptureStream(*options.readFile);
   const wq::RunContext context{options,
                                settings,
                                replaying ? static_cast<const wq::Clock&>(replayClock) : systemClock,

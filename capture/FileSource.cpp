@@ -27,6 +27,22 @@ OpenedSource FileSource::open(const std::string& path, std::string_view interfac
   if (const std::optional<std::string> problem = interfaceNameProblem(interfaceName)) {
     return {nullptr, StartupProblem{Step::kInterface, *problem}};
   }
+  return make(path, std::move(handle), options);
+}
+
+OpenedSource FileSource::openStream(std::FILE* stream, const std::string& name,
+                                    const std::string& filter) {
+  char error[PCAP_ERRBUF_SIZE] = {};
+  PcapHandle handle(
+      pcap_fopen_offline_with_tstamp_precision(stream, PCAP_TSTAMP_PRECISION_MICRO, error));
+  if (!handle) {
+    std::fclose(stream);  // a handle that was made closes it instead
+    return {nullptr, StartupProblem{Step::kOpen, error}};
+  }
+  return make(name, std::move(handle), {.paced = false, .filter = filter});
+}
+
+OpenedSource FileSource::make(std::string path, PcapHandle handle, const SourceOptions& options) {
   if (std::optional<StartupProblem> problem = linkTypeProblem(pcap_datalink(handle.get()))) {
     return {nullptr, std::move(problem)};
   }
@@ -34,7 +50,8 @@ OpenedSource FileSource::open(const std::string& path, std::string_view interfac
   if (std::optional<StartupProblem> problem = filterProblem(handle.get(), options.filter)) {
     return {nullptr, std::move(problem)};
   }
-  return {std::unique_ptr<CaptureSource>(new FileSource(path, std::move(handle), options.paced)),
+  return {std::unique_ptr<CaptureSource>(
+              new FileSource(std::move(path), std::move(handle), options.paced)),
           std::nullopt};
 }
 

@@ -2,7 +2,9 @@
 // its state (actions and menu items, halt switches and lights, panels, the detail pane following
 // the table's selection, the refine box, saving the report, preferences, About), that it fits its
 // texts and keeps its placement, and what it shows of the capture helper it starts, which replays
-// a capture file that the test writes; and the sound player's quieting of audio warnings.
+// a capture file that the test writes, or of a capture stream it reads; and the sound player's
+// quieting of audio warnings.
+#include <fcntl.h>
 #include <pcap/pcap.h>
 #include <signal.h>
 
@@ -186,6 +188,27 @@ class MainWindowTest : public QObject {
         QCOMPARE(w.lightTips(), "Capture has ended|Purge runs: idle nodes leave");
       }
     }
+  }
+
+  // A capture stream read from a descriptor (a pipe here) fills the list while it stays open, its
+  // nodes at the window's clock, which the purge timer purges by; its end ends the intake.
+  void streamFillsTheWindowAsItArrives() {
+    int pipeEnds[2];
+    QCOMPARE(pipe2(pipeEnds, O_CLOEXEC), 0);
+    Window w;
+    w.monitor = std::make_unique<Monitor>(w.window->controller(), w.defaults, w.log, nullptr);
+    QObject::connect(w.monitor.get(), &Monitor::changed, w.window.get(), &MainWindow::refresh);
+    QSignalSpy ended(w.monitor.get(), &Monitor::inputEnded);
+    w.monitor->startStream(pipeEnds[0], "a pipe");
+    QCOMPARE(w.monitor->source(), "a pipe");
+    const std::string capture = readFile(capture_);
+    QCOMPARE(write(pipeEnds[1], capture.data(), capture.size()), ssize_t(capture.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(w.ports(), "5353 0 40000 80", kPatienceMs);
+    w.clock.advance(std::chrono::seconds(16));  // past the idle time of 15 s
+    QTRY_COMPARE_WITH_TIMEOUT(w.ports(), "", kPatienceMs);
+    close(pipeEnds[1]);
+    QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kPatienceMs);
+    QCOMPARE(ended.first(), QVariantList({"", false, ""}));
   }
 
   void actionsSwitchesAndSaveReachTheTracker() {

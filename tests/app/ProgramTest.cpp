@@ -1,19 +1,21 @@
 // The wirequill program run headless, as a user runs it: reports of capture files read directly
-// compared byte for byte with the expected reports under golden/; its answers to command lines,
-// inputs and report paths it cannot use; and the capture helper it starts, which ends with it
-// however it is stopped.
+// compared byte for byte with the expected reports under golden/, and the same read as streams;
+// its answers to command lines, inputs and report paths it cannot use; a quiet stream that still
+// ends on a signal; and the capture helper it starts, which ends with it however it is stopped.
 //
 // WIREQUILL_WRITE_EXPECTED_REPORTS=1 writes the expected reports instead of comparing: review
 // every changed line against the rules for the node list before committing it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <filesystem>
 #include <functional>
 
@@ -199,6 +201,15 @@ std::vector<TimedFrame> vlanTags() {
   };
 }
 
+// A report with its times masked: a stream's nodes take the wall clock's time.
+std::string withoutTimes(const std::string& report) {
+  return QString::fromStdString(report)
+      .replace(QRegularExpression("\\d\\d:\\d\\d:\\d\\d"), "hh:mm:ss")
+      .replace(QRegularExpression("^\\(\\w+day, .*\\)$", QRegularExpression::MultilineOption),
+               "(date)")
+      .toStdString();
+}
+
 // A run of wirequill that ended by itself: its exit status, its standard output, and the lines
 // of its standard error that it writes as its own complaints.
 struct ProgramRun {
@@ -216,13 +227,19 @@ class Headless : public ::testing::Test {
     return QString::fromStdString(text).replace("$S", scratch.path.c_str()).toStdString();
   }
   // `inChild` runs in the program's process before it starts, `whileRunning` in this one after.
+  // "ARGUMENTS < FILE" writes FILE to the program's standard input, a pipe, and closes it.
   ProgramRun run(const std::string& arguments, std::function<void()> inChild = {},
                  std::function<void(QProcess&)> whileRunning = {}) const {
     QProcess program;
     if (inChild) {
       program.setChildProcessModifier(inChild);
     }
-    program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(QString::fromStdString(in(arguments))));
+    const QStringList input = QString::fromStdString(in(arguments)).split(" < ");
+    program.start(WIREQUILL_PROGRAM, QProcess::splitCommand(input.front()));
+    if (input.size() > 1) {
+      program.write(QByteArray::fromStdString(readFile(input.back().toStdString())));
+      program.closeWriteChannel();
+    }
     if (whileRunning) {
       whileRunning(program);
     }
@@ -271,6 +288,13 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
       std::ofstream(expectedPath, std::ios::binary) << report.output;
     }
     EXPECT_EQ(report.output, readFile(expectedPath)) << "expected report: " << expectedPath;
+    // Read as a stream, the same nodes at the wall clock's time (no idle purge in so short a run).
+    if (name != "idle_purge") {
+      const ProgramRun streamed =
+          run("--no-window --report - -r - " + std::string(arguments) + " < $S/" + name + ".pcap");
+      EXPECT_EQ(streamed.status, 0);
+      EXPECT_EQ(withoutTimes(streamed.output), withoutTimes(report.output));
+    }
   }
 }
 
@@ -279,8 +303,9 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
 // read to their end: cut.pcap (the same, its last record cut short), broken.pcap (its third record
 // claims more than any capture holds) and two.pcapng (a second link type); and notes.txt (no
 // capture file). An unreadable end still gives the report of what came before it, with exit
-// status 1. A capture filter libpcap cannot compile is refused with its reason, given for the run
-// or (after the table) stored, unless the run gives a good one.
+// status 1; so does a stream's, read from standard input ("< FILE"). A capture filter libpcap
+// cannot compile is refused with its reason, given for the run or (after the table) stored,
+// unless the run gives a good one.
 TEST_F(Headless, AnswersCommandLines) {
   std::ofstream(in("$S/notes.txt")) << "not a capture file\n";
   for (const char* name : {"$S/http.pcap", "$S/cut.pcap", "$S/broken.pcap"}) {
@@ -309,6 +334,13 @@ TEST_F(Headless, AnswersCommandLines) {
       {"-r $S/two.pcapng --no-window --report -", 1,
        "wirequill: $S/two.pcapng ends early: an interface has a type 113 different",
        "on the first interface"},
+      {"-r - --no-window --report - < $S/cut.pcap", 1,
+       "wirequill: standard input ends early: truncated dump file", "Source Port: 52311\n"},
+      {"-r - --no-window --report - < $S/two.pcapng", 1,
+       "wirequill: standard input ends early: an interface has a type 113 different",
+       "on the first interface"},
+      {"-r - --no-window --report - < $S/notes.txt", 1,
+       "wirequill: standard input: unknown file format", "Wirequill Report\n"},
       {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap", ""},
       {"-r $S/notes.txt --no-window --report -", 1, "$S/notes.txt", ""},
       {"-r /dev/bpf0 --no-window --report -", 1, "/dev/bpf0: No such file or directory", ""},
@@ -417,6 +449,45 @@ TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(stopped.status, 1);
   EXPECT_EQ(stopped.complaints, std::vector{"wirequill: cannot write the report to " + fifo +
                                             ": stopped by a signal before it was read whole"});
+}
+
+// A FIFO is read as its capture arrives: what was written before a pause is tracked at once,
+// although the pause cuts a record, and a stream gone quiet (its writer still there) does not
+// hold up the end: on SIGTERM the program reports what arrived and ends. Each step waits until the
+// program has read all that was written and its reading thread waits for more.
+TEST_F(Headless, AQuietStreamIsTrackedAndEndsOnASignal) {
+  ASSERT_TRUE(writeCaptureFile(in("$S/http.pcap"), httpExchange()));
+  const std::string capture = readFile(in("$S/http.pcap"));
+  const std::string fifo = in("$S/fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int writer = -1;  // closed only once the program has ended
+  const ProgramRun streamed = run("--no-window --report - -r " + fifo, {}, [&](QProcess& program) {
+    const std::string tasks = "/proc/" + std::to_string(program.processId()) + "/task";
+    const auto waitingForMore = [&] {
+      int unread = -1;
+      if (ioctl(writer, FIONREAD, &unread) != 0 || unread != 0) {
+        return false;
+      }
+      for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        if (readFile(task.path() / "comm") == "wirequill-read\n") {
+          return readFile(task.path() / "wchan").find("poll") != std::string::npos;
+        }
+      }
+      return false;
+    };
+    ASSERT_TRUE(pollUntil(
+        [&] { return (writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
+        kPatience));
+    for (const std::string& piece : {capture.substr(0, 200), capture.substr(200)}) {
+      ASSERT_EQ(write(writer, piece.data(), piece.size()), ssize_t(piece.size()));
+      ASSERT_TRUE(pollUntil(waitingForMore, kPatience));
+    }
+    kill(program.processId(), SIGTERM);
+  });
+  close(writer);
+  EXPECT_EQ(streamed.status, 0);
+  EXPECT_EQ(withoutTimes(streamed.output),
+            withoutTimes(run("--no-window --report - -r $S/http.pcap").output));
 }
 
 // Given a capture file as its device, the helper replays it at its recorded pace, here with 3 s
