@@ -116,6 +116,17 @@ bool isRoot() {
 
 }  // namespace
 
+bool holdsCaptureRights() {
+  CapabilitySets sets{};
+  if (!readCapabilities(sets)) {
+    return false;
+  }
+  const auto effective = [&sets](int capability) {
+    return (sets[CAP_TO_INDEX(capability)].effective & CAP_TO_MASK(capability)) != 0;
+  };
+  return effective(CAP_NET_RAW) && effective(CAP_NET_ADMIN);
+}
+
 std::optional<Account> accountToRunAs(const EnvironmentLookup& environment) {
   if (std::optional<Account> account = pkexecAccount(environment)) {
     return account;

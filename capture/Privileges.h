@@ -22,6 +22,10 @@ using EnvironmentLookup = std::function<const char*(const char*)>;
 // or sudo (SUDO_UID, SUDO_GID), else nobody. Root as the invoking user does not count.
 std::optional<Account> accountToRunAs(const EnvironmentLookup& environment);
 
+// Whether this process may capture live: CAP_NET_RAW and CAP_NET_ADMIN are in its effective set,
+// as they are for root and for a helper with those file capabilities.
+bool holdsCaptureRights();
+
 // Switches a root process to accountToRunAs() and drops every capability of any other process;
 // either way no privileges can be regained (no_new_privs). Returns why that failed, if it did.
 std::optional<std::string> giveUpPrivileges(const EnvironmentLookup& environment);

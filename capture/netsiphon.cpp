@@ -5,6 +5,8 @@
 // or closes standard input. Its own text (progress and failures) goes out at exit, after the last
 // chunk. The exit status is 255 on every path.
 //
+// netsiphon --can-capture exits 0 when the helper holds the rights live capture needs, 1 otherwise.
+//
 // DEVICE is a path under /dev/bpf for live capture on INTERFACE, or a capture file to replay at
 // its recorded pace. FILTER, a libpcap filter expression, keeps only the packets that match it
 // (applied in the kernel for live capture); empty or absent keeps them all. Whatever privileges the
@@ -197,6 +199,10 @@ void run(HelperText& text, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Asked before a capture is started elsewhere (over SSH, say): may this helper capture live?
+  if (argc == 2 && std::string_view(argv[1]) == "--can-capture") {
+    return holdsCaptureRights() ? 0 : 1;
+  }
   // A reader that has gone shows up as a failed write, not as a fatal signal.
   std::signal(SIGPIPE, SIG_IGN);
   HelperText text;

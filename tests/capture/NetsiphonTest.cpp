@@ -1,6 +1,8 @@
 // The built helper replaying capture files that the tests write, and refusing what it cannot use.
 #include <gtest/gtest.h>
+
 #include <pcap/pcap.h>
+#include <cstdlib>
 
 #include <fstream>
 
@@ -175,10 +177,13 @@ TEST(Netsiphon, RefusesWhatItCannotUseAtItsStep) {
             .finish(startupText(ethernet, "lo", 0));
     EXPECT_NE(closed.text.find(ethernet + ": Permission denied\n"), std::string::npos);
     EXPECT_EQ(closed.records.size(), 0u);
-    // Live capture once root's rights are given up.
+    // Live capture once root's rights are given up, and the question asked before it.
+    const std::string unprivileged = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     HelperProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", NETSIPHON_PATH,
                    "/dev/bpf0", "lo"})
         .finish(startupText("/dev/bpf0", "lo", 0));
+    EXPECT_EQ(std::system((unprivileged + NETSIPHON_PATH + " --can-capture").c_str()), 1 << 8);
+    EXPECT_EQ(std::system(NETSIPHON_PATH " --can-capture"), 0);
   }
 }
 
