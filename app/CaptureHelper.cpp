@@ -54,8 +54,10 @@ CaptureHelper::CaptureHelper(std::function<void(ByteView)> deliver, QObject* par
 }
 
 CaptureHelper::~CaptureHelper() {
-  if (socket_ >= 0) {
-    ::close(socket_);
+  for (const int descriptor : {socket_, errors_}) {
+    if (descriptor >= 0) {
+      ::close(descriptor);
+    }
   }
 }
 
@@ -82,31 +84,42 @@ CaptureHelper::Launch CaptureHelper::launchFor(const QString& helperPath, const 
 
 bool CaptureHelper::start(const QString& helperPath, const QString& device,
                           const QString& interfaceName, const QString& filter, QString* error) {
+  Command command;
+  if (launchFor(helperPath, device) == Launch::Pkexec) {
+    const QString pkexec = QStandardPaths::findExecutable("pkexec");
+    if (pkexec.isEmpty()) {
+      *error = "Capturing needs administrator privileges, and pkexec is not installed.";
+      return false;
+    }
+    command.arguments.push_back(pkexec.toLocal8Bit());
+  }
+  command.arguments.push_back(helperPath.toLocal8Bit());
+  command.arguments.push_back(device.toLocal8Bit());
+  command.arguments.push_back(interfaceName.toLocal8Bit());
+  if (!filter.isEmpty()) {
+    command.arguments.push_back(filter.toLocal8Bit());
+  }
+  return start(command, error);
+}
+
+bool CaptureHelper::start(const Command& command, QString* error) {
+  const QString program = QString::fromLocal8Bit(command.arguments.front());
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-    *error = QString("Could not make a pipe to the capture helper: %1").arg(strerror(errno));
+    *error = QString("Could not make a pipe to %1: %2").arg(program, strerror(errno));
     return false;
   }
   const int ours = ends[0];
   const int theirs = ends[1];
+  int errorEnds[2] = {-1, -1};
+  if (command.readErrors && pipe2(errorEnds, O_CLOEXEC) != 0) {
+    ::close(ours);
+    ::close(theirs);
+    *error = QString("Could not make a pipe to %1: %2").arg(program, strerror(errno));
+    return false;
+  }
 
-  std::vector<QByteArray> arguments;
-  if (launchFor(helperPath, device) == Launch::Pkexec) {
-    const QString pkexec = QStandardPaths::findExecutable("pkexec");
-    if (pkexec.isEmpty()) {
-      ::close(ours);
-      ::close(theirs);
-      *error = "Capturing needs administrator privileges, and pkexec is not installed.";
-      return false;
-    }
-    arguments.push_back(pkexec.toLocal8Bit());
-  }
-  arguments.push_back(helperPath.toLocal8Bit());
-  arguments.push_back(device.toLocal8Bit());
-  arguments.push_back(interfaceName.toLocal8Bit());
-  if (!filter.isEmpty()) {
-    arguments.push_back(filter.toLocal8Bit());
-  }
+  std::vector<QByteArray> arguments = command.arguments;
   std::vector<char*> argv;
   for (QByteArray& argument : arguments) {
     argv.push_back(argument.data());
@@ -117,13 +130,28 @@ bool CaptureHelper::start(const QString& helperPath, const QString& device,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, theirs, STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, theirs, STDOUT_FILENO);
-  const int spawned = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+  if (command.readErrors) {
+    posix_spawn_file_actions_adddup2(&actions, errorEnds[1], STDERR_FILENO);
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (command.ownSession) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  }
+  const int spawned = posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(theirs);
+  if (command.readErrors) {
+    ::close(errorEnds[1]);
+  }
   if (spawned != 0) {
     ::close(ours);
+    if (command.readErrors) {
+      ::close(errorEnds[0]);
+    }
     pid_ = -1;
-    *error = QString("Could not start %1: %2").arg(helperPath, strerror(spawned));
+    *error = QString("Could not start %1: %2").arg(program, strerror(spawned));
     return false;
   }
 
@@ -131,7 +159,29 @@ bool CaptureHelper::start(const QString& helperPath, const QString& device,
   fcntl(socket_, F_SETFL, fcntl(socket_, F_GETFL) | O_NONBLOCK);
   notifier_ = std::make_unique<QSocketNotifier>(socket_, QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &CaptureHelper::readAvailable);
+  notifier_->setEnabled(!command.holdStream);
+  streamOpen_ = true;
+  if (command.readErrors) {
+    errors_ = errorEnds[0];
+    fcntl(errors_, F_SETFL, fcntl(errors_, F_GETFL) | O_NONBLOCK);
+    errorNotifier_ = std::make_unique<QSocketNotifier>(errors_, QSocketNotifier::Read);
+    connect(errorNotifier_.get(), &QSocketNotifier::activated, this, &CaptureHelper::readErrors);
+  }
   return true;
+}
+
+void CaptureHelper::readStream() {
+  notifier_->setEnabled(true);
+}
+
+int CaptureHelper::takeStream() {
+  notifier_->setEnabled(false);
+  streamOpen_ = false;
+  const int taken = fcntl(socket_, F_DUPFD_CLOEXEC, 0);
+  // The duplicate shares the open socket, and with it the non-blocking flag.
+  fcntl(socket_, F_SETFL, fcntl(socket_, F_GETFL) & ~O_NONBLOCK);
+  reapWhenDone();
+  return taken;
 }
 
 void CaptureHelper::readAvailable() {
@@ -147,9 +197,40 @@ void CaptureHelper::readAvailable() {
     }
     // End of stream (or a failed read): intake has ended for the rest of the run.
     notifier_->setEnabled(false);
+    streamOpen_ = false;
+    reapWhenDone();
+    return;
+  }
+}
+
+void CaptureHelper::readErrors() {
+  char buffer[4096];
+  ssize_t length;
+  while ((length = ::read(errors_, buffer, sizeof buffer)) > 0) {
+    partialErrorLine_.append(buffer, length);
+    qsizetype end;
+    while ((end = partialErrorLine_.indexOf('\n')) >= 0) {
+      emit errorLine(QString::fromLocal8Bit(partialErrorLine_.left(end)));
+      partialErrorLine_.remove(0, end + 1);
+    }
+  }
+  if (length < 0 && (errno == EAGAIN || errno == EINTR)) {
+    return;
+  }
+  if (!partialErrorLine_.isEmpty()) {
+    emit errorLine(QString::fromLocal8Bit(partialErrorLine_));
+    partialErrorLine_.clear();
+  }
+  errorNotifier_.reset();
+  ::close(errors_);
+  errors_ = -1;
+  reapWhenDone();
+}
+
+void CaptureHelper::reapWhenDone() {
+  if (!streamOpen_ && errors_ < 0) {
     reapAttempts_ = 0;
     reap();
-    return;
   }
 }
 
@@ -173,6 +254,9 @@ void CaptureHelper::sendTerminationLine() {
   // Bare characters, no line end. A helper that has gone gets nothing, and no SIGPIPE either.
   (void)::send(socket_, netsiphon::kTerminationLine.data(), netsiphon::kTerminationLine.size(),
                MSG_NOSIGNAL);
+  // And the end of its input, for a program that does not read it (tcpdump behind ssh) and
+  // stops when it ends.
+  ::shutdown(socket_, SHUT_WR);
 }
 
 }  // namespace wq

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "tracking/ByteView.h"
 
@@ -41,7 +42,22 @@ class CaptureHelper : public QObject {
   // when it could not be started.
   bool start(const QString& helperPath, const QString& device, const QString& interfaceName,
              const QString& filter, QString* error);
-  // Writes the termination line to the helper; it closes its capture and exits. No waiting.
+
+  // Any program whose standard input and output carry the stream (ssh, for capture elsewhere).
+  struct Command {
+    std::vector<QByteArray> arguments;  // a program's path, or a name found on the PATH, first
+    bool ownSession = false;            // in a session of its own: no terminal to prompt on
+    bool readErrors = false;            // its standard error comes back line by line (errorLine)
+    bool holdStream = false;            // the stream waits until readStream() or takeStream()
+  };
+  bool start(const Command& command, QString* error);
+  // Starts reading a held stream.
+  void readStream();
+  // Hands a held stream over, as a blocking descriptor of its own; this object no longer reads
+  // it, but still sends the termination line and tells when the program has ended.
+  int takeStream();
+  // Writes the termination line to the helper and closes its input; it closes its capture and
+  // exits. No waiting.
   void sendTerminationLine();
   // Reads what is left of the stream without delivering it, until the helper ends.
   void ignoreStream() {
@@ -54,15 +70,24 @@ class CaptureHelper : public QObject {
   // pkexec's) status, or -1 when it could not be learned or the helper was killed; `signal` is the
   // signal that killed it, or 0.
   void ended(int exitStatus, int signal);
+  // A line of the program's standard error, without its line end (readErrors only).
+  void errorLine(const QString& line);
 
  private:
   void readAvailable();
+  void readErrors();
+  // Reaps the program once neither its stream nor its standard error is still read.
+  void reapWhenDone();
   void reap();
 
   std::function<void(ByteView)> deliver_;
   int socket_ = -1;
   pid_t pid_ = -1;
   std::unique_ptr<QSocketNotifier> notifier_;
+  bool streamOpen_ = false;  // read here and not at its end yet
+  int errors_ = -1;
+  std::unique_ptr<QSocketNotifier> errorNotifier_;
+  QByteArray partialErrorLine_;
   QTimer reaper_;
   int reapAttempts_ = 0;
 };

@@ -31,6 +31,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Libraries from dpkg-shlibdeps (dpkg-dev); pkexec starts the helper for live capture.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS pkexec)
+# ssh, for capture on another host.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS openssh-client)
 
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackagingChecks.cmake)
 

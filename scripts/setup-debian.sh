@@ -9,12 +9,16 @@ packages=(
   libpcap-dev
   # the desktop application
   qt6-base-dev qt6-multimedia-dev libxkbcommon-dev pkexec libcap2-bin
+  # capture on another host
+  openssh-client
   # screenshots and display tests
   xvfb xauth
   # tests, benchmarks, fuzzing
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # live capture tests in network namespaces
   iproute2 iputils-ping ethtool
+  # remote capture tests: an SSH server in a namespace, and tcpdump on the far side
+  openssh-server tcpdump
   # the Debian package (dpkg-shlibdeps) and its check: manual pages, desktop entry
   dpkg-dev gzip groff-base man-db desktop-file-utils
 )

@@ -1,0 +1,139 @@
+#include "app/RemoteCommand.h"
+
+namespace wq {
+
+namespace {
+
+// Exit statuses of the remote script; ssh's own failures are 255.
+constexpr int kNoCaptureProgram = 3;
+constexpr int kNoSudoRights = 4;
+constexpr int kNoSuchInterface = 5;
+constexpr int kTcpdumpFailed = 6;
+constexpr int kSshFailed = 255;
+
+constexpr std::string_view kHelperStreamLine = "wirequill-remote: stream helper";
+constexpr std::string_view kPcapStreamLine = "wirequill-remote: stream pcap";
+
+// The script run on HOST: $1 the helper's device, $2 the interface, $3 the filter (empty: none).
+// The helper reads its standard input itself; tcpdump does not, so a watcher stops it when that
+// input ends (the application quit or the connection dropped), and nothing is left running.
+std::string remoteScript() {
+  const auto exitWith = [](int status) { return "exit " + std::to_string(status); };
+  const auto announce = [](std::string_view line) {
+    return "echo '" + std::string(line) + "' >&2; ";
+  };
+  return "device=$1 iface=$2 filter=$3; "
+         "case $iface in ''|*/*|.|..) " +
+         exitWith(kNoSuchInterface) +
+         ";; esac; "
+         "[ \"$iface\" = any ] || [ -e \"/sys/class/net/$iface\" ] || " +
+         exitWith(kNoSuchInterface) +
+         "; "
+         "helper=$(command -v netsiphon) || helper=/usr/libexec/wirequill/netsiphon; "
+         "if [ -x \"$helper\" ]; then "
+         "if \"$helper\" --can-capture >/dev/null 2>&1; then run=; "
+         "elif sudo -n \"$helper\" --can-capture >/dev/null 2>&1; then run='sudo -n'; "
+         "else run=none; fi; "
+         "if [ \"$run\" != none ]; then " +
+         announce(kHelperStreamLine) +
+         "$run \"$helper\" \"$device\" \"$iface\" \"$filter\"; exit 0; fi; "
+         "fi; "
+         "tcpdump=$(command -v tcpdump) || tcpdump=/usr/sbin/tcpdump; "
+         "[ -x \"$tcpdump\" ] || " +
+         exitWith(kNoCaptureProgram) +
+         "; "
+         "if [ \"$(id -u)\" = 0 ]; then run=; "
+         "elif sudo -n \"$tcpdump\" --version >/dev/null 2>&1; then run='sudo -n'; "
+         "else " +
+         exitWith(kNoSudoRights) + "; fi; " + announce(kPcapStreamLine) +
+         "exec 3<&0; "
+         "$run \"$tcpdump\" -U -w - -i \"$iface\" ${filter:+\"$filter\"} </dev/null & "
+         "capture=$!; "
+         "(while read -r _; do :; done; kill \"$capture\") <&3 2>/dev/null & watcher=$!; "
+         "wait \"$capture\"; status=$?; kill \"$watcher\" 2>/dev/null; "
+         "[ \"$status\" -eq 0 ] || [ \"$status\" -eq 143 ] || " +
+         exitWith(kTcpdumpFailed);
+}
+
+QString hostName(const RemoteTarget& target) {
+  const qsizetype at = target.host.lastIndexOf('@');
+  return at < 0 ? target.host : target.host.mid(at + 1);
+}
+
+}  // namespace
+
+std::string shellQuoted(std::string_view word) {
+  std::string quoted = "'";
+  for (const char c : word) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
+std::vector<QByteArray> sshCommand(const RemoteTarget& target) {
+  std::vector<QByteArray> command = {"ssh", "-T",
+                                     "-o",  "ConnectTimeout=10",
+                                     "-o",  "ServerAliveInterval=15",
+                                     "-o",  "ServerAliveCountMax=3",
+                                     "-o",  "LogLevel=ERROR"};
+  if (target.batchMode) {
+    command.insert(command.end(), {"-o", "BatchMode=yes"});
+  }
+  // After "--" a host that starts with "-" is still a host, never an option.
+  command.insert(command.end(), {"--", target.host.toLocal8Bit()});
+  const std::string remote = "sh -c " + shellQuoted(remoteScript()) + " wirequill-remote " +
+                             shellQuoted(target.device.toStdString()) + " " +
+                             shellQuoted(target.interfaceName.toStdString()) + " " +
+                             shellQuoted(target.filter.toStdString());
+  command.push_back(QByteArray::fromStdString(remote));
+  return command;
+}
+
+RemoteStream announcedStream(std::string_view errorLine) {
+  if (errorLine == kHelperStreamLine) {
+    return RemoteStream::kHelper;
+  }
+  return errorLine == kPcapStreamLine ? RemoteStream::kPcap : RemoteStream::kNone;
+}
+
+QString remoteFailureMessage(const RemoteTarget& target, int exitStatus,
+                             const QStringList& errorLines) {
+  const QString host = hostName(target);
+  const QString said = errorLines.isEmpty() ? QString() : errorLines.last().trimmed();
+  const QString stopped = QString("Capture on %1 stopped: ").arg(host);
+  switch (exitStatus) {
+    case 0:
+      return {};
+    case kNoCaptureProgram:
+      return stopped + "it has neither the Wirequill capture helper nor tcpdump.";
+    case kNoSudoRights:
+      return stopped +
+             "no right to capture there: give its helper file capabilities, or allow "
+             "tcpdump with sudo without a password.";
+    case kNoSuchInterface:
+      return stopped +
+             QString("it has no network interface named \"%1\".").arg(target.interfaceName);
+    case kTcpdumpFailed:
+      return stopped + "tcpdump failed: " + said;
+    case kSshFailed:
+      break;
+    default:
+      return stopped + QString("ssh ended with status %1. %2").arg(exitStatus).arg(said).trimmed();
+  }
+  if (said.contains("Permission denied")) {
+    return QString("%1 refused the key (%2). Set up a key for it: ssh-keygen, then ssh-copy-id %3.")
+        .arg(host, said, target.host);
+  }
+  if (said.contains("Host key verification failed")) {
+    return QString("The host key of %1 is not known here. Check and accept it once with: ssh %2")
+        .arg(host, target.host);
+  }
+  if (said.contains("Could not resolve") || said.contains("Connection refused") ||
+      said.contains("timed out") || said.contains("No route to host") ||
+      said.contains("Network is unreachable")) {
+    return QString("Cannot reach %1: %2").arg(host, said);
+  }
+  return stopped + (said.isEmpty() ? QString("ssh failed.") : said);
+}
+
+}  // namespace wq

@@ -1,0 +1,48 @@
+#pragma once
+// What capture on another machine runs there, through OpenSSH, and what its endings mean.
+//
+// ssh runs a short POSIX shell script on HOST. It starts the Wirequill helper there when the
+// helper may capture (as root, with file capabilities, or under a password-free `sudo -n` rule),
+// else `tcpdump -U -w -` as root or under `sudo -n`. Before its stream starts, it names the kind
+// on its standard error (a stream line), so that the application knows whether chunks or a pcap
+// stream come back on ssh's standard output. Its arguments travel quoted: no interface name or
+// filter text is ever read as shell code there.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace wq {
+
+struct RemoteTarget {
+  QString host;           // [USER@]HOST as ssh takes it
+  QString device;         // the remote helper's device; a path under /dev/bpf
+  QString interfaceName;  // on HOST
+  QString filter;         // a capture filter expression, or empty
+  // Never prompt: a host key or password that needs asking fails at once (headless runs, and
+  // windows without an askpass program).
+  bool batchMode = true;
+};
+
+// What the remote script said it streams back.
+enum class RemoteStream { kNone, kHelper, kPcap };
+
+// Quotes a word for a POSIX shell: the shell reads it back as exactly that one word.
+std::string shellQuoted(std::string_view word);
+
+// The command line that starts ssh for the target (its first word is found on the PATH).
+std::vector<QByteArray> sshCommand(const RemoteTarget& target);
+
+// The kind of stream a line of the remote standard error announces, if it is a stream line.
+RemoteStream announcedStream(std::string_view errorLine);
+
+// One line that tells why capture on HOST ended or never started, from the exit status of ssh
+// (its own failures are 255; the script's are its own) and the other lines of its standard
+// error. Empty when neither tells of a failure.
+QString remoteFailureMessage(const RemoteTarget& target, int exitStatus,
+                             const QStringList& errorLines);
+
+}  // namespace wq
