@@ -32,6 +32,7 @@ CaptureControl::CaptureControl(MainWindow& window, Monitor& monitor, OverlaySett
     settings_.dropOverride(keys::BPFDevice);
     settings_.dropOverride(keys::InterfaceDevice);
     settings_.dropOverride(keys::CaptureFilter);
+    settings_.dropOverride(keys::CaptureHost);
     withInterface([this] {
       QString error;
       tell(monitor_.restartCapture(&error), error);

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,7 @@ struct Options {
       : help(parser.addHelpOption()), version(parser.addVersionOption()) {
     parser.setApplicationDescription(
         "Watches the traffic on one network interface and keeps a live list of nodes.");
-    parser.addOptions({interfaceName, device, filter, read, noWindow, report, duration});
+    parser.addOptions({interfaceName, device, filter, host, read, noWindow, report, duration});
   }
 
   QCommandLineOption help;
@@ -38,6 +39,10 @@ struct Options {
       {"f", "filter"},
       "Capture only the packets that match the libpcap filter EXPR for this run (not stored).",
       "EXPR"};
+  QCommandLineOption host{"host",
+                          "Capture on [USER@]HOST through ssh for this run (not stored; empty: "
+                          "this machine).",
+                          "HOST"};
   QCommandLineOption read{{"r", "read"},
                           "Read capture file FILE directly, at full speed, without the helper; "
                           "read standard input (-) or a FIFO as the capture arrives.",
@@ -70,6 +75,15 @@ std::variant<RunOptions, QString> readOptions(const QCommandLineParser& parser, 
           .arg(*options.captureFilter, QString::fromStdString(*problem));
     }
   }
+  if (parser.isSet(o.host)) {
+    options.captureHost = parser.value(o.host);
+    if (options.captureHost->startsWith('-') ||
+        std::ranges::any_of(*options.captureHost, [](QChar c) {
+          return c.isSpace() || c.category() == QChar::Other_Control;
+        })) {
+      return QString("cannot capture on host '%1': not a host name").arg(*options.captureHost);
+    }
+  }
   if (parser.isSet(o.read)) {
     options.readFile = parser.value(o.read);
   }
@@ -89,10 +103,10 @@ std::variant<RunOptions, QString> readOptions(const QCommandLineParser& parser, 
     }
     options.durationSeconds = seconds;
   }
-  if (options.readFile && (options.interfaceName || options.device)) {
+  if (options.readFile && (options.interfaceName || options.device || options.captureHost)) {
     return QString(
-        "--read takes its packets from the file; it cannot be combined with --interface or "
-        "--device");
+        "--read takes its packets from the file; it cannot be combined with --interface, "
+        "--device or --host");
   }
   if (!options.noWindow && (options.reportPath || options.durationSeconds)) {
     return QString("--report and --duration need --no-window");

@@ -11,6 +11,7 @@ struct RunOptions {
   std::optional<QString> interfaceName;  // for this run only, not stored
   std::optional<QString> device;         // for this run only, not stored
   std::optional<QString> captureFilter;  // for this run only, not stored; libpcap compiles it
+  std::optional<QString> captureHost;    // [USER@]HOST, through ssh; for this run only
   std::optional<QString> readFile;       // a capture file read at full speed, or a stream
   bool noWindow = false;
   std::optional<QString> reportPath;  // "-" for standard output

@@ -68,6 +68,7 @@ void WQMPrefsController::showStoredSettings() {
                       QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)));
   ui_->captureFilterField->setText(
       QString::fromStdString(defaults_.stringValue(keys::CaptureFilter)));
+  ui_->captureHostField->setText(QString::fromStdString(defaults_.stringValue(keys::CaptureHost)));
   ui_->purgeIdleTimeField->setText(QString::number(defaults_.doubleValue(keys::PurgeIdleTime)));
   ui_->dropPacketsOnFINButton->setChecked(defaults_.boolValue(keys::DropOnFIN));
   ui_->dropPacketsOnRSTButton->setChecked(defaults_.boolValue(keys::DropOnRST));
@@ -101,12 +102,15 @@ void WQMPrefsController::okay() {
   const std::string device = defaults_.stringValue(keys::BPFDevice);
   const std::string interfaceName = defaults_.stringValue(keys::InterfaceDevice);
   const std::string storedFilter = defaults_.stringValue(keys::CaptureFilter);
+  const std::string host = ui_->captureHostField->text().trimmed().toStdString();
+  const std::string storedHost = defaults_.stringValue(keys::CaptureHost);
   defaults_.setValue(keys::MaxPacketSize,
                      std::int64_t{intValueOf(ui_->maxPacketSizeField->text().toStdString())});
   defaults_.setValue(keys::BPFDevice, ui_->bpfDevicePopUpButton->currentText().toStdString());
   defaults_.setValue(keys::InterfaceDevice,
                      ui_->interfaceDeviceButton->currentText().toStdString());
   defaults_.setValue(keys::CaptureFilter, filter);
+  defaults_.setValue(keys::CaptureHost, host);
   defaults_.setValue(keys::PurgeIdleTime,
                      doubleValueOf(ui_->purgeIdleTimeField->text().toStdString()));
   defaults_.setValue(keys::DropOnFIN, ui_->dropPacketsOnFINButton->isChecked());
@@ -115,7 +119,8 @@ void WQMPrefsController::okay() {
   defaults_.setValue(keys::ReportRecentNodesFirst, ui_->reportRecentNodesFirstButton->isChecked());
   hide();
   if (defaults_.stringValue(keys::BPFDevice) != device ||
-      defaults_.stringValue(keys::InterfaceDevice) != interfaceName || filter != storedFilter) {
+      defaults_.stringValue(keys::InterfaceDevice) != interfaceName || filter != storedFilter ||
+      host != storedHost) {
     emit captureSettingsChanged();
   }
 }

@@ -32,6 +32,9 @@ int main(int argc, char** argv) {
   if (options.captureFilter) {
     settings.overrideForThisRun(wq::keys::CaptureFilter, options.captureFilter->toStdString());
   }
+  if (options.captureHost) {
+    settings.overrideForThisRun(wq::keys::CaptureHost, options.captureHost->toStdString());
+  }
   wq::SystemLog log;
   // Reverse lookups for reports: all of a report's addresses at once, within two seconds.
   wq::BoundedHostResolver resolver(std::make_shared<wq::SystemHostResolver>(),

@@ -13,6 +13,7 @@ SettingList registeredDefaults() {
       {std::string(keys::BPFDevice), std::string("/dev/bpf0")},
       {std::string(keys::InterfaceDevice), std::string("en1")},
       {std::string(keys::CaptureFilter), std::string()},
+      {std::string(keys::CaptureHost), std::string()},
       {std::string(keys::PurgeIdleTime), 15.0},
       {std::string(keys::DropOnFIN), false},
       {std::string(keys::DropOnRST), false},

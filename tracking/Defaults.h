@@ -16,6 +16,8 @@ inline constexpr std::string_view MaxPacketSize = "MaxPacketSize";
 inline constexpr std::string_view BPFDevice = "BPFDevice";
 inline constexpr std::string_view InterfaceDevice = "InterfaceDevice";
 inline constexpr std::string_view CaptureFilter = "CaptureFilter";
+// [USER@]HOST to capture on through ssh; empty for this machine.
+inline constexpr std::string_view CaptureHost = "CaptureHost";
 inline constexpr std::string_view PurgeIdleTime = "PurgeIdleTime";
 inline constexpr std::string_view DropOnFIN = "DropOnFIN";
 inline constexpr std::string_view DropOnRST = "DropOnRST";

@@ -16,6 +16,12 @@ std::string captureFilterLine(const Defaults& defaults) {
                         : "Launching Wirequill using capture filter \"" + filter + "\".\n";
 }
 
+std::string captureHostLine(const Defaults& defaults) {
+  const std::string host = defaults.stringValue(keys::CaptureHost);
+  return host.empty() ? "Launching Wirequill capturing on this machine.\n"
+                      : "Launching Wirequill capturing on host " + host + ".\n";
+}
+
 }  // namespace
 
 std::vector<std::string> launchSettingsLines(const Defaults& defaults) {
@@ -31,6 +37,7 @@ std::vector<std::string> launchSettingsLines(const Defaults& defaults) {
       "Launching Wirequill using interface device " + defaults.stringValue(keys::InterfaceDevice) +
           ".\n",
       captureFilterLine(defaults),
+      captureHostLine(defaults),
       "Launching Wirequill using purge idle time of " +
           std::string(static_cast<const char*>(idleTime), idleEnd) + ".\n",
       "Launching Wirequill dropping FIN nodes = " + flag(defaults, keys::DropOnFIN) + ".\n",

@@ -8,7 +8,7 @@
 
 namespace wq {
 
-// "Launching Wirequill with MAXPACKETSIZE of 24000.\n" and the eight lines after it, each reading
+// "Launching Wirequill with MAXPACKETSIZE of 24000.\n" and the nine lines after it, each reading
 // its setting afresh.
 std::vector<std::string> launchSettingsLines(const Defaults& defaults);
 

@@ -22,6 +22,11 @@ TEST(Defaults, RegisteredDefaultsAndStoredValues) {
   store.setValue(keys::CaptureFilter, std::string("udp port 53"));
   EXPECT_EQ(launchSettingsLines(defaults).at(3),
             "Launching Wirequill using capture filter \"udp port 53\".\n");
+  EXPECT_EQ(launchSettingsLines(defaults).at(4),
+            "Launching Wirequill capturing on this machine.\n");
+  store.setValue(keys::CaptureHost, std::string("admin@web1"));
+  EXPECT_EQ(launchSettingsLines(defaults).at(4),
+            "Launching Wirequill capturing on host admin@web1.\n");
 
   // Stores that keep only text.
   store.setValue(keys::MaxPacketSize, std::string(" 1500 bytes"));
