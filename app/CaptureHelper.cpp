@@ -224,6 +224,9 @@ void CaptureHelper::readErrors() {
   errorNotifier_.reset();
   ::close(errors_);
   errors_ = -1;
+  if (!notifier_->isEnabled()) {
+    streamOpen_ = false;  // still held: the program ended before it had a stream to read
+  }
   reapWhenDone();
 }
 

@@ -129,21 +129,26 @@ bool Monitor::launched(bool started, const QString& error) {
   return started;
 }
 
+template <class Intake>
+void Monitor::retire(std::unique_ptr<Intake> intake) {
+  Intake* retiring = intake.get();
+  retiring_.push_back(std::move(intake));
+  disconnect(retiring, nullptr, this, nullptr);
+  retiring->ignoreStream();
+  retiring->sendTerminationLine();
+  connect(retiring, &Intake::ended, this, [this, retiring] {
+    // Deleted once its signal has returned.
+    const auto found = std::ranges::find_if(
+        retiring_, [retiring](const auto& intake) { return intake.get() == retiring; });
+    found->release()->deleteLater();
+    retiring_.erase(found);
+  });
+}
+
 bool Monitor::restartCapture(QString* error) {
-  if (helper_) {
-    // Its last bytes belong to a stream that is no longer read: the reader starts afresh, and the
-    // helper is let go once it has ended.
-    CaptureHelper* retiring = retiring_.emplace_back(std::move(helper_)).get();
-    disconnect(retiring, nullptr, this, nullptr);
-    retiring->ignoreStream();
-    retiring->sendTerminationLine();
-    connect(retiring, &CaptureHelper::ended, this, [this, retiring] {
-      // Deleted once its signal has returned.
-      const auto found = std::ranges::find_if(
-          retiring_, [retiring](const auto& helper) { return helper.get() == retiring; });
-      found->release()->deleteLater();
-      retiring_.erase(found);
-    });
+  if (helper_ || remote_) {
+    // The reader of the stream starts afresh.
+    helper_ ? retire(std::move(helper_)) : retire(std::move(remote_));
     (void)controller_.tracker().captureStreamEnded();
   }
   return launched(filterUsable(error) && startHelper(error), *error);
@@ -173,6 +178,10 @@ bool Monitor::startFile(const QString& path, QString* error) {
 }
 
 bool Monitor::startHelper(QString* error) {
+  const QString host = QString::fromStdString(defaults_.stringValue(keys::CaptureHost));
+  if (!host.isEmpty()) {
+    return startRemote(host, error);
+  }
   const std::optional<QString> path = CaptureHelper::locate();
   if (!path) {
     *error =
@@ -197,6 +206,31 @@ bool Monitor::startHelper(QString* error) {
   }
   if (QFileInfo(device).isFile()) {
     rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
+  }
+  return true;
+}
+
+bool Monitor::startRemote(const QString& host, QString* error) {
+  const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
+  const RemoteTarget target{
+      .host = host,
+      .device = netsiphon::isLiveDevice(device.toStdString()) ? device : QString("/dev/bpf0"),
+      .interfaceName = QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)),
+      .filter = QString::fromStdString(defaults_.stringValue(keys::CaptureFilter)),
+      .batchMode = !sshPrompts_};
+  source_ = QString("%1 on %2").arg(target.interfaceName, host);
+  remote_ = std::make_unique<RemoteCapture>(controller_, log_);
+  connect(remote_.get(), &RemoteCapture::changed, this, &Monitor::changed);
+  connect(remote_.get(), &RemoteCapture::ended, this,
+          [this](const QString& message, bool failed, const QString& details) {
+            if (!shuttingDown_) {
+              log_.log(message.toStdString());
+              ended(message, failed, details);
+            }
+          });
+  if (!remote_->start(target, error)) {
+    remote_.reset();
+    return false;
   }
   return true;
 }
@@ -239,6 +273,9 @@ void Monitor::shutdown() {
   log_.log("Terminating Wirequill.\n");
   if (helper_) {
     helper_->sendTerminationLine();
+  }
+  if (remote_) {
+    remote_->sendTerminationLine();
   }
 }
 

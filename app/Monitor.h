@@ -11,6 +11,7 @@
 
 #include "app/CaptureFileFeed.h"
 #include "app/CaptureHelper.h"
+#include "app/RemoteCapture.h"
 #include "tracking/ApplicationController.h"
 
 namespace wq {
@@ -46,6 +47,9 @@ class Monitor : public QObject {
   QString source() const { return source_; }
   // Logs "Terminating Wirequill.\n" and sends the termination line to a helper that was started.
   void shutdown();
+  // Whether ssh may ask for a host key or password, through the desktop's askpass program, when
+  // capturing on another host. Without it a key must be set up beforehand.
+  void allowSshPrompts(bool allowed) { sshPrompts_ = allowed; }
 
  signals:
   // The controller has changed the list or the panels.
@@ -66,6 +70,10 @@ class Monitor : public QObject {
   bool openStream(const QString& path, QString* error);
   CaptureFileFeed& makeFeed();
   bool startHelper(QString* error);
+  bool startRemote(const QString& host, QString* error);
+  // Lets an intake go once it has ended; its last bytes belong to a stream no longer read.
+  template <class Intake>
+  void retire(std::unique_ptr<Intake> intake);
   // Tells what a start of intake came to: the intake light, the launch log, captureStarted.
   bool launched(bool started, const QString& error);
   void helperEnded(int exitStatus, int signal);
@@ -77,7 +85,9 @@ class Monitor : public QObject {
   ManualClock* replayClock_;
   std::unique_ptr<CaptureHelper> helper_;
   // Helpers stopped for a restart, until they have ended: their streams are not read.
-  std::vector<std::unique_ptr<CaptureHelper>> retiring_;
+  std::vector<std::unique_ptr<QObject>> retiring_;
+  std::unique_ptr<RemoteCapture> remote_;
+  bool sshPrompts_ = false;
   QString source_;
   std::unique_ptr<CaptureFileFeed> file_;
   QTimer purgeTimer_;

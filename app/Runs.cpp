@@ -56,6 +56,8 @@ int runWindow(const RunContext& context) {
   }
 
   Monitor monitor(window.controller(), defaults, context.log, context.replayClock);
+  // ssh asks through the desktop's askpass program where one is set; headless runs never ask.
+  monitor.allowSshPrompts(!qEnvironmentVariableIsEmpty("SSH_ASKPASS"));
   QObject::connect(&monitor, &Monitor::changed, &window, &MainWindow::refresh);
   CaptureControl capture(window, monitor, context.settings, defaults, storedDefaults,
                          context.options.readFile);

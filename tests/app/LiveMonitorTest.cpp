@@ -6,8 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <filesystem>
 #include <thread>
+
+#include "app/RemoteCommand.h"
 
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/NetworkNamespaces.h"
@@ -190,6 +196,202 @@ TEST(LiveMonitor, WholeFramesOfAnySizeInBothFamilies) {
                 std::string::npos);
     }
   }
+}
+
+
+// The processes in a network namespace, by their program names.
+std::vector<std::pair<pid_t, std::string>> processesIn(const std::string& space) {
+  struct stat wanted {};
+  std::vector<std::pair<pid_t, std::string>> found;
+  if (stat(("/run/netns/" + space).c_str(), &wanted) != 0) {
+    return found;
+  }
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    struct stat network {};
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") == std::string::npos &&
+        stat((entry.path() / "ns/net").c_str(), &network) == 0 && network.st_ino == wanted.st_ino &&
+        !processEnded(std::stoi(name))) {
+      std::string program = readFile(entry.path() / "comm");
+      program.pop_back();
+      found.emplace_back(std::stoi(name), program);
+    }
+  }
+  return found;
+}
+
+// An OpenSSH server in one namespace, for one test: its own host key, a key pair made here, known
+// hosts and settings in the scratch folder, and `remotePath` as the PATH of its sessions. Clients
+// reach it through the `ssh` in clientPath, which adds the settings of $WIREQUILL_TEST_SSH_CONFIG.
+struct SshServer {
+  SshServer(const std::string& folder, const std::string& space, const std::string& address,
+            const std::string& remotePath)
+      : folder(folder), clientPath(folder + "/client") {
+    mkdir(clientPath.c_str(), 0700);
+    const auto write = [](const std::string& path, const std::string& text) {
+      std::ofstream(path) << text;
+    };
+    for (const std::string key : {"host", "user", "stranger"}) {
+      ready = ready && runQuietly("ssh-keygen -q -t ed25519 -N '' -f " + folder + "/" + key);
+    }
+    write(folder + "/authorized_keys", readFile(folder + "/user.pub"));
+    write(folder + "/known_hosts", address + " " + readFile(folder + "/host.pub"));
+    write(folder + "/sshd_config", "ListenAddress " + address + "\nHostKey " + folder +
+                                       "/host\nAuthorizedKeysFile " + folder +
+                                       "/authorized_keys\nStrictModes no\nUsePAM no\nPidFile " +
+                                       folder + "/sshd.pid\nSetEnv PATH=" + remotePath + "\n");
+    for (const std::string key : {"user", "stranger"}) {
+      write(folder + "/" + key + ".config", "IdentityFile " + folder + "/" + key +
+                                                "\nIdentitiesOnly yes\nUserKnownHostsFile " +
+                                                folder + "/known_hosts\n");
+    }
+    write(clientPath + "/ssh", "#!/bin/sh\nexec /usr/bin/ssh -F \"$WIREQUILL_TEST_SSH_CONFIG\" \"$@\"\n");
+    chmod((clientPath + "/ssh").c_str(), 0755);
+    std::filesystem::create_directories("/run/sshd");  // its privilege separation folder
+    ready = ready && runQuietly("ip netns exec " + space + " /usr/sbin/sshd -f " + folder +
+                                "/sshd_config -E " + folder + "/sshd.log");
+    ready = ready && pollUntil([&] { return !readFile(folder + "/sshd.pid").empty(); }, kPatience);
+    pid = ready ? std::stoi(readFile(folder + "/sshd.pid")) : -1;
+  }
+  ~SshServer() {
+    if (pid > 0) {
+      kill(pid, SIGTERM);
+    }
+  }
+  SshServer(const SshServer&) = delete;
+  SshServer& operator=(const SshServer&) = delete;
+
+  // The environment of a client that offers the key made for it, or one the server never heard of.
+  QProcessEnvironment client(bool knownKey) const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", QString::fromStdString(clientPath) + ":" + environment.value("PATH"));
+    environment.insert("WIREQUILL_TEST_SSH_CONFIG",
+                       QString::fromStdString(folder + (knownKey ? "/user" : "/stranger") + ".config"));
+    return environment;
+  }
+
+  std::string folder;
+  std::string clientPath;
+  bool ready = true;
+  pid_t pid = -1;
+};
+
+// Capture on another host: wirequill in one namespace watches the loopback of the other through
+// ssh, with the host's capture helper or with tcpdump alone, while the test sends a ping, a UDP
+// datagram and an HTTP exchange there. Each failure says what went wrong in one line, quitting
+// leaves nothing running on either side, and no interface name runs a command on the host.
+TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "an SSH server in network namespaces needs root";
+  }
+  const VethPair pair;
+  ASSERT_TRUE(pair.ready()) << pair.failure();
+  ScratchDirectory scratch;
+  isolateEnvironment(scratch);
+  const std::string helperFolder = std::filesystem::path(WIREQUILL_PROGRAM).parent_path();
+  struct Run {
+    std::string name;
+    std::string remotePath;  // where the host's programs are
+    bool knownKey;
+    std::string interfaceName;
+    std::string expected;  // in the log: the stream used, or the failure
+  };
+  const std::string touched = scratch.file("touched");
+  const Run runs[] = {
+      {"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo", "through its capture helper"},
+      {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
+      {"stranger", "/usr/bin:/bin", false, "lo", "refused the key"},
+      {"no such interface", "/usr/bin:/bin", true, "nosuch0",
+       "has no network interface named \"nosuch0\""},
+      {"hostile name", "/usr/bin:/bin", true, "lo;touch " + touched,
+       "has no network interface named"}};
+  for (const Run& run : runs) {
+    SCOPED_TRACE(run.name);
+    const SshServer server(scratch.subdirectory("ssh" + std::to_string(&run - runs)),
+                           pair.namespaceB, pair.addressB, run.remotePath);
+    ASSERT_TRUE(server.ready) << readFile(server.folder + "/sshd.log");
+    const bool capturing = run.expected.starts_with("through");
+    const std::string reportPath = scratch.file(run.name + ".report");
+    QProcess program;
+    program.setProcessEnvironment(server.client(run.knownKey));
+    program.start("ip", {"netns", "exec", QString::fromStdString(pair.namespaceA),
+                         WIREQUILL_PROGRAM, "--no-window", "--host",
+                         QString::fromStdString("root@" + pair.addressB), "-i",
+                         QString::fromStdString(run.interfaceName), "--duration",
+                         QString::number(kDurationSeconds), "--report",
+                         QString::fromStdString(reportPath)});
+    if (capturing) {
+      pid_t capture = -1;
+      ASSERT_TRUE(pollUntil(
+          [&] {
+            for (const auto& [pid, name] : processesIn(pair.namespaceB)) {
+              capture = name == "netsiphon" || name == "tcpdump" ? pid : capture;
+            }
+            return capture > 0;
+          },
+          kPatience));
+      ASSERT_TRUE(waitUntilUnprivileged(capture, kPatience));
+      ASSERT_TRUE(runQuietly("ip netns exec " + pair.namespaceB + " ping -c 1 -W 2 127.0.0.1"));
+      const Descriptor udp = socketIn(pair.namespaceB, SOCK_DGRAM);
+      const sockaddr_in target = socketAddress("127.0.0.1", 5353);
+      ASSERT_EQ(sendto(udp.get(), "remote datagram", 15, 0,
+                       reinterpret_cast<const sockaddr*>(&target), sizeof target),
+                15);
+      // A port of its own: the last run's may still wait out its close.
+      const auto port = static_cast<std::uint16_t>(8080 + (&run - runs));
+      ASSERT_NE(httpExchange(pair.namespaceB, pair.namespaceB, AF_INET, "127.0.0.1", port,
+                             bodyOf(3000, 'a')),
+                0);
+    }
+    ASSERT_TRUE(program.waitForFinished(kDurationSeconds * 1000 + kPatience.count()));
+    const std::string log = program.readAllStandardError().toStdString();
+    EXPECT_NE(log.find(run.expected), std::string::npos) << log;
+    EXPECT_EQ(program.exitCode(), capturing ? 0 : 1) << log;
+    if (capturing) {
+      const std::string report = readFile(reportPath);
+      for (const std::string& expected :
+           {std::string("Protocol: ICMP\n"), std::string("Destination Port: 5353\n"),
+            std::string("remote datagram"), bodyOf(3000, 'a').substr(0, 60)}) {
+        EXPECT_NE(report.find(expected), std::string::npos) << expected << "\n" << report;
+      }
+    }
+    EXPECT_FALSE(std::filesystem::exists(touched));
+    // Nothing is left running: on the host only the server's listener, here nothing at all.
+    EXPECT_TRUE(pollUntil(
+        [&] {
+          const auto left = processesIn(pair.namespaceB);
+          return processesIn(pair.namespaceA).empty() && left.size() == 1 &&
+                 left.front().first == server.pid;
+        },
+        kPatience));
+  }
+}
+
+// The remote shell reads every argument back as it was sent, whatever it holds; run here by sh
+// as the host's login shell would run it, with a stand-in helper that records its arguments.
+TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
+  ScratchDirectory scratch;
+  const std::string bin = scratch.subdirectory("bin");
+  std::ofstream(bin + "/netsiphon")
+      << "#!/bin/sh\n[ \"$1\" = --can-capture ] && exit 0\nprintf '%s\\n' \"$@\" > "
+      << scratch.file("arguments") << "\n";
+  chmod((bin + "/netsiphon").c_str(), 0755);
+  const std::string filter = "port 53 and '$(touch " + scratch.file("x") + ")' `id` \"\\\n;";
+  const RemoteTarget target{"user@host", "/dev/bpf0", "lo", QString::fromStdString(filter), true};
+  const std::vector<QByteArray> command = sshCommand(target);
+  ASSERT_GE(command.size(), 3u);
+  EXPECT_EQ(command[command.size() - 3], "--");  // a host is never taken for an option
+  QProcess shell;
+  QProcessEnvironment environment;
+  environment.insert("PATH", QString::fromStdString(bin) + ":/usr/bin:/bin");
+  shell.setProcessEnvironment(environment);
+  shell.start("sh", {"-c", QString::fromLocal8Bit(command.back())});
+  ASSERT_TRUE(shell.waitForFinished(10'000));
+  EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+  EXPECT_EQ(announcedStream(shell.readAllStandardError().trimmed().toStdString()),
+            RemoteStream::kHelper);
+  EXPECT_EQ(readFile(scratch.file("arguments")), "/dev/bpf0\nlo\n" + filter + "\n");
+  EXPECT_FALSE(std::filesystem::exists(scratch.file("x")));
 }
 
 }  // namespace
