@@ -198,7 +198,6 @@ TEST(LiveMonitor, WholeFramesOfAnySizeInBothFamilies) {
   }
 }
 
-
 // The processes in a network namespace, by their program names.
 std::vector<std::pair<pid_t, std::string>> processesIn(const std::string& space) {
   struct stat wanted {};
@@ -245,7 +244,8 @@ struct SshServer {
                                                 "\nIdentitiesOnly yes\nUserKnownHostsFile " +
                                                 folder + "/known_hosts\n");
     }
-    write(clientPath + "/ssh", "#!/bin/sh\nexec /usr/bin/ssh -F \"$WIREQUILL_TEST_SSH_CONFIG\" \"$@\"\n");
+    write(clientPath + "/ssh",
+          "#!/bin/sh\nexec /usr/bin/ssh -F \"$WIREQUILL_TEST_SSH_CONFIG\" \"$@\"\n");
     chmod((clientPath + "/ssh").c_str(), 0755);
     std::filesystem::create_directories("/run/sshd");  // its privilege separation folder
     ready = ready && runQuietly("ip netns exec " + space + " /usr/sbin/sshd -f " + folder +
@@ -264,9 +264,11 @@ struct SshServer {
   // The environment of a client that offers the key made for it, or one the server never heard of.
   QProcessEnvironment client(bool knownKey) const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PATH", QString::fromStdString(clientPath) + ":" + environment.value("PATH"));
-    environment.insert("WIREQUILL_TEST_SSH_CONFIG",
-                       QString::fromStdString(folder + (knownKey ? "/user" : "/stranger") + ".config"));
+    environment.insert("PATH",
+                       QString::fromStdString(clientPath) + ":" + environment.value("PATH"));
+    environment.insert(
+        "WIREQUILL_TEST_SSH_CONFIG",
+        QString::fromStdString(folder + (knownKey ? "/user" : "/stranger") + ".config"));
     return environment;
   }
 
@@ -297,14 +299,14 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
     std::string expected;  // in the log: the stream used, or the failure
   };
   const std::string touched = scratch.file("touched");
-  const Run runs[] = {
-      {"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo", "through its capture helper"},
-      {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
-      {"stranger", "/usr/bin:/bin", false, "lo", "refused the key"},
-      {"no such interface", "/usr/bin:/bin", true, "nosuch0",
-       "has no network interface named \"nosuch0\""},
-      {"hostile name", "/usr/bin:/bin", true, "lo;touch " + touched,
-       "has no network interface named"}};
+  const Run runs[] = {{"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo",
+                       "through its capture helper"},
+                      {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
+                      {"stranger", "/usr/bin:/bin", false, "lo", "refused the key"},
+                      {"no such interface", "/usr/bin:/bin", true, "nosuch0",
+                       "has no network interface named \"nosuch0\""},
+                      {"hostile name", "/usr/bin:/bin", true, "lo;touch " + touched,
+                       "has no network interface named"}};
   for (const Run& run : runs) {
     SCOPED_TRACE(run.name);
     const SshServer server(scratch.subdirectory("ssh" + std::to_string(&run - runs)),
@@ -314,12 +316,11 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
     const std::string reportPath = scratch.file(run.name + ".report");
     QProcess program;
     program.setProcessEnvironment(server.client(run.knownKey));
-    program.start("ip", {"netns", "exec", QString::fromStdString(pair.namespaceA),
-                         WIREQUILL_PROGRAM, "--no-window", "--host",
-                         QString::fromStdString("root@" + pair.addressB), "-i",
-                         QString::fromStdString(run.interfaceName), "--duration",
-                         QString::number(kDurationSeconds), "--report",
-                         QString::fromStdString(reportPath)});
+    program.start(
+        "ip", {"netns", "exec", QString::fromStdString(pair.namespaceA), WIREQUILL_PROGRAM,
+               "--no-window", "--host", QString::fromStdString("root@" + pair.addressB), "-i",
+               QString::fromStdString(run.interfaceName), "--duration",
+               QString::number(kDurationSeconds), "--report", QString::fromStdString(reportPath)});
     if (capturing) {
       pid_t capture = -1;
       ASSERT_TRUE(pollUntil(
