@@ -99,7 +99,10 @@ RemoteStream announcedStream(std::string_view errorLine) {
 QString remoteFailureMessage(const RemoteTarget& target, int exitStatus,
                              const QStringList& errorLines) {
   const QString host = hostName(target);
-  const QString said = errorLines.isEmpty() ? QString() : errorLines.last().trimmed();
+  QString said = errorLines.isEmpty() ? QString() : errorLines.last().trimmed();
+  if (said.startsWith("ssh: ")) {
+    said.remove(0, 5);
+  }
   const QString stopped = QString("Capture on %1 stopped: ").arg(host);
   switch (exitStatus) {
     case 0:

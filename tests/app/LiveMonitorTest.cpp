@@ -299,6 +299,8 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
     std::string expected;  // in the log: the stream used, or the failure
   };
   const std::string touched = scratch.file("touched");
+  const std::string onlyShell = scratch.subdirectory("only-shell");
+  std::filesystem::create_symlink("/bin/sh", onlyShell + "/sh");
   const Run runs[] = {{"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo",
                        "through its capture helper"},
                       {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
@@ -306,7 +308,10 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
                       {"no such interface", "/usr/bin:/bin", true, "nosuch0",
                        "has no network interface named \"nosuch0\""},
                       {"hostile name", "/usr/bin:/bin", true, "lo;touch " + touched,
-                       "has no network interface named"}};
+                       "has no network interface named"},
+                      {"nothing to capture with", onlyShell, true, "lo",
+                       "neither the Wirequill capture helper nor tcpdump"},
+                      {"no server there", "", true, "lo", "Cannot reach"}};
   for (const Run& run : runs) {
     SCOPED_TRACE(run.name);
     const SshServer server(scratch.subdirectory("ssh" + std::to_string(&run - runs)),
@@ -317,10 +322,12 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
     QProcess program;
     program.setProcessEnvironment(server.client(run.knownKey));
     program.start(
-        "ip", {"netns", "exec", QString::fromStdString(pair.namespaceA), WIREQUILL_PROGRAM,
-               "--no-window", "--host", QString::fromStdString("root@" + pair.addressB), "-i",
-               QString::fromStdString(run.interfaceName), "--duration",
-               QString::number(kDurationSeconds), "--report", QString::fromStdString(reportPath)});
+        "ip",
+        {"netns", "exec", QString::fromStdString(pair.namespaceA), WIREQUILL_PROGRAM, "--no-window",
+         "--host",
+         QString::fromStdString("root@" + (run.remotePath.empty() ? pair.addressA : pair.addressB)),
+         "-i", QString::fromStdString(run.interfaceName), "--duration",
+         QString::number(kDurationSeconds), "--report", QString::fromStdString(reportPath)});
     if (capturing) {
       pid_t capture = -1;
       ASSERT_TRUE(pollUntil(
