@@ -203,8 +203,8 @@ void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
 std::string detailText(const NodeFacts& node, LogSink& log) {
   const std::string startHit = clockText(node.startHit);
   const std::string lastHit = clockText(node.lastHit);
-  const std::string source = addressText(node.flow.saddr, log);
-  const std::string destination = addressText(node.flow.daddr, log);
+  const std::string source = addressText(node.flow.source, log);
+  const std::string destination = addressText(node.flow.destination, log);
   std::string text;
   appendNodeSummary(text, node, {startHit, lastHit, source, destination});
   appendPayloadText(text, node.payload, node.gaps);

@@ -125,7 +125,7 @@ void NodeTracker::growOrOverflow(const DecodedPacket& packet, NodeList::Handle m
   WQMConnection& node = connectionsArray_.node(match);
   const std::int64_t grown = std::int64_t{node.byteCount()} + packet.payloadLength;
   if (grown > settings.maxPacketSize || grown > std::int64_t{node.bufferSize()}) {
-    nodeDroppedBox_.showFlow(ipproto::TCP, packet.flow, clock_.now());
+    nodeDroppedBox_.showFlow(ipproto::TCP, packet.ends, clock_.now());
     discardNode(connectionsArray_.remove(match));
     return;
   }
@@ -135,15 +135,15 @@ void NodeTracker::growOrOverflow(const DecodedPacket& packet, NodeList::Handle m
   if (packet.tcpFlags & tcpflags::FIN) {
     node.releaseSpareRoom();  // its last data
   }
-  nodeAddedBox_.showFlow(ipproto::TCP, packet.flow, node.lastHit());
+  nodeAddedBox_.showFlow(ipproto::TCP, packet.ends, node.lastHit());
   connectionsArray_.moveToEnd(match);
 }
 
 void NodeTracker::addNode(const DecodedPacket& packet, const Settings& settings) {
   auto node = std::make_unique<WQMConnection>(clock_.now(), settings.maxPacketSize);
   node->setProtocol(packet.protocol);
-  node->setsaddr(packet.flow.saddr);
-  node->setdaddr(packet.flow.daddr);
+  node->setsaddr(packet.ends.source);
+  node->setdaddr(packet.ends.destination);
   node->setsport(packet.flow.sport);
   node->setdport(packet.flow.dport);
   node->setPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()),

@@ -62,7 +62,8 @@ struct NetworkLayer {
 
 // Reads the IPv4 header at `offset`, its addresses into `flow`; false for a later fragment or a
 // header that is not all there.
-bool readIPv4(ByteView frame, std::size_t offset, FlowKey& flow, NetworkLayer& layer) {
+bool readIPv4(ByteView frame, std::size_t offset, FlowKey& flow, FlowEnds& ends,
+              NetworkLayer& layer) {
   const ByteView ip = frame.sub(offset);
   const auto versionAndLength = ip.u8(0);
   if (!versionAndLength || !ip.has(0, 20) || (*versionAndLength >> 4) != 4) {
@@ -75,8 +76,10 @@ bool readIPv4(ByteView frame, std::size_t offset, FlowKey& flow, NetworkLayer& l
   if ((*ip.be16(6) & kFragmentOffsetMask) != 0) {
     return false;  // a later fragment carries no transport header
   }
-  flow.saddr = IpAddress::of(IpAddress::kV4, ip.data() + 12);
-  flow.daddr = IpAddress::of(IpAddress::kV4, ip.data() + 16);
+  std::memcpy(&flow.saddr, ip.data() + 12, sizeof flow.saddr);
+  std::memcpy(&flow.daddr, ip.data() + 16, sizeof flow.daddr);
+  ends.source = IpAddress::of(IpAddress::kV4, ip.data() + 12);
+  ends.destination = IpAddress::of(IpAddress::kV4, ip.data() + 16);
   layer = {*ip.u8(9), offset + headerLength,
            std::int64_t{*ip.be16(2)} - static_cast<std::int64_t>(headerLength)};
   return true;
@@ -84,13 +87,17 @@ bool readIPv4(ByteView frame, std::size_t offset, FlowKey& flow, NetworkLayer& l
 
 // Reads the IPv6 header at `offset`, its addresses into `flow`, and walks the extension headers to
 // the transport header; false for a later fragment, or for a header that is not all there.
-bool readIPv6(ByteView frame, std::size_t offset, FlowKey& flow, NetworkLayer& layer) {
+bool readIPv6(ByteView frame, std::size_t offset, FlowKey& flow, FlowEnds& ends,
+              NetworkLayer& layer) {
   const ByteView ip = frame.sub(offset);
   if (!ip.has(0, kIPv6HeaderLength) || (*ip.u8(0) >> 4) != 6) {
     return false;
   }
-  flow.saddr = IpAddress::of(IpAddress::kV6, ip.data() + 8);
-  flow.daddr = IpAddress::of(IpAddress::kV6, ip.data() + 24);
+  flow.family = IpAddress::kV6;
+  flow.saddr = AddressBook::find(ip.data() + 8);
+  flow.daddr = AddressBook::find(ip.data() + 24);
+  ends.source = IpAddress::of(IpAddress::kV6, ip.data() + 8);
+  ends.destination = IpAddress::of(IpAddress::kV6, ip.data() + 24);
   layer = {*ip.u8(6), 0, std::int64_t{*ip.be16(4)}};
   std::size_t at = kIPv6HeaderLength;
   for (;;) {
@@ -141,21 +148,21 @@ bool decodeFrame(ByteView frame, std::uint32_t wireLength, DecodedPacket& packet
   packet = DecodedPacket{};
   NetworkLayer network;
   const bool read =
-      etherType == kEtherTypeIPv4   ? readIPv4(frame, networkOffset, packet.flow, network)
-      : etherType == kEtherTypeIPv6 ? readIPv6(frame, networkOffset, packet.flow, network)
+      etherType == kEtherTypeIPv4   ? readIPv4(frame, networkOffset, packet.flow, packet.ends, network)
+      : etherType == kEtherTypeIPv6 ? readIPv6(frame, networkOffset, packet.flow, packet.ends, network)
                                     : false;
   if (!read) {
     return false;
   }
-  const auto layout = layoutOf(network.protocol, packet.flow.saddr.family);
+  const auto layout = layoutOf(network.protocol, packet.flow.family);
   const ByteView transport = frame.sub(network.transportOffset);
   if (!layout || !transport.has(0, layout->headerBytesRead)) {
     return false;
   }
   packet.protocol = network.protocol;
   if (layout->headerBytesRead > 0) {
-    packet.flow.sport = portAt(transport, 0);
-    packet.flow.dport = portAt(transport, 2);
+    packet.flow.sport = packet.ends.sport = portAt(transport, 0);
+    packet.flow.dport = packet.ends.dport = portAt(transport, 2);
   }
   if (packet.protocol == ipproto::TCP) {
     packet.tcpFlags = *transport.u8(13);

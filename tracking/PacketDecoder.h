@@ -28,6 +28,9 @@ inline constexpr std::uint8_t ACK = 0x10;
 struct DecodedPacket {
   std::uint8_t protocol = 0;  // ipproto::ICMP, ICMPv6, TCP or UDP
   FlowKey flow;               // network byte order; ports 0 for ICMP and ICMPv6
+  // The same flow with its addresses as values. An IPv6 address that no node holds has no
+  // number in `flow` (AddressBook::kNoNumber): such a flow matches no node.
+  FlowEnds ends;
   std::uint8_t tcpFlags = 0;
   // The payload bytes captured: the whole message for ICMP, after 8 bytes for UDP, after the
   // first 20 bytes of the TCP header (options count as payload), as long as the IP header states

@@ -31,6 +31,36 @@ WQMConnection::WQMConnection(TimePoint now, int maxPacketSize)
       lastHit_(now),
       bufferSize_(maxPacketSize > 0 ? static_cast<std::uint32_t>(maxPacketSize) : 0) {}
 
+void WQMConnection::setAddress(std::uint32_t FlowKey::*field, const IpAddress& address) {
+  if (address.family != key_.family) {
+    releaseAddresses();
+    key_.family = address.family;
+    key_.saddr = key_.daddr =
+        address.family == IpAddress::kV6 ? AddressBook::kNoNumber : std::uint32_t{0};
+  }
+  std::uint32_t& number = key_.*field;
+  if (key_.family == IpAddress::kV4) {
+    number = FlowKey::numberOf(address);
+    return;
+  }
+  const std::uint32_t held = number;
+  number = AddressBook::acquire(address.bytes.data());
+  if (held != AddressBook::kNoNumber) {
+    AddressBook::release(held);
+  }
+}
+
+void WQMConnection::releaseAddresses() {
+  if (key_.family != IpAddress::kV6) {
+    return;
+  }
+  for (const std::uint32_t number : {key_.saddr, key_.daddr}) {
+    if (number != AddressBook::kNoNumber) {
+      AddressBook::release(number);
+    }
+  }
+}
+
 std::span<const PayloadGap> WQMConnection::gaps() const {
   return gaps_ ? std::span<const PayloadGap>(*gaps_) : std::span<const PayloadGap>();
 }

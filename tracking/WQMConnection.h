@@ -27,7 +27,7 @@ struct NodeFacts {
   TimePoint startHit;
   TimePoint lastHit;
   std::uint32_t protocol = 0;
-  FlowKey flow;
+  FlowEnds flow;
   std::uint32_t byteCount = 0;            // stored and missing bytes
   std::span<const std::uint8_t> payload;  // the stored bytes
   std::span<const PayloadGap> gaps;       // in order
@@ -44,6 +44,9 @@ class WQMConnection final {
   // buffer of `maxPacketSize` bytes (none when that is 0 or less). The buffer's size is fixed for
   // the node's life, but memory is taken only as payload arrives.
   WQMConnection(TimePoint now, int maxPacketSize);
+  ~WQMConnection() { releaseAddresses(); }
+  WQMConnection(const WQMConnection&) = delete;
+  WQMConnection& operator=(const WQMConnection&) = delete;
 
   TimePoint startHit() const { return startHit_; }
   void setStartHit(TimePoint time) { startHit_ = time; }
@@ -54,10 +57,12 @@ class WQMConnection final {
   void setProtocol(std::uint32_t protocol) { protocol_ = protocol; }
 
   // Addresses and ports stay in network byte order, exactly as they stand in the packet.
-  const IpAddress& saddr() const { return key_.saddr; }
-  const IpAddress& daddr() const { return key_.daddr; }
-  void setsaddr(const IpAddress& address) { key_.saddr = address; }
-  void setdaddr(const IpAddress& address) { key_.daddr = address; }
+  IpAddress saddr() const { return key_.source(); }
+  IpAddress daddr() const { return key_.destination(); }
+  // Both addresses of a node are of one family: an address of the other family clears the other
+  // address.
+  void setsaddr(const IpAddress& address) { setAddress(&FlowKey::saddr, address); }
+  void setdaddr(const IpAddress& address) { setAddress(&FlowKey::daddr, address); }
   std::uint16_t sport() const { return key_.sport; }
   std::uint16_t dport() const { return key_.dport; }
   void setsport(std::uint16_t port) { key_.sport = port; }
@@ -82,7 +87,7 @@ class WQMConnection final {
   void releaseSpareRoom();
 
   NodeFacts facts() const {
-    return {startHit_, lastHit_, protocol_, key_, byteCount_, packetData(), gaps()};
+    return {startHit_, lastHit_, protocol_, key_.ends(), byteCount_, packetData(), gaps()};
   }
 
   // The flow match: same source and destination address and port; direction-sensitive;
@@ -99,6 +104,9 @@ class WQMConnection final {
     void operator()(std::uint8_t* p) const { std::free(p); }
   };
 
+  void setAddress(std::uint32_t FlowKey::*field, const IpAddress& address);
+  // Lets go of the IPv6 address numbers the key holds.
+  void releaseAddresses();
   void reserveFor(std::uint32_t length);
 
   TimePoint startHit_;

@@ -5,10 +5,10 @@
 namespace wq {
 
 void WQMNodeBox::showNode(const WQMConnection& node) {
-  showFlow(node.protocol(), node.flowKey(), node.lastHit());
+  showFlow(node.protocol(), node.flowKey().ends(), node.lastHit());
 }
 
-void WQMNodeBox::showFlow(std::uint32_t protocol, const FlowKey& flow, TimePoint lastHit) {
+void WQMNodeBox::showFlow(std::uint32_t protocol, const FlowEnds& flow, TimePoint lastHit) {
   if (!protocolLabel(protocol).empty()) {
     labelledProtocol_ = protocol;
   }
@@ -20,11 +20,11 @@ std::string WQMNodeBox::protocolField() const {
 }
 
 std::string WQMNodeBox::sourceIPField() const {
-  return shown_ ? addressText(shown_->flow.saddr, log_) : "";
+  return shown_ ? addressText(shown_->flow.source, log_) : "";
 }
 
 std::string WQMNodeBox::destinationIPField() const {
-  return shown_ ? addressText(shown_->flow.daddr, log_) : "";
+  return shown_ ? addressText(shown_->flow.destination, log_) : "";
 }
 
 std::string WQMNodeBox::sourcePortField() const {

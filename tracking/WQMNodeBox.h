@@ -28,7 +28,7 @@ class WQMNodeBox {
   void showNode(const WQMConnection& node);
   // Fills the six fields from a flow and a time, with the protocol field showing `protocol`'s
   // label (or keeping its text when it has none).
-  void showFlow(std::uint32_t protocol, const FlowKey& flow, TimePoint lastHit);
+  void showFlow(std::uint32_t protocol, const FlowEnds& flow, TimePoint lastHit);
   void setStatusLight(std::string lightName) { statusLight_ = std::move(lightName); }
 
   // Empty until the first node is shown.
@@ -42,7 +42,7 @@ class WQMNodeBox {
 
  private:
   struct Shown {
-    FlowKey flow;
+    FlowEnds flow;
     TimePoint lastHit;
   };
 

@@ -182,6 +182,34 @@ TEST(NodeTracker, PacketRules) {
   }
 }
 
+// A flow key holds a number for each IPv6 address, kept while nodes hold it: the book grows
+// with the nodes and shrinks as they leave, and a flow still matches its node meanwhile.
+TEST(NodeTracker, IPv6AddressesAreKeptOnlyWhileNodesHoldThem) {
+  const std::size_t before = AddressBook::size();
+  {
+    ControllerRig rig;
+    std::vector<Bytes> frames;
+    for (int i = 0; i < 50; ++i) {
+      frames.push_back(udpFrame("2001:db8::" + std::to_string(100 + i), 53, kServer6, 53,
+                                bytesOf("query")));
+    }
+    frames.push_back(tcpFrame(kClient6, 52311, kServer6, 80, SYN, bytesOf("s")));
+    const Bytes stream = streamOf(frames);
+    rig.tracker.dataReceived(ByteView(stream.data(), stream.size()));
+    EXPECT_EQ(AddressBook::size(), before + 52);
+    rig.clock.advance(10s);
+    rig.feed({tcpFrame(kClient6, 52311, kServer6, 80, ACK, bytesOf("d"))});
+    rig.clock.advance(10s);
+    rig.tracker.purgeNodes();  // the datagrams leave; the grown flow stays
+    EXPECT_EQ(rig.nodes(), "6:sd@0-10");
+    EXPECT_EQ(AddressBook::size(), before + 2);
+    EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), "2001:db8::149");  // the last to leave
+  }
+  EXPECT_EQ(AddressBook::size(), before);
+  // An address no node holds has no number, so its flows match no node.
+  EXPECT_EQ(AddressBook::find(ip("2001:db8::2").bytes.data()), AddressBook::kNoNumber);
+}
+
 TEST(NodeTracker, EveryRecordOfAChunkIsDecodedInOrderAndZeroFillIsNothing) {
   ControllerRig rig;
   std::vector<Bytes> frames;
