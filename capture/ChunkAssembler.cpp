@@ -12,17 +12,28 @@ bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
   if (used_ + recordLength > wq::kChunkLength && !flush()) {
     return false;
   }
-  std::array<std::uint8_t, wq::kRecordHeaderLength> header;
-  wq::storeRecordHeader(header.data(), {time.seconds, time.microseconds,
-                                        static_cast<std::uint32_t>(captured), frame.wireLength});
+  const wq::RecordHeader header{time.seconds, time.microseconds,
+                                static_cast<std::uint32_t>(captured), frame.wireLength};
   const std::size_t fromHead = std::min(frame.head.size(), captured);
-  if (!append(header) || !append(frame.head.first(fromHead)) ||
+  if (recordLength <= wq::kChunkLength) {
+    // The common case, in one piece: the whole record fits behind what the chunk holds.
+    std::uint8_t* at = chunk_.data() + used_;
+    wq::storeRecordHeader(at, header);
+    at = std::copy_n(frame.head.begin(), fromHead, at + wq::kRecordHeaderLength);
+    std::copy_n(frame.body.begin(), captured - fromHead, at);
+    used_ += recordLength;  // records start on 4-byte boundaries
+    return true;
+  }
+  std::array<std::uint8_t, wq::kRecordHeaderLength> headerBytes;
+  wq::storeRecordHeader(headerBytes.data(), header);
+  if (!append(headerBytes) || !append(frame.head.first(fromHead)) ||
       !append(frame.body.first(captured - fromHead))) {
     return false;
   }
-  // The padding is already zero: chunks are cleared once sent.
+  // The padding is already zero: chunks are cleared once sent. Nothing shares a long record's
+  // chunks.
   used_ = wq::paddedRecordLength(used_);
-  return recordLength <= wq::kChunkLength || flush();  // nothing shares a long record's chunks
+  return flush();
 }
 
 bool ChunkAssembler::flush() {
