@@ -78,6 +78,9 @@ std::vector<QByteArray> sshCommand(const RemoteTarget& target) {
                                      "-o",  "LogLevel=ERROR"};
   if (target.batchMode) {
     command.insert(command.end(), {"-o", "BatchMode=yes"});
+  } else {
+    // Questions go to the askpass program, also on a desktop without DISPLAY (Wayland).
+    command.insert(command.begin(), {"env", "SSH_ASKPASS_REQUIRE=prefer"});
   }
   // After "--" a host that starts with "-" is still a host, never an option.
   command.insert(command.end(), {"--", target.host.toLocal8Bit()});
