@@ -1,5 +1,7 @@
 #include "app/RemoteCapture.h"
 
+#include <unistd.h>
+
 #include <QStandardPaths>
 
 #include "app/Monitor.h"
@@ -52,6 +54,10 @@ void RemoteCapture::errorLine(const QString& line) {
       return;
     case RemoteStream::kPcap:
       log_.log(QString("Capturing on %1 through tcpdump.").arg(target_.host).toStdString());
+      if (!deliver_) {
+        ::close(ssh_.takeStream());  // ignored before it began: nothing is read
+        return;
+      }
       pcapStream_ = std::make_unique<CaptureFileFeed>(controller_, nullptr);
       connect(pcapStream_.get(), &CaptureFileFeed::changed, this, [this] {
         if (deliver_) {
@@ -84,7 +90,7 @@ void RemoteCapture::endWhenBothDone() {
   }
   QString message;
   QString details = errorLines_.join('\n');
-  if (helperStream_) {
+  if (helperStream_ && deliver_) {  // once ignored, the stream reader belongs to another intake
     const std::string text = controller_.tracker().captureStreamEnded();
     const QString said = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
     for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) {
