@@ -76,15 +76,18 @@ struct Window : WindowRig {
     helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
     return started && helper > 0;
   }
-  // The four nodes as the helper delivers them, the last two 30 s after the first two; then 20 s
-  // pass.
+  // `frames` as the helper delivers them.
+  void feed(const std::vector<Bytes>& frames) {
+    const Bytes stream = streamOf(frames);
+    window->controller().tracker().dataReceived(ByteView(stream.data(), stream.size()));
+  }
+  // The four nodes, the last two 30 s after the first two; then 20 s pass.
   void feedFourNodes() {
     const std::vector<Bytes> frames = fourNodes();
-    for (const int first : {0, 2}) {
-      const Bytes stream = streamOf({frames[first], frames[first + 1]});
-      window->controller().tracker().dataReceived(ByteView(stream.data(), stream.size()));
-      clock.advance(std::chrono::seconds(first == 0 ? 30 : 20));
-    }
+    feed({frames[0], frames[1]});
+    clock.advance(std::chrono::seconds(30));
+    feed({frames[2], frames[3]});
+    clock.advance(std::chrono::seconds(20));
     window->refresh();
   }
 
@@ -243,9 +246,7 @@ class MainWindowTest : public QObject {
     // pane shows its new node.
     QCOMPARE(w.ports(), "5353 0 80");
     // Another node moving to the highlighted row, by growth: the pane follows it.
-    const Bytes more =
-        streamOf({tcpFrame("10.0.0.1", 5353, "10.0.0.9", 53, tcpflags::ACK, bytesOf("more"))});
-    w.window->controller().tracker().dataReceived(ByteView(more.data(), more.size()));
+    w.feed({tcpFrame("10.0.0.1", 5353, "10.0.0.9", 53, tcpflags::ACK, bytesOf("more"))});
     QCOMPARE(w.ports(), "0 80 5353");
     QCOMPARE(w.selectedRow(), 2);
     QVERIFY(w.paneShowsHighlightedRow());
@@ -315,10 +316,8 @@ class MainWindowTest : public QObject {
   void layoutFitsTheTexts() {
     Window w;
     w.feedFourNodes();
-    const Bytes wide =
-        streamOf({udpFrame("2001:db8:1234:5678:9abc:def0:1234:5678", 50000,
-                           "2001:db8:8765:4321:fedc:ba98:7654:3210", 443, bytesOf("quic"))});
-    w.window->controller().tracker().dataReceived(ByteView(wide.data(), wide.size()));
+    w.feed({udpFrame("2001:db8:1234:5678:9abc:def0:1234:5678", 50000,
+                     "2001:db8:8765:4321:fedc:ba98:7654:3210", 443, bytesOf("quic"))});
     w.window->refresh();
     QTableView* table = w.ui().nodesTableView;
     const QAbstractItemModel* rows = table->model();
