@@ -94,51 +94,23 @@ std::vector<TimedFrame> idlePurge() {
   };
 }
 
-std::vector<TimedFrame> cutPackets() {
-  const char *from = kClient, *to = kServer;
-  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  const Bytes datagram =
-      udpFrame(from, 6000, to, 6001, bytesOf(alphabet + alphabet + alphabet + alphabet));
-  const Bytes syn = tcpFrame(from, 6002, to, 80, SYN, kSynOptions);
-  Bytes arp = udpFrame(from, 6003, to, 6001, bytesOf("arp"));
-  arp[13] = 0x06;  // EtherType 0x0806
-  return {
-      // Cut 30 bytes into the payload: the node holds what was captured.
-      {0.0, Bytes(datagram.begin(), datagram.begin() + 42 + 30), datagram.size()},
-      // Cut before the TCP flags, and inside the IPv4 header: nothing to decode.
-      {0.1, Bytes(syn.begin(), syn.begin() + 40), syn.size()},
-      {0.2, Bytes(syn.begin(), syn.begin() + 30), syn.size()},
-      {0.3, arp},
-      {0.4, udpFrame(from, 6004, to, 6001, bytesOf("version 6"), {.version = 6})},
-      {0.5, udpFrame(from, 6005, to, 6001, bytesOf("later fragment"), {.fragmentField = 0x00B9})},
-      {0.6, udpFrame(from, 6006, to, 6001, bytesOf("after IPv4 options"), {.headerWords = 6})},
-      {0.7, udpFrame(from, 6007, to, 6001, bytesOf("states 50 more"), {.totalLengthDelta = 50})},
-      {1.0, udpFrame(from, 6008, to, 6001, bytesOf("complete"))},
-  };
-}
-
 // A pcapng file whose second interface has another link type, after one datagram on the first.
-Bytes twoLinkTypes() {
-  Bytes file;
+void writeTwoLinkTypes(const std::string& path) {
+  std::ofstream file(path, std::ios::binary);
   const auto put = [&](std::initializer_list<std::uint32_t> words) {
     for (const std::uint32_t word : words) {
-      const auto* bytes = reinterpret_cast<const std::uint8_t*>(&word);
-      file.insert(file.end(), bytes, bytes + 4);
+      file.write(reinterpret_cast<const char*>(&word), 4);
     }
   };
   const Bytes frame = udpFrame(kClient, 40000, "10.0.0.53", 53, bytesOf("on the first interface"));
-  const auto padded = static_cast<std::uint32_t>((frame.size() + 3) / 4 * 4);
+  const auto size = static_cast<std::uint32_t>(frame.size());  // 64 bytes: no padding
   const std::uint64_t micros = kCaptureStart * 1'000'000ull;
   put({0x0A0D0D0A, 28, 0x1A2B3C4D, 1, 0xFFFFFFFF, 0xFFFFFFFF, 28});  // section header
   put({1, 20, DLT_EN10MB, 262144, 20});                              // Ethernet interface
-  put({6, 32 + padded, 0, static_cast<std::uint32_t>(micros >> 32),
-       static_cast<std::uint32_t>(micros), static_cast<std::uint32_t>(frame.size()),
-       static_cast<std::uint32_t>(frame.size())});
-  file.insert(file.end(), frame.begin(), frame.end());
-  file.resize(file.size() + padded - frame.size());
-  put({32 + padded});
+  put({6, 32 + size, 0, std::uint32_t(micros >> 32), std::uint32_t(micros), size, size});
+  file.write(reinterpret_cast<const char*>(frame.data()), size);
+  put({32 + size});
   put({1, 20, DLT_LINUX_SLL, 262144, 20});  // cooked interface
-  return file;
 }
 
 // Captured with a snapshot length of 96 bytes: what is missing is counted and marked in place.
@@ -160,44 +132,6 @@ std::vector<TimedFrame> smallSnapshot() {
       snapped(0.4, tcpFrame(kClient, 52400, kServer, 80, ACK | PSH, bytesOf("end\r\n"))),
       snapped(0.5, udpFrame(kClient, 5353, "10.0.0.53", 53, bytesOf(text))),
       snapped(0.6, icmpFrame(kClient, kServer, bytesOf(text.substr(0, 80)))),
-  };
-}
-
-// IPv6 through its extension headers, and a first fragment; a later fragment makes nothing.
-std::vector<TimedFrame> ipv6() {
-  const char* client = "2001:db8:0:1::2";
-  const char* server = "2001:db8:0:1:0:0:0:9";
-  IpOptions hopAndDestination;
-  hopAndDestination.extensions = {0, 60};
-  IpOptions routing;
-  routing.extensions = {43};
-  IpOptions firstFragment;
-  firstFragment.extensions = {44};
-  firstFragment.fragmentField = 0x0001;  // offset 0, more fragments
-  IpOptions laterFragment = firstFragment;
-  laterFragment.fragmentField = 181 << 3;
-  return {
-      {0.0, icmpFrame(client, server, bytesOf("echo over IPv6"))},
-      {0.5, udpFrame(client, 40000, "2001:db8::53", 53, bytesOf("lookup via hop-by-hop"),
-                     hopAndDestination)},
-      {1.0, tcpFrame(client, 52500, server, 443, SYN, kSynOptions, routing)},
-      {1.5, tcpFrame(client, 52500, server, 443, ACK | PSH, bytesOf("data of a routed flow"))},
-      {2.0, udpFrame(client, 40001, "ff02::1", 9, bytesOf("first fragment"), firstFragment)},
-      {2.5, udpFrame(client, 40001, "ff02::1", 9, bytesOf("later fragment"), laterFragment)},
-  };
-}
-
-// One and two VLAN tags, both families; three tags are not read through.
-std::vector<TimedFrame> vlanTags() {
-  return {
-      {0.0, withVlanTags(udpFrame(kClient, 6100, kServer, 53, bytesOf("802.1Q")), {0x8100})},
-      {0.5, withVlanTags(udpFrame("2001:db8::2", 6101, "2001:db8::9", 53, bytesOf("QinQ over v6")),
-                         {0x88A8, 0x8100})},
-      {1.0, withVlanTags(tcpFrame(kClient, 6102, kServer, 80, SYN, kSynOptions), {0x88A8, 0x8100})},
-      {1.5, withVlanTags(udpFrame("2001:db8::2", 6103, "2001:db8::9", 53, bytesOf("802.1Q v6")),
-                         {0x8100})},
-      {2.0, withVlanTags(udpFrame(kClient, 6104, kServer, 53, bytesOf("three tags")),
-                         {0x88A8, 0x8100, 0x8100})},
   };
 }
 
@@ -261,6 +195,8 @@ class Headless : public ::testing::Test {
 // The report of each scenario's capture file, read with the scenario's settings (lines of the
 // stored settings file) and arguments, compared byte for byte with its expected report. A capture
 // filter, stored or given for the run (which wins), keeps the datagrams of UDP port 53 alone.
+// Which frames make nodes (tags, IPv6 extension headers, fragments, cut packets) is the node
+// tracker's own test; these are what the program makes of a capture file end to end.
 TEST_F(Headless, ReportsMatchTheExpectedReports) {
   const std::tuple<std::string, std::vector<TimedFrame>, const char*, const char*> scenarios[] = {
       {"http_exchange", httpExchange(), "", ""},
@@ -270,10 +206,7 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
       {"datagrams_udp_port_53", datagrams(), "CaptureFilter=icmp\n", "-f \"udp port 53\""},
       {"overflow", overflow(), "MaxPacketSize=100\n", ""},
       {"idle_purge", idlePurge(), "", ""},
-      {"cut_packets", cutPackets(), "", ""},
-      {"small_snapshot", smallSnapshot(), "", ""},
-      {"ipv6", ipv6(), "", ""},
-      {"vlan_tags", vlanTags(), "", ""}};
+      {"small_snapshot", smallSnapshot(), "", ""}};
   std::filesystem::create_directory(in("$S/config/Wirequill"));
   for (const auto& [name, frames, settings, arguments] : scenarios) {
     SCOPED_TRACE(name + " " + arguments);
@@ -300,52 +233,38 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
 
 // What the program answers, with no display: its exit status, its one complaint (or none), and a
 // piece of its standard output (or that it is empty). $S holds http.pcap; captures that cannot be
-// read to their end: cut.pcap (the same, its last record cut short), broken.pcap (its third record
-// claims more than any capture holds) and two.pcapng (a second link type); and notes.txt (no
-// capture file). An unreadable end still gives the report of what came before it, with exit
-// status 1; so does a stream's, read from standard input ("< FILE"). A capture filter libpcap
-// cannot compile is refused with its reason, given for the run or (after the table) stored,
-// unless the run gives a good one.
+// read to their end: cut.pcap (the same, its last record cut short) and two.pcapng (a second link
+// type); and notes.txt (no capture file). An unreadable end still gives the report of what came
+// before it, with exit status 1; so does a stream's, read from standard input ("< FILE"). A
+// capture filter libpcap cannot compile is refused with its reason, given for the run or (after
+// the table) stored, unless the run gives a good one. A report cannot go into a missing folder or
+// over a folder.
 TEST_F(Headless, AnswersCommandLines) {
   std::ofstream(in("$S/notes.txt")) << "not a capture file\n";
-  for (const char* name : {"$S/http.pcap", "$S/cut.pcap", "$S/broken.pcap"}) {
+  for (const char* name : {"$S/http.pcap", "$S/cut.pcap"}) {
     ASSERT_TRUE(writeCaptureFile(in(name), httpExchange()));
   }
   std::filesystem::resize_file(in("$S/cut.pcap"),
                                std::filesystem::file_size(in("$S/cut.pcap")) - 20);
-  {
-    std::fstream broken(in("$S/broken.pcap"), std::ios::in | std::ios::out | std::ios::binary);
-    std::uint32_t at = 24;  // after the file header: records of a 16-byte header and the frame
-    for (std::uint32_t record = 0, length = 0; record < 2; ++record, at += 16 + length) {
-      broken.seekg(at + 8).read(reinterpret_cast<char*>(&length), 4);
-    }
-    const std::uint32_t absurd = 0x00FFFFFF;
-    broken.seekp(at + 8).write(reinterpret_cast<const char*>(&absurd), 4);
+  writeTwoLinkTypes(in("$S/two.pcapng"));
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    unsetenv(name);  // none of these needs a display
   }
-  const Bytes pcapng = twoLinkTypes();
-  std::ofstream(in("$S/two.pcapng"), std::ios::binary)
-      .write(reinterpret_cast<const char*>(pcapng.data()), std::streamsize(pcapng.size()));
   const std::tuple<const char*, int, const char*, const char*> rows[] = {
       {"-r $S/cut.pcap --no-window --report -", 1,
        "wirequill: $S/cut.pcap ends early: truncated dump file", "Source Port: 52311\n"},
-      {"-r $S/broken.pcap --no-window --report -", 1,
-       "wirequill: $S/broken.pcap ends early: invalid packet capture length 16777215",
-       "Source Port: 80\n"},
       {"-r $S/two.pcapng --no-window --report -", 1,
        "wirequill: $S/two.pcapng ends early: an interface has a type 113 different",
        "on the first interface"},
       {"-r - --no-window --report - < $S/cut.pcap", 1,
        "wirequill: standard input ends early: truncated dump file", "Source Port: 52311\n"},
-      {"-r - --no-window --report - < $S/two.pcapng", 1,
-       "wirequill: standard input ends early: an interface has a type 113 different",
-       "on the first interface"},
       {"-r - --no-window --report - < $S/notes.txt", 1,
        "wirequill: standard input: unknown file format", "Wirequill Report\n"},
-      {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap", ""},
+      {"-r $S/missing.pcap --no-window --report -", 1, "$S/missing.pcap: No such file", ""},
       {"-r $S/notes.txt --no-window --report -", 1, "$S/notes.txt", ""},
-      {"-r /dev/bpf0 --no-window --report -", 1, "/dev/bpf0: No such file or directory", ""},
       {"-r $S/http.pcap --no-window --report $S/no/r.txt", 1,
-       "cannot write the report to $S/no/r.txt: ", ""},
+       "cannot write the report to $S/no/r.txt: No such file", ""},
+      {"-r $S/http.pcap --no-window --report $S", 1, "report to $S: Is a directory", ""},
       {"--no-window -d $S/notes.txt -i wqtest0", 1, "Capture stopped: ", ""},
       // As root the helper captures live directly (never through pkexec here).
       {"--no-window -d /dev/bpf0 -i wqnosuch0", 1,
@@ -368,11 +287,7 @@ TEST_F(Headless, AnswersCommandLines) {
   const auto expectAnswer = [&](const char* arguments, int status, const char* complaint,
                                 const char* output) {
     SCOPED_TRACE(arguments);
-    const ProgramRun answer = run(arguments, [] {  // none of them needs a display
-      for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        ::unsetenv(name);
-      }
-    });
+    const ProgramRun answer = run(arguments);
     EXPECT_EQ(answer.status, status);
     EXPECT_EQ(answer.complaints.size(), *complaint ? 1u : 0u);
     const std::string said = answer.complaints.empty() ? "" : answer.complaints.front();
@@ -393,7 +308,7 @@ TEST_F(Headless, AnswersCommandLines) {
 }
 
 // A report file is written whole or not at all: a write that fails (here past a file size limit)
-// keeps the old report and leaves nothing beside it. A folder is refused; a device is written.
+// keeps the old report and leaves nothing beside it; one that succeeds replaces it.
 TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
   ASSERT_TRUE(writeCaptureFile(in("$S/http.pcap"), httpExchange()));
   std::filesystem::create_directory(in("$S/reports"));
@@ -404,19 +319,13 @@ TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
   });
   EXPECT_EQ(cut.status, 1);
-  ASSERT_EQ(cut.complaints.size(), 1u);
-  EXPECT_NE(
-      cut.complaints[0].find(in("cannot write the report to $S/reports/r.txt: File too large")),
-      std::string::npos);
+  EXPECT_EQ(cut.complaints, std::vector{in("wirequill: cannot write the report to "
+                                           "$S/reports/r.txt: File too large")});
   EXPECT_EQ(readFile(in("$S/reports/r.txt")), "the old report\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(in("$S/reports")), {}), 1);
 
   EXPECT_EQ(run("-r $S/http.pcap --no-window --report $S/reports/r.txt").status, 0);
   EXPECT_TRUE(readFile(in("$S/reports/r.txt")).starts_with("Wirequill Report\n"));
-  EXPECT_EQ(run("-r $S/http.pcap --no-window --report /dev/null").status, 0);
-  const ProgramRun folder = run("-r $S/http.pcap --no-window --report $S/reports");
-  EXPECT_EQ(folder.status, 1);
-  EXPECT_EQ(folder.complaints.size(), 1u);
 
   // A FIFO is written directly once it has a reader. Without one, SIGTERM still ends the run,
   // whether it comes before the report or while the report waits for its reader.
@@ -530,12 +439,10 @@ TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
     const bool stopped = signal != SIGKILL;
     EXPECT_EQ(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0, stopped);
     EXPECT_EQ(readFile(report).starts_with("Wirequill Report\n"), stopped);
-    const bool ended = waitUntilEnded(helper, milliseconds(1000));
-    if (!ended) {
+    if (!waitUntilEnded(helper, milliseconds(1000))) {
+      ADD_FAILURE() << "the helper outlived the program by more than a second";
       kill(helper, SIGKILL);
-      waitUntilEnded(helper, kPatience);
     }
-    EXPECT_TRUE(ended) << "the helper outlived the program by more than a second";
   }
 }
 
