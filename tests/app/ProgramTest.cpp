@@ -94,6 +94,29 @@ std::vector<TimedFrame> idlePurge() {
   };
 }
 
+std::vector<TimedFrame> cutPackets() {
+  const char *from = kClient, *to = kServer;
+  const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+  const Bytes datagram =
+      udpFrame(from, 6000, to, 6001, bytesOf(alphabet + alphabet + alphabet + alphabet));
+  const Bytes syn = tcpFrame(from, 6002, to, 80, SYN, kSynOptions);
+  Bytes arp = udpFrame(from, 6003, to, 6001, bytesOf("arp"));
+  arp[13] = 0x06;  // EtherType 0x0806
+  return {
+      // Cut 30 bytes into the payload: the node holds what was captured.
+      {0.0, Bytes(datagram.begin(), datagram.begin() + 42 + 30), datagram.size()},
+      // Cut before the TCP flags, and inside the IPv4 header: nothing to decode.
+      {0.1, Bytes(syn.begin(), syn.begin() + 40), syn.size()},
+      {0.2, Bytes(syn.begin(), syn.begin() + 30), syn.size()},
+      {0.3, arp},
+      {0.4, udpFrame(from, 6004, to, 6001, bytesOf("version 6"), {.version = 6})},
+      {0.5, udpFrame(from, 6005, to, 6001, bytesOf("later fragment"), {.fragmentField = 0x00B9})},
+      {0.6, udpFrame(from, 6006, to, 6001, bytesOf("after IPv4 options"), {.headerWords = 6})},
+      {0.7, udpFrame(from, 6007, to, 6001, bytesOf("states 50 more"), {.totalLengthDelta = 50})},
+      {1.0, udpFrame(from, 6008, to, 6001, bytesOf("complete"))},
+  };
+}
+
 // A pcapng file whose second interface has another link type, after one datagram on the first.
 void writeTwoLinkTypes(const std::string& path) {
   std::ofstream file(path, std::ios::binary);
@@ -132,6 +155,38 @@ std::vector<TimedFrame> smallSnapshot() {
       snapped(0.4, tcpFrame(kClient, 52400, kServer, 80, ACK | PSH, bytesOf("end\r\n"))),
       snapped(0.5, udpFrame(kClient, 5353, "10.0.0.53", 53, bytesOf(text))),
       snapped(0.6, icmpFrame(kClient, kServer, bytesOf(text.substr(0, 80)))),
+  };
+}
+
+// IPv6 through its extension headers, and a first fragment; a later fragment makes nothing.
+std::vector<TimedFrame> ipv6() {
+  const char* client = "2001:db8:0:1::2";
+  const char* server = "2001:db8:0:1:0:0:0:9";
+  const IpOptions hopAndDestination{.extensions = {0, 60}}, routing{.extensions = {43}};
+  const IpOptions firstFragment{.fragmentField = 0x0001, .extensions = {44}};  // offset 0, more
+  const IpOptions laterFragment{.fragmentField = 181 << 3, .extensions = {44}};
+  return {
+      {0.0, icmpFrame(client, server, bytesOf("echo over IPv6"))},
+      {0.5, udpFrame(client, 40000, "2001:db8::53", 53, bytesOf("lookup via hop-by-hop"),
+                     hopAndDestination)},
+      {1.0, tcpFrame(client, 52500, server, 443, SYN, kSynOptions, routing)},
+      {1.5, tcpFrame(client, 52500, server, 443, ACK | PSH, bytesOf("data of a routed flow"))},
+      {2.0, udpFrame(client, 40001, "ff02::1", 9, bytesOf("first fragment"), firstFragment)},
+      {2.5, udpFrame(client, 40001, "ff02::1", 9, bytesOf("later fragment"), laterFragment)},
+  };
+}
+
+// One and two VLAN tags, both families; three tags are not read through.
+std::vector<TimedFrame> vlanTags() {
+  return {
+      {0.0, withVlanTags(udpFrame(kClient, 6100, kServer, 53, bytesOf("802.1Q")), {0x8100})},
+      {0.5, withVlanTags(udpFrame("2001:db8::2", 6101, "2001:db8::9", 53, bytesOf("QinQ over v6")),
+                         {0x88A8, 0x8100})},
+      {1.0, withVlanTags(tcpFrame(kClient, 6102, kServer, 80, SYN, kSynOptions), {0x88A8, 0x8100})},
+      {1.5, withVlanTags(udpFrame("2001:db8::2", 6103, "2001:db8::9", 53, bytesOf("802.1Q v6")),
+                         {0x8100})},
+      {2.0, withVlanTags(udpFrame(kClient, 6104, kServer, 53, bytesOf("three tags")),
+                         {0x88A8, 0x8100, 0x8100})},
   };
 }
 
@@ -195,8 +250,6 @@ class Headless : public ::testing::Test {
 // The report of each scenario's capture file, read with the scenario's settings (lines of the
 // stored settings file) and arguments, compared byte for byte with its expected report. A capture
 // filter, stored or given for the run (which wins), keeps the datagrams of UDP port 53 alone.
-// Which frames make nodes (tags, IPv6 extension headers, fragments, cut packets) is the node
-// tracker's own test; these are what the program makes of a capture file end to end.
 TEST_F(Headless, ReportsMatchTheExpectedReports) {
   const std::tuple<std::string, std::vector<TimedFrame>, const char*, const char*> scenarios[] = {
       {"http_exchange", httpExchange(), "", ""},
@@ -206,7 +259,10 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
       {"datagrams_udp_port_53", datagrams(), "CaptureFilter=icmp\n", "-f \"udp port 53\""},
       {"overflow", overflow(), "MaxPacketSize=100\n", ""},
       {"idle_purge", idlePurge(), "", ""},
-      {"small_snapshot", smallSnapshot(), "", ""}};
+      {"cut_packets", cutPackets(), "", ""},
+      {"small_snapshot", smallSnapshot(), "", ""},
+      {"ipv6", ipv6(), "", ""},
+      {"vlan_tags", vlanTags(), "", ""}};
   std::filesystem::create_directory(in("$S/config/Wirequill"));
   for (const auto& [name, frames, settings, arguments] : scenarios) {
     SCOPED_TRACE(name + " " + arguments);
