@@ -40,22 +40,21 @@ TEST(CaptureStream, SameResultWhereverTheReadsAreCut) {
   ASSERT_NE(expected.find("17#4037@"), std::string::npos) << expected;
   ASSERT_NE(expected.find("17#20000@"), std::string::npos) << expected;
 
+  // A first read of `first` bytes, then reads of `size` bytes: the nodes and the helper's text.
+  const auto readIn = [&](std::size_t first, std::size_t size) {
+    ControllerRig rig;
+    rig.tracker.dataReceived(ByteView(whole.data(), first));
+    for (std::size_t at = first; at < whole.size(); at += size) {
+      rig.tracker.dataReceived(ByteView(whole.data() + at, std::min(size, whole.size() - at)));
+    }
+    return rig.nodes() + "|" + rig.tracker.captureStreamEnded();
+  };
   // One cut at every position of the first two chunks, then reads of many odd sizes.
   for (std::size_t cut = 0; cut <= 2 * kChunkLength; ++cut) {
-    ControllerRig rig;
-    rig.tracker.dataReceived(ByteView(whole.data(), cut));
-    rig.tracker.dataReceived(ByteView(whole.data() + cut, whole.size() - cut));
-    ASSERT_EQ(rig.nodes(), expected) << "cut at " << cut;
-    ASSERT_EQ(rig.tracker.captureStreamEnded(), "Closing /dev/bpf device.\n");
+    ASSERT_EQ(readIn(cut, whole.size()), expected + "|Closing /dev/bpf device.\n") << cut;
   }
-  for (const std::size_t readSize :
-       {1ul, 3ul, 100ul, 4095ul, 4097ul, 8191ul, 65536ul, whole.size()}) {
-    ControllerRig rig;
-    for (std::size_t at = 0; at < whole.size(); at += readSize) {
-      rig.tracker.dataReceived(ByteView(whole.data() + at, std::min(readSize, whole.size() - at)));
-    }
-    ASSERT_EQ(rig.nodes(), expected) << "reads of " << readSize;
-    EXPECT_EQ(rig.tracker.captureStreamEnded(), "Closing /dev/bpf device.\n");
+  for (const std::size_t size : {1ul, 3ul, 100ul, 4095ul, 4097ul, 8191ul, 65536ul, whole.size()}) {
+    ASSERT_EQ(readIn(size, size), expected + "|Closing /dev/bpf device.\n") << size;
   }
 }
 

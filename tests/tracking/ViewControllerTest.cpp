@@ -110,8 +110,8 @@ TEST(ViewController, HaltSwitches) {
 
   rig.view.haltAll();
   EXPECT_TRUE(rig.tracker.nodeAddedHalted());
-  EXPECT_EQ(rig.addedSwitch.state(), ToggleButton::kOn);
-  EXPECT_EQ(rig.droppedSwitch.state(), ToggleButton::kOn);
+  EXPECT_EQ(rig.app.addedSwitch.state(), ToggleButton::kOn);
+  EXPECT_EQ(rig.app.droppedSwitch.state(), ToggleButton::kOn);
   EXPECT_TRUE(rig.sounds.played.empty());
 }
 
