@@ -86,13 +86,15 @@ TEST(Netsiphon, PacksFramesDueTogetherIntoFullChunksAndStopsAtTheEndOfItsInput) 
   std::vector<FilePacket> packets;
   std::vector<Record> expected;
   for (std::size_t index = 0; index < 500; ++index) {
-    packets.push_back({42, 7, patternedBytes(110, static_cast<std::uint8_t>(index))});
-    expected.push_back({42, 7, 110, packets.back().bytes});
+    const auto length = static_cast<std::uint32_t>(107 + index % 4);
+    packets.push_back({42, 7, patternedBytes(length, static_cast<std::uint8_t>(index))});
+    expected.push_back({42, 7, length, packets.back().bytes});
   }
   // An empty filter keeps every packet.
   const Stream stream = replay(DLT_EN10MB, packets, 500, false, PCAP_TSTAMP_PRECISION_MICRO, "");
   EXPECT_EQ(stream.records, expected);
-  EXPECT_EQ(stream.chunks, (500 + 31) / 32) << "110-byte frames make 128-byte records, 32 a chunk";
+  EXPECT_EQ(stream.chunks, (500 + 31) / 32)
+      << "frames of 107 to 110 bytes make records padded to 128 bytes, 32 a chunk";
 }
 
 // A filter keeps the packets it matches and no others.
