@@ -21,20 +21,14 @@ const char* kServer = "10.0.0.9";
 const char* kClient6 = "2001:db8::2";
 const char* kServer6 = "2001:db8::9";
 
-Bytes filled(std::size_t count, char c = 'x') {
-  return Bytes(count, static_cast<std::uint8_t>(c));
+std::string filled(std::size_t count, char c = 'x') {
+  return std::string(count, c);
 }
-Bytes syn(const Bytes& options = filled(20, '\x01')) {
-  return tcpFrame(kClient, 52311, kServer, 80, SYN, options);
+Bytes syn(const std::string& options = filled(20, '\x01')) {
+  return tcpFrame(kClient, 52311, kServer, 80, SYN, bytesOf(options));
 }
-Bytes syn(std::string_view options) {
-  return syn(bytesOf(options));
-}
-Bytes data(const Bytes& payload, std::uint8_t flags = ACK) {
-  return tcpFrame(kClient, 52311, kServer, 80, flags, payload);
-}
-Bytes data(std::string_view payload, std::uint8_t flags = ACK) {
-  return data(bytesOf(payload), flags);
+Bytes data(const std::string& payload, std::uint8_t flags = ACK) {
+  return tcpFrame(kClient, 52311, kServer, 80, flags, bytesOf(payload));
 }
 Bytes udp(std::string_view payload, const IpOptions& options = {}) {
   return udpFrame(kClient, 52311, kServer, 80, bytesOf(payload), options);
@@ -89,9 +83,9 @@ TEST(NodeTracker, PacketRules) {
   // clang-format off
   const RuleCase cases[] = {
       {"every ICMP message is a node holding the whole message", "",
-       {icmpFrame(kClient, kServer, filled(56, 'p')), icmpFrame(kClient, kServer, filled(56, 'p'))}, "1#64@0-0 1#64@1-1"},
+       {icmpFrame(kClient, kServer, bytesOf(filled(56, 'p'))), icmpFrame(kClient, kServer, bytesOf(filled(56, 'p')))}, "1#64@0-0 1#64@1-1"},
       {"a SYN carries its options as payload; a bare SYN makes nothing", "",
-       {syn(Bytes{}), syn()}, "6#20@1-1"},
+       {syn(""), syn()}, "6#20@1-1"},
       {"data grows the lowest match and moves it to the end", "",
        {syn("s"), udpFrame("10.0.0.3", 53, "10.0.0.4", 53, bytesOf("u")), data("d")}, "17:u@1-1 6:sd@0-2"},
       {"a retransmitted SYN makes a twin; data goes to the lowest match", "",
@@ -136,7 +130,7 @@ TEST(NodeTracker, PacketRules) {
        {withVlanTags(udp("q"), {0x8100}), withVlanTags(udpFrame(kClient6, 1, kServer6, 2, bytesOf("ad")), {0x88A8, 0x8100}),
         withVlanTags(udp("three"), {0x88A8, 0x8100, 0x8100})}, "17:q@0-0 17:ad@1-1"},
       {"bytes not captured are counted, not stored", "snap=60",
-       {udpFrame(kClient, 7, kServer, 7, filled(100, 'c')), syn("s"), data(filled(100))}, "17#18+82@0-0 6:sxxxxxx+94@1-2"},
+       {udpFrame(kClient, 7, kServer, 7, bytesOf(filled(100, 'c'))), syn("s"), data(filled(100))}, "17#18+82@0-0 6:sxxxxxx+94@1-2"},
       {"but no more than the wire held", "snap=60",
        {udp(std::string(100, 'c'), {.totalLengthDelta = 1000})}, "17#18+82@0-0"},
       {"and count towards MaxPacketSize as if captured", "max=100 snap=60",
@@ -233,8 +227,8 @@ TEST(NodeTracker, HaltsChangeNothingAndTheLightsSaySo) {
   rig.tracker.setNodeAddedHalted(true);
   rig.tracker.setNodeDroppedHalted(true);
   EXPECT_EQ(lights(), "WQMBoxStatus1WQMBoxStatus1");
-  rig.feed({icmpFrame(kClient, kServer, filled(8)), udp("u"), syn(), data("d"), data("", ACK | FIN),
-            data("", RST)});
+  rig.feed({icmpFrame(kClient, kServer, bytesOf(filled(8))), udp("u"), syn(), data("d"),
+            data("", ACK | FIN), data("", RST)});
   rig.clock.advance(1h);
   rig.tracker.purgeNodes();
   EXPECT_EQ(rig.nodes(), "6:A@0-0");
