@@ -4,76 +4,41 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tools/CaptureBuilder.h"
-#include "tracking/PlainApplication.h"
-
-namespace {
-
-struct Rig {
-  wq::MemorySettingsStore store;
-  wq::ManualClock clock{wq::TimePoint{std::chrono::seconds{wq::testing::kCaptureStart}}};
-  wq::MemoryLog log;
-  wq::TableHostResolver resolver;
-  wq::PlainApplication app{store, clock, log, resolver};
-  wq::ApplicationController& controller = app.controller;
-};
-
-// Reads the fuzzer's choices from the front of the input.
-class Choices {
- public:
-  Choices(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-  std::uint8_t next() {
-    if (size_ == 0) {
-      return 0;
-    }
-    --size_;
-    return *data_++;
-  }
-  const std::uint8_t* data() const { return data_; }
-  std::size_t size() const { return size_; }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-};
-
-}  // namespace
+#include "tests/tracking/ControllerRig.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  Choices choices(data, size);
-  Rig rig;
+  // The fuzzer's choices come from the front of the input, the stream from the rest.
+  const auto choice = [&]() -> std::uint8_t { return size > 0 ? (--size, *data++) : 0; };
+  wq::testing::ControllerRig rig;
   const std::int64_t maxPacketSizes[] = {24000, 0, -1, 1, 60, 1500, 2147483647};
-  rig.store.setValue(wq::keys::MaxPacketSize, maxPacketSizes[choices.next() % 7]);
-  const std::uint8_t flags = choices.next();
-  rig.store.setValue(wq::keys::DropOnFIN, (flags & 1) != 0);
-  rig.store.setValue(wq::keys::DropOnRST, (flags & 2) != 0);
-  rig.store.setValue(wq::keys::ReportRecentNodesFirst, (flags & 4) != 0);
-  rig.store.setValue(wq::keys::ReportResolveIPAddresses, (flags & 8) != 0);
-  const std::size_t readSize = 1 + choices.next() * 64u;
+  rig.set(wq::keys::MaxPacketSize, maxPacketSizes[choice() % 7]);
+  const std::uint8_t flags = choice();
+  rig.set(wq::keys::DropOnFIN, (flags & 1) != 0);
+  rig.set(wq::keys::DropOnRST, (flags & 2) != 0);
+  rig.set(wq::keys::ReportRecentNodesFirst, (flags & 4) != 0);
+  rig.set(wq::keys::ReportResolveIPAddresses, (flags & 8) != 0);
+  const std::size_t readSize = 1 + choice() * 64u;
 
-  const std::uint8_t* stream = choices.data();
-  const std::size_t streamSize = choices.size();
-  for (std::size_t at = 0; at < streamSize; at += readSize) {
-    const std::size_t length = std::min(readSize, streamSize - at);
-    rig.controller.tracker().dataReceived(wq::ByteView(stream + at, length));
-    rig.clock.advance(std::chrono::seconds(stream[at] % 20));
-    switch (stream[at] % 8) {
+  for (std::size_t at = 0; at < size; at += readSize) {
+    rig.tracker.dataReceived(wq::ByteView(data + at, std::min(readSize, size - at)));
+    rig.clock.advance(std::chrono::seconds(data[at] % 20));
+    switch (data[at] % 8) {
       case 0:
-        rig.controller.tracker().purgeNodes();
+        rig.tracker.purgeNodes();
         break;
       case 1:
-        rig.controller.view().previousNode();
+        rig.view.previousNode();
         break;
       case 2:
-        rig.controller.view().removeNode();
+        rig.view.removeNode();
         break;
       default:
         break;
     }
   }
-  rig.controller.tracker().captureStreamEnded();
+  rig.tracker.captureStreamEnded();
   (void)rig.controller.reportText();
-  rig.controller.refine().refineLastHit(10);
-  rig.controller.tracker().purgeNodes();
+  rig.refine.refineLastHit(10);
+  rig.tracker.purgeNodes();
   return 0;
 }

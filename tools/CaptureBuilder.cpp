@@ -104,10 +104,6 @@ std::uint32_t addressOf(std::string_view dotted) {
   return address;
 }
 
-std::uint16_t portOf(std::uint16_t hostOrder) {
-  return htons(hostOrder);
-}
-
 Bytes ipFrame(std::uint8_t protocol, std::string_view source, std::string_view destination,
               const Bytes& transport, const IpOptions& options) {
   return isIPv6(source) ? ipv6Frame(protocol, source, destination, transport, options)

@@ -60,6 +60,5 @@ Bytes chunkOf(const std::vector<Bytes>& frames);
 Bytes streamOf(const std::vector<Bytes>& frames);
 
 std::uint32_t addressOf(std::string_view dotted);  // network byte order
-std::uint16_t portOf(std::uint16_t hostOrder);     // network byte order
 
 }  // namespace wq::testing

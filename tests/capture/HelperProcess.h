@@ -13,7 +13,6 @@
 
 #include <cstring>
 #include <functional>
-#include <numeric>
 #include <utility>
 
 #include "stream/CaptureStreamFormat.h"
@@ -161,26 +160,23 @@ struct HelperProcess {
 // only when a filter is given.
 inline std::string startupText(const std::string& device, const std::string& interfaceName,
                                int failing = 6, const std::string& filter = "") {
-  std::vector<std::string> lines = {
-      "Attempting to open Berkeley Packet Filter device: " + device + "...\n",
-      failing == 0 ? "Could not open Berkeley Packet Filter!\n"
-                   : "Successfully opened Berkeley Packet Filter.\n",
-      "Attempting to set Berkeley Packet Filter interface: " + interfaceName + "...\n",
-      failing == 1 ? "Could not set Berkeley Packet Filter interface!\n"
-                   : "Successfully set Berkeley Packet Filter interface.\n",
-      "Attempting to set Berkeley Packet Filter packet length...\n",
-      "Successfully set Berkeley Packet Filter packet length to 4096.\n",
-      "Attempting to set promiscuous mode...\n",
-      "Successfully set promiscuous mode.\n",
-      "Attempting to set immediate mode...\n",
-      "Successfully set immediate mode.\n"};
-  if (!filter.empty()) {
-    lines.push_back("Attempting to set capture filter: " + filter + "...\n");
-    lines.push_back(failing == 5 ? "Could not set capture filter!\n"
-                                 : "Successfully set capture filter.\n");
+  const std::string bpf = "Berkeley Packet Filter";
+  // Each step's attempt, its success and its failure.
+  const std::string steps[][3] = {
+      {"open " + bpf + " device: " + device, "opened " + bpf, "open " + bpf},
+      {"set " + bpf + " interface: " + interfaceName, "set " + bpf + " interface",
+       "set " + bpf + " interface"},
+      {"set " + bpf + " packet length", "set " + bpf + " packet length to 4096"},
+      {"set promiscuous mode", "set promiscuous mode"},
+      {"set immediate mode", "set immediate mode"},
+      {"set capture filter: " + filter, "set capture filter", "set capture filter"}};
+  std::string text;
+  for (int step = 0; step <= std::min(failing, filter.empty() ? 4 : 5); ++step) {
+    text += "Attempting to " + steps[step][0] + "...\n" +
+            (step == failing ? "Could not " + steps[step][2] + "!\n"
+                             : "Successfully " + steps[step][1] + ".\n");
   }
-  lines.resize(std::min<std::size_t>(2 * failing + 2, lines.size()));
-  return std::accumulate(lines.begin(), lines.end(), std::string());
+  return text;
 }
 
 }  // namespace netsiphon::testing

@@ -86,15 +86,18 @@ TEST(Netsiphon, PacksFramesDueTogetherIntoFullChunksAndStopsAtTheEndOfItsInput) 
   std::vector<FilePacket> packets;
   std::vector<Record> expected;
   for (std::size_t index = 0; index < 500; ++index) {
-    packets.push_back({42, 7, patternedBytes(110, static_cast<std::uint8_t>(index))});
-    expected.push_back({42, 7, 110, packets.back().bytes});
+    const auto length = static_cast<std::uint32_t>(107 + index % 4);
+    packets.push_back({42, 7, patternedBytes(length, static_cast<std::uint8_t>(index))});
+    expected.push_back({42, 7, length, packets.back().bytes});
   }
-  const Stream stream = replay(DLT_EN10MB, packets, 500, false, PCAP_TSTAMP_PRECISION_MICRO);
+  // An empty filter keeps every packet.
+  const Stream stream = replay(DLT_EN10MB, packets, 500, false, PCAP_TSTAMP_PRECISION_MICRO, "");
   EXPECT_EQ(stream.records, expected);
-  EXPECT_EQ(stream.chunks, (500 + 31) / 32) << "110-byte frames make 128-byte records, 32 a chunk";
+  EXPECT_EQ(stream.chunks, (500 + 31) / 32)
+      << "frames of 107 to 110 bytes make records padded to 128 bytes, 32 a chunk";
 }
 
-// A filter keeps the packets it matches and no others; an empty one keeps them all.
+// A filter keeps the packets it matches and no others.
 TEST(Netsiphon, ReplaysOnlyThePacketsItsFilterKeeps) {
   const char *client = "10.0.0.2", *resolver = "10.0.0.53";
   const Bytes frames[] = {udpFrame(client, 40000, resolver, 53, bytesOf("kept")),
@@ -113,7 +116,6 @@ TEST(Netsiphon, ReplaysOnlyThePacketsItsFilterKeeps) {
   EXPECT_EQ(
       replay(DLT_EN10MB, packets, 2, true, PCAP_TSTAMP_PRECISION_MICRO, "udp port 53").records,
       (std::vector{all[0], all[4]}));
-  EXPECT_EQ(replay(DLT_EN10MB, packets, 6, true, PCAP_TSTAMP_PRECISION_MICRO, "").records, all);
 }
 
 TEST(Netsiphon, RefusesWhatItCannotUseAtItsStep) {

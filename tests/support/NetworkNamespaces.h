@@ -39,28 +39,25 @@ struct VethPair {
   // it, both ends and loopback get their addresses at once (no duplicate detection to wait for).
   explicit VethPair(bool withIPv6 = false) {
     const std::string interfaceB = "wqv" + std::to_string(getpid()) + "b";
-    const std::string ipv6 = std::string(" sysctl -qw net.ipv6.conf.all.disable_ipv6=") +
-                             (withIPv6 ? "0" : "1") +
-                             " net.ipv6.conf.default.disable_ipv6=" + (withIPv6 ? "0" : "1");
-    std::vector<std::string> commands = {
-        "ip netns add " + namespaceA,
-        "ip netns add " + namespaceB,
-        "ip netns exec " + namespaceA + ipv6,
-        "ip netns exec " + namespaceB + ipv6,
-        "ip link add " + interfaceA + " netns " + namespaceA + " type veth peer name " +
-            interfaceB + " netns " + namespaceB,
-        "ip -n " + namespaceA + " addr add " + addressA + "/24 dev " + interfaceA,
-        "ip -n " + namespaceB + " addr add " + addressB + "/24 dev " + interfaceB};
-    if (withIPv6) {
-      commands.push_back("ip -n " + namespaceA + " addr add " + address6A + "/64 dev " +
-                         interfaceA + " nodad");
-      commands.push_back("ip -n " + namespaceB + " addr add " + address6B + "/64 dev " +
-                         interfaceB + " nodad");
+    const std::string off = withIPv6 ? "0" : "1";
+    const std::string spaces[] = {namespaceA, namespaceB}, ends[] = {interfaceA, interfaceB};
+    const std::string v4[] = {addressA, addressB}, v6[] = {address6A, address6B};
+    std::vector<std::string> commands;
+    for (const std::string& space : spaces) {
+      commands.push_back("ip netns add " + space);
+      commands.push_back("ip netns exec " + space + " sysctl -qw net.ipv6.conf.all.disable_ipv6=" +
+                         off + " net.ipv6.conf.default.disable_ipv6=" + off);
     }
-    for (const std::string& ends :
-         {namespaceA + " link set " + interfaceA, namespaceB + " link set " + interfaceB,
-          namespaceA + " link set lo", namespaceB + " link set lo"}) {
-      commands.push_back("ip -n " + ends + " up");
+    commands.push_back("ip link add " + interfaceA + " netns " + namespaceA +
+                       " type veth peer name " + interfaceB + " netns " + namespaceB);
+    for (int side : {0, 1}) {
+      const std::string in = "ip -n " + spaces[side];
+      commands.push_back(in + " addr add " + v4[side] + "/24 dev " + ends[side]);
+      if (withIPv6) {
+        commands.push_back(in + " addr add " + v6[side] + "/64 dev " + ends[side] + " nodad");
+      }
+      commands.push_back(in + " link set " + ends[side] + " up");
+      commands.push_back(in + " link set lo up");
     }
     for (const std::string& command : commands) {
       if (failure_.empty() && !runQuietly(command)) {

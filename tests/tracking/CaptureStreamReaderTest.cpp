@@ -40,27 +40,25 @@ TEST(CaptureStream, SameResultWhereverTheReadsAreCut) {
   ASSERT_NE(expected.find("17#4037@"), std::string::npos) << expected;
   ASSERT_NE(expected.find("17#20000@"), std::string::npos) << expected;
 
+  // A first read of `first` bytes, then reads of `size` bytes: the nodes and the helper's text.
+  const auto readIn = [&](std::size_t first, std::size_t size) {
+    ControllerRig rig;
+    rig.tracker.dataReceived(ByteView(whole.data(), first));
+    for (std::size_t at = first; at < whole.size(); at += size) {
+      rig.tracker.dataReceived(ByteView(whole.data() + at, std::min(size, whole.size() - at)));
+    }
+    return rig.nodes() + "|" + rig.tracker.captureStreamEnded();
+  };
   // One cut at every position of the first two chunks, then reads of many odd sizes.
   for (std::size_t cut = 0; cut <= 2 * kChunkLength; ++cut) {
-    ControllerRig rig;
-    rig.tracker.dataReceived(ByteView(whole.data(), cut));
-    rig.tracker.dataReceived(ByteView(whole.data() + cut, whole.size() - cut));
-    ASSERT_EQ(rig.nodes(), expected) << "cut at " << cut;
-    ASSERT_EQ(rig.tracker.captureStreamEnded(), "Closing /dev/bpf device.\n");
+    ASSERT_EQ(readIn(cut, whole.size()), expected + "|Closing /dev/bpf device.\n") << cut;
   }
-  for (std::size_t readSize :
-       {std::size_t{1}, std::size_t{3}, std::size_t{100}, std::size_t{4095}, std::size_t{4097},
-        std::size_t{8191}, std::size_t{65536}, whole.size()}) {
-    ControllerRig rig;
-    for (std::size_t at = 0; at < whole.size(); at += readSize) {
-      rig.tracker.dataReceived(ByteView(whole.data() + at, std::min(readSize, whole.size() - at)));
-    }
-    ASSERT_EQ(rig.nodes(), expected) << "reads of " << readSize;
-    EXPECT_EQ(rig.tracker.captureStreamEnded(), "Closing /dev/bpf device.\n");
+  for (const std::size_t size : {1ul, 3ul, 100ul, 4095ul, 4097ul, 8191ul, 65536ul, whole.size()}) {
+    ASSERT_EQ(readIn(size, size), expected + "|Closing /dev/bpf device.\n") << size;
   }
 }
 
-TEST(CaptureStream, RecordsAreFourByteAlignedAndTheCursorStopsAtTheFill) {
+TEST(CaptureStream, RecordsAreFourByteAlignedAndEndAtTheFillOrTheChunksEnd) {
   Bytes chunk;
   appendRecord(chunk, Bytes(5, 1), 10, 20);  // 18 + 5 = 23 → 24
   appendRecord(chunk, Bytes(2, 2), 11, 21);  // 18 + 2 = 20
@@ -78,17 +76,17 @@ TEST(CaptureStream, RecordsAreFourByteAlignedAndTheCursorStopsAtTheFill) {
   bad[16] = 17;
   EXPECT_FALSE(CaptureRecordCursor(ByteView(bad.data(), bad.size())).next());
   EXPECT_FALSE(CaptureRecordCursor(ByteView(bad.data(), 17)).next());
-}
-
-TEST(CaptureStream, ARecordRunningPastTheChunkEndIsCutThere) {
-  Bytes chunk;
-  appendRecord(chunk, udpFrame("10.0.0.2", 7, "10.0.0.9", 9, Bytes(200, 'r')));
-  const std::uint32_t claimed = 5000;  // more than any chunk holds
-  std::memcpy(chunk.data() + 8, &claimed, sizeof claimed);
-  chunk.resize(120);  // the chunk ends inside the payload
-  const auto record = CaptureRecordCursor(ByteView(chunk.data(), chunk.size())).next();
+  // A record claiming more than the chunk holds is cut at the chunk's end.
+  const std::uint32_t claimed = 5000;
+  std::memcpy(chunk.data() + kRecordCapturedLengthOffset, &claimed, sizeof claimed);
+  const auto record = CaptureRecordCursor(ByteView(chunk.data(), 120)).next();
   ASSERT_TRUE(record);
   EXPECT_EQ(record->frame.size(), 120u - kRecordHeaderLength);
+  // Text where a chunk should be makes no node.
+  ControllerRig rig;
+  const Bytes text = bytesOf("Attempting to open Berkeley Packet Filter device: /dev/bpf0...\n");
+  rig.tracker.decodeCaptureBuffer(ByteView(text.data(), text.size()));
+  EXPECT_EQ(rig.nodeCount(), 0u);
 }
 
 TEST(CaptureStream, ALongRecordTornByTheEndIsDroppedAndAClaimPastTheSnapshotLengthIsNotJoined) {

