@@ -100,6 +100,8 @@ TEST(NodeTracker, PacketRules) {
        {syn("s"), data(filled(1000), ACK | FIN)}, ""},
       {"FIN changes nothing while DropOnFIN is off", "",
        {syn("A"), data("", ACK | FIN)}, "6:A@0-0"},
+      {"RST changes nothing while DropOnRST is off", "fin",
+       {syn("A"), data("", ACK | RST)}, "6:A@0-0"},
       {"FIN drops the lowest match, and RST is not looked at then", "fin rst",
        {syn("A"), syn("B"), data("", ACK | FIN | RST)}, "6:B@1-1!Dropping node on FIN..."},
       {"RST drops the lowest match when DropOnRST is on", "rst",
