@@ -196,9 +196,10 @@ std::vector<std::pair<pid_t, std::string>> processesIn(const std::string& space)
     if (name.find_first_not_of("0123456789") == std::string::npos &&
         stat((entry.path() / "ns/net").c_str(), &network) == 0 && network.st_ino == wanted.st_ino &&
         !processEnded(std::stoi(name))) {
-      std::string program = readFile(entry.path() / "comm");
-      program.pop_back();
-      found.emplace_back(std::stoi(name), program);
+      const std::string program = readFile(entry.path() / "comm");
+      if (!program.empty()) {  // else it has just ended
+        found.emplace_back(std::stoi(name), program.substr(0, program.size() - 1));
+      }
     }
   }
   return found;
