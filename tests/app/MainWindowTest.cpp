@@ -9,6 +9,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include <QFileDialog>
 #include <QListWidget>
@@ -487,6 +488,24 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(w.ports() != "7", kPatienceMs);
     QCOMPARE(w.ports(), "7 5353");
     w.helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
+
+    // Then to another host, through an ssh that stands in for one finding no server there.
+    const std::string bin = scratch_.subdirectory("bin");
+    std::ofstream(bin + "/ssh") << "#!/bin/sh\necho 'ssh: connect to host db1 port 22: "
+                                   "Connection refused' >&2\nexit 255\n";
+    chmod((bin + "/ssh").c_str(), 0755);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin) + ":" + path);
+    w.ui().preferencesAction->trigger();
+    prefs->ui().captureHostField->setText(" db1 ");
+    prefs->ui().buttons->button(QDialogButtonBox::Ok)->click();
+    QCOMPARE(w.storedDefaults.stringValue(keys::CaptureHost), std::string("db1"));
+    QTRY_COMPARE_WITH_TIMEOUT(w.ui().statusBar->currentMessage(),
+                              "Cannot reach db1: connect to host db1 port 22: Connection refused",
+                              kPatienceMs);
+    QCOMPARE(w.window->windowTitle(), "Wirequill — lo on db1 (ended)");
+    QCOMPARE(w.ports(), "7 5353");
+    qputenv("PATH", path);
   }
 
  private:
