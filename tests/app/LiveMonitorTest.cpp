@@ -368,6 +368,13 @@ TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   const std::vector<QByteArray> command = sshCommand(target);
   ASSERT_GE(command.size(), 3u);
   EXPECT_EQ(command[command.size() - 3], "--");  // a host is never taken for an option
+  EXPECT_NE(std::ranges::find(command, "BatchMode=yes"), command.end());
+  // A window with an askpass program lets ssh ask there, never in batch mode.
+  RemoteTarget asking = target;
+  asking.batchMode = false;
+  const std::vector<QByteArray> askingCommand = sshCommand(asking);
+  EXPECT_EQ(askingCommand[1], "SSH_ASKPASS_REQUIRE=prefer");
+  EXPECT_EQ(std::ranges::find(askingCommand, "BatchMode=yes"), askingCommand.end());
   QProcess shell;
   QProcessEnvironment environment;
   environment.insert("PATH", QString::fromStdString(bin) + ":/usr/bin:/bin");
