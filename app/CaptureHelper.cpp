@@ -178,8 +178,6 @@ int CaptureHelper::takeStream() {
   notifier_->setEnabled(false);
   streamOpen_ = false;
   const int taken = fcntl(socket_, F_DUPFD_CLOEXEC, 0);
-  // The duplicate shares the open socket, and with it the non-blocking flag.
-  fcntl(socket_, F_SETFL, fcntl(socket_, F_GETFL) & ~O_NONBLOCK);
   reapWhenDone();
   return taken;
 }

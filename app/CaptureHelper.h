@@ -53,7 +53,7 @@ class CaptureHelper : public QObject {
   bool start(const Command& command, QString* error);
   // Starts reading a held stream.
   void readStream();
-  // Hands a held stream over, as a blocking descriptor of its own; this object no longer reads
+  // Hands a held stream over, as a non-blocking descriptor of its own; this object no longer reads
   // it, but still sends the termination line and tells when the program has ended.
   int takeStream();
   // Writes the termination line to the helper and closes its input; it closes its capture and

@@ -36,6 +36,15 @@ QString captureFilterRefusal(const Defaults& defaults) {
       .arg(QString::fromStdString(filter), QString::fromStdString(*problem));
 }
 
+std::string endHelperStream(NodeTracker& tracker, LogSink& log) {
+  const std::string text = tracker.captureStreamEnded();
+  for (const QString& line :
+       QString::fromLatin1(text.data(), text.size()).split('\n', Qt::SkipEmptyParts)) {
+    log.log("netsiphon: " + line.toStdString());
+  }
+  return text;
+}
+
 QString helperFailureMessage(const std::string& helperText, const QString& interfaceName) {
   QStringList failure;
   for (const QString& line :
@@ -236,11 +245,7 @@ bool Monitor::startRemote(const QString& host, QString* error) {
 }
 
 void Monitor::helperEnded(int exitStatus, int signal) {
-  const std::string text = controller_.tracker().captureStreamEnded();
-  for (const QString& line :
-       QString::fromLatin1(text.data(), text.size()).split('\n', Qt::SkipEmptyParts)) {
-    log_.log("netsiphon: " + line.toStdString());
-  }
+  const std::string text = endHelperStream(controller_.tracker(), log_);
   if (shuttingDown_) {
     return;
   }

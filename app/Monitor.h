@@ -97,6 +97,10 @@ class Monitor : public QObject {
 // Why the CaptureFilter in force cannot be used (libpcap's reason and what to do), or empty.
 QString captureFilterRefusal(const Defaults& defaults);
 
+// Ends the helper's stream in the tracker and logs the helper's own text, a line at a time, which
+// it returns.
+std::string endHelperStream(NodeTracker& tracker, LogSink& log);
+
 // What the user is told when the helper's stream ends: its failure lines, and a hint where one
 // helps. Empty when the text holds no failure.
 QString helperFailureMessage(const std::string& helperText, const QString& interfaceName);

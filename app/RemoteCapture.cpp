@@ -91,13 +91,11 @@ void RemoteCapture::endWhenBothDone() {
   QString message;
   QString details = errorLines_.join('\n');
   if (helperStream_ && deliver_) {  // once ignored, the stream reader belongs to another intake
-    const std::string text = controller_.tracker().captureStreamEnded();
-    const QString said = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-    for (const QString& line : said.split('\n', Qt::SkipEmptyParts)) {
-      log_.log("netsiphon: " + line.toStdString());
-    }
+    const std::string text = endHelperStream(controller_.tracker(), log_);
     message = helperFailureMessage(text, target_.interfaceName);
-    details = (said.trimmed() + '\n' + details).trimmed();
+    details = (QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).trimmed() +
+               '\n' + details)
+                  .trimmed();
   }
   if (message.isEmpty() && pcapFailure_ && !pcapFailure_->isEmpty()) {
     message = QString("Capture on %1 stopped: %2").arg(target_.host, *pcapFailure_);
