@@ -25,7 +25,8 @@ struct Options {
       : help(parser.addHelpOption()), version(parser.addVersionOption()) {
     parser.setApplicationDescription(
         "Watches the traffic on one network interface and keeps a live list of nodes.");
-    parser.addOptions({interfaceName, device, filter, host, read, noWindow, report, duration});
+    parser.addOptions(
+        {interfaceName, device, filter, host, read, openConnections, noWindow, report, duration});
   }
 
   QCommandLineOption help;
@@ -47,6 +48,10 @@ struct Options {
                           "Read capture file FILE directly, at full speed, without the helper; "
                           "read standard input (-) or a FIFO as the capture arrives.",
                           "FILE"};
+  QCommandLineOption openConnections{
+      "open-connections",
+      "Track TCP connections that were open before capture started, from their first data, for "
+      "this run (not stored)."};
   QCommandLineOption noWindow{"no-window", "Run without a window."};
   QCommandLineOption report{
       "report", "With --no-window: write the report to FILE (- for standard output) at the end.",
@@ -61,6 +66,7 @@ std::variant<RunOptions, QString> readOptions(const QCommandLineParser& parser, 
   }
   RunOptions options;
   options.noWindow = parser.isSet(o.noWindow);
+  options.trackOpenConnections = parser.isSet(o.openConnections);
   if (parser.isSet(o.interfaceName)) {
     options.interfaceName = parser.value(o.interfaceName);
   }

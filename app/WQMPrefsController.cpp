@@ -72,6 +72,7 @@ void WQMPrefsController::showStoredSettings() {
   ui_->purgeIdleTimeField->setText(QString::number(defaults_.doubleValue(keys::PurgeIdleTime)));
   ui_->dropPacketsOnFINButton->setChecked(defaults_.boolValue(keys::DropOnFIN));
   ui_->dropPacketsOnRSTButton->setChecked(defaults_.boolValue(keys::DropOnRST));
+  ui_->trackOpenConnectionsButton->setChecked(defaults_.boolValue(keys::TrackOpenConnections));
   ui_->reportResolveAddressButton->setChecked(defaults_.boolValue(keys::ReportResolveIPAddresses));
   ui_->reportRecentNodesFirstButton->setChecked(defaults_.boolValue(keys::ReportRecentNodesFirst));
 }
@@ -115,6 +116,7 @@ void WQMPrefsController::okay() {
                      doubleValueOf(ui_->purgeIdleTimeField->text().toStdString()));
   defaults_.setValue(keys::DropOnFIN, ui_->dropPacketsOnFINButton->isChecked());
   defaults_.setValue(keys::DropOnRST, ui_->dropPacketsOnRSTButton->isChecked());
+  defaults_.setValue(keys::TrackOpenConnections, ui_->trackOpenConnectionsButton->isChecked());
   defaults_.setValue(keys::ReportResolveIPAddresses, ui_->reportResolveAddressButton->isChecked());
   defaults_.setValue(keys::ReportRecentNodesFirst, ui_->reportRecentNodesFirstButton->isChecked());
   hide();

@@ -35,6 +35,9 @@ int main(int argc, char** argv) {
   if (options.captureHost) {
     settings.overrideForThisRun(wq::keys::CaptureHost, options.captureHost->toStdString());
   }
+  if (options.trackOpenConnections) {
+    settings.overrideForThisRun(wq::keys::TrackOpenConnections, true);
+  }
   wq::SystemLog log;
   // Reverse lookups for reports: all of a report's addresses at once, within two seconds.
   wq::BoundedHostResolver resolver(std::make_shared<wq::SystemHostResolver>(),

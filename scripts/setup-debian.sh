@@ -17,6 +17,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   # live capture tests in network namespaces
   iproute2 iputils-ping ethtool
+  # TCP retransmissions made on purpose (a rule that drops segments at random), and a client
+  nftables curl
   # remote capture tests: an SSH server in a namespace, and tcpdump on the far side
   openssh-server tcpdump
   # the Debian package (dpkg-shlibdeps) and its check: manual pages, desktop entry

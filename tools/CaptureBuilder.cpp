@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "capture/ChunkAssembler.h"
 #include "stream/CaptureStreamFormat.h"
@@ -122,15 +123,45 @@ Bytes withVlanTags(Bytes frame, const std::vector<std::uint16_t>& tagTypes) {
 
 Bytes tcpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
                std::uint16_t destinationPort, std::uint8_t flags, const Bytes& payload,
-               const IpOptions& options) {
+               const IpOptions& options, const TcpFields& fields) {
   Bytes tcp(20, 0);
   putBe16(tcp, 0, sourcePort);
   putBe16(tcp, 2, destinationPort);
-  tcp[12] = 5 << 4;
+  putBe16(tcp, 4, static_cast<std::uint16_t>(fields.sequence >> 16));
+  putBe16(tcp, 6, static_cast<std::uint16_t>(fields.sequence));
+  tcp.insert(tcp.end(), fields.options.begin(), fields.options.end());
+  tcp.resize((tcp.size() + 3) / 4 * 4, 0);
+  tcp[12] =
+      static_cast<std::uint8_t>((static_cast<int>(tcp.size() / 4) + fields.dataOffsetDelta) << 4);
   tcp[13] = flags;
   putBe16(tcp, 14, 65535);
   tcp.insert(tcp.end(), payload.begin(), payload.end());
   return ipFrame(6, source, destination, tcp, options);
+}
+
+TcpSender::TcpSender(std::string source, std::uint16_t sourcePort, std::string destination,
+                     std::uint16_t destinationPort, std::uint32_t initialSequence)
+    : source_(std::move(source)),
+      destination_(std::move(destination)),
+      sourcePort_(sourcePort),
+      destinationPort_(destinationPort),
+      initialSequence_(initialSequence) {}
+
+Bytes TcpSender::syn(std::uint8_t flags, const Bytes& options) const {
+  return tcpFrame(source_, sourcePort_, destination_, destinationPort_, flags, {}, {},
+                  {initialSequence_, options});
+}
+
+Bytes TcpSender::send(const Bytes& payload, std::uint8_t flags, const Bytes& options) {
+  Bytes frame = at(sent_, payload, flags, options);
+  sent_ += static_cast<std::uint32_t>(payload.size()) + (flags & kFin ? 1 : 0);
+  return frame;
+}
+
+Bytes TcpSender::at(std::uint32_t offset, const Bytes& payload, std::uint8_t flags,
+                    const Bytes& options) const {
+  return tcpFrame(source_, sourcePort_, destination_, destinationPort_, flags, payload, {},
+                  {initialSequence_ + 1 + offset, options});
 }
 
 Bytes udpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,

@@ -16,6 +16,8 @@ using Bytes = std::vector<std::uint8_t>;
 inline constexpr std::int64_t kCaptureStart = 1796565800;
 // The options of an ordinary SYN: MSS 1460, SACK permitted, time stamps, window scale 7.
 inline const Bytes kSynOptions = {2, 4, 5, 180, 4, 2, 8, 10, 0, 0, 0, 1, 0, 0, 0, 0, 1, 3, 3, 7};
+// The options Linux puts in every later segment: two NOPs and time stamps.
+inline const Bytes kTimestampOptions = {1, 1, 8, 10, 0, 0, 0x2B, 0x25, 0, 0, 0x56, 0x2B};
 
 Bytes bytesOf(std::string_view text);
 // `count` bytes that differ from packet to packet, so that mixed-up records show.
@@ -39,9 +41,42 @@ Bytes ipFrame(std::uint8_t protocol, std::string_view source, std::string_view d
 // The frame with 802.1Q or 802.1ad tags (their EtherTypes, outermost first) before its EtherType.
 Bytes withVlanTags(Bytes frame, const std::vector<std::uint16_t>& tagTypes);
 
+// A TCP header's fields besides its ports and flags.
+struct TcpFields {
+  std::uint32_t sequence = 0;
+  Bytes options{};          // padded with zero bytes to whole words; the data offset counts them
+  int dataOffsetDelta = 0;  // added to the true data offset, to state a wrong one
+};
+
 Bytes tcpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
                std::uint16_t destinationPort, std::uint8_t flags, const Bytes& payload,
-               const IpOptions& options = {});
+               const IpOptions& options = {}, const TcpFields& tcp = {});
+
+// The segments one end of a TCP connection sends, numbered by the bytes sent before them.
+class TcpSender {
+ public:
+  static constexpr std::uint8_t kFin = 0x01, kSyn = 0x02, kRst = 0x04, kPsh = 0x08, kAck = 0x10;
+
+  TcpSender(std::string source, std::uint16_t sourcePort, std::string destination,
+            std::uint16_t destinationPort, std::uint32_t initialSequence = 1000);
+
+  // The SYN (or, with kAck, the SYN-ACK) with its options; data follows it.
+  Bytes syn(std::uint8_t flags = kSyn, const Bytes& options = kSynOptions) const;
+  // The next bytes of the stream; a FIN takes a sequence number after them.
+  Bytes send(const Bytes& payload, std::uint8_t flags = kAck | kPsh, const Bytes& options = {});
+  Bytes send(std::string_view text) { return send(bytesOf(text)); }
+  // Bytes at `offset` in the stream (0 is the byte after the SYN), as a retransmission or a
+  // segment ahead of a hole sends them; the next bytes stay where they were.
+  Bytes at(std::uint32_t offset, const Bytes& payload, std::uint8_t flags = kAck,
+           const Bytes& options = {}) const;
+  std::uint32_t sent() const { return sent_; }
+
+ private:
+  std::string source_, destination_;
+  std::uint16_t sourcePort_, destinationPort_;
+  std::uint32_t initialSequence_;
+  std::uint32_t sent_ = 0;  // stream bytes sent, and the FIN once sent
+};
 Bytes udpFrame(std::string_view source, std::uint16_t sourcePort, std::string_view destination,
                std::uint16_t destinationPort, const Bytes& payload, const IpOptions& options = {});
 // An ICMP (or ICMPv6) echo request: 8 header bytes then `payload`.

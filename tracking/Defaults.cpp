@@ -17,6 +17,7 @@ SettingList registeredDefaults() {
       {std::string(keys::PurgeIdleTime), 15.0},
       {std::string(keys::DropOnFIN), false},
       {std::string(keys::DropOnRST), false},
+      {std::string(keys::TrackOpenConnections), false},
       {std::string(keys::ReportResolveIPAddresses), false},
       {std::string(keys::ReportRecentNodesFirst), false},
   };

@@ -21,13 +21,15 @@ inline constexpr std::string_view CaptureHost = "CaptureHost";
 inline constexpr std::string_view PurgeIdleTime = "PurgeIdleTime";
 inline constexpr std::string_view DropOnFIN = "DropOnFIN";
 inline constexpr std::string_view DropOnRST = "DropOnRST";
+// Data of a TCP connection that was open before capture started makes a node of its own.
+inline constexpr std::string_view TrackOpenConnections = "TrackOpenConnections";
 inline constexpr std::string_view ReportResolveIPAddresses = "ReportResolveIPAddresses";
 inline constexpr std::string_view ReportRecentNodesFirst = "ReportRecentNodesFirst";
 }  // namespace keys
 
 using SettingList = std::vector<std::pair<std::string, SettingValue>>;
 
-// The nine settings with their types and defaults, in the order they are registered.
+// The settings with their types and defaults, in the order they are registered.
 SettingList registeredDefaults();
 
 class Defaults {

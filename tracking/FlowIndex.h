@@ -20,6 +20,23 @@ class FlowIndex {
   explicit FlowIndex(const std::vector<std::unique_ptr<WQMConnection>>& nodes) : nodes_(nodes) {}
 
   std::optional<std::uint32_t> lowestSlot(const FlowKey& key) const;
+  // The highest of the flow's slots whose node `accepts`.
+  template <class Accept>
+  std::optional<std::uint32_t> highestSlotWhere(const FlowKey& key, Accept accepts) const {
+    const Entry* entry = find(key);
+    if (entry == nullptr) {
+      return std::nullopt;
+    }
+    if (entry->more != kNone) {
+      const std::vector<std::uint32_t>& more = more_[entry->more];
+      for (auto slot = more.rbegin(); slot != more.rend(); ++slot) {
+        if (accepts(*nodes_[*slot])) {
+          return *slot;
+        }
+      }
+    }
+    return accepts(*nodes_[entry->first]) ? std::optional(entry->first) : std::nullopt;
+  }
   // `slot` must be greater than every slot the flow has.
   void add(const FlowKey& key, std::uint32_t slot);
   // `slot` may be empty already: the flow is found by the slot, not by its node's key.

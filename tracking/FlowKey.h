@@ -1,9 +1,9 @@
 #pragma once
 
 #include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
-#include <climits>
 #include <cstring>
 
 namespace wq {
@@ -33,6 +33,7 @@ struct FlowEnds {
   IpAddress destination;
   std::uint16_t sport = 0;  // network byte order
   std::uint16_t dport = 0;
+  bool operator==(const FlowEnds&) const = default;
 };
 
 // The IPv6 addresses of the nodes, each kept once under a number, so that a flow key holds 32 bits
@@ -102,6 +103,13 @@ struct IpAddressHash {
     const std::uint64_t h =
         (words[0] * 0x9E3779B97F4A7C15ull) ^ ((words[1] + address.family) * 0xC2B2AE3D27D4EB4Full);
     return static_cast<std::size_t>(h ^ (h >> 29));
+  }
+};
+
+struct FlowEndsHash {
+  std::size_t operator()(const FlowEnds& ends) const {
+    const std::size_t h = IpAddressHash{}(ends.source) * 31 + IpAddressHash{}(ends.destination);
+    return h ^ ((std::size_t{ends.sport} << 16 | ends.dport) * 0x9E3779B97F4A7C15ull);
   }
 };
 

@@ -42,6 +42,8 @@ std::vector<std::string> launchSettingsLines(const Defaults& defaults) {
           std::string(static_cast<const char*>(idleTime), idleEnd) + ".\n",
       "Launching Wirequill dropping FIN nodes = " + flag(defaults, keys::DropOnFIN) + ".\n",
       "Launching Wirequill dropping RST nodes = " + flag(defaults, keys::DropOnRST) + ".\n",
+      "Launching Wirequill tracking connections open before capture = " +
+          flag(defaults, keys::TrackOpenConnections) + ".\n",
       "Launching Wirequill resolving report IP addresses = " +
           flag(defaults, keys::ReportResolveIPAddresses) + ".\n",
       "Launching Wirequill reporting recent nodes first = " +

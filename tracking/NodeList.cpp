@@ -63,13 +63,14 @@ const WQMConnection& NodeList::at(std::size_t index) const {
   return *slots_[slotOf(index)];
 }
 
-void NodeList::append(NodePtr node) {
+NodeList::Handle NodeList::append(NodePtr node) {
   const auto slot = static_cast<std::uint32_t>(slots_.size());
   index_.add(node->flowKey(), slot);
   slots_.push_back(std::move(node));
   occupancy_.pushBack(true);
   ++size_;
   compactIfSparse();
+  return static_cast<Handle>(slots_.size() - 1);
 }
 
 NodeList::NodePtr NodeList::takeSlot(std::size_t slot) {

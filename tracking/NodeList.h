@@ -34,13 +34,19 @@ class NodeList {
   // The newest node sits in the last slot unless that node has since left.
   WQMConnection& back() { return slots_.back() ? *slots_.back() : at(size_ - 1); }
 
-  void append(NodePtr node);
-
   // Where a node sits, valid until the list next changes. The decoder works with these, since it
   // never needs a node's row.
   using Handle = std::uint32_t;
+
+  Handle append(NodePtr node);
+
   // The node with the lowest index among those that match `key` under the flow match.
   std::optional<Handle> firstMatch(const FlowKey& key) const { return index_.lowestSlot(key); }
+  // The node with the highest index among those that match `key` and that `accepts`.
+  template <class Accept>
+  std::optional<Handle> lastMatchWhere(const FlowKey& key, Accept accepts) const {
+    return index_.highestSlotWhere(key, accepts);
+  }
   WQMConnection& node(Handle handle) { return *slots_[handle]; }
   NodePtr remove(Handle handle) { return takeSlot(handle); }
   void moveToEnd(Handle handle);

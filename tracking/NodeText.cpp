@@ -200,6 +200,13 @@ void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
   writeUpTo(payload.size());
 }
 
+void appendPayloadText(std::string& text, const NodeFacts& node) {
+  if (node.openBeforeCapture) {
+    text += "[connection open before capture started]\n";
+  }
+  appendPayloadText(text, node.payload, node.gaps);
+}
+
 std::string detailText(const NodeFacts& node, LogSink& log) {
   const std::string startHit = clockText(node.startHit);
   const std::string lastHit = clockText(node.lastHit);
@@ -207,7 +214,7 @@ std::string detailText(const NodeFacts& node, LogSink& log) {
   const std::string destination = addressText(node.flow.destination, log);
   std::string text;
   appendNodeSummary(text, node, {startHit, lastHit, source, destination});
-  appendPayloadText(text, node.payload, node.gaps);
+  appendPayloadText(text, node);
   return text;
 }
 

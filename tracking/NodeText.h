@@ -32,6 +32,10 @@ inline constexpr int kPayloadLineLength = 76;
 void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
                        std::span<const PayloadGap> gaps = {});
 
+// A node's payload text: for a TCP node of a connection open before capture started, the line
+// "[connection open before capture started]" first.
+void appendPayloadText(std::string& text, const NodeFacts& node);
+
 // What the detail pane shows: the node summary with address texts, then the payload text.
 std::string detailText(const NodeFacts& node, LogSink& log);
 

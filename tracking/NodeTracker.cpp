@@ -1,5 +1,7 @@
 #include "tracking/NodeTracker.h"
 
+#include "tracking/TcpStream.h"
+
 namespace wq {
 
 namespace {
@@ -11,6 +13,8 @@ struct NodeTracker::Settings {
   int maxPacketSize;
   bool dropOnFIN;
   bool dropOnRST;
+  bool trackOpenConnections;
+  double purgeIdleTime;
 };
 
 NodeTracker::NodeTracker(Defaults& defaults, const Clock& clock, LogSink& log)
@@ -53,7 +57,8 @@ void NodeTracker::decodeCaptureBuffer(ByteView chunk) {
 
 NodeTracker::Settings NodeTracker::readSettings() const {
   return {defaults_.integerValue(keys::MaxPacketSize), defaults_.boolValue(keys::DropOnFIN),
-          defaults_.boolValue(keys::DropOnRST)};
+          defaults_.boolValue(keys::DropOnRST), defaults_.boolValue(keys::TrackOpenConnections),
+          defaults_.doubleValue(keys::PurgeIdleTime)};
 }
 
 void NodeTracker::decodeChunk(ByteView chunk, const Settings& settings) {
@@ -86,86 +91,130 @@ void NodeTracker::handlePacket(const DecodedPacket& packet, const Settings& sett
 
 void NodeTracker::handleTcpSegment(const DecodedPacket& packet, const Settings& settings) {
   const std::uint8_t flags = packet.tcpFlags;
-  const std::int64_t length = packet.payloadLength;
-  const bool payloadFits = length > 0 && length < settings.maxPacketSize;
+  std::optional<NodeList::Handle> match = tcpNodeOf(packet.flow);
 
-  if ((flags & tcpflags::SYN) && payloadFits) {
-    addNode(packet, settings);
+  // A SYN or SYN-ACK starts its direction's node. A SYN sent again (the same initial sequence
+  // number) is the same connection; one with another starts a new connection, whose node takes
+  // the flow's data from then on while the old one stays as it is.
+  if (flags & tcpflags::SYN) {
+    const bool sameConnection =
+        match && !connectionsArray_.node(*match).openBeforeCapture() &&
+        connectionsArray_.node(*match).initialSequence() == packet.tcpSequence;
+    if (!sameConnection) {
+      match = addNode(packet, settings);
+    }
+    if (packet.payloadLength > 0) {
+      placeData(packet, packet.tcpSequence + 1, *match, settings);  // after the SYN's own number
+    }
     return;
   }
-  // Data grows its node; a segment too large for any node overflows it, so that no node grows
-  // past the bytes it missed.
-  if ((flags & tcpflags::ACK) && length > 0) {
-    if (const auto match = connectionsArray_.firstMatch(packet.flow)) {
-      growOrOverflow(packet, *match, settings);
-      lastNodeChanged();
-      return;
+  // Data is placed in its node by sequence number; FIN and RST are not looked at then.
+  if ((flags & tcpflags::ACK) && packet.payloadLength > 0) {
+    if (!match) {
+      match = openConnectionNode(packet, settings);
     }
-    if (payloadFits) {
-      return;  // data of a flow that has no node
+    if (match) {
+      placeData(packet, packet.tcpSequence, *match, settings);
     }
+    return;
+  }
+  if (!match) {
+    return;
   }
   if ((flags & tcpflags::FIN) && settings.dropOnFIN) {
-    dropMatchingNode(packet.flow, "Dropping node on FIN...");
+    dropNode(*match, "Dropping node on FIN...");
     return;  // RST is not looked at then
   }
   if (flags & tcpflags::FIN) {
     // The sender has finished: its node will not grow again and needs no spare room.
-    if (const auto match = connectionsArray_.firstMatch(packet.flow)) {
-      connectionsArray_.node(*match).releaseSpareRoom();
-    }
+    connectionsArray_.node(*match).releaseSpareRoom();
   }
   if ((flags & tcpflags::RST) && settings.dropOnRST) {
-    dropMatchingNode(packet.flow, "Dropping node on RST...");
+    dropNode(*match, "Dropping node on RST...");
   }
 }
 
-void NodeTracker::growOrOverflow(const DecodedPacket& packet, NodeList::Handle match,
-                                 const Settings& settings) {
+std::optional<NodeList::Handle> NodeTracker::tcpNodeOf(const FlowKey& flow) const {
+  return connectionsArray_.lastMatchWhere(
+      flow, [](const WQMConnection& node) { return node.protocol() == ipproto::TCP; });
+}
+
+std::optional<NodeList::Handle> NodeTracker::openConnectionNode(const DecodedPacket& packet,
+                                                                const Settings& settings) {
+  if (!settings.trackOpenConnections ||
+      departedFlows_.seenAgain(packet.ends, clock_.now(), settings.purgeIdleTime)) {
+    return std::nullopt;
+  }
+  const NodeList::Handle made = addNode(packet, settings);
+  WQMConnection& node = connectionsArray_.node(made);
+  node.setOpenBeforeCapture(true);
+  node.setInitialSequence(packet.tcpSequence - 1);  // its stream starts with this segment
+  return made;
+}
+
+void NodeTracker::placeData(const DecodedPacket& packet, std::uint32_t sequence,
+                            NodeList::Handle match, const Settings& settings) {
   WQMConnection& node = connectionsArray_.node(match);
-  const std::int64_t grown = std::int64_t{node.byteCount()} + packet.payloadLength;
-  if (grown > settings.maxPacketSize || grown > std::int64_t{node.bufferSize()}) {
-    nodeDroppedBox_.showFlow(ipproto::TCP, packet.ends, clock_.now());
-    discardNode(connectionsArray_.remove(match));
-    return;
+  const std::int64_t limit =
+      std::min<std::int64_t>(settings.maxPacketSize, std::int64_t{node.bufferSize()});
+  switch (placeSegment(node, {sequence, packet.payload, packet.payloadLength}, limit)) {
+    case Placement::Duplicate:
+      return;
+    case Placement::Overflow:
+      nodeDroppedBox_.showFlow(ipproto::TCP, packet.ends, clock_.now());
+      discardNode(connectionsArray_.remove(match));
+      break;
+    case Placement::Grew:
+      node.setLastHit(clock_.now());
+      if (packet.tcpFlags & tcpflags::FIN) {
+        node.releaseSpareRoom();  // its last data
+      }
+      nodeAddedBox_.showFlow(ipproto::TCP, packet.ends, node.lastHit());
+      connectionsArray_.moveToEnd(match);
+      break;
   }
-  node.setLastHit(clock_.now());
-  node.augmentPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()),
-                         packet.missingLength());
-  if (packet.tcpFlags & tcpflags::FIN) {
-    node.releaseSpareRoom();  // its last data
-  }
-  nodeAddedBox_.showFlow(ipproto::TCP, packet.ends, node.lastHit());
-  connectionsArray_.moveToEnd(match);
+  lastNodeChanged();
 }
 
-void NodeTracker::addNode(const DecodedPacket& packet, const Settings& settings) {
+NodeList::Handle NodeTracker::addNode(const DecodedPacket& packet, const Settings& settings) {
   auto node = std::make_unique<WQMConnection>(clock_.now(), settings.maxPacketSize);
   node->setProtocol(packet.protocol);
   node->setsaddr(packet.ends.source);
   node->setdaddr(packet.ends.destination);
   node->setsport(packet.flow.sport);
   node->setdport(packet.flow.dport);
-  node->setPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()),
-                      packet.missingLength());
+  if (packet.protocol == ipproto::TCP) {
+    node->setInitialSequence(packet.tcpSequence);  // its data comes through placeData
+  } else {
+    node->setPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()),
+                        packet.missingLength());
+  }
   nodeAddedBox_.showNode(*node);
-  connectionsArray_.append(std::move(node));
+  const NodeList::Handle added = connectionsArray_.append(std::move(node));
   lastNodeChanged();
+  return added;
 }
 
-void NodeTracker::dropMatchingNode(const FlowKey& flow, const char* logLine) {
-  const auto match = connectionsArray_.firstMatch(flow);
-  if (!match) {
-    return;
-  }
+void NodeTracker::dropNode(NodeList::Handle match, const char* logLine) {
   log_.log(logLine);
-  discardNode(connectionsArray_.remove(*match));
+  discardNode(connectionsArray_.remove(match));
   lastNodeChanged();
 }
 
 void NodeTracker::discardNode(const NodeList::NodePtr& node) {
+  if (node->protocol() == ipproto::TCP) {
+    departedFlows_.add(node->flowKey().ends(), clock_.now());
+  }
   if (observer_) {
     observer_->nodeLeaving(*node);
+  }
+}
+
+void NodeTracker::nodesLeft(const std::vector<NodeList::NodePtr>& nodes) {
+  for (const NodeList::NodePtr& node : nodes) {
+    if (node->protocol() == ipproto::TCP) {
+      departedFlows_.add(node->flowKey().ends(), clock_.now());
+    }
   }
 }
 
@@ -183,6 +232,7 @@ void NodeTracker::purgeNodes() {
   }
   const TimePoint now = clock_.now();
   const double idleLimit = defaults_.doubleValue(keys::PurgeIdleTime);
+  departedFlows_.forgetIdle(now, idleLimit);
   ChangeRun run(*this);
   connectionsArray_.forEach([&](WQMConnection& node) {
     const double idleSeconds = std::chrono::duration<double>(now - node.lastHit()).count();

@@ -9,6 +9,7 @@
 
 #include "tracking/CaptureStreamReader.h"
 #include "tracking/Defaults.h"
+#include "tracking/DepartedFlows.h"
 #include "tracking/NodeList.h"
 #include "tracking/PacketDecoder.h"
 #include "tracking/Platform.h"
@@ -98,6 +99,8 @@ class NodeTracker {
   void inputEnded();
   // Removes the node at `index` (a row of the list), shown in the dropped panel.
   void removeNode(std::size_t index);
+  // Nodes that left the list otherwise (refine): their TCP flows are remembered as departed.
+  void nodesLeft(const std::vector<NodeList::NodePtr>& nodes);
 
  private:
   struct Settings;  // the settings one delivery of capture data reads
@@ -106,12 +109,18 @@ class NodeTracker {
   void decodeChunk(ByteView chunk, const Settings& settings);
   void handlePacket(const DecodedPacket& packet, const Settings& settings);
   void handleTcpSegment(const DecodedPacket& packet, const Settings& settings);
-  // A data segment for the node at `match`: it grows the node, or overflows it past the buffer or
-  // MaxPacketSize.
-  void growOrOverflow(const DecodedPacket& packet, NodeList::Handle match,
-                      const Settings& settings);
-  void addNode(const DecodedPacket& packet, const Settings& settings);
-  void dropMatchingNode(const FlowKey& flow, const char* logLine);
+  // The TCP node of the flow's newest connection.
+  std::optional<NodeList::Handle> tcpNodeOf(const FlowKey& flow) const;
+  // A data segment without a node starts one when connections open before capture are tracked
+  // and the flow has not just left the list.
+  std::optional<NodeList::Handle> openConnectionNode(const DecodedPacket& packet,
+                                                     const Settings& settings);
+  // Places a segment's data, whose first byte has number `sequence`, in the node at `match`: the
+  // node grows, or overflows past its buffer or MaxPacketSize; bytes it holds change nothing.
+  void placeData(const DecodedPacket& packet, std::uint32_t sequence, NodeList::Handle match,
+                 const Settings& settings);
+  NodeList::Handle addNode(const DecodedPacket& packet, const Settings& settings);
+  void dropNode(NodeList::Handle match, const char* logLine);
   void discardNode(const NodeList::NodePtr& node);
   void lastNodeChanged();
 
@@ -126,6 +135,7 @@ class NodeTracker {
   bool nodeAddedHalted_ = false;
   bool captureEnded_ = false;
   bool nodeDroppedHalted_ = false;
+  DepartedFlows departedFlows_;
   CaptureStreamReader streamReader_;
   std::function<void(const CaptureRecord&)> recordObserver_;
 };

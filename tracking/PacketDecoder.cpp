@@ -16,6 +16,7 @@ constexpr std::uint16_t kEtherTypeVlan = 0x8100;          // 802.1Q
 constexpr std::uint16_t kEtherTypeProviderVlan = 0x88A8;  // 802.1ad
 constexpr std::uint16_t kFragmentOffsetMask = 0x1FFF;
 constexpr std::size_t kIPv6HeaderLength = 40;
+constexpr std::size_t kMinimumTcpHeaderLength = 20;
 
 // IPv6 extension headers walked on the way to the transport header.
 namespace extension {
@@ -39,7 +40,7 @@ std::optional<TransportLayout> layoutOf(std::uint8_t protocol, std::uint8_t fami
     case ipproto::UDP:
       return TransportLayout{8, 8};
     case ipproto::TCP:
-      return TransportLayout{14, 20};  // flags in byte 13; options are payload
+      return TransportLayout{14, 20};  // flags in byte 13; the data offset moves the payload on
     default:
       return std::nullopt;
   }
@@ -147,10 +148,11 @@ bool decodeFrame(ByteView frame, std::uint32_t wireLength, DecodedPacket& packet
   }
   packet = DecodedPacket{};
   NetworkLayer network;
-  const bool read =
-      etherType == kEtherTypeIPv4   ? readIPv4(frame, networkOffset, packet.flow, packet.ends, network)
-      : etherType == kEtherTypeIPv6 ? readIPv6(frame, networkOffset, packet.flow, packet.ends, network)
-                                    : false;
+  const bool read = etherType == kEtherTypeIPv4
+                        ? readIPv4(frame, networkOffset, packet.flow, packet.ends, network)
+                    : etherType == kEtherTypeIPv6
+                        ? readIPv6(frame, networkOffset, packet.flow, packet.ends, network)
+                        : false;
   if (!read) {
     return false;
   }
@@ -164,19 +166,27 @@ bool decodeFrame(ByteView frame, std::uint32_t wireLength, DecodedPacket& packet
     packet.flow.sport = packet.ends.sport = portAt(transport, 0);
     packet.flow.dport = packet.ends.dport = portAt(transport, 2);
   }
+  std::size_t payloadOffset = layout->payloadOffset;
   if (packet.protocol == ipproto::TCP) {
     packet.tcpFlags = *transport.u8(13);
+    packet.tcpSequence = std::uint32_t{*transport.be16(4)} << 16 | *transport.be16(6);
+    payloadOffset = std::size_t{*transport.u8(12)} / 16 * 4;  // its high four bits count words
+    const bool headerCut = !transport.has(0, payloadOffset) && frame.size() < wireLength;
+    if (payloadOffset < kMinimumTcpHeaderLength ||
+        static_cast<std::int64_t>(payloadOffset) > network.transportLength ||
+        (!transport.has(0, payloadOffset) && !headerCut)) {
+      return false;  // malformed: no header of that length fits the segment
+    }
   }
-  const std::int64_t stated =
-      network.transportLength - static_cast<std::int64_t>(layout->payloadOffset);
+  const std::int64_t stated = network.transportLength - static_cast<std::int64_t>(payloadOffset);
   if (stated <= 0) {
     return true;
   }
-  packet.payload = transport.sub(layout->payloadOffset, static_cast<std::size_t>(stated));
+  packet.payload = transport.sub(payloadOffset, static_cast<std::size_t>(stated));
   packet.payloadLength = static_cast<std::uint32_t>(packet.payload.size());
   if (frame.size() < wireLength) {
-    const std::size_t payloadOffset = network.transportOffset + layout->payloadOffset;
-    const std::int64_t roomOnWire = std::int64_t{wireLength} - std::int64_t(payloadOffset);
+    const std::size_t payloadStart = network.transportOffset + payloadOffset;
+    const std::int64_t roomOnWire = std::int64_t{wireLength} - std::int64_t(payloadStart);
     const std::int64_t counted = std::min(stated, roomOnWire);
     packet.payloadLength = static_cast<std::uint32_t>(
         std::max<std::int64_t>(counted, static_cast<std::int64_t>(packet.payload.size())));

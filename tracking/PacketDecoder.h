@@ -32,9 +32,10 @@ struct DecodedPacket {
   // number in `flow` (AddressBook::kNoNumber): such a flow matches no node.
   FlowEnds ends;
   std::uint8_t tcpFlags = 0;
-  // The payload bytes captured: the whole message for ICMP, after 8 bytes for UDP, after the
-  // first 20 bytes of the TCP header (options count as payload), as long as the IP header states
-  // and cut where the capture ends.
+  std::uint32_t tcpSequence = 0;  // host byte order
+  // The payload bytes captured: the whole message for ICMP, after 8 bytes for UDP, after the TCP
+  // header with its options (its data offset), as long as the IP header states and cut where the
+  // capture ends.
   ByteView payload;
   // The payload's length as the packet tracking counts it. For a frame captured whole it is the
   // payload's size, whatever the IP header claims beyond the frame. For a frame cut short by the
@@ -48,8 +49,10 @@ struct DecodedPacket {
 };
 
 // Nothing for frames that are not Ethernet (after up to two 802.1Q or 802.1ad tags) with IPv4 or
-// IPv6, for fragments after the first, for protocols other than ICMP, ICMPv6, TCP and UDP, and for
-// frames too short to hold the headers read: false then. `wireLength` is the frame's length on the
+// IPv6, for fragments after the first, for protocols other than ICMP, ICMPv6, TCP and UDP, for
+// frames too short to hold the headers read, and for TCP segments whose data offset is below five
+// words or past the segment's end: false then. A TCP header cut short by the capture after its
+// flags counts its whole payload as not captured. `wireLength` is the frame's length on the
 // wire.
 bool decodeFrame(ByteView frame, std::uint32_t wireLength, DecodedPacket& packet);
 

@@ -13,6 +13,7 @@ namespace wq {
 template <class Fails>
 void RefineActions::narrow(Fails fails) {
   std::vector<NodeList::NodePtr> removed = tracker_.connectionsArray().removeIf(fails);
+  tracker_.nodesLeft(removed);
   // A few nodes are freed at once; many would hold up the redraw.
   constexpr std::size_t kFreedInPlace = 10000;
   if (removed.size() > kFreedInPlace) {

@@ -58,16 +58,17 @@ void appendNodeBlock(std::string& text, const WQMConnection& node, const Address
                      ClockTexts& clockTexts, LogSink& log) {
   const std::string& startHit = clockTexts.of(node.startHit());
   const std::string& lastHit = clockTexts.of(node.lastHit());
+  const NodeFacts facts = node.facts();
   if (names != nullptr) {
-    appendNodeSummary(text, node.facts(),
+    appendNodeSummary(text, facts,
                       {startHit, lastHit, names->at(node.saddr()), names->at(node.daddr())});
   } else {
     appendNodeSummary(
-        text, node.facts(),
+        text, facts,
         {startHit, lastHit, addressText(node.saddr(), log), addressText(node.daddr(), log)});
   }
   text += "Raw Data:\n\n";
-  appendPayloadText(text, node.packetData(), node.gaps());
+  appendPayloadText(text, facts);
   text += "\n\n-----------------------------------------------------------------------\n\n";
 }
 

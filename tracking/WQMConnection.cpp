@@ -62,7 +62,69 @@ void WQMConnection::releaseAddresses() {
 }
 
 std::span<const PayloadGap> WQMConnection::gaps() const {
-  return gaps_ ? std::span<const PayloadGap>(*gaps_) : std::span<const PayloadGap>();
+  return extras_ ? std::span<const PayloadGap>(extras_->gaps) : std::span<const PayloadGap>();
+}
+
+std::span<const HeldSegment> WQMConnection::heldSegments() const {
+  return extras_ ? std::span<const HeldSegment>(extras_->held) : std::span<const HeldSegment>();
+}
+
+WQMConnection::Extras& WQMConnection::extras() {
+  if (!extras_) {
+    extras_ = std::make_unique<Extras>();
+  }
+  return *extras_;
+}
+
+void WQMConnection::holdBack(HeldSegment segment) {
+  std::vector<HeldSegment>& held = extras().held;
+  extras_->heldBytes += segment.length();
+  const auto after = std::upper_bound(
+      held.begin(), held.end(), segment.offset,
+      [](std::uint32_t offset, const HeldSegment& other) { return offset < other.offset; });
+  held.insert(after, std::move(segment));
+}
+
+void WQMConnection::takeFirstHeld(std::uint32_t hole) {
+  std::vector<HeldSegment>& held = extras_->held;
+  const HeldSegment first = std::move(held.front());
+  held.erase(held.begin());
+  extras_->heldBytes -= first.length();
+  augmentPacketData(nullptr, 0, hole);
+  augmentPacketData(first.bytes.data(), static_cast<std::uint32_t>(first.bytes.size()),
+                    first.missing);
+}
+
+NodeFacts WQMConnection::facts() const {
+  NodeFacts facts{startHit_,    lastHit_, protocol_,          key_.ends(), byteCount(),
+                  packetData(), gaps(),   openBeforeCapture_, nullptr};
+  if (heldCount() == 0) {
+    return facts;
+  }
+  // The bytes beyond a hole are shown where they belong, each hole marked as not captured.
+  auto joined = std::make_shared<std::pair<std::vector<std::uint8_t>, std::vector<PayloadGap>>>();
+  auto& [bytes, joinedGaps] = *joined;
+  bytes.assign(facts.payload.begin(), facts.payload.end());
+  joinedGaps.assign(facts.gaps.begin(), facts.gaps.end());
+  const auto addGap = [&](std::uint32_t length) {
+    const auto at = static_cast<std::uint32_t>(bytes.size());
+    if (!joinedGaps.empty() && joinedGaps.back().at == at) {
+      joinedGaps.back().length += length;
+    } else if (length > 0) {
+      joinedGaps.push_back({at, length});
+    }
+  };
+  std::uint32_t end = byteCount_;
+  for (const HeldSegment& segment : extras_->held) {
+    addGap(segment.offset - end);
+    bytes.insert(bytes.end(), segment.bytes.begin(), segment.bytes.end());
+    addGap(segment.missing);
+    end = segment.end();
+  }
+  facts.payload = bytes;
+  facts.gaps = joinedGaps;
+  facts.joined = std::move(joined);
+  return facts;
 }
 
 void WQMConnection::reserveFor(std::uint32_t length) {
@@ -108,7 +170,7 @@ void WQMConnection::setPacketData(const std::uint8_t* bytes, std::uint32_t lengt
                                   std::uint32_t missing) {
   byteCount_ = 0;
   storedCount_ = 0;
-  gaps_.reset();
+  extras_.reset();
   augmentPacketData(bytes, length, missing);
 }
 
@@ -123,13 +185,11 @@ void WQMConnection::augmentPacketData(const std::uint8_t* bytes, std::uint32_t l
   }
   missing = std::min(missing, bufferSize_ - byteCount_);
   if (missing > 0) {
-    if (!gaps_) {
-      gaps_ = std::make_unique<std::vector<PayloadGap>>();
-    }
-    if (!gaps_->empty() && gaps_->back().at == storedCount_) {
-      gaps_->back().length += missing;  // one gap, however many packets it took
+    std::vector<PayloadGap>& gaps = extras().gaps;
+    if (!gaps.empty() && gaps.back().at == storedCount_) {
+      gaps.back().length += missing;  // one gap, however many packets it took
     } else {
-      gaps_->push_back({storedCount_, missing});
+      gaps.push_back({storedCount_, missing});
     }
     byteCount_ += missing;
   }

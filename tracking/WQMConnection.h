@@ -22,6 +22,16 @@ struct PayloadGap {
   bool operator==(const PayloadGap&) const = default;
 };
 
+// Bytes of a TCP stream that came ahead of a hole, held until the hole fills or is given up:
+// `bytes` captured and then `missing` bytes not captured, from `offset` bytes into the stream.
+struct HeldSegment {
+  std::uint32_t offset = 0;
+  std::uint32_t missing = 0;
+  std::vector<std::uint8_t> bytes;
+  std::uint32_t length() const { return static_cast<std::uint32_t>(bytes.size()) + missing; }
+  std::uint32_t end() const { return offset + length(); }
+};
+
 // What the texts of a node describe, as of one moment.
 struct NodeFacts {
   TimePoint startHit;
@@ -31,6 +41,11 @@ struct NodeFacts {
   std::uint32_t byteCount = 0;            // stored and missing bytes
   std::span<const std::uint8_t> payload;  // the stored bytes
   std::span<const PayloadGap> gaps;       // in order
+  // A TCP node made from data of a connection that was open before capture started.
+  bool openBeforeCapture = false;
+  // Holds the bytes and gaps of a TCP node with an open hole: its stored bytes and those held
+  // beyond the hole joined, each hole a gap, so that copies of these facts stay valid.
+  std::shared_ptr<const std::pair<std::vector<std::uint8_t>, std::vector<PayloadGap>>> joined;
 };
 
 class WQMConnection final {
@@ -54,7 +69,7 @@ class WQMConnection final {
   void setLastHit(TimePoint time) { lastHit_ = time; }
 
   std::uint32_t protocol() const { return protocol_; }
-  void setProtocol(std::uint32_t protocol) { protocol_ = protocol; }
+  void setProtocol(std::uint32_t protocol) { protocol_ = static_cast<std::uint8_t>(protocol); }
 
   // Addresses and ports stay in network byte order, exactly as they stand in the packet.
   IpAddress saddr() const { return key_.source(); }
@@ -71,10 +86,33 @@ class WQMConnection final {
 
   // The size of the payload buffer, fixed when the node was made.
   std::uint32_t bufferSize() const { return bufferSize_; }
-  // The payload's length: the bytes stored and the bytes that were not captured.
-  std::uint32_t byteCount() const { return byteCount_; }
+  // The payload's length: the bytes stored and the bytes that were not captured, and for a TCP
+  // node with a hole, the hole and the bytes held beyond it.
+  std::uint32_t byteCount() const {
+    return heldCount() == 0 ? byteCount_ : extras_->held.back().end();
+  }
+  // The payload in order: bytes stored, and bytes not captured (gaps), without what is held.
+  std::uint32_t inOrderCount() const { return byteCount_; }
   std::span<const std::uint8_t> packetData() const { return {storage_.get(), storedCount_}; }
   std::span<const PayloadGap> gaps() const;
+
+  // --- A TCP node's byte stream (placed by TcpStream)
+  // Stream offset 0 is the byte after `initialSequence`, the sequence number of the SYN.
+  std::uint32_t initialSequence() const { return initialSequence_; }
+  void setInitialSequence(std::uint32_t sequence) { initialSequence_ = sequence; }
+  // A node started by data of a connection already open when capture started: it has no SYN.
+  bool openBeforeCapture() const { return openBeforeCapture_; }
+  void setOpenBeforeCapture(bool open) { openBeforeCapture_ = open; }
+  // Segments held beyond holes, in stream order, none overlapping another.
+  std::span<const HeldSegment> heldSegments() const;
+  std::size_t heldCount() const { return extras_ ? extras_->held.size() : 0; }
+  // The bytes held, captured or not.
+  std::uint32_t heldBytes() const { return extras_ ? extras_->heldBytes : 0; }
+  // Holds `segment`, which overlaps neither the payload in order nor any segment held.
+  void holdBack(HeldSegment segment);
+  // Appends the first segment held to the payload in order, with `hole` bytes not captured
+  // before it (0 when it continues the payload).
+  void takeFirstHeld(std::uint32_t hole);
 
   // Replaces the payload with `length` bytes and then `missing` bytes that were not captured.
   // Takes at most the buffer's size in all.
@@ -86,9 +124,7 @@ class WQMConnection final {
   // node has gone quiet the spare room is given back.
   void releaseSpareRoom();
 
-  NodeFacts facts() const {
-    return {startHit_, lastHit_, protocol_, key_.ends(), byteCount_, packetData(), gaps()};
-  }
+  NodeFacts facts() const;
 
   // The flow match: same source and destination address and port; direction-sensitive;
   // protocol, times and payload take no part.
@@ -103,6 +139,13 @@ class WQMConnection final {
   struct FreeDeleter {
     void operator()(std::uint8_t* p) const { std::free(p); }
   };
+  // What few nodes need: gaps in the payload, and segments held beyond a hole.
+  struct Extras {
+    std::vector<PayloadGap> gaps;
+    std::vector<HeldSegment> held;
+    std::uint32_t heldBytes = 0;
+  };
+  Extras& extras();
 
   void setAddress(std::uint32_t FlowKey::*field, const IpAddress& address);
   // Lets go of the IPv6 address numbers the key holds.
@@ -112,10 +155,13 @@ class WQMConnection final {
   TimePoint startHit_;
   TimePoint lastHit_;
   std::unique_ptr<std::uint8_t, FreeDeleter> storage_;
-  // Most payloads are captured whole: the gaps of the others are kept apart.
-  std::unique_ptr<std::vector<PayloadGap>> gaps_;
+  // Most payloads are captured whole and in order: the gaps and held segments of the others are
+  // kept apart.
+  std::unique_ptr<Extras> extras_;
   FlowKey key_{};
-  std::uint32_t protocol_ = 0;
+  std::uint8_t protocol_ = 0;
+  bool openBeforeCapture_ = false;
+  std::uint32_t initialSequence_ = 0;
   std::uint32_t byteCount_ = 0;
   std::uint32_t storedCount_ = 0;
   std::uint32_t bufferSize_ = 0;

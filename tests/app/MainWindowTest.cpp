@@ -36,9 +36,9 @@ namespace {
 
 constexpr int kPatienceMs = 10'000;
 
-// Four nodes with different source ports.
+// Four nodes with different source ports; the first a TCP connection whose SYN carries data.
 std::vector<Bytes> fourNodes() {
-  return {udpFrame("10.0.0.1", 5353, "10.0.0.9", 53, bytesOf("query")),
+  return {tcpFrame("10.0.0.1", 5353, "10.0.0.9", 53, tcpflags::SYN, bytesOf("query")),
           icmpFrame("10.0.0.2", "10.0.0.9", bytesOf("ping")),
           tcpFrame("10.0.0.1", 40000, "10.0.0.9", 80, tcpflags::SYN, bytesOf("GET /")),
           udpFrame("10.0.0.3", 80, "10.0.0.8", 9999, bytesOf("reply"))};
@@ -247,7 +247,8 @@ class MainWindowTest : public QObject {
     // pane shows its new node.
     QCOMPARE(w.ports(), "5353 0 80");
     // Another node moving to the highlighted row, by growth: the pane follows it.
-    w.feed({tcpFrame("10.0.0.1", 5353, "10.0.0.9", 53, tcpflags::ACK, bytesOf("more"))});
+    w.feed({tcpFrame("10.0.0.1", 5353, "10.0.0.9", 53, tcpflags::ACK, bytesOf("more"), {},
+                     {.sequence = 6})});
     QCOMPARE(w.ports(), "0 80 5353");
     QCOMPARE(w.selectedRow(), 2);
     QVERIFY(w.paneShowsHighlightedRow());
@@ -289,7 +290,7 @@ class MainWindowTest : public QObject {
   // its text: the source ports of the rows kept. A click in a field selects what it shows, so
   // that what is typed replaces it.
   void refineBoxReachesItsActions() {
-    const char* const cases[][3] = {{"refineProtocolMenu", "UDP", "5353 80"},
+    const char* const cases[][3] = {{"refineProtocolMenu", "UDP", "80"},
                                     {"refineLastHitMenu", "Within 20 seconds", "40000 80"},
                                     {"refineSourceIPField", "10.0.0.1", "5353 40000"},
                                     {"refineDestinationIPField", "10.0.0.8", "80"},
@@ -405,6 +406,7 @@ class MainWindowTest : public QObject {
     const std::pair<QCheckBox*, std::string_view> flags[] = {
         {ui.dropPacketsOnFINButton, keys::DropOnFIN},
         {ui.dropPacketsOnRSTButton, keys::DropOnRST},
+        {ui.trackOpenConnectionsButton, keys::TrackOpenConnections},
         {ui.reportResolveAddressButton, keys::ReportResolveIPAddresses},
         {ui.reportRecentNodesFirstButton, keys::ReportRecentNodesFirst}};
     for (const auto& [box, key] : flags) {

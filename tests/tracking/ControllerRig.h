@@ -63,14 +63,16 @@ struct ControllerRig {
   }
   std::size_t nodeCount() const { return controller.tracker().connectionsArray().size(); }
 
-  // The list in one line: each node as protocol, payload (its length when longer than 12
-  // bytes or not printable), "+N" for N bytes not captured, and the seconds of its first and
-  // last hit since kStartTime.
+  // The list in one line: each node as protocol ("o" after it for a connection open before
+  // capture started), payload with the bytes held beyond a hole (its length when longer than 12
+  // bytes or not printable), "+N" for N bytes not captured or in a hole, and the seconds of its
+  // first and last hit since kStartTime.
   std::string nodes() const {
     std::string text;
     for (std::size_t i = 0; i < nodeCount(); ++i) {
       const WQMConnection& n = node(i);
-      const std::string payload = payloadOf(n);
+      const NodeFacts facts = n.facts();
+      const std::string payload(facts.payload.begin(), facts.payload.end());
       const bool plain =
           payload.size() <= 12 && std::all_of(payload.begin(), payload.end(),
                                               [](char c) { return c >= 0x20 && c <= 0x7E; });
@@ -78,7 +80,7 @@ struct ControllerRig {
         return std::to_string(
             std::chrono::duration_cast<std::chrono::seconds>(t - kStartTime).count());
       };
-      text += (i ? " " : "") + std::to_string(n.protocol()) +
+      text += (i ? " " : "") + std::to_string(n.protocol()) + (n.openBeforeCapture() ? "o" : "") +
               (plain ? ":" + payload : "#" + std::to_string(payload.size())) +
               (n.byteCount() > payload.size() ? "+" + std::to_string(n.byteCount() - payload.size())
                                               : "") +

@@ -1,4 +1,5 @@
-// The node list: order, rows and lowest-index flow matches as a plain vector would give them.
+// The node list: order, rows and lowest- and highest-index flow matches as a plain vector would
+// give them.
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,17 @@
 namespace wq::testing {
 namespace {
 
-// The list must keep the order and "lowest index" answers a plain vector with linear scans gives.
+// The list must keep the order, and the answers about a flow's lowest index and its highest one
+// that a test accepts, that a plain vector with linear scans gives.
 TEST(NodeList, AgreesWithALinearListUnderRandomOperations) {
   NodeList list;
   std::vector<std::pair<FlowKey, int>> reference;  // flow and an identity
   std::mt19937 random(7);
   int nextId = 0;
-  const auto idOf = [](const WQMConnection& node) { return static_cast<int>(node.protocol()); };
+  const auto idOf = [](const WQMConnection& node) {
+    return static_cast<int>(node.initialSequence());
+  };
+  const auto odd = [&](const WQMConnection& node) { return idOf(node) % 2 == 1; };
   for (int step = 0; step < 20000; ++step) {
     FlowKey key;
     key.sport = static_cast<std::uint16_t>(random() % 15);
@@ -28,11 +33,19 @@ TEST(NodeList, AgreesWithALinearListUnderRandomOperations) {
     if (match) {
       ASSERT_EQ(idOf(list.node(*match)), linear->second);  // the lowest index
     }
+    const auto lastOdd = std::find_if(reference.rbegin(), reference.rend(), [&](const auto& entry) {
+      return entry.first == key && entry.second % 2 == 1;
+    });
+    const auto oddMatch = list.lastMatchWhere(key, odd);
+    ASSERT_EQ(oddMatch.has_value(), lastOdd != reference.rend());
+    if (oddMatch) {
+      ASSERT_EQ(idOf(list.node(*oddMatch)), lastOdd->second);
+    }
     switch (random() % 6) {
       case 0:
       case 1: {
         auto node = std::make_unique<WQMConnection>(kStartTime, 1);
-        node->setProtocol(static_cast<std::uint32_t>(nextId));
+        node->setInitialSequence(static_cast<std::uint32_t>(nextId));
         node->setsport(key.sport);
         list.append(std::move(node));
         reference.emplace_back(key, nextId++);

@@ -24,11 +24,15 @@ const char* kServer6 = "2001:db8::9";
 std::string filled(std::size_t count, char c = 'x') {
   return std::string(count, c);
 }
-Bytes syn(const std::string& options = filled(20, '\x01')) {
-  return tcpFrame(kClient, 52311, kServer, 80, SYN, bytesOf(options));
+// The client's end of one connection, and of another on the same ports (port reuse).
+const TcpSender kSender(kClient, 52311, kServer, 80);
+const TcpSender kReuse(kClient, 52311, kServer, 80, 5000);
+Bytes syn() {
+  return kSender.syn();
 }
-Bytes data(const std::string& payload, std::uint8_t flags = ACK) {
-  return tcpFrame(kClient, 52311, kServer, 80, flags, bytesOf(payload));
+// Bytes at `offset` in the client's stream.
+Bytes data(std::uint32_t offset, const std::string& payload, std::uint8_t flags = ACK) {
+  return kSender.at(offset, bytesOf(payload), flags);
 }
 Bytes udp(std::string_view payload, const IpOptions& options = {}) {
   return udpFrame(kClient, 52311, kServer, 80, bytesOf(payload), options);
@@ -42,11 +46,15 @@ Bytes withEtherType(Bytes frame, std::uint8_t high, std::uint8_t low) {
   frame[13] = low;
   return frame;
 }
+Bytes withDataOffsetDelta(std::uint32_t offset, const std::string& payload, int delta) {
+  return tcpFrame(kClient, 52311, kServer, 80, ACK, bytesOf(payload), {},
+                  {1001 + offset, {}, delta});
+}
 
 struct RuleCase {
   const char* name;
-  // "max=N" for MaxPacketSize, "fin" and "rst" for DropOnFIN, DropOnRST, "snap=N" for frames
-  // captured to at most N bytes
+  // "max=N" for MaxPacketSize, "fin", "rst" and "open" for DropOnFIN, DropOnRST and
+  // TrackOpenConnections, "snap=N" for frames captured to at most N bytes
   const char* settings;
   std::vector<Bytes> frames;  // frame i arrives at second i, in a chunk of its own
   std::string result;         // the nodes as ControllerRig::nodes() shows them, then "!" and
@@ -61,6 +69,7 @@ std::string resultOf(const RuleCase& c) {
   }
   rig.set(keys::DropOnFIN, settings.find("fin") != std::string::npos);
   rig.set(keys::DropOnRST, settings.find("rst") != std::string::npos);
+  rig.set(keys::TrackOpenConnections, settings.find("open") != std::string::npos);
   const auto snap = settings.find("snap=");
   for (const Bytes& frame : c.frames) {
     if (snap != std::string::npos) {
@@ -78,51 +87,78 @@ std::string resultOf(const RuleCase& c) {
 }
 
 TEST(NodeTracker, PacketRules) {
-  std::vector<Bytes> nineLargeSegments(9, data(filled(3000)));
-  nineLargeSegments.insert(nineLargeSegments.begin(), syn("s"));
+  std::vector<Bytes> nineLargeSegments{syn()};
+  for (std::uint32_t i = 0; i < 9; ++i) {
+    nineLargeSegments.push_back(data(i * 3000, filled(3000)));
+  }
+  TcpSender nearWrap(kClient, 52311, kServer, 80, 0xFFFFFFF8);
   // clang-format off
   const RuleCase cases[] = {
       {"every ICMP message is a node holding the whole message", "",
        {icmpFrame(kClient, kServer, bytesOf(filled(56, 'p'))), icmpFrame(kClient, kServer, bytesOf(filled(56, 'p')))}, "1#64@0-0 1#64@1-1"},
-      {"a SYN carries its options as payload; a bare SYN makes nothing", "",
-       {syn(""), syn()}, "6#20@1-1"},
-      {"data grows the lowest match and moves it to the end", "",
-       {syn("s"), udpFrame("10.0.0.3", 53, "10.0.0.4", 53, bytesOf("u")), data("d")}, "17:u@1-1 6:sd@0-2"},
-      {"a retransmitted SYN makes a twin; data goes to the lowest match", "",
-       {syn("A"), syn("B"), data("1"), data("2"), data("3")}, "6:B2@1-3 6:A13@0-4"},
+      {"a SYN starts its node empty, options or not; sent again it is the same node", "",
+       {kSender.syn(SYN, {}), syn(), kSender.syn(SYN | ACK)}, "6:@0-0"},
+      {"data follows the TCP header's options", "",
+       {syn(), kSender.at(0, bytesOf("GET /"), ACK, kTimestampOptions), kSender.at(5, bytesOf(" HTTP"), ACK, kTimestampOptions)},
+       "6:GET / HTTP@0-2"},
+      {"data grows its node and moves it to the end", "",
+       {syn(), udpFrame("10.0.0.3", 53, "10.0.0.4", 53, bytesOf("u")), data(0, "d")}, "17:u@1-1 6:d@0-2"},
+      {"data on a SYN is the stream's first bytes", "",
+       {kSender.at(-1, bytesOf("fast"), SYN), data(4, "open")}, "6:fastopen@0-1"},
+      {"a retransmission adds nothing and leaves the last hit", "",
+       {syn(), data(0, "abc"), data(0, "abc"), data(3, "def")}, "6:abcdef@0-3"},
+      {"an overlapping one adds only its new bytes; the first copy stays", "",
+       {syn(), data(0, "abc"), data(1, "XYZW"), data(-2, "..ab")}, "6:abcZW@0-2"},
+      {"a segment ahead of a hole waits for it", "",
+       {syn(), data(3, "def"), data(6, "g"), data(0, "abc")}, "6:abcdefg@0-3"},
+      {"a hole that never fills shows in place", "",
+       {syn(), data(0, "ab"), data(5, "fg"), data(9, "j"), data(6, "XYZ")}, "6:abfgYZj+3@0-4"},
+      {"a SYN with another initial sequence number starts a new connection", "",
+       {syn(), data(0, "old"), kReuse.syn(), kReuse.at(0, bytesOf("new")), data(3, "late")}, "6:old@0-1 6:new@2-3"},
+      {"a connection that crosses the sequence wrap reads as any other", "",
+       {nearWrap.syn(), nearWrap.send(bytesOf("0123456")), nearWrap.send(bytesOf("789")), nearWrap.at(7, bytesOf("789"))}, "6:0123456789@0-2"},
+      {"a data offset below five words or past the segment makes it malformed", "",
+       {syn(), withDataOffsetDelta(0, "abcd", -1), withDataOffsetDelta(0, "abcd", 2), data(0, "ok")}, "6:ok@0-3"},
       {"data for an unknown flow changes nothing, whatever its flags", "fin rst",
-       {data("x", ACK | FIN), data("x", ACK | RST)}, ""},
+       {data(0, "x", ACK | FIN), data(0, "x", ACK | RST)}, ""},
       {"a payload exactly filling MaxPacketSize fits", "max=1000",
-       {syn(filled(950)), data(filled(50))}, "6#1000@0-1"},
-      {"a SYN as large as MaxPacketSize makes no node", "max=1000",
-       {syn(filled(1000)), syn(filled(999))}, "6#999@1-1"},
-      {"a data segment as large as MaxPacketSize overflows its node, FIN unseen", "max=1000 fin",
-       {syn("s"), data(filled(1000), ACK | FIN)}, ""},
+       {syn(), data(0, filled(950)), data(950, filled(50))}, "6#1000@0-2"},
+      {"a segment ahead of a hole may not pass it either", "max=1000",
+       {syn(), data(0, "a"), data(1000, "b")}, ""},
+      {"a data segment past MaxPacketSize overflows its node, FIN unseen", "max=1000 fin",
+       {syn(), data(0, "a"), data(1, filled(1000), ACK | FIN)}, ""},
       {"FIN changes nothing while DropOnFIN is off", "",
-       {syn("A"), data("", ACK | FIN)}, "6:A@0-0"},
+       {syn(), data(0, "A"), data(1, "", ACK | FIN)}, "6:A@0-1"},
       {"RST changes nothing while DropOnRST is off", "fin",
-       {syn("A"), data("", ACK | RST)}, "6:A@0-0"},
-      {"FIN drops the lowest match, and RST is not looked at then", "fin rst",
-       {syn("A"), syn("B"), data("", ACK | FIN | RST)}, "6:B@1-1!Dropping node on FIN..."},
-      {"RST drops the lowest match when DropOnRST is on", "rst",
-       {syn("A"), data("", ACK | FIN | RST)}, "!Dropping node on RST..."},
+       {syn(), data(0, "A"), data(1, "", ACK | RST)}, "6:A@0-1"},
+      {"FIN drops the newest connection's node, and RST is not looked at then", "fin rst",
+       {syn(), kReuse.syn(), data(0, "", ACK | FIN | RST)}, "6:@0-0!Dropping node on FIN..."},
+      {"RST drops the node when DropOnRST is on", "rst",
+       {syn(), data(0, "", ACK | FIN | RST)}, "!Dropping node on RST..."},
       {"FIN and RST for an absent flow drop nothing", "fin rst",
-       {syn("A"), tcpFrame(kClient, 52311, kServer, 81, FIN | RST, {})}, "6:A@0-0"},
+       {syn(), tcpFrame(kClient, 52311, kServer, 81, FIN | RST, {})}, "6:@0-0"},
       {"data with FIN is settled by the data rules alone", "fin",
-       {syn("A"), data("b", ACK | FIN)}, "6:Ab@0-1"},
+       {syn(), data(0, "A"), data(1, "b", ACK | FIN)}, "6:Ab@0-2"},
       {"every UDP datagram with payload is a node of its own", "",
        {udp(""), udp("query"), udp("again")}, "17:query@1-1 17:again@2-2"},
-      {"TCP data grows a UDP node of the same flow", "",
-       {udp("u"), data("t")}, "17:ut@0-1"},
+      {"TCP data never grows a UDP node of the same ports", "",
+       {udp("u"), data(0, "t")}, "17:u@0-0"},
       {"a flow has a direction: the answer grows nothing", "",
-       {syn("A"), tcpFrame(kServer, 80, kClient, 52311, ACK, bytesOf("x"))}, "6:A@0-0"},
+       {syn(), tcpFrame(kServer, 80, kClient, 52311, ACK, bytesOf("x"))}, "6:@0-0"},
+      {"data of a connection open before capture is ignored by default", "",
+       {data(0, "mid"), data(3, "dle")}, ""},
+      {"and starts a node at its first segment when tracked", "open",
+       {data(7, "dle"), data(4, "mid"), data(10, "!")}, "6o:dle!@0-2"},
+      {"a tracked flow that overflowed, or left on FIN, starts no new node", "open max=10 fin",
+       {data(0, filled(8)), data(8, filled(5)), data(13, "more"), syn(), data(0, "", ACK | FIN), data(0, "after")},
+       "!Dropping node on FIN..."},
       {"only Ethernet frames carrying IPv4 or IPv6 are decoded, each by its own version", "",
        {withEtherType(udp("arp"), 0x08, 0x06), withEtherType(udp("v6"), 0x86, 0xDD), udp("v6", {.version = 6})}, ""},
       {"IPv6 makes nodes by the same rules, through its extension headers", "",
        {udpFrame(kClient6, 53, kServer6, 53, bytesOf("hop"), {.extensions = {0, 60}}),
         icmpFrame(kClient6, kServer6, bytesOf("ping")),
         tcpFrame(kClient6, 52311, kServer6, 80, SYN, bytesOf("s"), {.extensions = {43}}),
-        tcpFrame(kClient6, 52311, kServer6, 80, ACK, bytesOf("d")),
+        tcpFrame(kClient6, 52311, kServer6, 80, ACK, bytesOf("d"), {}, {.sequence = 2}),
         udpFrame(kClient6, 53, kServer6, 53, bytesOf("head"), {.fragmentField = 0x0001, .extensions = {44}}),
         udpFrame(kClient6, 53, kServer6, 53, bytesOf("tail"), {.fragmentField = 185 << 3, .extensions = {44}}),
         udpFrame(kClient6, 53, kServer6, 53, bytesOf("unknown"), {.extensions = {59}}),
@@ -131,24 +167,25 @@ TEST(NodeTracker, PacketRules) {
       {"one or two VLAN tags are skipped, a third is not", "",
        {withVlanTags(udp("q"), {0x8100}), withVlanTags(udpFrame(kClient6, 1, kServer6, 2, bytesOf("ad")), {0x88A8, 0x8100}),
         withVlanTags(udp("three"), {0x88A8, 0x8100, 0x8100})}, "17:q@0-0 17:ad@1-1"},
-      {"bytes not captured are counted, not stored", "snap=60",
-       {udpFrame(kClient, 7, kServer, 7, bytesOf(filled(100, 'c'))), syn("s"), data(filled(100))}, "17#18+82@0-0 6:sxxxxxx+94@1-2"},
+      {"bytes not captured are counted, not stored, also when the TCP header is cut", "snap=60",
+       {udpFrame(kClient, 7, kServer, 7, bytesOf(filled(100, 'c'))), syn(), data(0, filled(100)),
+        kSender.at(100, bytesOf(filled(100)), ACK, kTimestampOptions)}, "17#18+82@0-0 6:xxxxxx+194@1-3"},
       {"but no more than the wire held", "snap=60",
        {udp(std::string(100, 'c'), {.totalLengthDelta = 1000})}, "17#18+82@0-0"},
       {"and count towards MaxPacketSize as if captured", "max=100 snap=60",
-       {syn("s"), data(filled(98))}, "6:sxxxxxx+92@0-1"},
+       {syn(), data(0, filled(100))}, "6:xxxxxx+94@0-1"},
       {"so that the next one overflows", "max=100 snap=60",
-       {syn("s"), data(filled(99)), data("x")}, ""},
+       {syn(), data(0, filled(100)), data(100, "x")}, ""},
       {"the IPv4 header length is honoured; later fragments are ignored", "",
        {udp("options", {.headerWords = 6}), udp("tail", {.fragmentField = 185}), udp("head", {.fragmentField = 0x2000}), udp("short", {.headerWords = 4})},
        "17:options@0-0 17:head@2-2"},
       {"a packet is taken only as far as its bytes go", "",
        {cut(udp(std::string(1000, 'c')), 14 + 28 + 100), cut(udp("ab"), 60), cut(udp("no ports"), 14 + 20 + 3),
-        cut(syn(), 14 + 20 + 13)}, "17#100@0-0 17:ab@1-1"},
-      {"a MaxPacketSize of 0 or less keeps nothing", "max=-2147483648",
-       {syn(), udp("u"), icmpFrame(kClient, kServer, {})}, ""},
+        cut(syn(), 14 + 20 + 13), cut(syn(), 14 + 20 + 30)}, "17#100@0-0 17:ab@1-1"},
+      {"a MaxPacketSize of 0 or less keeps no payload", "max=-2147483648",
+       {syn(), udp("u"), icmpFrame(kClient, kServer, {})}, "6:@0-0"},
       {"a MaxPacketSize too large for an int is the largest int", "max=99999999999999999999",
-       nineLargeSegments, "6#27001@0-9"},
+       nineLargeSegments, "6#27000@0-9"},
   };
   // clang-format on
   for (const RuleCase& c : cases) {
@@ -167,12 +204,12 @@ TEST(NodeTracker, IPv6AddressesAreKeptOnlyWhileNodesHoldThem) {
       frames.push_back(
           udpFrame("2001:db8::" + std::to_string(100 + i), 53, kServer6, 53, bytesOf("query")));
     }
-    frames.push_back(tcpFrame(kClient6, 52311, kServer6, 80, SYN, bytesOf("s")));
+    frames.push_back(tcpFrame(kClient6, 52311, kServer6, 80, SYN, bytesOf("s")));  // data at 1
     const Bytes stream = streamOf(frames);
     rig.tracker.dataReceived(ByteView(stream.data(), stream.size()));
     EXPECT_EQ(AddressBook::size(), before + 52);
     rig.clock.advance(10s);
-    rig.feed({tcpFrame(kClient6, 52311, kServer6, 80, ACK, bytesOf("d"))});
+    rig.feed({tcpFrame(kClient6, 52311, kServer6, 80, ACK, bytesOf("d"), {}, {.sequence = 2})});
     rig.clock.advance(10s);
     rig.tracker.purgeNodes();  // the datagrams leave; the grown flow stays
     EXPECT_EQ(rig.nodes(), "6:sd@0-10");
@@ -187,14 +224,14 @@ TEST(NodeTracker, IPv6AddressesAreKeptOnlyWhileNodesHoldThem) {
 TEST(NodeTracker, OverflowAndGrowthShowInThePanels) {
   ControllerRig rig;
   rig.set(keys::MaxPacketSize, std::int64_t{1000});
-  rig.feed({syn(filled(900))});
+  rig.feed({syn(), data(0, filled(900))});
   rig.set(keys::MaxPacketSize, std::int64_t{24000});  // a node keeps the buffer it was made with
   rig.clock.advance(5s);
-  rig.feed({data(filled(100))});
+  rig.feed({data(900, filled(100))});
   EXPECT_EQ(rig.tracker.nodeAddedBox().lastHitField(), "14:03:25");
   EXPECT_EQ(rig.nodes(), "6#1000@0-5");
   rig.clock.advance(3s);
-  rig.feed({data("1")});
+  rig.feed({data(1000, "1")});
   EXPECT_EQ(rig.nodeCount(), 0u);  // shown at the time of the drop:
   EXPECT_EQ(panelText(rig.tracker.nodeDroppedBox()),
             "TCP Packet|10.0.0.2|10.0.0.9|52311|80|14:03:28|WQMBoxStatus3");
@@ -202,11 +239,12 @@ TEST(NodeTracker, OverflowAndGrowthShowInThePanels) {
 
 TEST(NodeTracker, ANodeKeepsGrowingAfterAFinOrTheEndOfInputGaveItsRoomBack) {
   ControllerRig rig;
-  rig.feed({syn("opts"), data(filled(3000, 'a')), data("b", ACK | FIN), data("", ACK | FIN)});
+  rig.feed(
+      {syn(), data(0, filled(3000, 'a')), data(3000, "b", ACK | FIN), data(3001, "", ACK | FIN)});
   rig.tracker.inputEnded();
-  rig.feed({data("c")});
+  rig.feed({data(3001, "c")});
   ASSERT_EQ(rig.nodeCount(), 1u);
-  EXPECT_EQ(payloadOf(rig.node(0)), "opts" + std::string(3000, 'a') + "bc");
+  EXPECT_EQ(payloadOf(rig.node(0)), std::string(3000, 'a') + "bc");
 }
 
 TEST(NodeTracker, HaltsChangeNothingAndTheLightsSaySo) {
@@ -225,12 +263,12 @@ TEST(NodeTracker, HaltsChangeNothingAndTheLightsSaySo) {
   EXPECT_EQ(lights(), "WQMBoxStatus2WQMBoxStatus3");
   rig.set(keys::DropOnFIN, true);
   rig.set(keys::DropOnRST, true);
-  rig.feed({syn("A")});
+  rig.feed({syn(), data(0, "A")});
   rig.tracker.setNodeAddedHalted(true);
   rig.tracker.setNodeDroppedHalted(true);
   EXPECT_EQ(lights(), "WQMBoxStatus1WQMBoxStatus1");
-  rig.feed({icmpFrame(kClient, kServer, bytesOf(filled(8))), udp("u"), syn(), data("d"),
-            data("", ACK | FIN), data("", RST)});
+  rig.feed({icmpFrame(kClient, kServer, bytesOf(filled(8))), udp("u"), kReuse.syn(), data(1, "d"),
+            data(1, "", ACK | FIN), data(1, "", RST)});
   rig.clock.advance(1h);
   rig.tracker.purgeNodes();
   EXPECT_EQ(rig.nodes(), "6:A@0-0");

@@ -1,0 +1,27 @@
+#pragma once
+// TCP flows whose node has left the list (overflow, FIN or RST, purge, removal, refine), kept for
+// as long as the idle purge time after their last segment: while tracking connections that were
+// open before capture started, their later data must not start a new node as if it were such a
+// connection.
+
+#include <unordered_map>
+
+#include "tracking/FlowKey.h"
+#include "tracking/Platform.h"
+
+namespace wq {
+
+class DepartedFlows {
+ public:
+  void add(const FlowEnds& flow, TimePoint now) { lastSeen_[flow] = now; }
+  // Whether `flow` left within `idleLimit` seconds of `now`; if so, it is kept from `now` on.
+  bool seenAgain(const FlowEnds& flow, TimePoint now, double idleLimit);
+  // Forgets every flow idle for longer than `idleLimit` seconds.
+  void forgetIdle(TimePoint now, double idleLimit);
+  std::size_t size() const { return lastSeen_.size(); }
+
+ private:
+  std::unordered_map<FlowEnds, TimePoint, FlowEndsHash> lastSeen_;
+};
+
+}  // namespace wq
