@@ -22,8 +22,8 @@ struct Mix {
   std::size_t records = 0;
 };
 
-// `flows` concurrent TCP conversations, each a handshake whose SYN and SYN-ACK carry 20 option
-// bytes, then 8 to 24 data segments of 1 to `maxSegment` bytes from the client, every other one
+// `flows` concurrent TCP conversations, each a handshake whose SYN and SYN-ACK carry 20 bytes of
+// options, then 8 to 24 data segments of 1 to `maxSegment` bytes from the client, every other one
 // answered by a pure ACK, then FIN-ACKs from both sides; it is then replaced by a fresh
 // conversation. One record in ten is a UDP datagram and one in twenty an ICMP echo.
 Mix makeMix(std::size_t records, std::size_t flows, unsigned maxSegment) {
@@ -31,19 +31,21 @@ Mix makeMix(std::size_t records, std::size_t flows, unsigned maxSegment) {
   const char* server = "192.168.0.80";
   enum class Stage { Syn, SynAck, Ack, Data, ClientFin, ServerFin };
   struct Conversation {
-    std::string client;
-    std::uint16_t port;
+    TcpSender client;  // its segments to the server
+    TcpSender server;  // and the server's answers
     Stage stage;
     int segmentsLeft;
   };
   std::uint32_t nextClient = 0;
   const auto fresh = [&] {
     ++nextClient;
-    return Conversation{"10." + std::to_string(nextClient >> 16 & 255) + "." +
-                            std::to_string(nextClient >> 8 & 255) + "." +
-                            std::to_string(nextClient & 255),
-                        static_cast<std::uint16_t>(1024 + nextClient % 60000), Stage::Syn,
-                        static_cast<int>(8 + random() % 17)};
+    const std::string client = "10." + std::to_string(nextClient >> 16 & 255) + "." +
+                               std::to_string(nextClient >> 8 & 255) + "." +
+                               std::to_string(nextClient & 255);
+    const auto port = static_cast<std::uint16_t>(1024 + nextClient % 60000);
+    return Conversation{TcpSender(client, port, server, 80, static_cast<std::uint32_t>(random())),
+                        TcpSender(server, 80, client, port, static_cast<std::uint32_t>(random())),
+                        Stage::Syn, static_cast<int>(8 + random() % 17)};
   };
   std::vector<Conversation> open;
   for (std::size_t i = 0; i < flows; ++i) {
@@ -51,11 +53,11 @@ Mix makeMix(std::size_t records, std::size_t flows, unsigned maxSegment) {
   }
   std::vector<Bytes> frames;
   frames.reserve(records);
-  const auto toServer = [&](const Conversation& c, std::uint8_t flags, const Bytes& payload) {
-    frames.push_back(tcpFrame(c.client, c.port, server, 80, flags, payload));
+  const auto toServer = [&](Conversation& c, std::uint8_t flags, const Bytes& payload) {
+    frames.push_back(c.client.send(payload, flags));
   };
-  const auto toClient = [&](const Conversation& c, std::uint8_t flags, const Bytes& payload) {
-    frames.push_back(tcpFrame(server, 80, c.client, c.port, flags, payload));
+  const auto toClient = [&](Conversation& c, std::uint8_t flags, const Bytes& payload) {
+    frames.push_back(c.server.send(payload, flags));
   };
   using namespace tcpflags;
   while (frames.size() < records) {
@@ -72,11 +74,11 @@ Mix makeMix(std::size_t records, std::size_t flows, unsigned maxSegment) {
     Conversation& c = open[random() % open.size()];
     switch (c.stage) {
       case Stage::Syn:
-        toServer(c, SYN, Bytes(20, 1));
+        frames.push_back(c.client.syn());
         c.stage = Stage::SynAck;
         break;
       case Stage::SynAck:
-        toClient(c, SYN | ACK, Bytes(20, 1));
+        frames.push_back(c.server.syn(SYN | ACK));
         c.stage = Stage::Ack;
         break;
       case Stage::Ack:

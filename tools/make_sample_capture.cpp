@@ -106,6 +106,17 @@ std::vector<TimedFrame> sampleTraffic() {
       {{0x16, 0x03, 0x03, 0x00, 0x7a, 0x02, 0x00, 0x00, 0x76, 0x03, 0x03}, patternedBytes(96, 80)});
 
   using namespace wq::tcpflags;
+  // Each end of each connection numbers its bytes from its own initial sequence number; data
+  // segments carry time stamp options, as Linux sends them.
+  TcpSender shellClient(client6, 51022, shell6, 22, 0x6b1d2a01);
+  TcpSender shellServer(shell6, 22, client6, 51022, 0x1c9e4f70);
+  TcpSender tlsClient(laptop, 50618, server, 443, 0x2f00e1b3);
+  TcpSender tlsServer(server, 443, laptop, 50618, 0x93a4c5d6);
+  TcpSender webClient(client, 50412, server, 80, 0xfffff000);  // its numbers wrap at 2^32
+  TcpSender webServer(server, 80, client, 50412, 0x0a0b0c0d);
+  const auto send = [](TcpSender& end, const Bytes& payload) {
+    return end.send(payload, ACK | PSH, kTimestampOptions);
+  };
   // A lookup and a ping, then a morning's small traffic, then a page fetched more than 15 s after
   // the first: by then the idle purge has taken the first nodes away.
   return {
@@ -120,33 +131,31 @@ std::vector<TimedFrame> sampleTraffic() {
       {10.431, udpFrame(resolver6, 53, client6, 53870,
                         dnsAnswer(lookup6, {0x20, 0x01, 0x0d, 0xb8, 0, 0x07, 0, 0, 0, 0, 0, 0, 0, 0,
                                             0, 0x40}))},
-      {11.000, tcpFrame(client6, 51022, shell6, 22, SYN, kSynOptions)},
-      {11.001, tcpFrame(shell6, 22, client6, 51022, SYN | ACK, kSynOptions)},
-      {11.002, tcpFrame(client6, 51022, shell6, 22, ACK, {})},
-      {11.020, tcpFrame(shell6, 22, client6, 51022, ACK | 0x08,
-                        bytesOf("SSH-2.0-OpenSSH_9.2p1 Debian-2+deb12u3\r\n"))},
-      {11.021,
-       tcpFrame(client6, 51022, shell6, 22, ACK | 0x08, bytesOf("SSH-2.0-OpenSSH_9.7\r\n"))},
+      {11.000, shellClient.syn()},
+      {11.001, shellServer.syn(SYN | ACK)},
+      {11.002, shellClient.send(Bytes{}, ACK)},
+      {11.020, send(shellServer, bytesOf("SSH-2.0-OpenSSH_9.2p1 Debian-2+deb12u3\r\n"))},
+      {11.021, send(shellClient, bytesOf("SSH-2.0-OpenSSH_9.7\r\n"))},
       {12.800, icmpFrame(client6, shell6, ping)},
       {12.801, icmpFrame(shell6, client6, ping)},
       {14.200, udpFrame(laptop, 50623, "239.255.255.250", 1900, bytesOf(search))},
-      {15.600, tcpFrame(laptop, 50618, server, 443, SYN, kSynOptions)},
-      {15.601, tcpFrame(server, 443, laptop, 50618, SYN | ACK, kSynOptions)},
-      {15.602, tcpFrame(laptop, 50618, server, 443, ACK | 0x08, clientHello)},
-      {15.610, tcpFrame(server, 443, laptop, 50618, ACK | 0x08, serverHello)},
-      {17.000, tcpFrame(client, 50412, server, 80, SYN, kSynOptions)},
-      {17.001, tcpFrame(server, 80, client, 50412, SYN | ACK, kSynOptions)},
-      {17.002, tcpFrame(client, 50412, server, 80, ACK, {})},
-      {17.003, tcpFrame(client, 50412, server, 80, ACK | 0x08, bytesOf(request))},
-      {17.010, tcpFrame(server, 80, client, 50412, ACK | 0x08, bytesOf(response))},
-      {17.011, tcpFrame(client, 50412, server, 80, ACK, {})},
+      {15.600, tlsClient.syn()},
+      {15.601, tlsServer.syn(SYN | ACK)},
+      {15.602, send(tlsClient, clientHello)},
+      {15.610, send(tlsServer, serverHello)},
+      {17.000, webClient.syn()},
+      {17.001, webServer.syn(SYN | ACK)},
+      {17.002, webClient.send(Bytes{}, ACK)},
+      {17.003, send(webClient, bytesOf(request))},
+      {17.010, send(webServer, bytesOf(response))},
+      {17.011, webClient.send(Bytes{}, ACK)},
       {18.500, icmpFrame(client, server, ping)},
       {18.501, icmpFrame(server, client, ping)},
       {19.300, udpFrame(laptop, 41877, resolver, 53, lookupLater)},
       {19.302, udpFrame(resolver, 53, laptop, 41877, dnsAnswer(lookupLater, {192, 168, 7, 90}))},
-      {20.000, tcpFrame(client, 50412, server, 80, FIN | ACK, {})},
-      {20.001, tcpFrame(server, 80, client, 50412, FIN | ACK, {})},
-      {20.002, tcpFrame(client, 50412, server, 80, ACK, {})},
+      {20.000, webClient.send(Bytes{}, FIN | ACK)},
+      {20.001, webServer.send(Bytes{}, FIN | ACK)},
+      {20.002, webClient.send(Bytes{}, ACK)},
   };
 }
 

@@ -63,7 +63,7 @@ Placement placeSegment(WQMConnection& node, const SegmentData& data, std::int64_
   if (range.end <= inOrder) {
     return Placement::Duplicate;
   }
-  if (range.end > node.byteCount() && range.end > limit) {
+  if (range.end > limit) {
     return Placement::Overflow;
   }
   const std::int64_t from = std::max(range.start, inOrder);

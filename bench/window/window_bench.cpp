@@ -43,11 +43,10 @@ void appendNodeFrames(std::vector<Bytes>& frames, int serial) {
   const auto port = static_cast<std::uint16_t>(1024 + serial % 50000);
   const auto seed = static_cast<std::uint8_t>(serial);
   if (serial % kLargeEvery == 0) {
-    frames.push_back(tcpFrame(source, port, "192.168.7.1", 80, tcpflags::SYN,
-                              patternedBytes(kSegmentBytes, seed)));
-    for (int segment = 1; segment < kSegments; ++segment) {
-      frames.push_back(tcpFrame(source, port, "192.168.7.1", 80, tcpflags::ACK,
-                                patternedBytes(kSegmentBytes, seed)));
+    TcpSender sender(source, port, "192.168.7.1", 80);
+    frames.push_back(sender.syn());
+    for (int segment = 0; segment < kSegments; ++segment) {
+      frames.push_back(sender.send(patternedBytes(kSegmentBytes, seed), tcpflags::ACK));
     }
   } else if (serial % 10 == 0) {
     frames.push_back(

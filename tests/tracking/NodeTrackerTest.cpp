@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <random>
 
 #include "tests/tracking/ControllerRig.h"
 
@@ -119,6 +121,9 @@ TEST(NodeTracker, PacketRules) {
        {nearWrap.syn(), nearWrap.send(bytesOf("0123456")), nearWrap.send(bytesOf("789")), nearWrap.at(7, bytesOf("789"))}, "6:0123456789@0-2"},
       {"a data offset below five words or past the segment makes it malformed", "",
        {syn(), withDataOffsetDelta(0, "abcd", -1), withDataOffsetDelta(0, "abcd", 2), data(0, "ok")}, "6:ok@0-3"},
+      {"a header longer than the IP packet states is malformed, whatever the frame holds after it", "fin",
+       {syn(), data(0, "A"), tcpFrame(kClient, 52311, kServer, 80, ACK | FIN, bytesOf("pad"), {.totalLengthDelta = -4}, {1002})},
+       "6:A@0-1"},
       {"data for an unknown flow changes nothing, whatever its flags", "fin rst",
        {data(0, "x", ACK | FIN), data(0, "x", ACK | RST)}, ""},
       {"a payload exactly filling MaxPacketSize fits", "max=1000",
@@ -170,6 +175,8 @@ TEST(NodeTracker, PacketRules) {
       {"bytes not captured are counted, not stored, also when the TCP header is cut", "snap=60",
        {udpFrame(kClient, 7, kServer, 7, bytesOf(filled(100, 'c'))), syn(), data(0, filled(100)),
         kSender.at(100, bytesOf(filled(100)), ACK, kTimestampOptions)}, "17#18+82@0-0 6:xxxxxx+194@1-3"},
+      {"a segment held beyond a hole keeps its bytes not captured", "snap=60",
+       {syn(), data(100, filled(100, 'y')), data(0, filled(100))}, "6:xxxxxxyyyyyy+188@0-2"},
       {"but no more than the wire held", "snap=60",
        {udp(std::string(100, 'c'), {.totalLengthDelta = 1000})}, "17#18+82@0-0"},
       {"and count towards MaxPacketSize as if captured", "max=100 snap=60",
@@ -303,6 +310,94 @@ TEST(NodeTracker, PurgeRemovesNodesIdleBeyondTheLimitWithAllTheirMatches) {
   rig.tracker.purgeNodes();
   EXPECT_EQ(rig.nodeCount(), 0u);
   EXPECT_TRUE(rig.log.lines.empty());
+}
+
+// The stream a node holds, as the pane shows it: the bytes, with "[N]" for each gap.
+std::string streamOf(const WQMConnection& node) {
+  const NodeFacts facts = node.facts();
+  std::string text;
+  std::size_t done = 0;
+  for (const PayloadGap& gap : facts.gaps) {
+    text.append(facts.payload.begin() + done, facts.payload.begin() + gap.at);
+    text += "[" + std::to_string(gap.length) + "]";
+    done = gap.at;
+  }
+  return text.append(facts.payload.begin() + done, facts.payload.end());
+}
+
+// A random stream of any bytes, cut into segments of random lengths, sent out of order within a
+// window, some bytes sent again in segments cut elsewhere, across the sequence wrap in some rounds:
+// the node holds exactly the stream. With some segments never sent, it holds the stream up to
+// its last byte sent, each hole marked in place.
+TEST(NodeTracker, SegmentsInAnyOrderGiveTheStream) {
+  std::mt19937 random(19);
+  for (int round = 0; round < 60; ++round) {
+    const bool drops = round % 2 == 1;
+    std::string stream(1 + random() % 30000, '\0');
+    std::generate(stream.begin(), stream.end(), [&] { return static_cast<char>(random()); });
+    const std::uint32_t isn = round % 3 == 0 ? 0xFFFFFFFF - random() % 40000 : random();
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> segments;  // offset and length
+    for (std::uint32_t at = 0; at < stream.size();) {
+      const auto length = std::min<std::uint32_t>(1 + random() % 1460, stream.size() - at);
+      if (!drops || random() % 8 != 0) {
+        segments.emplace_back(at, length);
+      }
+      at += length;
+    }
+    for (std::size_t again = segments.size() / 4; again > 0; --again) {
+      const auto from = static_cast<std::uint32_t>(random() % stream.size());
+      const auto to = std::min<std::uint32_t>(from + 1 + random() % 1460, stream.size());
+      const std::size_t place = random() % (segments.size() + 1);
+      // Bytes sent again are bytes sent before, also when segments are dropped.
+      const bool sent = std::any_of(segments.begin(), segments.end(), [&](const auto& s) {
+        return s.first <= from && to <= s.first + s.second;
+      });
+      if (sent) {
+        segments.insert(segments.begin() + static_cast<long>(place), {from, to - from});
+      }
+    }
+    for (std::size_t i = 0; i + 1 < segments.size(); ++i) {
+      std::swap(segments[i], segments[std::min(segments.size() - 1, i + random() % 8)]);
+    }
+    ControllerRig rig;
+    rig.set(keys::MaxPacketSize, std::int64_t{1} << 20);
+    const TcpSender sender(kClient, 52311, kServer, 80, isn);
+    rig.feed({sender.syn()});
+    std::string expected;
+    std::vector<bool> received(stream.size());
+    for (const auto& [at, length] : segments) {
+      rig.feed({sender.at(at, bytesOf(std::string_view(stream).substr(at, length)))});
+      std::fill_n(received.begin() + at, length, true);
+    }
+    const auto end = std::find(received.rbegin(), received.rend(), true).base() - received.begin();
+    for (long at = 0; at < end;) {
+      const long run = std::find(received.begin() + at, received.begin() + end, !received[at]) -
+                       (received.begin() + at);
+      expected += received[at] ? stream.substr(at, run) : "[" + std::to_string(run) + "]";
+      at += run;
+    }
+    ASSERT_EQ(rig.nodeCount(), 1u);
+    EXPECT_EQ(streamOf(rig.node(0)), expected) << "round " << round;
+    EXPECT_EQ(rig.node(0).byteCount(), static_cast<std::uint32_t>(end)) << "round " << round;
+  }
+}
+
+// Bytes held beyond a hole are bounded: once they reach 1 MiB the hole is given up and marked,
+// and its bytes coming later are not spliced in.
+TEST(NodeTracker, AHoleIsGivenUpWhenTheBytesHeldReachTheirBound) {
+  ControllerRig rig;
+  rig.set(keys::MaxPacketSize, std::int64_t{4} << 20);
+  rig.feed({syn()});
+  const std::uint32_t segment = 1024;
+  std::uint32_t sent = 10;
+  rig.feed({data(0, filled(10, 'a'))});
+  for (; sent < 10 + (1 << 20); sent += segment) {
+    rig.feed({data(sent + 7, filled(segment, 'b'))});  // 7 bytes missing at offset 10
+  }
+  rig.feed({data(10, filled(7, 'c'))});
+  EXPECT_EQ(streamOf(rig.node(0)).substr(0, 20), "aaaaaaaaaa[7]bbbbbbb");
+  EXPECT_EQ(rig.node(0).heldCount(), 0u);
+  EXPECT_EQ(rig.node(0).byteCount(), sent + 7);
 }
 
 }  // namespace
