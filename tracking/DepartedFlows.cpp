@@ -10,6 +10,11 @@ bool idleBeyond(TimePoint since, TimePoint now, double idleLimit) {
 
 }  // namespace
 
+void DepartedFlows::add(const FlowEnds& flow, TimePoint now) {
+  lastSeen_[flow] = now;
+  byTime_.push_back({flow, now});
+}
+
 bool DepartedFlows::seenAgain(const FlowEnds& flow, TimePoint now, double idleLimit) {
   const auto found = lastSeen_.find(flow);
   if (found == lastSeen_.end()) {
@@ -20,12 +25,19 @@ bool DepartedFlows::seenAgain(const FlowEnds& flow, TimePoint now, double idleLi
     return false;
   }
   found->second = now;
+  byTime_.push_back({flow, now});
   return true;
 }
 
 void DepartedFlows::forgetIdle(TimePoint now, double idleLimit) {
-  std::erase_if(lastSeen_,
-                [&](const auto& entry) { return idleBeyond(entry.second, now, idleLimit); });
+  // A clock set back leaves times ahead of `now` at the front; they wait until it passes them.
+  while (!byTime_.empty() && idleBeyond(byTime_.front().time, now, idleLimit)) {
+    const auto found = lastSeen_.find(byTime_.front().flow);
+    if (found != lastSeen_.end() && found->second == byTime_.front().time) {
+      lastSeen_.erase(found);
+    }
+    byTime_.pop_front();
+  }
 }
 
 }  // namespace wq

@@ -91,6 +91,11 @@ void NodeTracker::handlePacket(const DecodedPacket& packet, const Settings& sett
 
 void NodeTracker::handleTcpSegment(const DecodedPacket& packet, const Settings& settings) {
   const std::uint8_t flags = packet.tcpFlags;
+  const bool carriesData = packet.payloadLength > 0;
+  // A bare ACK, the most common segment, changes nothing: its flow is not even looked up.
+  if (!(flags & (tcpflags::SYN | tcpflags::FIN | tcpflags::RST)) && !carriesData) {
+    return;
+  }
   std::optional<NodeList::Handle> match = tcpNodeOf(packet.flow);
 
   // A SYN or SYN-ACK starts its direction's node. A SYN sent again (the same initial sequence
@@ -103,13 +108,13 @@ void NodeTracker::handleTcpSegment(const DecodedPacket& packet, const Settings& 
     if (!sameConnection) {
       match = addNode(packet, settings);
     }
-    if (packet.payloadLength > 0) {
+    if (carriesData) {
       placeData(packet, packet.tcpSequence + 1, *match, settings);  // after the SYN's own number
     }
     return;
   }
   // Data is placed in its node by sequence number; FIN and RST are not looked at then.
-  if ((flags & tcpflags::ACK) && packet.payloadLength > 0) {
+  if ((flags & tcpflags::ACK) && carriesData) {
     if (!match) {
       match = openConnectionNode(packet, settings);
     }

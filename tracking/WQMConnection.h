@@ -1,7 +1,8 @@
 #pragma once
 // One node: one direction of one IPv4 or IPv6 flow, with the times of its first and latest packet
-// and the payload bytes its packets brought. Bytes that were not captured are counted, not stored:
-// the node remembers where they were missing.
+// and the payload bytes its packets brought; for TCP, the direction's byte stream, with the bytes
+// that came ahead of a hole held apart until it fills. Bytes that were not captured are counted,
+// not stored: the node remembers where they were missing.
 
 #include <cstdint>
 #include <cstdlib>

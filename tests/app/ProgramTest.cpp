@@ -107,7 +107,8 @@ std::vector<TimedFrame> tcpStreams() {
 }
 
 // Connections already open when capture starts: their data alone, a flow that overflows and
-// keeps sending, and one that leaves on RST and sends again after the idle purge time.
+// keeps sending now and then, and one that leaves on RST and sends again after the idle purge
+// time.
 std::vector<TimedFrame> openConnections() {
   TcpSender ongoing(kClient, 41001, kServer, 22, 123456),
       reply(kServer, 22, kClient, 41001, 654321);
@@ -123,8 +124,10 @@ std::vector<TimedFrame> openConnections() {
       {2.0, reset.send("MAIL FROM:<a@example.org>\r\n")},
       {2.1, reset.send(Bytes{}, RST | ACK)},
       {2.2, reset.send("RCPT TO:<b@example.org>\r\n")},  // departed
+      {12.0, bulk.send(Bytes(10, 'd'))},  // each segment renews the memory of its flow
       {14.0, ongoing.at(140, bytesOf("still going\r\n"), ACK | PSH)},
       {18.0, reset.send("after the idle purge time\r\n")},
+      {24.0, bulk.send(Bytes(10, 'e'))},
   };
 }
 
