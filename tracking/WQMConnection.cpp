@@ -102,11 +102,12 @@ NodeFacts WQMConnection::facts() const {
     return facts;
   }
   // The bytes beyond a hole are shown where they belong, each hole marked as not captured.
-  auto joined = std::make_shared<std::pair<std::vector<std::uint8_t>, std::vector<PayloadGap>>>();
-  auto& [bytes, joinedGaps] = *joined;
+  auto joined = std::make_shared<JoinedPayload>();
+  std::vector<std::uint8_t>& bytes = joined->bytes;
+  std::vector<PayloadGap>& joinedGaps = joined->gaps;
   bytes.assign(facts.payload.begin(), facts.payload.end());
   joinedGaps.assign(facts.gaps.begin(), facts.gaps.end());
-  const auto addGap = [&](std::uint32_t length) {
+  const auto addGap = [&bytes, &joinedGaps](std::uint32_t length) {
     const auto at = static_cast<std::uint32_t>(bytes.size());
     if (!joinedGaps.empty() && joinedGaps.back().at == at) {
       joinedGaps.back().length += length;

@@ -33,6 +33,12 @@ struct HeldSegment {
   std::uint32_t end() const { return offset + length(); }
 };
 
+// A TCP node's stored bytes and those held beyond its holes, joined in stream order.
+struct JoinedPayload {
+  std::vector<std::uint8_t> bytes;
+  std::vector<PayloadGap> gaps;  // each hole among them
+};
+
 // What the texts of a node describe, as of one moment.
 struct NodeFacts {
   TimePoint startHit;
@@ -44,9 +50,9 @@ struct NodeFacts {
   std::span<const PayloadGap> gaps;       // in order
   // A TCP node made from data of a connection that was open before capture started.
   bool openBeforeCapture = false;
-  // Holds the bytes and gaps of a TCP node with an open hole: its stored bytes and those held
-  // beyond the hole joined, each hole a gap, so that copies of these facts stay valid.
-  std::shared_ptr<const std::pair<std::vector<std::uint8_t>, std::vector<PayloadGap>>> joined;
+  // For a TCP node with an open hole, what `payload` and `gaps` show; shared, so that copies of
+  // these facts stay valid.
+  std::shared_ptr<const JoinedPayload> joined;
 };
 
 class WQMConnection final {
