@@ -16,6 +16,10 @@ CaptureControl::CaptureControl(MainWindow& window, Monitor& monitor, OverlaySett
       readFile_(std::move(readFile)) {
   connect(&monitor_, &Monitor::captureStarted, &window_,
           [this] { window_.showCaptureSource(monitor_.source(), true); });
+  connect(&monitor_, &Monitor::lossChanged, &window_, [this] {
+    window_.showCaptureLoss(monitor_.loss().told() ? QString::fromStdString(monitor_.loss().text())
+                                                   : QString());
+  });
   connect(&monitor_, &Monitor::inputEnded, &window_,
           [this](const QString& message, bool, const QString& details) {
             window_.showCaptureEnded(message.isEmpty() && readFile_

@@ -99,6 +99,7 @@ bool CaptureHelper::start(const QString& helperPath, const QString& device,
   if (!filter.isEmpty()) {
     command.arguments.push_back(filter.toLocal8Bit());
   }
+  command.readErrors = true;  // its counts of lost packets, while it captures
   return start(command, error);
 }
 

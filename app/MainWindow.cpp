@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
@@ -44,6 +45,9 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
       storedDefaults_(storedDefaults) {
   ui_->setupUi(this);
   setWindowIcon(QIcon(":/images/wirequill"));
+  // Lost packets stay in view at the right of the status bar, whatever message it shows.
+  lossLabel_ = new QLabel(ui_->statusBar);
+  ui_->statusBar->addPermanentWidget(lossLabel_);
 
   model_ = std::make_unique<NodeTableModel>(controller_);
   table_ = std::make_unique<QtNodeTableView>(*ui_->nodesTableView, *model_, [this] {
@@ -264,6 +268,10 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::showCaptureEnded(const QString& message, const QString& details) {
   ui_->statusBar->showMessage(message);
   ui_->statusBar->setToolTip(details.isEmpty() ? message : details);
+}
+
+void MainWindow::showCaptureLoss(const QString& text) {
+  lossLabel_->setText(text);
 }
 
 void MainWindow::showCaptureSource(const QString& source, bool capturing) {

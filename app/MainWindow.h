@@ -2,6 +2,7 @@
 // The main window: the nodes table with its detail pane, the added and dropped panels with their
 // halt switches, and the menus. It owns the controller and connects it to the widgets.
 
+#include <QLabel>
 #include <QMainWindow>
 #include <memory>
 
@@ -43,6 +44,9 @@ class MainWindow : public QMainWindow {
   // Tells the user, in the status bar, that capture has ended and why; the details (the capture
   // helper's own text) in its tooltip.
   void showCaptureEnded(const QString& message, const QString& details = {});
+  // Shows, at the right of the status bar, how many packets the capture lost: "12,431 packets
+  // dropped by the kernel since capture started".
+  void showCaptureLoss(const QString& text);
   // The title names what is captured and whether capture runs: "Wirequill — eth0 (capturing)".
   void showCaptureSource(const QString& source, bool capturing);
 
@@ -78,6 +82,7 @@ class MainWindow : public QMainWindow {
 
   ApplicationController controller_;
   std::unique_ptr<Ui::MainWindow> ui_;
+  QLabel* lossLabel_ = nullptr;  // owned by the status bar
   std::unique_ptr<NodeTableModel> model_;
   std::unique_ptr<QtNodeTableView> table_;
   ImageAndTextCell* cell_ = nullptr;

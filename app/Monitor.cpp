@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "app/WQMPrefsController.h"
@@ -155,6 +156,8 @@ void Monitor::retire(std::unique_ptr<Intake> intake) {
 }
 
 bool Monitor::restartCapture(QString* error) {
+  loss_ = CaptureLoss();  // the new capture counts from its own start
+  emit lossChanged();
   if (helper_ || remote_) {
     // The reader of the stream starts afresh.
     helper_ ? retire(std::move(helper_)) : retire(std::move(remote_));
@@ -203,6 +206,7 @@ bool Monitor::startHelper(QString* error) {
     emit changed();
   });
   connect(helper_.get(), &CaptureHelper::ended, this, &Monitor::helperEnded);
+  connect(helper_.get(), &CaptureHelper::errorLine, this, &Monitor::helperErrorLine);
   const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
   const QString interfaceName =
       QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice));
@@ -228,8 +232,9 @@ bool Monitor::startRemote(const QString& host, QString* error) {
       .filter = QString::fromStdString(defaults_.stringValue(keys::CaptureFilter)),
       .batchMode = !sshPrompts_};
   source_ = QString("%1 on %2").arg(target.interfaceName, host);
-  remote_ = std::make_unique<RemoteCapture>(controller_, log_);
+  remote_ = std::make_unique<RemoteCapture>(controller_, log_, loss_);
   connect(remote_.get(), &RemoteCapture::changed, this, &Monitor::changed);
+  connect(remote_.get(), &RemoteCapture::lossChanged, this, &Monitor::lossChanged);
   connect(remote_.get(), &RemoteCapture::ended, this,
           [this](const QString& message, bool failed, const QString& details) {
             if (!shuttingDown_) {
@@ -265,6 +270,15 @@ void Monitor::helperEnded(int exitStatus, int signal) {
   }
   log_.log(message.toStdString());
   ended(message, true, QString::fromLatin1(text.data(), text.size()).trimmed());
+}
+
+void Monitor::helperErrorLine(const QString& line) {
+  const QByteArray bytes = line.toLocal8Bit();
+  if (loss_.take(std::string_view(bytes.constData(), bytes.size()))) {
+    emit lossChanged();
+    return;
+  }
+  std::fprintf(stderr, "%s\n", bytes.constData());
 }
 
 void Monitor::ended(const QString& message, bool failed, const QString& details) {

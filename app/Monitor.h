@@ -13,6 +13,7 @@
 #include "app/CaptureHelper.h"
 #include "app/RemoteCapture.h"
 #include "tracking/ApplicationController.h"
+#include "tracking/CaptureLoss.h"
 
 namespace wq {
 
@@ -45,6 +46,8 @@ class Monitor : public QObject {
   bool restartCapture(QString* error);
   // What the intake reads: the interface, or the capture file.
   QString source() const { return source_; }
+  // The packets that live capture, here or on another host, has told it lost.
+  const CaptureLoss& loss() const { return loss_; }
   // Logs "Terminating Wirequill.\n" and sends the termination line to a helper that was started.
   void shutdown();
   // Whether ssh may ask for a host key or password, through the desktop's askpass program, when
@@ -61,6 +64,8 @@ class Monitor : public QObject {
   void inputEnded(QString message, bool failed, QString details);
   // pkexec was refused or its dialog dismissed.
   void privilegesRefused();
+  // The capture told new counts of lost packets: loss().text() says how many.
+  void lossChanged();
 
  private:
   // False with captureFilterRefusal's message when the filter in force cannot be used.
@@ -77,6 +82,8 @@ class Monitor : public QObject {
   // Tells what a start of intake came to: the intake light, the launch log, captureStarted.
   bool launched(bool started, const QString& error);
   void helperEnded(int exitStatus, int signal);
+  // A line of the local helper's standard error: its counts are taken, anything else passed on.
+  void helperErrorLine(const QString& line);
   void ended(const QString& message, bool failed, const QString& details = {});
 
   ApplicationController& controller_;
@@ -89,6 +96,7 @@ class Monitor : public QObject {
   std::unique_ptr<RemoteCapture> remote_;
   bool sshPrompts_ = false;
   QString source_;
+  CaptureLoss loss_;
   std::unique_ptr<CaptureFileFeed> file_;
   QTimer purgeTimer_;
   bool shuttingDown_ = false;

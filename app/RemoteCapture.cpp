@@ -8,8 +8,13 @@
 
 namespace wq {
 
-RemoteCapture::RemoteCapture(ApplicationController& controller, LogSink& log, QObject* parent)
-    : QObject(parent), controller_(controller), log_(log), ssh_([this](ByteView bytes) {
+RemoteCapture::RemoteCapture(ApplicationController& controller, LogSink& log, CaptureLoss& loss,
+                             QObject* parent)
+    : QObject(parent),
+      controller_(controller),
+      log_(log),
+      loss_(loss),
+      ssh_([this](ByteView bytes) {
         if (deliver_) {
           controller_.tracker().dataReceived(bytes);
           emit changed();
@@ -73,6 +78,10 @@ void RemoteCapture::errorLine(const QString& line) {
       pcapStream_->start();
       return;
     case RemoteStream::kNone:
+      if (loss_.take(std::string_view(bytes.constData(), bytes.size()))) {
+        emit lossChanged();
+        return;
+      }
       errorLines_ << line;
       log_.log(("ssh: " + line).toStdString());
       return;

@@ -14,6 +14,7 @@
 #include "app/CaptureHelper.h"
 #include "app/RemoteCommand.h"
 #include "tracking/ApplicationController.h"
+#include "tracking/CaptureLoss.h"
 
 namespace wq {
 
@@ -21,7 +22,9 @@ class RemoteCapture : public QObject {
   Q_OBJECT
 
  public:
-  RemoteCapture(ApplicationController& controller, LogSink& log, QObject* parent = nullptr);
+  // `loss` takes the counts the host's helper or tcpdump tells.
+  RemoteCapture(ApplicationController& controller, LogSink& log, CaptureLoss& loss,
+                QObject* parent = nullptr);
 
   // Starts ssh; false with a reason when it could not be started.
   bool start(const RemoteTarget& target, QString* error);
@@ -36,6 +39,8 @@ class RemoteCapture : public QObject {
   // The capture has ended; `message` tells why in one line when it failed, `details` holds what
   // the host said.
   void ended(QString message, bool failed, QString details);
+  // The host told new counts of packets received and lost.
+  void lossChanged();
 
  private:
   void errorLine(const QString& line);
@@ -44,6 +49,7 @@ class RemoteCapture : public QObject {
 
   ApplicationController& controller_;
   LogSink& log_;
+  CaptureLoss& loss_;
   RemoteTarget target_;
   bool deliver_ = true;
   CaptureHelper ssh_;

@@ -104,6 +104,9 @@ int runHeadless(const RunContext& context) {
       status = 1;
     }
     monitor.shutdown();
+    if (monitor.loss().told()) {
+      complain(QString::fromStdString(monitor.loss().text()));
+    }
     QCoreApplication::exit(status);
   };
   QObject::connect(&monitor, &Monitor::inputEnded, [&](const QString& message, bool failed) {

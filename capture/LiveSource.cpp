@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace netsiphon {
@@ -12,6 +13,15 @@ namespace {
 constexpr int kMaxPacketsPerPass = 4096;
 // Room in the kernel for bursts that arrive while the helper writes to a slow reader.
 constexpr int kKernelBufferBytes = 8 << 20;
+// The counts of a running capture are told at most this often.
+constexpr std::chrono::seconds kReportInterval{1};
+
+void writeCounts(std::FILE* out, const pcap_stat& counts) {
+  std::fprintf(out,
+               "netsiphon: %u packets received, %u dropped by the capture library, %u dropped by "
+               "the interface.\n",
+               counts.ps_recv, counts.ps_drop, counts.ps_ifdrop);
+}
 
 struct DispatchContext {
   PacketRelay& relay;
@@ -127,7 +137,31 @@ OpenedSource LiveSource::open(std::string_view interfaceName, std::string_view f
 }
 
 LiveSource::LiveSource(PcapHandle handle, int descriptor)
-    : handle_(std::move(handle)), descriptor_(descriptor), relay_(pcap_datalink(handle_.get())) {}
+    : handle_(std::move(handle)),
+      descriptor_(descriptor),
+      relay_(pcap_datalink(handle_.get())),
+      nextReport_(std::chrono::steady_clock::now() + kReportInterval) {}
+
+std::optional<std::chrono::nanoseconds> LiveSource::timeUntilDue() const {
+  return std::max(std::chrono::nanoseconds(0), nextReport_ - std::chrono::steady_clock::now());
+}
+
+void LiveSource::reportProgress(std::FILE* out) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextReport_) {
+    return;
+  }
+  nextReport_ = now + kReportInterval;
+  pcap_stat counts{};
+  if (pcap_stats(handle_.get(), &counts) != 0 ||
+      (counts.ps_recv == reported_.ps_recv && counts.ps_drop == reported_.ps_drop &&
+       counts.ps_ifdrop == reported_.ps_ifdrop)) {
+    return;
+  }
+  reported_ = counts;
+  writeCounts(out, counts);
+  std::fflush(out);
+}
 
 RelayOutcome LiveSource::relayReady(ChunkAssembler& assembler, short events) {
   DispatchContext context{relay_, assembler, handle_.get()};
@@ -152,12 +186,8 @@ RelayOutcome LiveSource::fail(ChunkAssembler& assembler, std::string reason) {
 }
 
 void LiveSource::writeSummary(std::FILE* out) const {
-  pcap_stat statistics{};
-  if (pcap_stats(handle_.get(), &statistics) == 0) {
-    std::fprintf(out,
-                 "netsiphon: %u packets received, %u dropped by the capture library, %u dropped "
-                 "by the interface.\n",
-                 statistics.ps_recv, statistics.ps_drop, statistics.ps_ifdrop);
+  if (pcap_stat counts{}; pcap_stats(handle_.get(), &counts) == 0) {
+    writeCounts(out, counts);
   }
   relay_.writeSummary(out);
 }

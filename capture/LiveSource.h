@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include <chrono>
+
 #include "capture/CaptureSource.h"
 
 namespace netsiphon {
@@ -13,9 +15,15 @@ class LiveSource final : public CaptureSource {
   static OpenedSource open(std::string_view interfaceName, std::string_view filter);
 
   int descriptor() const override { return descriptor_; }
+  // The next report of the counts is due within a second.
+  std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
   RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;
   std::string failure() const override { return failure_; }
   void writeSummary(std::FILE* out) const override;
+  // At most once a second, and only when they changed, the summary's count line ("netsiphon: R
+  // packets received, D dropped by the capture library, I dropped by the interface."), so that
+  // whoever runs the helper learns of lost packets while the capture runs.
+  void reportProgress(std::FILE* out) override;
 
  private:
   LiveSource(PcapHandle handle, int descriptor);
@@ -27,6 +35,8 @@ class LiveSource final : public CaptureSource {
   int descriptor_;
   PacketRelay relay_;
   std::string failure_;
+  std::chrono::steady_clock::time_point nextReport_;
+  pcap_stat reported_{};  // the counts last written
 };
 
 // The start-up step that a failed pcap_activate status belongs to.

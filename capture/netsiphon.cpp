@@ -3,7 +3,9 @@
 // Reports its start-up steps, then relays captured packets to standard output in the chunks of the
 // capture stream (stream/CaptureStreamFormat.h) until the application sends the termination line
 // or closes standard input. Its own text (progress and failures) goes out at exit, after the last
-// chunk. The exit status is 255 on every path.
+// chunk. While live capture runs, its counts of packets received and dropped go to standard error
+// at most once a second, when they change, and once more at exit. The exit status is 255 on every
+// path.
 //
 // netsiphon --can-capture exits 0 when the helper holds the rights live capture needs, 1 otherwise.
 //
@@ -130,6 +132,7 @@ StopReason relay(CaptureSource& source, ChunkAssembler& assembler) {
     }
     switch (source.relayReady(assembler, waited[1].revents)) {
       case RelayOutcome::kContinue:
+        source.reportProgress(stderr);
         break;
       case RelayOutcome::kReaderGone:
         return StopReason::kReaderGone;

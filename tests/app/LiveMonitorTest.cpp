@@ -11,6 +11,7 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -193,7 +194,7 @@ std::string payloadBlock(const std::string& payload) {
 // only from the client, so segments come again later, after others and cut otherwise. Captured
 // between the router and the client, each node reads exactly what its end sent: the file with
 // its HTTP headers, and curl's request. Segments are MTU-sized (no offloads) and carry Linux's
-// time stamp options.
+// time stamp options. The run ends by telling how many packets the capture lost.
 TEST(LiveMonitor, ADownloadWithLostSegmentsReadsAsSent) {
   if (geteuid() != 0) {
     GTEST_SKIP() << "live capture in network namespaces needs root";
@@ -284,7 +285,14 @@ TEST(LiveMonitor, ADownloadWithLostSegmentsReadsAsSent) {
       << "no segment was dropped";
 
   ASSERT_TRUE(program.waitForFinished(duration * 1000 + kPatience.count()));
-  ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+  const std::string complaints = program.readAllStandardError().toStdString();
+  ASSERT_EQ(program.exitCode(), 0) << complaints;
+  // The run tells at its end what the capture lost, from the helper's counts.
+  EXPECT_TRUE(QString::fromStdString(complaints)
+                  .contains(QRegularExpression("^wirequill: [\\d,]+ packets? dropped by the "
+                                               "kernel since capture started$",
+                                               QRegularExpression::MultilineOption)))
+      << complaints;
   const std::string report = readFile(reportPath);
   EXPECT_NE(report.find("Source Port: " + std::to_string(port) + "\n"), std::string::npos);
   EXPECT_NE(report.find(payloadBlock(response)), std::string::npos) << report;

@@ -82,15 +82,17 @@ inline Stream parseStream(std::string_view output) {
   return stream;
 }
 
-// The helper (or a command that runs it) with pipes on its standard input and output.
+// The helper (or a command that runs it) with pipes on its standard input, output and error.
 struct HelperProcess {
   explicit HelperProcess(const std::vector<std::string>& command) {
-    int toHelper[2], fromHelper[2];
-    EXPECT_TRUE(pipe2(toHelper, O_CLOEXEC) == 0 && pipe2(fromHelper, O_CLOEXEC) == 0);
+    int toHelper[2], fromHelper[2], errorsFromHelper[2];
+    EXPECT_TRUE(pipe2(toHelper, O_CLOEXEC) == 0 && pipe2(fromHelper, O_CLOEXEC) == 0 &&
+                pipe2(errorsFromHelper, O_CLOEXEC) == 0);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toHelper[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, fromHelper[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errorsFromHelper[1], STDERR_FILENO);
     std::vector<char*> argv;
     for (const std::string& word : command) {
       argv.push_back(const_cast<char*>(word.c_str()));
@@ -100,12 +102,15 @@ struct HelperProcess {
     posix_spawn_file_actions_destroy(&actions);
     close(toHelper[0]);
     close(fromHelper[1]);
+    close(errorsFromHelper[1]);
     input = toHelper[1];
     stream = fromHelper[0];
+    errorStream = errorsFromHelper[0];
   }
   ~HelperProcess() {
     close(input);
     close(stream);
+    close(errorStream);
     if (pid > 0 && kill(pid, SIGKILL) == 0) {
       waitpid(pid, nullptr, 0);
     }
@@ -113,14 +118,14 @@ struct HelperProcess {
 
   // Reads until `done(output)` holds, each read waiting at most kPatienceMs; false when the
   // output ended or time ran out first.
-  bool readUntil(const std::function<bool(const std::string&)>& done) {
-    char buffer[65536];
-    pollfd waited{stream, POLLIN, 0};
-    for (ssize_t length = 1; length > 0 && !done(output);) {
-      length = poll(&waited, 1, kPatienceMs) == 1 ? read(stream, buffer, sizeof buffer) : 0;
-      output.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-    }
-    return done(output);
+  bool readUntil(const std::function<bool(const std::string&)>& done,
+                 int patienceMs = kPatienceMs) {
+    return readFrom(stream, output, done, patienceMs);
+  }
+  // The same for its standard error.
+  bool readErrorsUntil(const std::function<bool(const std::string&)>& done,
+                       int patienceMs = kPatienceMs) {
+    return readFrom(errorStream, errors, done, patienceMs);
   }
   // Writes control text and waits until the helper has read it.
   void send(std::string_view text) {
@@ -152,7 +157,21 @@ struct HelperProcess {
   pid_t pid = -1;
   int input = -1;  // the helper's standard input
   int stream = -1;
+  int errorStream = -1;
   std::string output;  // everything read from the helper's standard output so far
+  std::string errors;  // and from its standard error
+
+ private:
+  static bool readFrom(int descriptor, std::string& read,
+                       const std::function<bool(const std::string&)>& done, int patienceMs) {
+    char buffer[65536];
+    pollfd waited{descriptor, POLLIN, 0};
+    for (ssize_t length = 1; length > 0 && !done(read);) {
+      length = poll(&waited, 1, patienceMs) == 1 ? ::read(descriptor, buffer, sizeof buffer) : 0;
+      read.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+    }
+    return done(read);
+  }
 };
 
 // The helper's text for a start-up in which every step succeeds up to `failing` (0: opening the

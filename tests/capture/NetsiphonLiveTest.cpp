@@ -69,7 +69,9 @@ TEST(NetsiphonLive, CapturesTcpBothWaysAsEthernetFramesAsTheInvokingUser) {
 }
 
 // A filter applied in the kernel: of datagrams sent in turn to two ports, only those to the
-// filter's port reach the pipe, and nothing else does (neither ARP nor the ICMP replies).
+// filter's port reach the pipe, and nothing else does (neither ARP nor the ICMP replies). While it
+// captures, the helper tells its counts on standard error within a second, once while they stay
+// the same.
 TEST(NetsiphonLive, RelaysOnlyWhatItsFilterKeeps) {
   if (geteuid() != 0) {
     GTEST_SKIP() << "live capture needs root (network namespaces, capture rights)";
@@ -99,6 +101,14 @@ TEST(NetsiphonLive, RelaysOnlyWhatItsFilterKeeps) {
   EXPECT_TRUE(helper.readUntil([&](const std::string& output) {
     return std::ranges::count_if(parseStream(output).records, toPort53) == kEach;
   }));
+  const std::string counts =
+      "netsiphon: 20 packets received, 0 dropped by the capture library, 0 dropped by the "
+      "interface.\n";
+  EXPECT_TRUE(helper.readErrorsUntil(
+      [&](const std::string& errors) { return errors.find(counts) != std::string::npos; }, 1500))
+      << helper.errors;
+  helper.readErrorsUntil([](const std::string&) { return false; }, 2500);
+  EXPECT_EQ(helper.errors, counts);
   helper.send("Terminating Wirequill");
   const Stream stream = helper.finish(startupText("/dev/bpf0", net.interfaceA, 6, filter) +
                                       "Closing /dev/bpf device.\n");

@@ -1,10 +1,12 @@
-// The capture stream cut back into chunks, and the records read from a chunk.
+// The capture stream cut back into chunks, the records read from a chunk, and the counts of lost
+// packets told beside the stream.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "tests/tracking/ControllerRig.h"
+#include "tracking/CaptureLoss.h"
 
 namespace wq::testing {
 namespace {
@@ -109,6 +111,37 @@ TEST(CaptureStream, ALongRecordTornByTheEndIsDroppedAndAClaimPastTheSnapshotLeng
   rig.tracker.dataReceived(ByteView(bogus.data(), bogus.size()));
   EXPECT_EQ(rig.nodes(), "17:bogus@0-0 17#4000@0-0");
   EXPECT_EQ(rig.tracker.captureStreamEnded(), "");
+}
+
+// The helper's count lines replace what was told; tcpdump's lines at its end add the kernel's
+// and the interface's drops; anything else tells nothing.
+TEST(CaptureLoss, TakesTheCountsOfTheHelperAndOfTcpdump) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"netsiphon: 20 packets received, 0 dropped by the capture library, 0 dropped by the "
+        "interface."},
+       "0 packets dropped by the kernel since capture started"},
+      {{"netsiphon: 99999 packets received, 12000 dropped by the capture library, 431 dropped "
+        "by the interface.",
+        "netsiphon: 7 packets received, 1 dropped by the capture library, 0 dropped by the "
+        "interface."},
+       "1 packet dropped by the kernel since capture started"},
+      {{"1234567 packets dropped by kernel", "1000 packets dropped by interface"},
+       "1,235,567 packets dropped by the kernel since capture started"},
+      {{"netsiphon: 5 packets received, 1 dropped by the capture library.",
+        "netsiphon: x packets received, 1 dropped by the capture library, 0 dropped by the "
+        "interface.",
+        "netsiphon: 2 skipped records.", "1402 packets captured", "2000 packets received by filter",
+        "packets dropped by kernel", "-1 packets dropped by kernel",
+        "18446744073709551616 packets dropped by kernel", ""},
+       ""},
+  };
+  for (const auto& [lines, text] : cases) {
+    CaptureLoss loss;
+    for (const std::string& line : lines) {
+      EXPECT_EQ(loss.take(line), !text.empty()) << line;
+    }
+    EXPECT_EQ(loss.told() ? loss.text() : "", text);
+  }
 }
 
 }  // namespace
