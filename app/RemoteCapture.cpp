@@ -50,6 +50,13 @@ void RemoteCapture::ignoreStream() {
 
 void RemoteCapture::errorLine(const QString& line) {
   const QByteArray bytes = line.toLocal8Bit();
+  if (const auto connection =
+          leftOutConnection(std::string_view(bytes.constData(), bytes.size()))) {
+    log_.log(QString("Capturing on %1 leaves out its own ssh connection, %2.")
+                 .arg(target_.host, QString::fromStdString(*connection))
+                 .toStdString());
+    return;
+  }
   switch (announcedStream(std::string_view(bytes.constData(), bytes.size()))) {
     case RemoteStream::kHelper:
       log_.log(

@@ -13,10 +13,14 @@ constexpr int kSshFailed = 255;
 
 constexpr std::string_view kHelperStreamLine = "wirequill-remote: stream helper";
 constexpr std::string_view kPcapStreamLine = "wirequill-remote: stream pcap";
+constexpr std::string_view kLeftOutPrefix = "wirequill-remote: leaving out ";
 
 // The script run on HOST: $1 the helper's device, $2 the interface, $3 the filter (empty: none).
-// The helper reads its standard input itself; tcpdump does not, so a watcher stops it when that
-// input ends (the application quit or the connection dropped), and nothing is left running.
+// Its own ssh connection (SSH_CONNECTION: client address and port, server address and port) is
+// left out of the capture, joined to the filter with "and": captured, each of its packets would
+// make more of them. The helper reads its standard input itself; tcpdump does not, so a watcher
+// stops it when that input ends (the application quit or the connection dropped), and nothing is
+// left running.
 std::string remoteScript() {
   const auto exitWith = [](int status) { return "exit " + std::to_string(status); };
   const auto announce = [](std::string_view line) {
@@ -29,6 +33,12 @@ std::string remoteScript() {
          "[ \"$iface\" = any ] || [ -e \"/sys/class/net/$iface\" ] || " +
          exitWith(kNoSuchInterface) +
          "; "
+         // A link-local address carries its zone ("%eth0"), which a filter cannot name.
+         "if [ -n \"${SSH_CONNECTION:-}\" ]; then set -- $SSH_CONNECTION; "
+         "own=\"not (host ${1%%[%]*} and host ${3%%[%]*} and tcp port $2 and tcp port $4)\"; "
+         "filter=\"${filter:+($filter) and }$own\"; " +
+         "echo \"" + std::string(kLeftOutPrefix) +
+         "$1 port $2 to $3 port $4\" >&2; fi; "
          "helper=$(command -v netsiphon) || helper=/usr/libexec/wirequill/netsiphon; "
          "if [ -x \"$helper\" ]; then "
          "if \"$helper\" --can-capture >/dev/null 2>&1; then run=; "
@@ -97,6 +107,13 @@ RemoteStream announcedStream(std::string_view errorLine) {
     return RemoteStream::kHelper;
   }
   return errorLine == kPcapStreamLine ? RemoteStream::kPcap : RemoteStream::kNone;
+}
+
+std::optional<std::string> leftOutConnection(std::string_view errorLine) {
+  if (!errorLine.starts_with(kLeftOutPrefix)) {
+    return std::nullopt;
+  }
+  return std::string(errorLine.substr(kLeftOutPrefix.size()));
 }
 
 QString remoteFailureMessage(const RemoteTarget& target, int exitStatus,

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,10 @@ std::vector<QByteArray> sshCommand(const RemoteTarget& target);
 
 // The kind of stream a line of the remote standard error announces, if it is a stream line.
 RemoteStream announcedStream(std::string_view errorLine);
+
+// The ssh connection that the capture on HOST leaves out ("ADDRESS port PORT to ADDRESS port
+// PORT"), if the line tells of it.
+std::optional<std::string> leftOutConnection(std::string_view errorLine);
 
 // One line that tells why capture on HOST ended or never started, from the exit status of ssh
 // (its own failures are 255; the script's are its own) and the other lines of its standard

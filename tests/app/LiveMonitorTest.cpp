@@ -300,6 +300,20 @@ TEST(LiveMonitor, ADownloadWithLostSegmentsReadsAsSent) {
   EXPECT_EQ(report.find("not captured"), std::string::npos);
 }
 
+// The bytes an interface in a network namespace has sent and received.
+long long linkBytes(const std::string& space, const std::string& interfaceName) {
+  long long total = 0;
+  for (const char* direction : {"tx_bytes", "rx_bytes"}) {
+    QProcess reading;
+    reading.start("ip", {"netns", "exec", QString::fromStdString(space), "cat",
+                         QString("/sys/class/net/%1/statistics/%2")
+                             .arg(QString::fromStdString(interfaceName), direction)});
+    reading.waitForFinished(kPatience.count());
+    total += reading.readAllStandardOutput().trimmed().toLongLong();
+  }
+  return total;
+}
+
 // The processes in a network namespace, by their program names.
 std::vector<std::pair<pid_t, std::string>> processesIn(const std::string& space) {
   struct stat wanted {};
@@ -400,19 +414,25 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
   const std::string touched = scratch.file("touched");
   const std::string onlyShell = scratch.subdirectory("only-shell");
   std::filesystem::create_symlink("/bin/sh", onlyShell + "/sh");
-  const Run runs[] = {{"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo",
-                       "through its capture helper"},
-                      {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
-                      {"stranger", "/usr/bin:/bin", false, "lo", "refused the key"},
-                      {"no such interface", "/usr/bin:/bin", true, "nosuch0",
-                       "has no network interface named \"nosuch0\""},
-                      {"hostile name", "/usr/bin:/bin", true, "lo;touch " + touched,
-                       "has no network interface named"},
-                      {"nothing to capture with", onlyShell, true, "lo",
-                       "neither the Wirequill capture helper nor tcpdump"},
-                      {"no server there", "", true, "lo", "Cannot reach"}};
+  const std::string sshLink = "wqv" + std::to_string(getpid()) + "b";  // the host's end
+  const Run runs[] = {
+      {"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo",
+       "through its capture helper"},
+      {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
+      {"helper on ssh's own link", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, sshLink,
+       "through its capture helper"},
+      {"tcpdump on ssh's own link", "/usr/sbin:/usr/bin:/bin", true, sshLink, "through tcpdump"},
+      {"stranger", "/usr/bin:/bin", false, "lo", "refused the key"},
+      {"no such interface", "/usr/bin:/bin", true, "nosuch0",
+       "has no network interface named \"nosuch0\""},
+      {"hostile name", "/usr/bin:/bin", true, "lo;touch " + touched,
+       "has no network interface named"},
+      {"nothing to capture with", onlyShell, true, "lo",
+       "neither the Wirequill capture helper nor tcpdump"},
+      {"no server there", "", true, "lo", "Cannot reach"}};
   for (const Run& run : runs) {
     SCOPED_TRACE(run.name);
+    long long linkBytesAtStart = 0;
     const SshServer server(scratch.subdirectory("ssh" + std::to_string(&run - runs)),
                            pair.namespaceB, pair.addressB, run.remotePath);
     ASSERT_TRUE(server.ready) << readFile(server.folder + "/sshd.log");
@@ -442,15 +462,29 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
           },
           kPatience));
       ASSERT_TRUE(waitUntilUnprivileged(capture, kPatience));
-      ASSERT_TRUE(runQuietly("ip netns exec " + pair.namespaceB + " ping -c 1 -W 2 127.0.0.1"));
+      linkBytesAtStart = linkBytes(pair.namespaceB, sshLink);
+      // Over the link ssh uses, or over the host's loopback.
+      const bool onLink = run.interfaceName == sshLink;
+      const std::string to = onLink ? pair.addressB : "127.0.0.1";
+      ASSERT_TRUE(runQuietly("ip netns exec " + (onLink ? pair.namespaceA : pair.namespaceB) +
+                             " ping -c 1 -W 2 " + to));
       // A port of its own: the last run's may still wait out its close.
       const auto port = static_cast<std::uint16_t>(8080 + (&run - runs));
-      ASSERT_NE(
-          httpExchange(pair.namespaceB, pair.namespaceB, "127.0.0.1", port, bodyOf(3000, 'a')), 0);
+      ASSERT_NE(httpExchange(pair.namespaceB, onLink ? pair.namespaceA : pair.namespaceB, to, port,
+                             bodyOf(3000, 'a')),
+                0);
     }
     ASSERT_TRUE(program.waitForFinished(kDurationSeconds * 1000 + kPatience.count()));
     const std::string log = program.readAllStandardError().toStdString();
     EXPECT_NE(log.find(run.expected), std::string::npos) << log;
+    if (capturing) {
+      // The capture leaves its own connection out, and says so: captured, each of its packets
+      // would make more of them, without end. What crosses the link stays near what was made.
+      EXPECT_NE(log.find("leaves out its own ssh connection, " + pair.addressA + " port "),
+                std::string::npos)
+          << log;
+      EXPECT_LT(linkBytes(pair.namespaceB, sshLink) - linkBytesAtStart, 1'000'000);
+    }
     EXPECT_EQ(program.exitCode(), capturing ? 0 : 1) << log;
     if (capturing) {
       const std::string report = readFile(reportPath);
