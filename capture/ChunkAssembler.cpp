@@ -9,8 +9,11 @@ bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
       std::min(frame.head.size() + frame.body.size(), wq::kMaxSnapshotLength);
   const std::size_t recordLength = wq::paddedRecordLength(wq::kRecordHeaderLength + captured);
   // A long record never fits behind another: it starts a chunk, where the reader looks for it.
-  if (used_ + recordLength > wq::kChunkLength && !flush()) {
+  if (used_ + recordLength > wq::kChunkLength && !send()) {
     return false;
+  }
+  if (used_ == 0 && holdFor_.count() > 0) {
+    firstHeld_ = std::chrono::steady_clock::now();
   }
   const wq::RecordHeader header{time.seconds, time.microseconds,
                                 static_cast<std::uint32_t>(captured), frame.wireLength};
@@ -33,10 +36,26 @@ bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
   // The padding is already zero: chunks are cleared once sent. Nothing shares a long record's
   // chunks.
   used_ = wq::paddedRecordLength(used_);
-  return flush();
+  return send();
+}
+
+std::optional<std::chrono::nanoseconds> ChunkAssembler::timeUntilDue() const {
+  if (used_ == 0 || holdFor_.count() == 0) {
+    return std::nullopt;
+  }
+  return std::max(std::chrono::nanoseconds::zero(),
+                  firstHeld_ + holdFor_ - std::chrono::steady_clock::now());
 }
 
 bool ChunkAssembler::flush() {
+  if (holdFor_.count() > 0 && used_ > 0 &&
+      std::chrono::steady_clock::now() < firstHeld_ + holdFor_) {
+    return true;  // more records may still join this chunk
+  }
+  return send();
+}
+
+bool ChunkAssembler::send() {
   if (used_ == 0) {
     return true;
   }
@@ -48,7 +67,7 @@ bool ChunkAssembler::flush() {
 
 bool ChunkAssembler::append(std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
-    if (used_ == wq::kChunkLength && !flush()) {
+    if (used_ == wq::kChunkLength && !send()) {
       return false;
     }
     const std::size_t count = std::min(bytes.size(), wq::kChunkLength - used_);

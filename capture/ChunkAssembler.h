@@ -2,8 +2,10 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "stream/CaptureStreamFormat.h"
@@ -40,8 +42,16 @@ class ChunkAssembler {
   // Appends one record of at most wq::kMaxSnapshotLength frame bytes, sending the current chunk
   // first when the record does not fit in it. Returns false once the sink has refused a chunk.
   bool add(Timestamp time, const Frame& frame);
-  // Sends the current chunk if it holds any record.
+  // Sends the current chunk if it holds any record, unless it is held and may still wait.
   bool flush();
+  // Sends the current chunk if it holds any record, held or not.
+  bool send();
+
+  // A chunk that is not full waits up to `delay` after its first record for more before flush()
+  // sends it, so that small frames at high rates share chunks instead of each taking one.
+  void holdPartialChunks(std::chrono::nanoseconds delay) { holdFor_ = delay; }
+  // How long until a held chunk is due; nothing when no chunk is held.
+  std::optional<std::chrono::nanoseconds> timeUntilDue() const;
 
  private:
   // Copies `bytes` on from used_, sending each chunk that fills before they are all in.
@@ -50,6 +60,8 @@ class ChunkAssembler {
   ChunkSink& sink_;
   Chunk chunk_{};
   std::size_t used_ = 0;
+  std::chrono::nanoseconds holdFor_{0};
+  std::chrono::steady_clock::time_point firstHeld_;  // when the chunk's first record came
 };
 
 }  // namespace netsiphon

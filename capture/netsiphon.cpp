@@ -18,6 +18,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
@@ -39,6 +40,9 @@ namespace {
 using namespace netsiphon;
 
 constexpr int kExitStatus = 255;
+// A chunk that is not full waits this long for more records: under load small frames share a
+// chunk, while the first of them still reaches the reader well within a tenth of a second.
+constexpr std::chrono::milliseconds kChunkHoldTime{10};
 
 enum class StopReason {
   kTerminationLine,
@@ -111,8 +115,11 @@ ControlEvent readControl() {
              : ControlEvent::kNothing;
 }
 
-std::optional<timespec> pollTimeout(const CaptureSource& source) {
-  const std::optional<std::chrono::nanoseconds> wait = source.timeUntilDue();
+std::optional<timespec> pollTimeout(const CaptureSource& source, const ChunkAssembler& assembler) {
+  std::optional<std::chrono::nanoseconds> wait = source.timeUntilDue();
+  if (const std::optional<std::chrono::nanoseconds> held = assembler.timeUntilDue()) {
+    wait = wait ? std::min(*wait, *held) : *held;
+  }
   if (!wait) {
     return std::nullopt;
   }
@@ -126,7 +133,7 @@ StopReason relay(CaptureSource& source, ChunkAssembler& assembler) {
   for (;;) {
     // poll ignores a negative descriptor, so a capture file waits on standard input alone.
     std::array<pollfd, 2> waited{{{STDIN_FILENO, POLLIN, 0}, {source.descriptor(), POLLIN, 0}}};
-    const std::optional<timespec> timeout = pollTimeout(source);
+    const std::optional<timespec> timeout = pollTimeout(source, assembler);
     if (ppoll(waited.data(), waited.size(), timeout ? &*timeout : nullptr, nullptr) < 0) {
       return StopReason::kWaitFailed;
     }
@@ -194,7 +201,9 @@ void run(HelperText& text, int argc, char** argv) {
   }
   DescriptorSink standardOutput(STDOUT_FILENO);
   ChunkAssembler assembler(standardOutput);
+  assembler.holdPartialChunks(kChunkHoldTime);
   const StopReason reason = relay(*opened.source, assembler);
+  (void)assembler.send();  // a chunk still held goes out before the helper's text
   reportStop(text, reason, *opened.source);
   opened.source->writeSummary(stderr);
 }
