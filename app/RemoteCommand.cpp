@@ -53,11 +53,15 @@ std::string remoteScript() {
          exitWith(kNoCaptureProgram) +
          "; "
          "if [ \"$(id -u)\" = 0 ]; then run=; "
-         "elif sudo -n \"$tcpdump\" --version >/dev/null 2>&1; then run='sudo -n'; "
+         // Asks sudo whether it would run this very command, without running anything: a rule
+         // may allow tcpdump's capture command alone.
+         "elif sudo -n -l \"$tcpdump\" -U -w - -i \"$iface\" -- ${filter:+\"$filter\"} "
+         ">/dev/null 2>&1; then run='sudo -n'; "
          "else " +
          exitWith(kNoSudoRights) + "; fi; " + announce(kPcapStreamLine) +
          "exec 3<&0; "
-         "$run \"$tcpdump\" -U -w - -i \"$iface\" ${filter:+\"$filter\"} </dev/null & "
+         // After "--" a filter that starts with "-" is never read as options.
+         "$run \"$tcpdump\" -U -w - -i \"$iface\" -- ${filter:+\"$filter\"} </dev/null & "
          "capture=$!; "
          "(while read -r _; do :; done; kill \"$capture\") <&3 2>/dev/null & watcher=$!; "
          "wait \"$capture\"; status=$?; kill \"$watcher\" 2>/dev/null; "
@@ -66,11 +70,46 @@ std::string remoteScript() {
 }
 
 QString hostName(const RemoteTarget& target) {
-  const qsizetype at = target.host.lastIndexOf('@');
-  return at < 0 ? target.host : target.host.mid(at + 1);
+  const QString destination = sshDestination(target.host).destination;
+  const qsizetype at = destination.lastIndexOf('@');
+  return at < 0 ? destination : destination.mid(at + 1);
+}
+
+// Lines of the host's standard error that tell of no failure: tcpdump's start and its counts.
+bool toldInPassing(const QString& line) {
+  return line.startsWith("tcpdump: listening on ") || line.startsWith("listening on ") ||
+         line.endsWith(" packets captured") || line.endsWith(" packets received by filter");
 }
 
 }  // namespace
+
+SshDestination sshDestination(const QString& host) {
+  QString rest = host;
+  const bool url = rest.startsWith("ssh://");
+  if (url) {
+    rest.remove(0, 6);
+    if (rest.endsWith('/')) {
+      rest.chop(1);
+    }
+  }
+  const qsizetype at = rest.lastIndexOf('@');
+  const QString user = at < 0 ? QString() : rest.left(at + 1);
+  QString address = rest.mid(at + 1);
+  QString port;
+  if (address.startsWith('[')) {
+    // [ADDRESS] or [ADDRESS]:PORT, for an IPv6 address with a port.
+    const qsizetype close = address.indexOf(']');
+    if (close > 0 && (close + 1 == address.size() || address.at(close + 1) == ':')) {
+      port = address.mid(close + 2);
+      address = address.mid(1, close - 1);
+    }
+  } else if (address.count(':') == 1) {
+    // HOST:PORT; with more colons, it is an IPv6 address alone.
+    port = address.section(':', 1);
+    address = address.section(':', 0, 0);
+  }
+  return {user + address, port};
+}
 
 std::string shellQuoted(std::string_view word) {
   std::string quoted = "'";
@@ -92,8 +131,12 @@ std::vector<QByteArray> sshCommand(const RemoteTarget& target) {
     // Questions go to the askpass program, also on a desktop without DISPLAY (Wayland).
     command.insert(command.begin(), {"env", "SSH_ASKPASS_REQUIRE=prefer"});
   }
+  const SshDestination destination = sshDestination(target.host);
+  if (!destination.port.isEmpty()) {
+    command.insert(command.end(), {"-p", destination.port.toLocal8Bit()});
+  }
   // After "--" a host that starts with "-" is still a host, never an option.
-  command.insert(command.end(), {"--", target.host.toLocal8Bit()});
+  command.insert(command.end(), {"--", destination.destination.toLocal8Bit()});
   const std::string remote = "sh -c " + shellQuoted(remoteScript()) + " wirequill-remote " +
                              shellQuoted(target.device.toStdString()) + " " +
                              shellQuoted(target.interfaceName.toStdString()) + " " +
@@ -119,7 +162,12 @@ std::optional<std::string> leftOutConnection(std::string_view errorLine) {
 QString remoteFailureMessage(const RemoteTarget& target, int exitStatus,
                              const QStringList& errorLines) {
   const QString host = hostName(target);
-  QString said = errorLines.isEmpty() ? QString() : errorLines.last().trimmed();
+  QString said;
+  for (const QString& line : errorLines) {
+    if (!toldInPassing(line.trimmed())) {
+      said = line.trimmed();  // the last line that tells something
+    }
+  }
   if (said.startsWith("ssh: ")) {
     said.remove(0, 5);
   }
@@ -146,6 +194,14 @@ QString remoteFailureMessage(const RemoteTarget& target, int exitStatus,
   if (said.contains("Permission denied")) {
     return QString("%1 refused the key (%2). Set up a key for it: ssh-keygen, then ssh-copy-id %3.")
         .arg(host, said, target.host);
+  }
+  if (errorLines.join('\n').contains("REMOTE HOST IDENTIFICATION HAS CHANGED")) {
+    return QString(
+               "The host key of %1 has changed since it was accepted here (ssh: \"WARNING: "
+               "REMOTE HOST IDENTIFICATION HAS CHANGED!\"): someone may be listening in. Ask "
+               "its administrator; only if the change is known, remove the old key with: "
+               "ssh-keygen -R %1")
+        .arg(host);
   }
   if (said.contains("Host key verification failed")) {
     return QString("The host key of %1 is not known here. Check and accept it once with: ssh %2")

@@ -31,6 +31,16 @@ struct RemoteTarget {
 // What the remote script said it streams back.
 enum class RemoteStream { kNone, kHelper, kPcap };
 
+// Where ssh connects: [USER@]HOST, and the port when one is given. A target may be written
+// [USER@]HOST, [USER@]HOST:PORT, [USER@][IPV6]:PORT or ssh://[USER@]HOST[:PORT]; an IPv6 address
+// without brackets has no port.
+struct SshDestination {
+  QString destination;
+  QString port;  // empty: ssh's own choice
+  bool operator==(const SshDestination&) const = default;
+};
+SshDestination sshDestination(const QString& host);
+
 // Quotes a word for a POSIX shell: the shell reads it back as exactly that one word.
 std::string shellQuoted(std::string_view word);
 

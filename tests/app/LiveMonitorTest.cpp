@@ -506,7 +506,9 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
 }
 
 // The remote shell reads every argument back as it was sent, whatever it holds; run here by sh
-// as the host's login shell would run it, with a stand-in helper that records its arguments.
+// as the host's login shell would run it, with stand-ins that record their arguments, for the
+// helper, and for tcpdump through sudo. Targets with ports; the one line that tells why capture
+// there ended.
 TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   ScratchDirectory scratch;
   const std::string bin = scratch.subdirectory("bin");
@@ -537,6 +539,66 @@ TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
             RemoteStream::kHelper);
   EXPECT_EQ(readFile(scratch.file("arguments")), "/dev/bpf0\nlo\n" + filter + "\n");
   EXPECT_FALSE(std::filesystem::exists(scratch.file("x")));
+
+  // Without the helper, as a user whom sudo lets run tcpdump's capture command alone: sudo is
+  // asked about that very command, and the filter follows "--", even one that starts with "-".
+  const std::string other = scratch.subdirectory("other");
+  const std::pair<std::string, std::string> fakes[] = {
+      {"id", "echo 1000"},
+      {"sudo",
+       "echo \"$*\" >> " + scratch.file("sudo") + "; shift; [ \"$1\" = -l ] || exec \"$@\""},
+      {"tcpdump", "printf '%s\\n' \"$@\" > " + scratch.file("tcpdump")}};
+  for (const auto& [name, script] : fakes) {
+    std::ofstream(other + "/" + name) << "#!/bin/sh\n" << script << "\n";
+    chmod((other + "/" + name).c_str(), 0755);
+  }
+  const RemoteTarget dashed{"host", "/dev/bpf0", "lo", "-icmp", true};
+  environment.insert("PATH", QString::fromStdString(other) + ":/usr/bin:/bin");
+  shell.setProcessEnvironment(environment);
+  shell.start("sh", {"-c", QString::fromLocal8Bit(sshCommand(dashed).back())});
+  ASSERT_TRUE(shell.waitForFinished(10'000));
+  EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+  const std::string capture = other + "/tcpdump -U -w - -i lo -- -icmp";
+  EXPECT_EQ(readFile(scratch.file("sudo")), "-n -l " + capture + "\n-n " + capture + "\n");
+  EXPECT_EQ(readFile(scratch.file("tcpdump")), "-U\n-w\n-\n-i\nlo\n--\n-icmp\n");
+
+  // HOST:PORT, [IPV6]:PORT and ssh:// URLs reach ssh as a destination and a port.
+  const std::tuple<QString, QString, QString> destinations[] = {
+      {"web1", "web1", ""},
+      {"admin@web1:2222", "admin@web1", "2222"},
+      {"ssh://admin@web1:2222/", "admin@web1", "2222"},
+      {"ssh://web1", "web1", ""},
+      {"root@[fd00::2]:22", "root@fd00::2", "22"},
+      {"root@fd00::2", "root@fd00::2", ""},
+      {"-oProxyCommand=x", "-oProxyCommand=x", ""}};
+  for (const auto& [host, destination, port] : destinations) {
+    EXPECT_EQ(sshDestination(host), (SshDestination{destination, port})) << host.toStdString();
+  }
+  const std::vector<QByteArray> ported =
+      sshCommand({"admin@web1:2222", "/dev/bpf0", "lo", "", true});
+  EXPECT_EQ(std::vector(ported.end() - 5, ported.end() - 1),
+            (std::vector<QByteArray>{"-p", "2222", "--", "admin@web1"}));
+
+  // What ssh and the host said, as one line: a changed host key as changed; a dropped connection
+  // by ssh's own last words, not by tcpdump's counts after them.
+  const std::tuple<int, QStringList, QString> failures[] = {
+      {255,
+       {"@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@",
+        "@    WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!     @",
+        "Host key verification failed."},
+       "The host key of web1 has changed since it was accepted here"},
+      {255, {"Host key verification failed."}, "The host key of web1 is not known here."},
+      {255,
+       {"tcpdump: listening on eth0, link-type EN10MB", "Timeout, server web1 not responding.",
+        "1402 packets captured", "1402 packets received by filter"},
+       "Capture on web1 stopped: Timeout, server web1 not responding."},
+      {255, {"1402 packets captured"}, "Capture on web1 stopped: ssh failed."}};
+  for (const auto& [status, lines, message] : failures) {
+    EXPECT_TRUE(
+        remoteFailureMessage({"admin@web1:2222", "/dev/bpf0", "eth0", "", true}, status, lines)
+            .startsWith(message))
+        << message.toStdString();
+  }
 }
 
 }  // namespace
