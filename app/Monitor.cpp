@@ -238,7 +238,7 @@ bool Monitor::startRemote(const QString& host, QString* error) {
   connect(remote_.get(), &RemoteCapture::ended, this,
           [this](const QString& message, bool failed, const QString& details) {
             if (!shuttingDown_) {
-              log_.log(message.toStdString());
+              logEnding(message);
               ended(message, failed, details);
             }
           });
@@ -268,7 +268,7 @@ void Monitor::helperEnded(int exitStatus, int signal) {
   } else if (message.isEmpty()) {
     message = QString("Capture stopped: the capture helper ended (status %1).").arg(exitStatus);
   }
-  log_.log(message.toStdString());
+  logEnding(message);
   ended(message, true, QString::fromLatin1(text.data(), text.size()).trimmed());
 }
 
@@ -279,6 +279,12 @@ void Monitor::helperErrorLine(const QString& line) {
     return;
   }
   std::fprintf(stderr, "%s\n", bytes.constData());
+}
+
+void Monitor::logEnding(const QString& message) {
+  if (logEndings_) {
+    log_.log(message.toStdString());
+  }
 }
 
 void Monitor::ended(const QString& message, bool failed, const QString& details) {

@@ -50,6 +50,9 @@ class Monitor : public QObject {
   const CaptureLoss& loss() const { return loss_; }
   // Logs "Terminating Wirequill.\n" and sends the termination line to a helper that was started.
   void shutdown();
+  // Whether why the helper or remote capture ended goes to the log (the default); a run without
+  // a window tells it once itself instead.
+  void logEndings(bool logged) { logEndings_ = logged; }
   // Whether ssh may ask for a host key or password, through the desktop's askpass program, when
   // capturing on another host. Without it a key must be set up beforehand.
   void allowSshPrompts(bool allowed) { sshPrompts_ = allowed; }
@@ -82,6 +85,7 @@ class Monitor : public QObject {
   // Tells what a start of intake came to: the intake light, the launch log, captureStarted.
   bool launched(bool started, const QString& error);
   void helperEnded(int exitStatus, int signal);
+  void logEnding(const QString& message);
   // A line of the local helper's standard error: its counts are taken, anything else passed on.
   void helperErrorLine(const QString& line);
   void ended(const QString& message, bool failed, const QString& details = {});
@@ -97,6 +101,7 @@ class Monitor : public QObject {
   bool sshPrompts_ = false;
   QString source_;
   CaptureLoss loss_;
+  bool logEndings_ = true;
   std::unique_ptr<CaptureFileFeed> file_;
   QTimer purgeTimer_;
   bool shuttingDown_ = false;

@@ -113,11 +113,13 @@ void RemoteCapture::endWhenBothDone() {
                '\n' + details)
                   .trimmed();
   }
-  if (message.isEmpty() && pcapFailure_ && !pcapFailure_->isEmpty()) {
-    message = QString("Capture on %1 stopped: %2").arg(target_.host, *pcapFailure_);
-  }
+  // What the host or ssh said comes before what the pcap stream's end looks like: tcpdump that
+  // fails at its start leaves a stream cut short ("truncated dump file") and says why itself.
   if (message.isEmpty()) {
     message = remoteFailureMessage(target_, *sshStatus_, errorLines_);
+  }
+  if (message.isEmpty() && pcapFailure_ && !pcapFailure_->isEmpty()) {
+    message = QString("Capture on %1 stopped: %2").arg(target_.host, *pcapFailure_);
   }
   if (message.isEmpty()) {
     message = QString("Capture on %1 ended.").arg(target_.host);

@@ -88,6 +88,7 @@ int runHeadless(const RunContext& context) {
     return 2;
   }
   Monitor monitor(app.controller, app.defaults, context.log, context.replayClock);
+  monitor.logEndings(false);  // told once, as a complaint, below
   bool finished = false;
   const auto finish = [&](int status) {
     if (finished) {
