@@ -53,7 +53,10 @@ void CaptureControl::start() {
 
 void CaptureControl::withInterface(const std::function<void()>& capture) {
   const std::string interfaceName = defaults_.stringValue(keys::InterfaceDevice);
+  // On another host the interface is that host's: the remote command checks it there, and says
+  // so when it has none of that name.
   if (readFile_ || !netsiphon::isLiveDevice(defaults_.stringValue(keys::BPFDevice)) ||
+      !defaults_.stringValue(keys::CaptureHost).empty() ||
       !netsiphon::liveInterfaceProblem(interfaceName)) {
     capture();
     return;

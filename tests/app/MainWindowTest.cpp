@@ -491,7 +491,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.ports(), "7 5353");
     w.helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
 
-    // Then to another host, through an ssh that stands in for one finding no server there.
+    // Then to another host, through an ssh that stands in for one finding no server there. The
+    // interface is the host's: no local one is offered in its place.
     const std::string bin = scratch_.subdirectory("bin");
     std::ofstream(bin + "/ssh") << "#!/bin/sh\necho 'ssh: connect to host db1 port 22: "
                                    "Connection refused' >&2\nexit 255\n";
@@ -500,12 +501,15 @@ class MainWindowTest : public QObject {
     qputenv("PATH", QByteArray::fromStdString(bin) + ":" + path);
     w.ui().preferencesAction->trigger();
     prefs->ui().captureHostField->setText(" db1 ");
+    prefs->ui().interfaceDeviceButton->setCurrentText("wqhost0");
     prefs->ui().buttons->button(QDialogButtonBox::Ok)->click();
     QCOMPARE(w.storedDefaults.stringValue(keys::CaptureHost), std::string("db1"));
     QTRY_COMPARE_WITH_TIMEOUT(w.ui().statusBar->currentMessage(),
                               "Cannot reach db1: connect to host db1 port 22: Connection refused",
                               kPatienceMs);
-    QCOMPARE(w.window->windowTitle(), "Wirequill — lo on db1 (ended)");
+    QCOMPARE(w.window->windowTitle(), "Wirequill — wqhost0 on db1 (ended)");
+    QVERIFY(w.window->findChildren<InterfaceChooser*>().empty());
+    QCOMPARE(w.storedDefaults.stringValue(keys::InterfaceDevice), std::string("wqhost0"));
     QCOMPARE(w.ports(), "7 5353");
     qputenv("PATH", path);
   }
