@@ -217,6 +217,7 @@ bool Monitor::startHelper(QString* error) {
     helper_.reset();
     return false;
   }
+  intakeRunning_ = true;
   if (QFileInfo(device).isFile()) {
     rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
   }
@@ -237,6 +238,7 @@ bool Monitor::startRemote(const QString& host, QString* error) {
   connect(remote_.get(), &RemoteCapture::lossChanged, this, &Monitor::lossChanged);
   connect(remote_.get(), &RemoteCapture::ended, this,
           [this](const QString& message, bool failed, const QString& details) {
+            intakeEnded();
             if (!shuttingDown_) {
               logEnding(message);
               ended(message, failed, details);
@@ -246,11 +248,13 @@ bool Monitor::startRemote(const QString& host, QString* error) {
     remote_.reset();
     return false;
   }
+  intakeRunning_ = true;
   return true;
 }
 
 void Monitor::helperEnded(int exitStatus, int signal) {
   const std::string text = endHelperStream(controller_.tracker(), log_);
+  intakeEnded();
   if (shuttingDown_) {
     return;
   }
@@ -274,11 +278,15 @@ void Monitor::helperEnded(int exitStatus, int signal) {
 
 void Monitor::helperErrorLine(const QString& line) {
   const QByteArray bytes = line.toLocal8Bit();
-  if (loss_.take(std::string_view(bytes.constData(), bytes.size()))) {
+  const bool counts = loss_.take(std::string_view(bytes.constData(), bytes.size()));
+  if (counts) {
     emit lossChanged();
-    return;
   }
-  std::fprintf(stderr, "%s\n", bytes.constData());
+  // Counts while the capture runs are shown, not printed; the helper's last ones, at its end, are
+  // printed as it wrote them, with everything else it says.
+  if (!counts || shuttingDown_) {
+    std::fprintf(stderr, "%s\n", bytes.constData());
+  }
 }
 
 void Monitor::logEnding(const QString& message) {
@@ -301,6 +309,16 @@ void Monitor::shutdown() {
   }
   if (remote_) {
     remote_->sendTerminationLine();
+  }
+  if (!intakeRunning_) {
+    emit intakeStopped();
+  }
+}
+
+void Monitor::intakeEnded() {
+  intakeRunning_ = false;
+  if (shuttingDown_) {
+    emit intakeStopped();
   }
 }
 

@@ -69,6 +69,8 @@ class Monitor : public QObject {
   void privilegesRefused();
   // The capture told new counts of lost packets: loss().text() says how many.
   void lossChanged();
+  // After shutdown(): the helper or remote capture has ended, or there was none running.
+  void intakeStopped();
 
  private:
   // False with captureFilterRefusal's message when the filter in force cannot be used.
@@ -86,6 +88,8 @@ class Monitor : public QObject {
   bool launched(bool started, const QString& error);
   void helperEnded(int exitStatus, int signal);
   void logEnding(const QString& message);
+  // The helper or remote capture has ended.
+  void intakeEnded();
   // A line of the local helper's standard error: its counts are taken, anything else passed on.
   void helperErrorLine(const QString& line);
   void ended(const QString& message, bool failed, const QString& details = {});
@@ -102,6 +106,7 @@ class Monitor : public QObject {
   QString source_;
   CaptureLoss loss_;
   bool logEndings_ = true;
+  bool intakeRunning_ = false;  // a helper or remote capture that has not ended
   std::unique_ptr<CaptureFileFeed> file_;
   QTimer purgeTimer_;
   bool shuttingDown_ = false;

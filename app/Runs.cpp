@@ -6,7 +6,10 @@
 #include <QTimer>
 #include <QVersionNumber>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 #include "app/CaptureControl.h"
 #include "app/MainWindow.h"
@@ -20,6 +23,8 @@ namespace wq {
 namespace {
 
 constexpr char kPrivilegesRefused[] = "Wirequill requires administrator privileges. Sorry.";
+// How long a run without a window waits for its capture to end after telling it to.
+constexpr std::chrono::milliseconds kHelperEndPatience{2000};
 
 void complain(const QString& message) {
   std::fprintf(stderr, "wirequill: %s\n", qPrintable(message));
@@ -104,11 +109,19 @@ int runHeadless(const RunContext& context) {
       complain(error);
       status = 1;
     }
+    // The helper's last counts come as it ends: the loss is told once it has, or after a while.
+    const auto exit = [&monitor, status, done = std::make_shared<bool>(false)] {
+      if (std::exchange(*done, true)) {
+        return;
+      }
+      if (monitor.loss().told()) {
+        complain(QString::fromStdString(monitor.loss().text()));
+      }
+      QCoreApplication::exit(status);
+    };
+    QObject::connect(&monitor, &Monitor::intakeStopped, exit);
+    QTimer::singleShot(kHelperEndPatience, exit);
     monitor.shutdown();
-    if (monitor.loss().told()) {
-      complain(QString::fromStdString(monitor.loss().text()));
-    }
-    QCoreApplication::exit(status);
   };
   QObject::connect(&monitor, &Monitor::inputEnded, [&](const QString& message, bool failed) {
     if (!message.isEmpty()) {
