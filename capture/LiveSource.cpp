@@ -11,8 +11,10 @@ namespace {
 
 // Bounds the packets relayed per wake-up, so that control text is read even under heavy traffic.
 constexpr int kMaxPacketsPerPass = 4096;
-// Room in the kernel for bursts that arrive while the helper writes to a slow reader.
-constexpr int kKernelBufferBytes = 8 << 20;
+// Room in the kernel for bursts that arrive while the helper writes to a slow reader: at 800,000
+// small frames a second the application now and then pauses for longer than 8 MiB lasts (when its
+// node list grows, say), and with 8 MiB a few hundred of them were lost in some runs.
+constexpr int kKernelBufferBytes = 32 << 20;
 // The counts of a running capture are told at most this often.
 constexpr std::chrono::seconds kReportInterval{1};
 
