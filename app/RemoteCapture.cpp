@@ -50,14 +50,14 @@ void RemoteCapture::ignoreStream() {
 
 void RemoteCapture::errorLine(const QString& line) {
   const QByteArray bytes = line.toLocal8Bit();
-  if (const auto connection =
-          leftOutConnection(std::string_view(bytes.constData(), bytes.size()))) {
+  const std::string_view text(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  if (const auto connection = leftOutConnection(text)) {
     log_.log(QString("Capturing on %1 leaves out its own ssh connection, %2.")
                  .arg(target_.host, QString::fromStdString(*connection))
                  .toStdString());
     return;
   }
-  switch (announcedStream(std::string_view(bytes.constData(), bytes.size()))) {
+  switch (announcedStream(text)) {
     case RemoteStream::kHelper:
       log_.log(
           QString("Capturing on %1 through its capture helper.").arg(target_.host).toStdString());
@@ -85,7 +85,7 @@ void RemoteCapture::errorLine(const QString& line) {
       pcapStream_->start();
       return;
     case RemoteStream::kNone:
-      if (loss_.take(std::string_view(bytes.constData(), bytes.size()))) {
+      if (loss_.take(text)) {
         emit lossChanged();
         return;
       }

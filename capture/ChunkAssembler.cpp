@@ -48,8 +48,7 @@ std::optional<std::chrono::nanoseconds> ChunkAssembler::timeUntilDue() const {
 }
 
 bool ChunkAssembler::flush() {
-  if (holdFor_.count() > 0 && used_ > 0 &&
-      std::chrono::steady_clock::now() < firstHeld_ + holdFor_) {
+  if (const auto wait = timeUntilDue(); wait && wait->count() > 0) {
     return true;  // more records may still join this chunk
   }
   return send();

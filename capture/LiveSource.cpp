@@ -19,10 +19,7 @@ constexpr int kKernelBufferBytes = 32 << 20;
 constexpr std::chrono::seconds kReportInterval{1};
 
 void writeCounts(std::FILE* out, const pcap_stat& counts) {
-  std::fprintf(out,
-               "netsiphon: %u packets received, %u dropped by the capture library, %u dropped by "
-               "the interface.\n",
-               counts.ps_recv, counts.ps_drop, counts.ps_ifdrop);
+  std::fprintf(out, wq::kCaptureCountsLine, counts.ps_recv, counts.ps_drop, counts.ps_ifdrop);
 }
 
 struct DispatchContext {

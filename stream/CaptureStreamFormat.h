@@ -66,4 +66,10 @@ constexpr std::size_t chunksForRecord(std::size_t length) {
 static_assert(chunksForRecord(kRecordHeaderLength + kMaxFrameInOneChunk) == 1);
 static_assert(chunksForRecord(kRecordHeaderLength + kMaxSnapshotLength) == 65);
 
+// Beside the stream, on its standard error, the helper tells its capture's counts in this line
+// (a printf format: packets received, dropped by the capture library, dropped by the interface).
+inline constexpr char kCaptureCountsLine[] =
+    "netsiphon: %u packets received, %u dropped by the capture library, %u dropped by the "
+    "interface.\n";
+
 }  // namespace wq

@@ -2,6 +2,9 @@
 
 #include <charconv>
 #include <optional>
+#include <vector>
+
+#include "stream/CaptureStreamFormat.h"
 
 namespace wq {
 
@@ -18,38 +21,44 @@ std::optional<std::uint64_t> leadingNumber(std::string_view& text) {
   return number;
 }
 
-// The number in `text` before `after`, which must follow it directly.
-std::optional<std::uint64_t> numberBefore(std::string_view text, std::string_view after) {
-  const std::optional<std::uint64_t> number = leadingNumber(text);
-  return number && text.starts_with(after) ? number : std::nullopt;
+// The numbers of `line`, read by the printf `format` that wrote it (its "%u"s, and its text to the
+// letter but the line end); nothing when the line is not one it wrote.
+std::optional<std::vector<std::uint64_t>> numbersOf(std::string_view line,
+                                                    std::string_view format) {
+  std::vector<std::uint64_t> numbers;
+  if (format.ends_with('\n')) {
+    format.remove_suffix(1);
+  }
+  while (!format.empty()) {
+    const std::size_t field = format.find("%u");
+    if (!line.starts_with(format.substr(0, field))) {
+      return std::nullopt;
+    }
+    if (field == std::string_view::npos) {
+      line.remove_prefix(format.size());
+      break;
+    }
+    line.remove_prefix(field);
+    format.remove_prefix(field + 2);
+    const std::optional<std::uint64_t> number = leadingNumber(line);
+    if (!number) {
+      return std::nullopt;
+    }
+    numbers.push_back(*number);
+  }
+  return line.empty() ? std::optional(numbers) : std::nullopt;
 }
 
 }  // namespace
 
 bool CaptureLoss::take(std::string_view line) {
-  constexpr std::string_view kHelper = "netsiphon: ";
-  if (line.starts_with(kHelper)) {
-    std::string_view rest = line.substr(kHelper.size());
-    if (!leadingNumber(rest) || !rest.starts_with(" packets received, ")) {
-      return false;
-    }
-    rest.remove_prefix(std::string_view(" packets received, ").size());
-    const std::optional<std::uint64_t> kernel = leadingNumber(rest);
-    constexpr std::string_view kLibrary = " dropped by the capture library, ";
-    if (!kernel || !rest.starts_with(kLibrary)) {
-      return false;
-    }
-    rest.remove_prefix(kLibrary.size());
-    const std::optional<std::uint64_t> interface = numberBefore(rest, " dropped by the interface.");
-    if (!interface) {
-      return false;
-    }
-    kernel_ = *kernel;
-    interface_ = *interface;
-  } else if (const auto kernel = numberBefore(line, " packets dropped by kernel")) {
-    kernel_ = *kernel;
-  } else if (const auto interface = numberBefore(line, " packets dropped by interface")) {
-    interface_ = *interface;
+  if (const auto helper = numbersOf(line, kCaptureCountsLine)) {
+    kernel_ = (*helper)[1];
+    interface_ = (*helper)[2];
+  } else if (const auto kernel = numbersOf(line, "%u packets dropped by kernel")) {
+    kernel_ = kernel->front();
+  } else if (const auto interface = numbersOf(line, "%u packets dropped by interface")) {
+    interface_ = interface->front();
   } else {
     return false;
   }

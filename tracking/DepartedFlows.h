@@ -20,7 +20,6 @@ class DepartedFlows {
   bool seenAgain(const FlowEnds& flow, TimePoint now, double idleLimit);
   // Forgets every flow idle for longer than `idleLimit` seconds; costs as much as it forgets.
   void forgetIdle(TimePoint now, double idleLimit);
-  std::size_t size() const { return lastSeen_.size(); }
 
  private:
   struct Seen {

@@ -45,14 +45,6 @@ FlowIndex::Entry* FlowIndex::findHolding(const FlowKey& key, std::uint32_t slot)
   }
 }
 
-std::optional<std::uint32_t> FlowIndex::lowestSlot(const FlowKey& key) const {
-  const Entry* entry = find(key);
-  if (entry == nullptr) {
-    return std::nullopt;
-  }
-  return entry->first;
-}
-
 void FlowIndex::add(const FlowKey& key, std::uint32_t slot) {
   if (Entry* entry = find(key)) {
     if (entry->more == kNone) {

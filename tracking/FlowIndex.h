@@ -19,7 +19,6 @@ class FlowIndex {
   // compares keys: when asked for a flow's slots, and when a slot is added.
   explicit FlowIndex(const std::vector<std::unique_ptr<WQMConnection>>& nodes) : nodes_(nodes) {}
 
-  std::optional<std::uint32_t> lowestSlot(const FlowKey& key) const;
   // The highest of the flow's slots whose node `accepts`.
   template <class Accept>
   std::optional<std::uint32_t> highestSlotWhere(const FlowKey& key, Accept accepts) const {

@@ -40,8 +40,6 @@ class NodeList {
 
   Handle append(NodePtr node);
 
-  // The node with the lowest index among those that match `key` under the flow match.
-  std::optional<Handle> firstMatch(const FlowKey& key) const { return index_.lowestSlot(key); }
   // The node with the highest index among those that match `key` and that `accepts`.
   template <class Accept>
   std::optional<Handle> lastMatchWhere(const FlowKey& key, Accept accepts) const {

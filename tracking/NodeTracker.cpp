@@ -207,9 +207,7 @@ void NodeTracker::dropNode(NodeList::Handle match, const char* logLine) {
 }
 
 void NodeTracker::discardNode(const NodeList::NodePtr& node) {
-  if (node->protocol() == ipproto::TCP) {
-    departedFlows_.add(node->flowKey().ends(), clock_.now());
-  }
+  rememberDeparted(*node);
   if (observer_) {
     observer_->nodeLeaving(*node);
   }
@@ -217,9 +215,13 @@ void NodeTracker::discardNode(const NodeList::NodePtr& node) {
 
 void NodeTracker::nodesLeft(const std::vector<NodeList::NodePtr>& nodes) {
   for (const NodeList::NodePtr& node : nodes) {
-    if (node->protocol() == ipproto::TCP) {
-      departedFlows_.add(node->flowKey().ends(), clock_.now());
-    }
+    rememberDeparted(*node);
+  }
+}
+
+void NodeTracker::rememberDeparted(const WQMConnection& node) {
+  if (node.protocol() == ipproto::TCP) {
+    departedFlows_.add(node.flowKey().ends(), clock_.now());
   }
 }
 

@@ -122,6 +122,8 @@ class NodeTracker {
   NodeList::Handle addNode(const DecodedPacket& packet, const Settings& settings);
   void dropNode(NodeList::Handle match, const char* logLine);
   void discardNode(const NodeList::NodePtr& node);
+  // A TCP node's flow is kept as departed, so that its later data starts no node.
+  void rememberDeparted(const WQMConnection& node);
   void lastNodeChanged();
 
   Defaults& defaults_;

@@ -14,29 +14,18 @@ struct StreamRange {
   std::int64_t capturedEnd;  // where the bytes not captured begin
 };
 
-// The part [from, to) of the segment, as a held segment.
-HeldSegment pieceOf(const SegmentData& data, const StreamRange& range, std::int64_t from,
-                    std::int64_t to) {
-  HeldSegment piece;
-  piece.offset = static_cast<std::uint32_t>(from);
-  if (from < range.capturedEnd) {
-    const std::uint8_t* first = data.bytes.data() + (from - range.start);
-    piece.bytes.assign(first, first + (std::min(to, range.capturedEnd) - from));
-  }
-  if (to > range.capturedEnd) {
-    piece.missing = static_cast<std::uint32_t>(to - std::max(from, range.capturedEnd));
-  }
-  return piece;
-}
+// The part [from, to) of a segment: its bytes captured, then those not captured.
+struct Part {
+  const std::uint8_t* bytes;
+  std::uint32_t captured;
+  std::uint32_t missing;
+};
 
-// Appends the part [from, to) of the segment to the payload in order.
-void append(WQMConnection& node, const SegmentData& data, const StreamRange& range,
-            std::int64_t from, std::int64_t to) {
-  const std::int64_t capturedTo = std::min(to, range.capturedEnd);
-  const std::uint8_t* first = data.bytes.data() + (from - range.start);
-  const auto captured = static_cast<std::uint32_t>(std::max<std::int64_t>(0, capturedTo - from));
-  const auto missing = static_cast<std::uint32_t>(to - std::max(from, capturedTo));
-  node.augmentPacketData(first, captured, missing);
+Part partOf(const SegmentData& data, const StreamRange& range, std::int64_t from, std::int64_t to) {
+  const std::int64_t capturedTo = std::max(from, std::min(to, range.capturedEnd));
+  return {data.bytes.data() + (std::min(from, range.capturedEnd) - range.start),
+          static_cast<std::uint32_t>(capturedTo - from),
+          static_cast<std::uint32_t>(to - capturedTo)};
 }
 
 // Moves held segments that now continue the payload into it; then, while the bytes held are over
@@ -68,23 +57,30 @@ Placement placeSegment(WQMConnection& node, const SegmentData& data, std::int64_
   }
   const std::int64_t from = std::max(range.start, inOrder);
   if (node.heldCount() == 0 && from == inOrder) {
-    append(node, data, range, from, range.end);  // the usual case: the next bytes in order
+    // The usual case: the next bytes in order.
+    const Part part = partOf(data, range, from, range.end);
+    node.augmentPacketData(part.bytes, part.captured, part.missing);
     return Placement::Grew;
   }
   // Only the parts that no held segment covers are held: the first copy stays.
   std::vector<HeldSegment> pieces;
+  const auto keep = [&](std::int64_t pieceFrom, std::int64_t pieceTo) {
+    const Part part = partOf(data, range, pieceFrom, pieceTo);
+    pieces.push_back({static_cast<std::uint32_t>(pieceFrom), part.missing,
+                      std::vector(part.bytes, part.bytes + part.captured)});
+  };
   std::int64_t cursor = from;
   for (const HeldSegment& held : node.heldSegments()) {
     if (held.offset >= range.end) {
       break;
     }
     if (held.offset > cursor) {
-      pieces.push_back(pieceOf(data, range, cursor, held.offset));
+      keep(cursor, held.offset);
     }
     cursor = std::max<std::int64_t>(cursor, held.end());
   }
   if (cursor < range.end) {
-    pieces.push_back(pieceOf(data, range, cursor, range.end));
+    keep(cursor, range.end);
   }
   if (pieces.empty()) {
     return Placement::Duplicate;

@@ -16,6 +16,18 @@ NodePool& nodePool() {
   return pool;
 }
 
+// Adds `length` missing bytes before stored byte `at`: one gap, however many packets it took.
+void addGap(std::vector<PayloadGap>& gaps, std::uint32_t at, std::uint32_t length) {
+  if (length == 0) {
+    return;
+  }
+  if (!gaps.empty() && gaps.back().at == at) {
+    gaps.back().length += length;
+  } else {
+    gaps.push_back({at, length});
+  }
+}
+
 }  // namespace
 
 void* WQMConnection::operator new(std::size_t /*size: the class is final*/) {
@@ -76,9 +88,16 @@ WQMConnection::Extras& WQMConnection::extras() {
   return *extras_;
 }
 
+std::uint32_t WQMConnection::heldBytes() const {
+  std::uint32_t bytes = 0;
+  for (const HeldSegment& segment : heldSegments()) {
+    bytes += segment.length();
+  }
+  return bytes;
+}
+
 void WQMConnection::holdBack(HeldSegment segment) {
   std::vector<HeldSegment>& held = extras().held;
-  extras_->heldBytes += segment.length();
   const auto after = std::upper_bound(
       held.begin(), held.end(), segment.offset,
       [](std::uint32_t offset, const HeldSegment& other) { return offset < other.offset; });
@@ -89,7 +108,6 @@ void WQMConnection::takeFirstHeld(std::uint32_t hole) {
   std::vector<HeldSegment>& held = extras_->held;
   const HeldSegment first = std::move(held.front());
   held.erase(held.begin());
-  extras_->heldBytes -= first.length();
   augmentPacketData(nullptr, 0, hole);
   augmentPacketData(first.bytes.data(), static_cast<std::uint32_t>(first.bytes.size()),
                     first.missing);
@@ -107,19 +125,11 @@ NodeFacts WQMConnection::facts() const {
   std::vector<PayloadGap>& joinedGaps = joined->gaps;
   bytes.assign(facts.payload.begin(), facts.payload.end());
   joinedGaps.assign(facts.gaps.begin(), facts.gaps.end());
-  const auto addGap = [&bytes, &joinedGaps](std::uint32_t length) {
-    const auto at = static_cast<std::uint32_t>(bytes.size());
-    if (!joinedGaps.empty() && joinedGaps.back().at == at) {
-      joinedGaps.back().length += length;
-    } else if (length > 0) {
-      joinedGaps.push_back({at, length});
-    }
-  };
   std::uint32_t end = byteCount_;
   for (const HeldSegment& segment : extras_->held) {
-    addGap(segment.offset - end);
+    addGap(joinedGaps, static_cast<std::uint32_t>(bytes.size()), segment.offset - end);
     bytes.insert(bytes.end(), segment.bytes.begin(), segment.bytes.end());
-    addGap(segment.missing);
+    addGap(joinedGaps, static_cast<std::uint32_t>(bytes.size()), segment.missing);
     end = segment.end();
   }
   facts.payload = bytes;
@@ -186,12 +196,7 @@ void WQMConnection::augmentPacketData(const std::uint8_t* bytes, std::uint32_t l
   }
   missing = std::min(missing, bufferSize_ - byteCount_);
   if (missing > 0) {
-    std::vector<PayloadGap>& gaps = extras().gaps;
-    if (!gaps.empty() && gaps.back().at == storedCount_) {
-      gaps.back().length += missing;  // one gap, however many packets it took
-    } else {
-      gaps.push_back({storedCount_, missing});
-    }
+    addGap(extras().gaps, storedCount_, missing);
     byteCount_ += missing;
   }
 }

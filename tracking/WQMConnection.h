@@ -114,7 +114,7 @@ class WQMConnection final {
   std::span<const HeldSegment> heldSegments() const;
   std::size_t heldCount() const { return extras_ ? extras_->held.size() : 0; }
   // The bytes held, captured or not.
-  std::uint32_t heldBytes() const { return extras_ ? extras_->heldBytes : 0; }
+  std::uint32_t heldBytes() const;
   // Holds `segment`, which overlaps neither the payload in order nor any segment held.
   void holdBack(HeldSegment segment);
   // Appends the first segment held to the payload in order, with `hole` bytes not captured
@@ -150,7 +150,6 @@ class WQMConnection final {
   struct Extras {
     std::vector<PayloadGap> gaps;
     std::vector<HeldSegment> held;
-    std::uint32_t heldBytes = 0;
   };
   Extras& extras();
 
