@@ -74,7 +74,7 @@ void FileReadAhead::recycle(Batch&& batch) {
   }
 }
 
-bool FileReadAhead::deliver(const netsiphon::Chunk& chunk) {
+bool FileReadAhead::deliver(std::span<const std::uint8_t> chunk) {
   filling_.insert(filling_.end(), chunk.begin(), chunk.end());
   return filling_.size() < kChunksPerBatch * kChunkLength || hand(false);
 }

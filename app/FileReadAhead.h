@@ -16,10 +16,11 @@
 
 #include "app/StreamInput.h"
 #include "capture/CaptureSource.h"
+#include "capture/ChunkAssembler.h"
 
 namespace wq {
 
-class FileReadAhead : private netsiphon::ChunkSink {
+class FileReadAhead : private netsiphon::ByteSink {
  public:
   // Whole chunks, back to back.
   using Batch = std::vector<std::uint8_t>;
@@ -52,7 +53,7 @@ class FileReadAhead : private netsiphon::ChunkSink {
   void recycle(Batch&& batch);
 
  private:
-  bool deliver(const netsiphon::Chunk& chunk) override;
+  bool deliver(std::span<const std::uint8_t> chunk) override;
   void readAll();
   // Opens the stream as the source; the reason when it cannot be read or filtered.
   std::string openStream();

@@ -87,7 +87,7 @@ std::optional<StartupProblem> filterProblem(pcap_t* handle, std::string_view fil
   return std::nullopt;
 }
 
-bool PacketRelay::relay(ChunkAssembler& assembler, const pcap_pkthdr& header, const u_char* bytes) {
+bool PacketRelay::relay(RecordOutput& output, const pcap_pkthdr& header, const u_char* bytes) {
   const std::span<const std::uint8_t> captured(bytes, header.caplen);
   const std::optional<EthernetFrame> frame = toEthernet(linkType_, captured, header.len);
   if (!frame) {
@@ -96,7 +96,7 @@ bool PacketRelay::relay(ChunkAssembler& assembler, const pcap_pkthdr& header, co
   }
   const Timestamp time{static_cast<std::uint32_t>(header.ts.tv_sec),
                        static_cast<std::uint32_t>(header.ts.tv_usec)};
-  return assembler.add(time, frame->frame());
+  return output.add(time, frame->frame());
 }
 
 void PacketRelay::writeSummary(std::FILE* out) const {

@@ -1,5 +1,5 @@
 // The capture-source layer: a capture file replayed at its recorded pace, or live capture on an
-// interface, both handing their packets to a ChunkAssembler.
+// interface, both handing their packets to a RecordOutput.
 #pragma once
 
 #include <pcap/pcap.h>
@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "capture/ChunkAssembler.h"
 #include "capture/Messages.h"
+#include "capture/RecordOutput.h"
 
 namespace netsiphon {
 
@@ -35,9 +35,9 @@ class CaptureSource {
   virtual int descriptor() const { return -1; }
   // How long the relay loop may wait before packets are due; nothing means until woken.
   virtual std::optional<std::chrono::nanoseconds> timeUntilDue() const { return std::nullopt; }
-  // Relays the packets that are ready and sends the chunk they started. `events` are the poll
+  // Relays the packets that are ready and flushes the output. `events` are the poll
   // events seen on descriptor().
-  virtual RelayOutcome relayReady(ChunkAssembler& assembler, short events) = 0;
+  virtual RelayOutcome relayReady(RecordOutput& output, short events) = 0;
   // Why the capture failed, after relayReady said so.
   virtual std::string failure() const { return {}; }
   // Writes what happened to the packets (skipped ones, counts) for whoever runs the helper.
@@ -87,13 +87,13 @@ struct PcapCloser {
 };
 using PcapHandle = std::unique_ptr<pcap_t, PcapCloser>;
 
-// Hands one captured packet to the assembler in Ethernet framing, counting those it must skip.
+// Hands one captured packet to the output in Ethernet framing, counting those it must skip.
 class PacketRelay {
  public:
   explicit PacketRelay(int linkType) : linkType_(linkType) {}
 
-  // False once the assembler's sink has refused a chunk.
-  bool relay(ChunkAssembler& assembler, const pcap_pkthdr& header, const u_char* bytes);
+  // False once the output's sink has refused its bytes.
+  bool relay(RecordOutput& output, const pcap_pkthdr& header, const u_char* bytes);
   std::uint64_t skipped() const { return skipped_; }
   void writeSummary(std::FILE* out) const;
 

@@ -12,9 +12,7 @@ bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
   if (used_ + recordLength > wq::kChunkLength && !send()) {
     return false;
   }
-  if (used_ == 0 && holdFor_.count() > 0) {
-    firstHeld_ = std::chrono::steady_clock::now();
-  }
+  beforeAdding();
   const wq::RecordHeader header{time.seconds, time.microseconds,
                                 static_cast<std::uint32_t>(captured), frame.wireLength};
   const std::size_t fromHead = std::min(frame.head.size(), captured);
@@ -36,21 +34,6 @@ bool ChunkAssembler::add(Timestamp time, const Frame& frame) {
   // The padding is already zero: chunks are cleared once sent. Nothing shares a long record's
   // chunks.
   used_ = wq::paddedRecordLength(used_);
-  return send();
-}
-
-std::optional<std::chrono::nanoseconds> ChunkAssembler::timeUntilDue() const {
-  if (used_ == 0 || holdFor_.count() == 0) {
-    return std::nullopt;
-  }
-  return std::max(std::chrono::nanoseconds::zero(),
-                  firstHeld_ + holdFor_ - std::chrono::steady_clock::now());
-}
-
-bool ChunkAssembler::flush() {
-  if (const auto wait = timeUntilDue(); wait && wait->count() > 0) {
-    return true;  // more records may still join this chunk
-  }
   return send();
 }
 

@@ -31,8 +31,8 @@ int writeWhole(int descriptor, std::span<const std::uint8_t> bytes, int stopDesc
   return 0;
 }
 
-bool DescriptorSink::deliver(const Chunk& chunk) {
-  return writeWhole(descriptor_, chunk) == 0;
+bool DescriptorSink::deliver(std::span<const std::uint8_t> bytes) {
+  return writeWhole(descriptor_, bytes) == 0;
 }
 
 }  // namespace netsiphon

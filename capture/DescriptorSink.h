@@ -1,10 +1,10 @@
-// Writes each chunk to a descriptor in one piece.
+// Writes what a record output sends to a descriptor, each piece whole.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "capture/ChunkAssembler.h"
+#include "capture/RecordOutput.h"
 
 namespace netsiphon {
 
@@ -14,12 +14,12 @@ namespace netsiphon {
 // `stopDescriptor` became readable while waiting.
 int writeWhole(int descriptor, std::span<const std::uint8_t> bytes, int stopDescriptor = -1);
 
-class DescriptorSink final : public ChunkSink {
+class DescriptorSink final : public ByteSink {
  public:
   explicit DescriptorSink(int descriptor) : descriptor_(descriptor) {}
 
-  // Writes the whole chunk, so that the reader never sees a chunk split by anything else.
-  bool deliver(const Chunk& chunk) override;
+  // Writes the bytes whole, so that the reader never sees a chunk split by anything else.
+  bool deliver(std::span<const std::uint8_t> bytes) override;
 
  private:
   int descriptor_;

@@ -85,17 +85,17 @@ std::optional<std::chrono::nanoseconds> FileSource::timeUntilDue() const {
                   std::chrono::duration_cast<std::chrono::nanoseconds>(remaining));
 }
 
-RelayOutcome FileSource::relayReady(ChunkAssembler& assembler, short /*events*/) {
+RelayOutcome FileSource::relayReady(RecordOutput& output, short /*events*/) {
   const auto now = ReplayClock::Clock::now();
   for (int relayed = 0; relayed < kMaxPacketsPerPass && pendingHeader_ != nullptr &&
                         clock_->dueTime(timestampOf(*pendingHeader_)) <= now;
        ++relayed) {
-    if (!relay_.relay(assembler, *pendingHeader_, pendingBytes_)) {
+    if (!relay_.relay(output, *pendingHeader_, pendingBytes_)) {
       return RelayOutcome::kReaderGone;
     }
     readNext();
   }
-  if (!assembler.flush()) {
+  if (!output.flush()) {
     return RelayOutcome::kReaderGone;
   }
   // What was read before the failure has gone out first.

@@ -25,7 +25,7 @@ class FileSource final : public CaptureSource {
                                  const std::string& filter);
 
   std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
-  RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;
+  RelayOutcome relayReady(RecordOutput& output, short events) override;
   // "PATH ends early: " and the capture library's reason, once the file has failed.
   std::string failure() const override { return readError_; }
   void writeSummary(std::FILE* out) const override;

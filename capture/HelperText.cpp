@@ -22,10 +22,16 @@ void HelperText::addLine(std::string_view line) {
   }
 }
 
-void HelperText::writeTo(int descriptor) const {
+void HelperText::writeTo(int descriptor, std::string_view linePrefix) const {
+  std::string written;
+  for (std::size_t start = 0; start < text_.size();) {
+    const std::size_t end = text_.find('\n', start) + 1;  // every line has its end
+    written.append(linePrefix).append(text_, start, end - start);
+    start = end;
+  }
   // A reader that has gone leaves nobody to tell.
-  (void)writeWhole(descriptor,
-                   std::span(reinterpret_cast<const std::uint8_t*>(text_.data()), text_.size()));
+  (void)writeWhole(
+      descriptor, std::span(reinterpret_cast<const std::uint8_t*>(written.data()), written.size()));
 }
 
 }  // namespace netsiphon

@@ -23,8 +23,8 @@ class HelperText {
   // Adds one or more lines; a last line without a line end is given one.
   void add(std::string_view lines);
   const std::string& text() const { return text_; }
-  // Writes the whole text to the descriptor.
-  void writeTo(int descriptor) const;
+  // Writes the whole text to the descriptor, each line after `linePrefix`.
+  void writeTo(int descriptor, std::string_view linePrefix = {}) const;
 
  private:
   void addLine(std::string_view line);

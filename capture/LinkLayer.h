@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "capture/ChunkAssembler.h"
+#include "capture/RecordOutput.h"
 
 namespace netsiphon {
 

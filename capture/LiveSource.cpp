@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "stream/CaptureStreamFormat.h"
+
 namespace netsiphon {
 namespace {
 
@@ -24,14 +26,14 @@ void writeCounts(std::FILE* out, const pcap_stat& counts) {
 
 struct DispatchContext {
   PacketRelay& relay;
-  ChunkAssembler& assembler;
+  RecordOutput& output;
   pcap_t* handle;
   bool readerGone = false;
 };
 
 void relayCapturedPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
   auto& context = *reinterpret_cast<DispatchContext*>(user);
-  if (!context.relay.relay(context.assembler, *header, bytes)) {
+  if (!context.relay.relay(context.output, *header, bytes)) {
     context.readerGone = true;
     pcap_breakloop(context.handle);
   }
@@ -162,26 +164,26 @@ void LiveSource::reportProgress(std::FILE* out) {
   std::fflush(out);
 }
 
-RelayOutcome LiveSource::relayReady(ChunkAssembler& assembler, short events) {
-  DispatchContext context{relay_, assembler, handle_.get()};
+RelayOutcome LiveSource::relayReady(RecordOutput& output, short events) {
+  DispatchContext context{relay_, output, handle_.get()};
   const int relayed = pcap_dispatch(handle_.get(), kMaxPacketsPerPass, relayCapturedPacket,
                                     reinterpret_cast<u_char*>(&context));
   if (context.readerGone) {
     return RelayOutcome::kReaderGone;
   }
   if (relayed == PCAP_ERROR) {
-    return fail(assembler, pcap_geterr(handle_.get()));
+    return fail(output, pcap_geterr(handle_.get()));
   }
   if (relayed == 0 && (events & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-    return fail(assembler, descriptorError(descriptor_));
+    return fail(output, descriptorError(descriptor_));
   }
   // Whatever one wake-up brought goes out now rather than waiting for a full chunk.
-  return assembler.flush() ? RelayOutcome::kContinue : RelayOutcome::kReaderGone;
+  return output.flush() ? RelayOutcome::kContinue : RelayOutcome::kReaderGone;
 }
 
-RelayOutcome LiveSource::fail(ChunkAssembler& assembler, std::string reason) {
+RelayOutcome LiveSource::fail(RecordOutput& output, std::string reason) {
   failure_ = std::move(reason);
-  return assembler.flush() ? RelayOutcome::kCaptureFailed : RelayOutcome::kReaderGone;
+  return output.flush() ? RelayOutcome::kCaptureFailed : RelayOutcome::kReaderGone;
 }
 
 void LiveSource::writeSummary(std::FILE* out) const {

@@ -17,7 +17,7 @@ class LiveSource final : public CaptureSource {
   int descriptor() const override { return descriptor_; }
   // The next report of the counts is due within a second.
   std::optional<std::chrono::nanoseconds> timeUntilDue() const override;
-  RelayOutcome relayReady(ChunkAssembler& assembler, short events) override;
+  RelayOutcome relayReady(RecordOutput& output, short events) override;
   std::string failure() const override { return failure_; }
   void writeSummary(std::FILE* out) const override;
   // At most once a second, and only when they changed, the summary's count line ("netsiphon: R
@@ -29,7 +29,7 @@ class LiveSource final : public CaptureSource {
   LiveSource(PcapHandle handle, int descriptor);
 
   // The capture fails; the chunk started so far still goes out.
-  RelayOutcome fail(ChunkAssembler& assembler, std::string reason);
+  RelayOutcome fail(RecordOutput& output, std::string reason);
 
   PcapHandle handle_;
   int descriptor_;

@@ -20,7 +20,8 @@ std::string attemptLine(Step step, std::string_view device, std::string_view int
 std::string successLine(Step step);
 std::string failureLine(Step step);
 
-inline constexpr std::string_view kUsageLine = "Usage: netsiphon DEVICE INTERFACE [FILTER]\n";
+inline constexpr std::string_view kUsageLine =
+    "Usage: netsiphon [--pcap] DEVICE INTERFACE [FILTER]\n";
 inline constexpr std::string_view kClosingLine = "Closing /dev/bpf device.\n";
 inline constexpr std::string_view kWaitFailedLine = "IO Blocking error.\n";
 inline constexpr std::string_view kCaptureFailedLine =

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "capture/ChunkAssembler.h"
+#include "capture/RecordOutput.h"
 
 namespace netsiphon {
 

@@ -1,4 +1,4 @@
-// netsiphon DEVICE INTERFACE [FILTER]: the capture helper of Wirequill.
+// netsiphon [--pcap] DEVICE INTERFACE [FILTER]: the capture helper of Wirequill.
 //
 // Reports its start-up steps, then relays captured packets to standard output in the chunks of the
 // capture stream (stream/CaptureStreamFormat.h) until the application sends the termination line
@@ -7,7 +7,13 @@
 // at most once a second, when they change, and once more at exit. The exit status is 255 on every
 // path.
 //
+// With --pcap, the packets go out as a pcap stream instead (PcapStreamWriter.h), a fraction of the
+// chunks' bytes for small frames, for a stream that crosses a network; its own text then goes to
+// standard error at exit, each line after "netsiphon: ".
+//
 // netsiphon --can-capture exits 0 when the helper holds the rights live capture needs, 1 otherwise.
+// netsiphon --can-capture-pcap answers the same, and exists only where --pcap does: an older
+// helper ends with its usage line and status 255.
 //
 // DEVICE is a path under /dev/bpf for live capture on INTERFACE, or a capture file to replay at
 // its recorded pace. FILTER, a libpcap filter expression, keeps only the packets that match it
@@ -26,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "capture/CaptureSource.h"
@@ -33,6 +40,7 @@
 #include "capture/DescriptorSink.h"
 #include "capture/HelperText.h"
 #include "capture/Messages.h"
+#include "capture/PcapStreamWriter.h"
 #include "capture/Privileges.h"
 
 namespace {
@@ -40,9 +48,9 @@ namespace {
 using namespace netsiphon;
 
 constexpr int kExitStatus = 255;
-// A chunk that is not full waits this long for more records: under load small frames share a
-// chunk, while the first of them still reaches the reader well within a tenth of a second.
-constexpr std::chrono::milliseconds kChunkHoldTime{10};
+// Records wait this long for more before they are written: under load small frames share a chunk
+// or a write, while the first of them still reaches the reader well within a tenth of a second.
+constexpr std::chrono::milliseconds kHoldTime{10};
 
 enum class StopReason {
   kTerminationLine,
@@ -115,9 +123,9 @@ ControlEvent readControl() {
              : ControlEvent::kNothing;
 }
 
-std::optional<timespec> pollTimeout(const CaptureSource& source, const ChunkAssembler& assembler) {
+std::optional<timespec> pollTimeout(const CaptureSource& source, const RecordOutput& output) {
   std::optional<std::chrono::nanoseconds> wait = source.timeUntilDue();
-  if (const std::optional<std::chrono::nanoseconds> held = assembler.timeUntilDue()) {
+  if (const std::optional<std::chrono::nanoseconds> held = output.timeUntilDue()) {
     wait = wait ? std::min(*wait, *held) : *held;
   }
   if (!wait) {
@@ -129,15 +137,15 @@ std::optional<timespec> pollTimeout(const CaptureSource& source, const ChunkAsse
 }
 
 // Waits on standard input and the capture source; packets first, then control text.
-StopReason relay(CaptureSource& source, ChunkAssembler& assembler) {
+StopReason relay(CaptureSource& source, RecordOutput& output) {
   for (;;) {
     // poll ignores a negative descriptor, so a capture file waits on standard input alone.
     std::array<pollfd, 2> waited{{{STDIN_FILENO, POLLIN, 0}, {source.descriptor(), POLLIN, 0}}};
-    const std::optional<timespec> timeout = pollTimeout(source, assembler);
+    const std::optional<timespec> timeout = pollTimeout(source, output);
     if (ppoll(waited.data(), waited.size(), timeout ? &*timeout : nullptr, nullptr) < 0) {
       return StopReason::kWaitFailed;
     }
-    switch (source.relayReady(assembler, waited[1].revents)) {
+    switch (source.relayReady(output, waited[1].revents)) {
       case RelayOutcome::kContinue:
         source.reportProgress(stderr);
         break;
@@ -176,17 +184,18 @@ void reportStop(HelperText& text, StopReason reason, const CaptureSource& source
   text.add(kClosingLine);
 }
 
-void run(HelperText& text, int argc, char** argv) {
+// `arguments` are DEVICE INTERFACE [FILTER].
+void run(HelperText& text, std::span<char*> arguments, bool pcap) {
   if (!closeInheritedDescriptors(text)) {
     return;
   }
-  if (argc < 3) {
+  if (arguments.size() < 2) {
     text.add(kUsageLine);
     return;
   }
-  const std::string_view device = argv[1];
-  const std::string_view interfaceName = argv[2];
-  const std::string_view filter = argc > 3 ? argv[3] : "";
+  const std::string_view device = arguments[0];
+  const std::string_view interfaceName = arguments[1];
+  const std::string_view filter = arguments.size() > 2 ? arguments[2] : "";
   const bool live = isLiveDevice(device);
   if (!live && !dropPrivileges(text)) {
     return;
@@ -200,10 +209,13 @@ void run(HelperText& text, int argc, char** argv) {
     return;
   }
   DescriptorSink standardOutput(STDOUT_FILENO);
-  ChunkAssembler assembler(standardOutput);
-  assembler.holdPartialChunks(kChunkHoldTime);
-  const StopReason reason = relay(*opened.source, assembler);
-  (void)assembler.send();  // a chunk still held goes out before the helper's text
+  ChunkAssembler chunks(standardOutput);
+  PcapStreamWriter pcapStream(standardOutput);
+  RecordOutput& output = pcap ? static_cast<RecordOutput&>(pcapStream) : chunks;
+  output.holdPartialWrites(kHoldTime);
+  // A pcap stream's header goes out at once, so that its reader knows the stream has begun.
+  const StopReason reason = output.send() ? relay(*opened.source, output) : StopReason::kReaderGone;
+  (void)output.send();  // records still held go out before the helper's text
   reportStop(text, reason, *opened.source);
   opened.source->writeSummary(stderr);
 }
@@ -211,14 +223,18 @@ void run(HelperText& text, int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Asked before a capture is started elsewhere (over SSH, say): may this helper capture live?
-  if (argc == 2 && std::string_view(argv[1]) == "--can-capture") {
+  const std::string_view first = argc > 1 ? argv[1] : "";
+  // Asked before a capture is started elsewhere (over SSH, say): may this helper capture live,
+  // and can it write a pcap stream?
+  if (argc == 2 && (first == "--can-capture" || first == "--can-capture-pcap")) {
     return holdsCaptureRights() ? 0 : 1;
   }
   // A reader that has gone shows up as a failed write, not as a fatal signal.
   std::signal(SIGPIPE, SIG_IGN);
+  const bool pcap = first == "--pcap";
   HelperText text;
-  run(text, argc, argv);
-  text.writeTo(STDOUT_FILENO);
+  run(text, std::span(argv, static_cast<std::size_t>(argc)).subspan(pcap ? 2 : 1), pcap);
+  // Text after a pcap stream would be read as a record cut short.
+  pcap ? text.writeTo(STDERR_FILENO, "netsiphon: ") : text.writeTo(STDOUT_FILENO);
   return kExitStatus;
 }

@@ -207,9 +207,9 @@ Bytes chunkOf(const std::vector<Bytes>& frames) {
 }
 
 Bytes streamOf(const std::vector<Bytes>& frames) {
-  struct Collected : netsiphon::ChunkSink {
+  struct Collected : netsiphon::ByteSink {
     Bytes stream;
-    bool deliver(const netsiphon::Chunk& chunk) override {
+    bool deliver(std::span<const std::uint8_t> chunk) override {
       stream.insert(stream.end(), chunk.begin(), chunk.end());
       return true;
     }

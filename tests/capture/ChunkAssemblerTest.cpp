@@ -14,12 +14,12 @@ using wq::testing::Bytes;
 // How short records are packed, and that no empty chunk is sent, is checked on the built helper
 // (NetsiphonTest.cpp); here, where long records go.
 
-struct GoneReader : ChunkSink {
-  bool deliver(const Chunk&) override { return false; }
+struct GoneReader : ByteSink {
+  bool deliver(std::span<const std::uint8_t>) override { return false; }
 };
 
-struct KeptStream : ChunkSink {
-  bool deliver(const Chunk& chunk) override {
+struct KeptStream : ByteSink {
+  bool deliver(std::span<const std::uint8_t> chunk) override {
     stream.insert(stream.end(), chunk.begin(), chunk.end());
     return true;
   }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include <fstream>
+#include <optional>
+#include <sstream>
 
 #include "capture/CaptureFilter.h"
 #include "capture/ChunkAssembler.h"
@@ -107,6 +109,57 @@ TEST(Netsiphon, PacksFramesDueTogetherOrCloseIntoChunksAndStopsAtTheEndOfItsInpu
   EXPECT_LE(paced.chunks, 100u);
 }
 
+// The records of a pcap stream, read back by libpcap; nothing when it is none.
+std::optional<std::vector<Record>> pcapRecords(std::string bytes) {
+  char error[PCAP_ERRBUF_SIZE];
+  pcap_t* handle = pcap_fopen_offline(fmemopen(bytes.data(), bytes.size(), "r"), error);
+  if (handle == nullptr || pcap_datalink(handle) != DLT_EN10MB) {
+    return std::nullopt;
+  }
+  std::vector<Record> records;
+  pcap_pkthdr* header = nullptr;
+  const u_char* data = nullptr;
+  while (pcap_next_ex(handle, &header, &data) == 1) {
+    records.push_back({static_cast<std::uint32_t>(header->ts.tv_sec),
+                       static_cast<std::uint32_t>(header->ts.tv_usec), header->len,
+                       Bytes(data, data + header->caplen)});
+  }
+  pcap_close(handle);
+  return records;
+}
+
+// Asked for a pcap stream, the helper writes the same records as the chunks would carry, back to
+// back after a pcap header, and its text on standard error, each line marked as its own.
+TEST(Netsiphon, WritesAPcapStreamWhenAsked) {
+  const ScratchDirectory scratch;
+  const std::string path = scratch.file("replay.pcap");
+  std::vector<FilePacket> packets;
+  std::vector<Record> expected;
+  std::size_t streamLength = 24;
+  for (const std::uint32_t length : {60u, 14u, 1514u, 9000u, 70'000u}) {
+    const auto at = static_cast<std::uint32_t>(packets.size() * 1000);
+    const Bytes frame = patternedBytes(length, static_cast<std::uint8_t>(length));
+    const std::uint32_t wireLength = length == 60 ? 1000 : length;  // one cut short
+    packets.push_back({42, at, frame, wireLength});
+    expected.push_back({42, at, wireLength, frame});
+    streamLength += 16 + length;
+  }
+  writeCaptureFile(path, DLT_EN10MB, packets);
+  HelperProcess helper({NETSIPHON_PATH, "--pcap", path, kInterface});
+  EXPECT_TRUE(helper.readUntil([&](const std::string& out) { return out.size() >= streamLength; }));
+  helper.send("Terminating Wirequill");
+  helper.readUntil([](const std::string&) { return false; });
+  helper.readErrorsUntil([](const std::string&) { return false; });
+  EXPECT_EQ(pcapRecords(helper.output), expected);
+  EXPECT_EQ(helper.output.size(), streamLength) << "nothing but the records";
+  std::string marked;
+  std::istringstream lines(startupText(path, kInterface) + "Closing /dev/bpf device.\n");
+  for (std::string line; std::getline(lines, line);) {
+    marked += "netsiphon: " + line + "\n";
+  }
+  EXPECT_EQ(helper.errors, marked);
+}
+
 // A filter keeps the packets it matches and no others.
 TEST(Netsiphon, ReplaysOnlyThePacketsItsFilterKeeps) {
   const char *client = "10.0.0.2", *resolver = "10.0.0.53";
@@ -160,7 +213,7 @@ TEST(Netsiphon, RefusesWhatItCannotUseAtItsStep) {
         .finish(startupText(device, interfaceName, failing) + reason);
   }
   HelperProcess({NETSIPHON_PATH, "/dev/bpf0"})
-      .finish("Usage: netsiphon DEVICE INTERFACE [FILTER]\n");
+      .finish("Usage: netsiphon [--pcap] DEVICE INTERFACE [FILTER]\n");
   // An expression libpcap cannot compile stops the start-up at the filter step with libpcap's own
   // reason, the one the application gets when it checks the expression. Live capture as root.
   std::vector<std::string> devices = {ethernet};
@@ -196,6 +249,8 @@ TEST(Netsiphon, RefusesWhatItCannotUseAtItsStep) {
         .finish(startupText("/dev/bpf0", "lo", 0));
     EXPECT_EQ(std::system((unprivileged + NETSIPHON_PATH + " --can-capture").c_str()), 1 << 8);
     EXPECT_EQ(std::system(NETSIPHON_PATH " --can-capture"), 0);
+    EXPECT_EQ(std::system((unprivileged + NETSIPHON_PATH + " --can-capture-pcap").c_str()), 1 << 8);
+    EXPECT_EQ(std::system(NETSIPHON_PATH " --can-capture-pcap"), 0);
   }
 }
 

@@ -1,0 +1,28 @@
+#include "capture/RecordOutput.h"
+
+#include <algorithm>
+
+namespace netsiphon {
+
+bool RecordOutput::flush() {
+  if (const auto wait = timeUntilDue(); wait && wait->count() > 0) {
+    return true;  // more records may still join these
+  }
+  return send();
+}
+
+std::optional<std::chrono::nanoseconds> RecordOutput::timeUntilDue() const {
+  if (!pending() || holdFor_.count() == 0) {
+    return std::nullopt;
+  }
+  return std::max(std::chrono::nanoseconds::zero(),
+                  firstHeld_ + holdFor_ - std::chrono::steady_clock::now());
+}
+
+void RecordOutput::beforeAdding() {
+  if (!pending() && holdFor_.count() > 0) {
+    firstHeld_ = std::chrono::steady_clock::now();
+  }
+}
+
+}  // namespace netsiphon
