@@ -11,11 +11,11 @@
 #include <memory>
 #include <utility>
 
-#include "app/CaptureControl.h"
-#include "app/MainWindow.h"
-#include "app/Monitor.h"
 #include "app/ReportFile.h"
 #include "app/SignalWatcher.h"
+#include "app/intake/Monitor.h"
+#include "app/window/CaptureControl.h"
+#include "app/window/MainWindow.h"
 #include "tracking/PlainApplication.h"
 
 namespace wq {

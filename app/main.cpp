@@ -3,10 +3,10 @@
 #include <QApplication>
 #include <memory>
 
-#include "app/CaptureFileFeed.h"
 #include "app/CommandLine.h"
 #include "app/QtSettingsStore.h"
 #include "app/Runs.h"
+#include "app/intake/CaptureFileFeed.h"
 #include "tracking/Defaults.h"
 #include "tracking/HostLookup.h"
 #include "tracking/PlainPlatform.h"

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <memory>
 
-#include "app/MainWindow.h"
+#include "app/window/MainWindow.h"
 #include "tools/CaptureBuilder.h"
 #include "tracking/PlainPlatform.h"
 

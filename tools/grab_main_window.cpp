@@ -6,8 +6,8 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/MainWindow.h"
-#include "app/Monitor.h"
+#include "app/intake/Monitor.h"
+#include "app/window/MainWindow.h"
 #include "tools/WindowRig.h"
 #include "ui_MainWindow.h"
 

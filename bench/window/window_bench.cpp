@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/MainWindow.h"
+#include "app/window/MainWindow.h"
 #include "tools/CaptureBuilder.h"
 #include "tools/WindowRig.h"
 #include "tracking/PacketDecoder.h"

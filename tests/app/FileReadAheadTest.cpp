@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "app/FileReadAhead.h"
+#include "app/intake/FileReadAhead.h"
 #include "stream/CaptureStreamFormat.h"
 #include "tests/app/AppTestSupport.h"
 #include "tracking/CaptureRecord.h"

@@ -16,7 +16,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "app/RemoteCommand.h"
+#include "app/intake/RemoteCommand.h"
 
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/NetworkNamespaces.h"

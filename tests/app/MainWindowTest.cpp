@@ -17,9 +17,9 @@
 #include <QScrollBar>
 #include <QtTest>
 
-#include "app/CaptureControl.h"
-#include "app/InterfaceChooser.h"
-#include "app/Monitor.h"
+#include "app/intake/Monitor.h"
+#include "app/window/CaptureControl.h"
+#include "app/window/InterfaceChooser.h"
 #include "capture/Messages.h"
 #include "tests/app/AppTestSupport.h"
 #include "tools/WindowRig.h"

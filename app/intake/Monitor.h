@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "app/CaptureFileFeed.h"
-#include "app/CaptureHelper.h"
-#include "app/RemoteCapture.h"
+#include "app/intake/CaptureFileFeed.h"
+#include "app/intake/CaptureHelper.h"
+#include "app/intake/RemoteCapture.h"
 #include "tracking/ApplicationController.h"
 #include "tracking/CaptureLoss.h"
 

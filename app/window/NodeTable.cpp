@@ -1,4 +1,4 @@
-#include "app/NodeTable.h"
+#include "app/window/NodeTable.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

@@ -1,6 +1,6 @@
-#include "app/CaptureControl.h"
+#include "app/window/CaptureControl.h"
 
-#include "app/InterfaceChooser.h"
+#include "app/window/InterfaceChooser.h"
 #include "capture/CaptureSource.h"
 
 namespace wq {

@@ -1,4 +1,4 @@
-#include "app/CaptureHelper.h"
+#include "app/intake/CaptureHelper.h"
 
 #include <fcntl.h>
 #include <spawn.h>

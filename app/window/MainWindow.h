@@ -6,12 +6,12 @@
 #include <QMainWindow>
 #include <memory>
 
-#include "app/ImageAndTextCell.h"
-#include "app/NodeBoxView.h"
-#include "app/NodeTable.h"
-#include "app/QtViews.h"
-#include "app/WQMPrefsController.h"
-#include "app/WQMRefineBox.h"
+#include "app/window/ImageAndTextCell.h"
+#include "app/window/NodeBoxView.h"
+#include "app/window/NodeTable.h"
+#include "app/window/QtViews.h"
+#include "app/window/WQMPrefsController.h"
+#include "app/window/WQMRefineBox.h"
 #include "tracking/ApplicationController.h"
 
 namespace Ui {

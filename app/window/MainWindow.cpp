@@ -1,4 +1,4 @@
-#include "app/MainWindow.h"
+#include "app/window/MainWindow.h"
 
 #include "app/ReportFile.h"
 #include "tracking/MenuTags.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/StreamInput.h"
+#include "app/intake/StreamInput.h"
 #include "capture/CaptureSource.h"
 #include "capture/ChunkAssembler.h"
 

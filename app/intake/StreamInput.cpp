@@ -1,4 +1,4 @@
-#include "app/StreamInput.h"
+#include "app/intake/StreamInput.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>

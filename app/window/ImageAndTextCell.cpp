@@ -1,4 +1,4 @@
-#include "app/ImageAndTextCell.h"
+#include "app/window/ImageAndTextCell.h"
 
 #include <QPainter>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/Monitor.h"
+#include "app/intake/Monitor.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/WQMPrefsController.h"
+#include "app/window/WQMPrefsController.h"
 #include "capture/CaptureFilter.h"
 #include "capture/CaptureSource.h"
 #include "capture/Messages.h"

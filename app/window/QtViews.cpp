@@ -1,4 +1,4 @@
-#include "app/QtViews.h"
+#include "app/window/QtViews.h"
 
 #include <QApplication>
 #include <QSignalBlocker>

@@ -1,10 +1,10 @@
-#include "app/WQMPrefsController.h"
+#include "app/window/WQMPrefsController.h"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QPushButton>
 
-#include "app/InterfaceChooser.h"
+#include "app/window/InterfaceChooser.h"
 #include "capture/CaptureFilter.h"
 #include "ui_WQMPreferences.h"
 

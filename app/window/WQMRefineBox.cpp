@@ -1,4 +1,4 @@
-#include "app/WQMRefineBox.h"
+#include "app/window/WQMRefineBox.h"
 
 #include <QEvent>
 #include <QFocusEvent>

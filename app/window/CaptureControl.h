@@ -9,8 +9,8 @@
 #include <functional>
 #include <optional>
 
-#include "app/MainWindow.h"
-#include "app/Monitor.h"
+#include "app/intake/Monitor.h"
+#include "app/window/MainWindow.h"
 #include "tracking/PlainPlatform.h"
 
 namespace wq {

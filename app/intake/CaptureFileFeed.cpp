@@ -1,4 +1,4 @@
-#include "app/CaptureFileFeed.h"
+#include "app/intake/CaptureFileFeed.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "app/InterfaceChooser.h"
+#include "app/window/InterfaceChooser.h"
 
 #include <net/if.h>
 

@@ -1,4 +1,4 @@
-#include "app/NodeBoxView.h"
+#include "app/window/NodeBoxView.h"
 
 #include <QPixmap>
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/FileReadAhead.h"
+#include "app/intake/FileReadAhead.h"
 #include "tracking/ApplicationController.h"
 #include "tracking/PlainPlatform.h"
 #include "tracking/PurgeTicks.h"

@@ -10,9 +10,9 @@
 #include <memory>
 #include <optional>
 
-#include "app/CaptureFileFeed.h"
-#include "app/CaptureHelper.h"
-#include "app/RemoteCommand.h"
+#include "app/intake/CaptureFileFeed.h"
+#include "app/intake/CaptureHelper.h"
+#include "app/intake/RemoteCommand.h"
 #include "tracking/ApplicationController.h"
 #include "tracking/CaptureLoss.h"
 

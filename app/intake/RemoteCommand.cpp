@@ -1,4 +1,4 @@
-#include "app/RemoteCommand.h"
+#include "app/intake/RemoteCommand.h"
 
 namespace wq {
 

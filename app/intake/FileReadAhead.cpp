@@ -1,4 +1,4 @@
-#include "app/FileReadAhead.h"
+#include "app/intake/FileReadAhead.h"
 
 #include <pthread.h>
 

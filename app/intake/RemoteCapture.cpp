@@ -1,10 +1,10 @@
-#include "app/RemoteCapture.h"
+#include "app/intake/RemoteCapture.h"
 
 #include <unistd.h>
 
 #include <QStandardPaths>
 
-#include "app/Monitor.h"
+#include "app/intake/Monitor.h"
 
 namespace wq {
 
