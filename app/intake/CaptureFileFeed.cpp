@@ -19,6 +19,9 @@ CaptureFileFeed::CaptureFileFeed(ApplicationController& controller, ManualClock*
 
 CaptureFileFeed::~CaptureFileFeed() {
   readAhead_.reset();  // stops the reading thread while this object can still be woken
+  if (replayClock_ && !finished_) {
+    controller_.tracker().setRecordObserver(nullptr);  // a file given up before its end
+  }
 }
 
 bool CaptureFileFeed::open(const QString& path, const std::string& filter, QString* error) {

@@ -59,10 +59,6 @@ class CaptureHelper : public QObject {
   // Writes the termination line to the helper and closes its input; it closes its capture and
   // exits. No waiting.
   void sendTerminationLine();
-  // Reads what is left of the stream without delivering it, until the helper ends.
-  void ignoreStream() {
-    deliver_ = [](ByteView) {};
-  }
   pid_t pid() const { return pid_; }
 
  signals:

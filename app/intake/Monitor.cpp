@@ -1,20 +1,12 @@
 #include "app/intake/Monitor.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <QFile>
-#include <QFileInfo>
-#include <QStringList>
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
-#include "app/window/WQMPrefsController.h"
+#include "app/intake/FileIntake.h"
+#include "app/intake/HelperIntake.h"
+#include "app/intake/RemoteCapture.h"
 #include "capture/CaptureFilter.h"
 #include "capture/CaptureSource.h"
-#include "capture/Messages.h"
 #include "tracking/LaunchLog.h"
 
 namespace wq {
@@ -37,38 +29,6 @@ QString captureFilterRefusal(const Defaults& defaults) {
       .arg(QString::fromStdString(filter), QString::fromStdString(*problem));
 }
 
-std::string endHelperStream(NodeTracker& tracker, LogSink& log) {
-  const std::string text = tracker.captureStreamEnded();
-  for (const QString& line :
-       QString::fromLatin1(text.data(), text.size()).split('\n', Qt::SkipEmptyParts)) {
-    log.log("netsiphon: " + line.toStdString());
-  }
-  return text;
-}
-
-QString helperFailureMessage(const std::string& helperText, const QString& interfaceName) {
-  QStringList failure;
-  for (const QString& line :
-       QString::fromLatin1(helperText.data(), helperText.size()).split('\n', Qt::SkipEmptyParts)) {
-    const QByteArray bytes = line.toLatin1();
-    if (!netsiphon::isProgressLine(std::string_view(bytes.constData(), bytes.size()))) {
-      failure << line.trimmed();
-    }
-  }
-  if (failure.isEmpty()) {
-    return {};
-  }
-  // The interface step's failure is the common one: said plainly, the helper's lines stay in
-  // the details.
-  if (helperText.find(netsiphon::failureLine(netsiphon::Step::kInterface)) != std::string::npos) {
-    return QString(
-               "Capture stopped: the interface \"%1\" cannot be used. Choose one in "
-               "Preferences, or give one with --interface.")
-        .arg(interfaceName);
-  }
-  return "Capture stopped: " + failure.join(' ');
-}
-
 Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
                  ManualClock* replayClock, QObject* parent)
     : QObject(parent),
@@ -83,46 +43,69 @@ Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink&
   });
 }
 
+Monitor::~Monitor() = default;
+
 bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
-  if (readFile && !replayClock_) {
-    if (filterUsable(error) && openStream(*readFile, error)) {
-      return true;  // its start has been told
-    }
-    return launched(false, *error);
-  }
-  const bool started =
-      filterUsable(error) && (readFile ? startFile(*readFile, error) : startHelper(error));
-  if (!readFile) {
+  if (!(readFile && replayClock_)) {
     purgeTimer_.start();  // a file read directly ticks by its own time instead
   }
-  return launched(started, *error);
-}
-
-bool Monitor::openStream(const QString& path, QString* error) {
-  // A FIFO is opened without waiting for its writer; reads wait instead, and can be stopped.
-  const int descriptor =
-      path == "-" ? fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
-                  : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) {
-    *error = QString("%1: %2").arg(captureInputName(path), strerror(errno));
-    return false;
-  }
-  startStream(descriptor, captureInputName(path));
-  return true;
+  return launched(filterUsable(error) && run(makeIntake(readFile), error), *error);
 }
 
 void Monitor::startStream(int descriptor, const QString& name) {
-  source_ = name;
-  makeFeed().openStream(descriptor, name, defaults_.stringValue(keys::CaptureFilter));
-  file_->start();
+  QString error;
   purgeTimer_.start();
-  launched(true, {});
+  launched(run(FileIntake::stream(controller_, descriptor, name,
+                                  defaults_.stringValue(keys::CaptureFilter)),
+               &error),
+           error);
+}
+
+std::unique_ptr<Intake> Monitor::makeIntake(const std::optional<QString>& readFile) {
+  const std::string filter = defaults_.stringValue(keys::CaptureFilter);
+  if (readFile) {
+    return replayClock_ ? FileIntake::file(controller_, *replayClock_, *readFile, filter)
+                        : FileIntake::stream(controller_, *readFile, filter);
+  }
+  const QString host = QString::fromStdString(defaults_.stringValue(keys::CaptureHost));
+  if (host.isEmpty()) {
+    return std::make_unique<HelperIntake>(controller_, defaults_, log_);
+  }
+  const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
+  return std::make_unique<RemoteCapture>(
+      controller_, log_,
+      RemoteTarget{
+          .host = host,
+          .device = netsiphon::isLiveDevice(device.toStdString()) ? device : QString("/dev/bpf0"),
+          .interfaceName = QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)),
+          .filter = QString::fromStdString(filter),
+          .batchMode = !sshPrompts_});
+}
+
+bool Monitor::run(std::unique_ptr<Intake> intake, QString* error) {
+  connect(intake.get(), &Intake::changed, this, &Monitor::changed);
+  connect(intake.get(), &Intake::lossChanged, this, &Monitor::lossChanged);
+  connect(intake.get(), &Intake::ended, this, &Monitor::intakeEnded);
+  if (!intake->start(error)) {
+    return false;
+  }
+  intake_ = std::move(intake);
+  return true;
 }
 
 void Monitor::catchUp() {
-  if (file_) {
-    file_->trackReadBatches();
+  if (intake_) {
+    intake_->catchUp();
   }
+}
+
+QString Monitor::source() const {
+  return intake_ ? intake_->source() : QString();
+}
+
+const CaptureLoss& Monitor::loss() const {
+  static const CaptureLoss kNoneTold;
+  return intake_ ? intake_->loss() : kNoneTold;
 }
 
 bool Monitor::launched(bool started, const QString& error) {
@@ -139,13 +122,14 @@ bool Monitor::launched(bool started, const QString& error) {
   return started;
 }
 
-template <class Intake>
 void Monitor::retire(std::unique_ptr<Intake> intake) {
   Intake* retiring = intake.get();
-  retiring_.push_back(std::move(intake));
   disconnect(retiring, nullptr, this, nullptr);
-  retiring->ignoreStream();
-  retiring->sendTerminationLine();
+  retiring->ignore();
+  if (retiring->hasEnded()) {
+    return;
+  }
+  retiring_.push_back(std::move(intake));
   connect(retiring, &Intake::ended, this, [this, retiring] {
     // Deleted once its signal has returned.
     const auto found = std::ranges::find_if(
@@ -153,17 +137,16 @@ void Monitor::retire(std::unique_ptr<Intake> intake) {
     found->release()->deleteLater();
     retiring_.erase(found);
   });
+  retiring->stop();
 }
 
 bool Monitor::restartCapture(QString* error) {
-  loss_ = CaptureLoss();  // the new capture counts from its own start
-  emit lossChanged();
-  if (helper_ || remote_) {
-    // The reader of the stream starts afresh.
-    helper_ ? retire(std::move(helper_)) : retire(std::move(remote_));
-    (void)controller_.tracker().captureStreamEnded();
+  if (intake_) {
+    retire(std::move(intake_));
+    (void)controller_.tracker().captureStreamEnded();  // the reader of the stream starts afresh
   }
-  return launched(filterUsable(error) && startHelper(error), *error);
+  emit lossChanged();  // the new capture counts from its own start
+  return launched(filterUsable(error) && run(makeIntake(std::nullopt), error), *error);
 }
 
 bool Monitor::filterUsable(QString* error) const {
@@ -171,153 +154,29 @@ bool Monitor::filterUsable(QString* error) const {
   return error->isEmpty();
 }
 
-CaptureFileFeed& Monitor::makeFeed() {
-  file_ = std::make_unique<CaptureFileFeed>(controller_, replayClock_);
-  connect(file_.get(), &CaptureFileFeed::changed, this, &Monitor::changed);
-  connect(file_.get(), &CaptureFileFeed::finished, this,
-          [this](const QString& failure) { ended(failure, !failure.isEmpty()); });
-  return *file_;
-}
-
-bool Monitor::startFile(const QString& path, QString* error) {
-  source_ = QFileInfo(path).fileName();
-  if (!makeFeed().open(path, defaults_.stringValue(keys::CaptureFilter), error)) {
-    *error = QString("%1: %2").arg(path, *error);
-    return false;
-  }
-  file_->start();
-  return true;
-}
-
-bool Monitor::startHelper(QString* error) {
-  const QString host = QString::fromStdString(defaults_.stringValue(keys::CaptureHost));
-  if (!host.isEmpty()) {
-    return startRemote(host, error);
-  }
-  const std::optional<QString> path = CaptureHelper::locate();
-  if (!path) {
-    *error =
-        "The capture helper netsiphon was not found beside wirequill or in its libexec "
-        "folder: nothing will be captured.";
-    return false;
-  }
-  helper_ = std::make_unique<CaptureHelper>([this](ByteView bytes) {
-    controller_.tracker().dataReceived(bytes);
-    emit changed();
-  });
-  connect(helper_.get(), &CaptureHelper::ended, this, &Monitor::helperEnded);
-  connect(helper_.get(), &CaptureHelper::errorLine, this, &Monitor::helperErrorLine);
-  const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
-  const QString interfaceName =
-      QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice));
-  source_ =
-      netsiphon::isLiveDevice(device.toStdString()) ? interfaceName : QFileInfo(device).fileName();
-  const QString filter = QString::fromStdString(defaults_.stringValue(keys::CaptureFilter));
-  if (!helper_->start(*path, device, interfaceName, filter, error)) {
-    helper_.reset();
-    return false;
-  }
-  intakeRunning_ = true;
-  if (QFileInfo(device).isFile()) {
-    rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
-  }
-  return true;
-}
-
-bool Monitor::startRemote(const QString& host, QString* error) {
-  const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
-  const RemoteTarget target{
-      .host = host,
-      .device = netsiphon::isLiveDevice(device.toStdString()) ? device : QString("/dev/bpf0"),
-      .interfaceName = QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)),
-      .filter = QString::fromStdString(defaults_.stringValue(keys::CaptureFilter)),
-      .batchMode = !sshPrompts_};
-  source_ = QString("%1 on %2").arg(target.interfaceName, host);
-  remote_ = std::make_unique<RemoteCapture>(controller_, log_, loss_);
-  connect(remote_.get(), &RemoteCapture::changed, this, &Monitor::changed);
-  connect(remote_.get(), &RemoteCapture::lossChanged, this, &Monitor::lossChanged);
-  connect(remote_.get(), &RemoteCapture::ended, this,
-          [this](const QString& message, bool failed, const QString& details) {
-            intakeEnded();
-            if (!shuttingDown_) {
-              logEnding(message);
-              ended(message, failed, details);
-            }
-          });
-  if (!remote_->start(target, error)) {
-    remote_.reset();
-    return false;
-  }
-  intakeRunning_ = true;
-  return true;
-}
-
-void Monitor::helperEnded(int exitStatus, int signal) {
-  const std::string text = endHelperStream(controller_.tracker(), log_);
-  intakeEnded();
+void Monitor::intakeEnded(const Intake::Ending& ending) {
   if (shuttingDown_) {
+    emit intakeStopped();
     return;
   }
-  if (text.empty() && (exitStatus == CaptureHelper::kPkexecDismissed ||
-                       exitStatus == CaptureHelper::kPkexecNotAuthorized)) {
+  if (ending.privilegesRefused) {
     emit privilegesRefused();
     return;
   }
-  QString message = helperFailureMessage(
-      text, QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice)));
-  if (message.isEmpty() && signal != 0) {
-    message = QString("Capture stopped: the capture helper was killed by signal %1 (%2).")
-                  .arg(signal)
-                  .arg(strsignal(signal));
-  } else if (message.isEmpty()) {
-    message = QString("Capture stopped: the capture helper ended (status %1).").arg(exitStatus);
+  if (ending.failed && logEndings_) {
+    log_.log(ending.message.toStdString());
   }
-  logEnding(message);
-  ended(message, true, QString::fromLatin1(text.data(), text.size()).trimmed());
-}
-
-void Monitor::helperErrorLine(const QString& line) {
-  const QByteArray bytes = line.toLocal8Bit();
-  const bool counts = loss_.take(std::string_view(bytes.constData(), bytes.size()));
-  if (counts) {
-    emit lossChanged();
-  }
-  // Counts while the capture runs are shown, not printed; the helper's last ones, at its end, are
-  // printed as it wrote them, with everything else it says.
-  if (!counts || shuttingDown_) {
-    std::fprintf(stderr, "%s\n", bytes.constData());
-  }
-}
-
-void Monitor::logEnding(const QString& message) {
-  if (logEndings_) {
-    log_.log(message.toStdString());
-  }
-}
-
-void Monitor::ended(const QString& message, bool failed, const QString& details) {
   controller_.tracker().setCaptureEnded(true);
   emit changed();
-  emit inputEnded(message, failed, details);
+  emit inputEnded(ending.message, ending.failed, ending.details);
 }
 
 void Monitor::shutdown() {
   shuttingDown_ = true;
   log_.log("Terminating Wirequill.\n");
-  if (helper_) {
-    helper_->sendTerminationLine();
-  }
-  if (remote_) {
-    remote_->sendTerminationLine();
-  }
-  if (!intakeRunning_) {
-    emit intakeStopped();
-  }
-}
-
-void Monitor::intakeEnded() {
-  intakeRunning_ = false;
-  if (shuttingDown_) {
+  if (intake_ && !intake_->hasEnded()) {
+    intake_->stop();
+  } else {
     emit intakeStopped();
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Runs the intake of one session: the capture helper (or a capture file or stream read
-// directly), the one-second purge timer, the launch log, and the termination line at the end.
+// Runs the intake of one session: whichever Intake the run asked for (the capture helper here or
+// on another host, a capture file or stream), the one-second purge timer, the launch log, and the
+// termination line at the end.
 
 #include <QObject>
 #include <QString>
@@ -9,11 +10,11 @@
 #include <optional>
 #include <vector>
 
-#include "app/intake/CaptureFileFeed.h"
-#include "app/intake/CaptureHelper.h"
-#include "app/intake/RemoteCapture.h"
+#include "app/intake/Intake.h"
 #include "tracking/ApplicationController.h"
 #include "tracking/CaptureLoss.h"
+#include "tracking/Defaults.h"
+#include "tracking/PlainPlatform.h"
 
 namespace wq {
 
@@ -25,11 +26,13 @@ class Monitor : public QObject {
   // controller follows the wall clock (live capture, capture streams).
   Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
           ManualClock* replayClock, QObject* parent = nullptr);
+  ~Monitor() override;
 
-  // Starts the intake: `readFile` when given (a capture stream without a replay clock, see
-  // isCaptureStream), otherwise the helper with the BPFDevice and InterfaceDevice settings, either
-  // keeping what the CaptureFilter setting matches. Then logs the settings in force. False with a
-  // message (logged too) when there will be no intake at all, as when the filter cannot be used.
+  // Starts the intake: `readFile` when given (read directly with a replay clock, else as a capture
+  // stream, see isCaptureStream), otherwise the helper with the BPFDevice and InterfaceDevice
+  // settings, here or on the CaptureHost, either keeping what the CaptureFilter setting matches.
+  // Then logs the settings in force. False with a message (logged too) when there will be no
+  // intake at all, as when the filter cannot be used.
   bool start(const std::optional<QString>& readFile, QString* error);
   // Starts the intake on a capture stream (pcap or pcapng) arriving on `descriptor`, open for
   // reading and taken over: the output of another program, say. `name` stands for it in the title
@@ -41,17 +44,17 @@ class Monitor : public QObject {
   // Tracks what a capture file or stream has read but not yet handed over, so that a report made
   // now holds everything that arrived before.
   void catchUp();
-  // Stops the helper and starts another with the settings now in force; the list stays. False
+  // Stops the capture and starts another with the settings now in force; the list stays. False
   // with a message when the new one could not be started.
   bool restartCapture(QString* error);
   // What the intake reads: the interface, or the capture file.
-  QString source() const { return source_; }
-  // The packets that live capture, here or on another host, has told it lost.
-  const CaptureLoss& loss() const { return loss_; }
-  // Logs "Terminating Wirequill.\n" and sends the termination line to a helper that was started.
+  QString source() const;
+  // The packets that the capture, here or on another host, has told lost.
+  const CaptureLoss& loss() const;
+  // Logs "Terminating Wirequill.\n" and stops the intake.
   void shutdown();
-  // Whether why the helper or remote capture ended goes to the log (the default); a run without
-  // a window tells it once itself instead.
+  // Whether why the intake failed goes to the log (the default); a run without a window tells it
+  // once itself instead.
   void logEndings(bool logged) { logEndings_ = logged; }
   // Whether ssh may ask for a host key or password, through the desktop's askpass program, when
   // capturing on another host. Without it a key must be set up beforehand.
@@ -62,65 +65,43 @@ class Monitor : public QObject {
   void changed();
   // The intake has started reading source().
   void captureStarted();
-  // The input has ended: the file was read, or the helper stopped or failed (`failed`).
-  // `details` is the helper's own text, when it told why.
+  // The input has ended: the file was read, or the capture stopped or failed (`failed`).
+  // `details` is the capture program's own text, when it told why.
   void inputEnded(QString message, bool failed, QString details);
   // pkexec was refused or its dialog dismissed.
   void privilegesRefused();
   // The capture told new counts of lost packets: loss().text() says how many.
   void lossChanged();
-  // After shutdown(): the helper or remote capture has ended, or there was none running.
+  // After shutdown(): the intake has ended, or there was none running.
   void intakeStopped();
 
  private:
+  // The intake the settings ask for: `readFile`, else capture here or on the CaptureHost.
+  std::unique_ptr<Intake> makeIntake(const std::optional<QString>& readFile);
+  // Starts the intake and makes it the current one; false with a reason when it did not start.
+  bool run(std::unique_ptr<Intake> intake, QString* error);
   // False with captureFilterRefusal's message when the filter in force cannot be used.
   bool filterUsable(QString* error) const;
-  bool startFile(const QString& path, QString* error);
-  // Opens the stream `path` names ("-": standard input) and reads it.
-  bool openStream(const QString& path, QString* error);
-  CaptureFileFeed& makeFeed();
-  bool startHelper(QString* error);
-  bool startRemote(const QString& host, QString* error);
-  // Lets an intake go once it has ended; its last bytes belong to a stream no longer read.
-  template <class Intake>
-  void retire(std::unique_ptr<Intake> intake);
   // Tells what a start of intake came to: the intake light, the launch log, captureStarted.
   bool launched(bool started, const QString& error);
-  void helperEnded(int exitStatus, int signal);
-  void logEnding(const QString& message);
-  // The helper or remote capture has ended.
-  void intakeEnded();
-  // A line of the local helper's standard error: its counts are taken, anything else passed on.
-  void helperErrorLine(const QString& line);
-  void ended(const QString& message, bool failed, const QString& details = {});
+  void intakeEnded(const Intake::Ending& ending);
+  // Lets an intake go once it has ended; what still arrives from it is not tracked.
+  void retire(std::unique_ptr<Intake> intake);
 
   ApplicationController& controller_;
   Defaults& defaults_;
   LogSink& log_;
   ManualClock* replayClock_;
-  std::unique_ptr<CaptureHelper> helper_;
-  // Helpers stopped for a restart, until they have ended: their streams are not read.
-  std::vector<std::unique_ptr<QObject>> retiring_;
-  std::unique_ptr<RemoteCapture> remote_;
+  std::unique_ptr<Intake> intake_;
+  // Intakes stopped for a restart, until they have ended.
+  std::vector<std::unique_ptr<Intake>> retiring_;
   bool sshPrompts_ = false;
-  QString source_;
-  CaptureLoss loss_;
   bool logEndings_ = true;
-  bool intakeRunning_ = false;  // a helper or remote capture that has not ended
-  std::unique_ptr<CaptureFileFeed> file_;
   QTimer purgeTimer_;
   bool shuttingDown_ = false;
 };
 
 // Why the CaptureFilter in force cannot be used (libpcap's reason and what to do), or empty.
 QString captureFilterRefusal(const Defaults& defaults);
-
-// Ends the helper's stream in the tracker and logs the helper's own text, a line at a time, which
-// it returns.
-std::string endHelperStream(NodeTracker& tracker, LogSink& log);
-
-// What the user is told when the helper's stream ends: its failure lines, and a hint where one
-// helps. Empty when the text holds no failure.
-QString helperFailureMessage(const std::string& helperText, const QString& interfaceName);
 
 }  // namespace wq

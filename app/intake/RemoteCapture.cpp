@@ -4,48 +4,54 @@
 
 #include <QStandardPaths>
 
-#include "app/intake/Monitor.h"
+#include "app/intake/HelperEnding.h"
 
 namespace wq {
 
-RemoteCapture::RemoteCapture(ApplicationController& controller, LogSink& log, CaptureLoss& loss,
+namespace {
+
+// How the helper marks its own lines when they share standard error with ssh's.
+constexpr std::string_view kHelperLinePrefix = "netsiphon: ";
+
+}  // namespace
+
+RemoteCapture::RemoteCapture(ApplicationController& controller, LogSink& log, RemoteTarget target,
                              QObject* parent)
-    : QObject(parent),
-      controller_(controller),
+    : Intake(controller, parent),
       log_(log),
-      loss_(loss),
-      ssh_([this](ByteView bytes) {
-        if (deliver_) {
-          controller_.tracker().dataReceived(bytes);
-          emit changed();
-        }
-      }) {
+      target_(std::move(target)),
+      ssh_([this](ByteView bytes) { deliver(bytes); }) {
   connect(&ssh_, &CaptureHelper::errorLine, this, &RemoteCapture::errorLine);
   connect(&ssh_, &CaptureHelper::ended, this, &RemoteCapture::sshEnded);
 }
 
-bool RemoteCapture::start(const RemoteTarget& target, QString* error) {
-  target_ = target;
+bool RemoteCapture::start(QString* error) {
   if (QStandardPaths::findExecutable("ssh").isEmpty()) {
     *error = QString("Cannot capture on %1: ssh is not installed (Debian: openssh-client).")
-                 .arg(target.host);
+                 .arg(target_.host);
     return false;
   }
-  return ssh_.start(
-      {.arguments = sshCommand(target), .ownSession = true, .readErrors = true, .holdStream = true},
-      error);
+  return ssh_.start({.arguments = sshCommand(target_),
+                     .ownSession = true,
+                     .readErrors = true,
+                     .holdStream = true},
+                    error);
 }
 
-void RemoteCapture::sendTerminationLine() {
+void RemoteCapture::stop() {
   ssh_.sendTerminationLine();
 }
 
-void RemoteCapture::ignoreStream() {
-  deliver_ = false;
+void RemoteCapture::ignore() {
+  Intake::ignore();
   if (pcapStream_) {
     pcapStream_.reset();  // ends its reading thread
     pcapFailure_ = QString();
   }
+}
+
+QString RemoteCapture::source() const {
+  return QString("%1 on %2").arg(target_.interfaceName, target_.host);
 }
 
 void RemoteCapture::errorLine(const QString& line) {
@@ -57,42 +63,47 @@ void RemoteCapture::errorLine(const QString& line) {
                  .toStdString());
     return;
   }
-  switch (announcedStream(text)) {
-    case RemoteStream::kHelper:
-      log_.log(
-          QString("Capturing on %1 through its capture helper.").arg(target_.host).toStdString());
-      helperStream_ = true;
-      ssh_.readStream();
-      return;
-    case RemoteStream::kPcap:
-      log_.log(QString("Capturing on %1 through tcpdump.").arg(target_.host).toStdString());
-      if (!deliver_) {
-        ::close(ssh_.takeStream());  // ignored before it began: nothing is read
-        return;
-      }
-      pcapStream_ = std::make_unique<CaptureFileFeed>(controller_, nullptr);
-      connect(pcapStream_.get(), &CaptureFileFeed::changed, this, [this] {
-        if (deliver_) {
-          emit changed();
-        }
-      });
-      connect(pcapStream_.get(), &CaptureFileFeed::finished, this, [this](const QString& failure) {
-        pcapFailure_ = failure;
-        endWhenBothDone();
-      });
-      // The filter was applied on the host.
-      pcapStream_->openStream(ssh_.takeStream(), target_.host, std::string());
-      pcapStream_->start();
-      return;
-    case RemoteStream::kNone:
-      if (loss_.take(text)) {
-        emit lossChanged();
-        return;
-      }
-      errorLines_ << line;
-      log_.log(("ssh: " + line).toStdString());
-      return;
+  const RemoteStream announced = announcedStream(text);
+  if (announced != RemoteStream::kNone) {
+    stream_ = announced;
+    log_.log(QString(announced == RemoteStream::kTcpdump ? "Capturing on %1 through tcpdump."
+                                                         : "Capturing on %1 through its capture "
+                                                           "helper.")
+                 .arg(target_.host)
+                 .toStdString());
+    announced == RemoteStream::kHelperChunks ? ssh_.readStream() : readPcapStream();
+    return;
   }
+  if (takeCounts(text)) {
+    return;
+  }
+  if (stream_ == RemoteStream::kHelperPcap && text.starts_with(kHelperLinePrefix)) {
+    helperText_.append(text.substr(kHelperLinePrefix.size())).push_back('\n');
+    log_.log(std::string(text));
+    return;
+  }
+  errorLines_ << line;
+  log_.log(("ssh: " + line).toStdString());
+}
+
+void RemoteCapture::readPcapStream() {
+  if (ignored_) {
+    ::close(ssh_.takeStream());  // ignored before it began: nothing is read
+    return;
+  }
+  pcapStream_ = std::make_unique<CaptureFileFeed>(controller_, nullptr);
+  connect(pcapStream_.get(), &CaptureFileFeed::changed, this, [this] {
+    if (!ignored_) {
+      emit changed();
+    }
+  });
+  connect(pcapStream_.get(), &CaptureFileFeed::finished, this, [this](const QString& failure) {
+    pcapFailure_ = failure;
+    endWhenBothDone();
+  });
+  // The filter was applied on the host.
+  pcapStream_->openStream(ssh_.takeStream(), target_.host, std::string());
+  pcapStream_->start();
 }
 
 void RemoteCapture::sshEnded(int exitStatus, int signal) {
@@ -101,20 +112,24 @@ void RemoteCapture::sshEnded(int exitStatus, int signal) {
 }
 
 void RemoteCapture::endWhenBothDone() {
-  if (!sshStatus_ || (pcapStream_ && !pcapFailure_)) {
-    return;
+  if (sshStatus_ && (!pcapStream_ || pcapFailure_)) {
+    finish(ending());
   }
-  QString message;
-  QString details = errorLines_.join('\n');
-  if (helperStream_ && deliver_) {  // once ignored, the stream reader belongs to another intake
-    const std::string text = endHelperStream(controller_.tracker(), log_);
-    message = helperFailureMessage(text, target_.interfaceName);
-    details = (QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())).trimmed() +
-               '\n' + details)
-                  .trimmed();
+}
+
+Intake::Ending RemoteCapture::ending() {
+  std::string helperText = helperText_;
+  if (stream_ == RemoteStream::kHelperChunks && !ignored_) {
+    // Once ignored, the stream's reader belongs to the intake that replaced this one.
+    helperText = endHelperStream(controller_.tracker(), log_);
   }
-  // What the host or ssh said comes before what the pcap stream's end looks like: tcpdump that
-  // fails at its start leaves a stream cut short ("truncated dump file") and says why itself.
+  QString message = helperFailureMessage(helperText, target_.interfaceName);
+  const QString details =
+      (QString::fromLatin1(helperText.data(), static_cast<qsizetype>(helperText.size())).trimmed() +
+       '\n' + errorLines_.join('\n'))
+          .trimmed();
+  // What the host or ssh said comes before what the pcap stream's end looks like: a capture that
+  // fails at its start leaves a stream cut short ("truncated dump file"), and says why itself.
   if (message.isEmpty()) {
     message = remoteFailureMessage(target_, *sshStatus_, errorLines_);
   }
@@ -124,7 +139,7 @@ void RemoteCapture::endWhenBothDone() {
   if (message.isEmpty()) {
     message = QString("Capture on %1 ended.").arg(target_.host);
   }
-  emit ended(message, true, details);
+  return {message, true, details};
 }
 
 }  // namespace wq

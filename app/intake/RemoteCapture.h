@@ -1,10 +1,9 @@
 #pragma once
 // Capture on another machine: ssh runs the remote command (RemoteCommand.h) on HOST, and what comes
-// back is read like local capture: the helper's chunk stream as the helper's, tcpdump's pcap stream
-// as a capture stream. ssh never prompts on a terminal: it runs in a session of its own, and
-// asks through the desktop's askpass program only when not in batch mode.
+// back is read like local capture: the helper's pcap stream, or tcpdump's, as a capture stream; an
+// older helper's chunk stream as the local helper's. ssh never prompts on a terminal: it runs in a
+// session of its own, and asks through the desktop's askpass program only when not in batch mode.
 
-#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -12,52 +11,43 @@
 
 #include "app/intake/CaptureFileFeed.h"
 #include "app/intake/CaptureHelper.h"
+#include "app/intake/Intake.h"
 #include "app/intake/RemoteCommand.h"
-#include "tracking/ApplicationController.h"
-#include "tracking/CaptureLoss.h"
 
 namespace wq {
 
-class RemoteCapture : public QObject {
+class RemoteCapture final : public Intake {
   Q_OBJECT
 
  public:
-  // `loss` takes the counts the host's helper or tcpdump tells.
-  RemoteCapture(ApplicationController& controller, LogSink& log, CaptureLoss& loss,
+  RemoteCapture(ApplicationController& controller, LogSink& log, RemoteTarget target,
                 QObject* parent = nullptr);
 
   // Starts ssh; false with a reason when it could not be started.
-  bool start(const RemoteTarget& target, QString* error);
+  bool start(QString* error) override;
   // Ends the capture on HOST: the helper gets the termination line, and the end of ssh's input
   // stops the helper or tcpdump, whichever runs. ended() follows once ssh has gone.
-  void sendTerminationLine();
-  // From now on, what still arrives is dropped.
-  void ignoreStream();
-
- signals:
-  void changed();
-  // The capture has ended; `message` tells why in one line when it failed, `details` holds what
-  // the host said.
-  void ended(QString message, bool failed, QString details);
-  // The host told new counts of packets received and lost.
-  void lossChanged();
+  void stop() override;
+  void ignore() override;
+  QString source() const override;
 
  private:
   void errorLine(const QString& line);
+  void readPcapStream();
   void sshEnded(int exitStatus, int signal);
   void endWhenBothDone();
+  // Why the capture ended, from what the helper, ssh and the host said.
+  Ending ending();
 
-  ApplicationController& controller_;
   LogSink& log_;
-  CaptureLoss& loss_;
   RemoteTarget target_;
-  bool deliver_ = true;
   CaptureHelper ssh_;
+  RemoteStream stream_ = RemoteStream::kNone;
   std::unique_ptr<CaptureFileFeed> pcapStream_;
-  QStringList errorLines_;  // what ssh and the host said, but for the stream line
+  std::string helperText_;  // the helper's own lines, when they come on standard error
+  QStringList errorLines_;  // what ssh and the host said, but for the lines taken apart
   std::optional<int> sshStatus_;
   std::optional<QString> pcapFailure_;
-  bool helperStream_ = false;
 };
 
 }  // namespace wq

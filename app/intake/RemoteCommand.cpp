@@ -11,8 +11,9 @@ constexpr int kNoSuchInterface = 5;
 constexpr int kTcpdumpFailed = 6;
 constexpr int kSshFailed = 255;
 
-constexpr std::string_view kHelperStreamLine = "wirequill-remote: stream helper";
-constexpr std::string_view kPcapStreamLine = "wirequill-remote: stream pcap";
+constexpr std::string_view kHelperChunksLine = "wirequill-remote: stream helper chunks";
+constexpr std::string_view kHelperPcapLine = "wirequill-remote: stream helper pcap";
+constexpr std::string_view kTcpdumpLine = "wirequill-remote: stream tcpdump";
 constexpr std::string_view kLeftOutPrefix = "wirequill-remote: leaving out ";
 
 // The script run on HOST: $1 the helper's device, $2 the interface, $3 the filter (empty: none).
@@ -40,14 +41,20 @@ std::string remoteScript() {
          "echo \"" + std::string(kLeftOutPrefix) +
          "$1 port $2 to $3 port $4\" >&2; fi; "
          "helper=$(command -v netsiphon) || helper=/usr/libexec/wirequill/netsiphon; "
-         "if [ -x \"$helper\" ]; then "
-         "if \"$helper\" --can-capture >/dev/null 2>&1; then run=; "
-         "elif sudo -n \"$helper\" --can-capture >/dev/null 2>&1; then run='sudo -n'; "
-         "else run=none; fi; "
-         "if [ \"$run\" != none ]; then " +
-         announce(kHelperStreamLine) +
+         // A helper that writes pcap streams says so; an older one ends with status 255 and its
+         // usage line, and is asked again as before.
+         "kind=; if [ -x \"$helper\" ]; then for run in '' 'sudo -n'; do "
+         "$run \"$helper\" --can-capture-pcap >/dev/null 2>&1; answer=$?; "
+         "if [ $answer -eq 0 ]; then kind=pcap; break; fi; "
+         "if [ $answer -eq 255 ] && $run \"$helper\" --can-capture >/dev/null 2>&1; then "
+         "kind=chunks; break; fi; "
+         "done; fi; "
+         "if [ \"$kind\" = pcap ]; then " +
+         announce(kHelperPcapLine) +
+         "$run \"$helper\" --pcap \"$device\" \"$iface\" \"$filter\"; exit 0; fi; "
+         "if [ \"$kind\" = chunks ]; then " +
+         announce(kHelperChunksLine) +
          "$run \"$helper\" \"$device\" \"$iface\" \"$filter\"; exit 0; fi; "
-         "fi; "
          "tcpdump=$(command -v tcpdump) || tcpdump=/usr/sbin/tcpdump; "
          "[ -x \"$tcpdump\" ] || " +
          exitWith(kNoCaptureProgram) +
@@ -58,7 +65,7 @@ std::string remoteScript() {
          "elif sudo -n -l \"$tcpdump\" -U -w - -i \"$iface\" -- ${filter:+\"$filter\"} "
          ">/dev/null 2>&1; then run='sudo -n'; "
          "else " +
-         exitWith(kNoSudoRights) + "; fi; " + announce(kPcapStreamLine) +
+         exitWith(kNoSudoRights) + "; fi; " + announce(kTcpdumpLine) +
          "exec 3<&0; "
          // After "--" a filter that starts with "-" is never read as options.
          "$run \"$tcpdump\" -U -w - -i \"$iface\" -- ${filter:+\"$filter\"} </dev/null & "
@@ -146,10 +153,14 @@ std::vector<QByteArray> sshCommand(const RemoteTarget& target) {
 }
 
 RemoteStream announcedStream(std::string_view errorLine) {
-  if (errorLine == kHelperStreamLine) {
-    return RemoteStream::kHelper;
+  for (const auto& [line, stream] : {std::pair(kHelperChunksLine, RemoteStream::kHelperChunks),
+                                     std::pair(kHelperPcapLine, RemoteStream::kHelperPcap),
+                                     std::pair(kTcpdumpLine, RemoteStream::kTcpdump)}) {
+    if (errorLine == line) {
+      return stream;
+    }
   }
-  return errorLine == kPcapStreamLine ? RemoteStream::kPcap : RemoteStream::kNone;
+  return RemoteStream::kNone;
 }
 
 std::optional<std::string> leftOutConnection(std::string_view errorLine) {

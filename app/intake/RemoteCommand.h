@@ -3,9 +3,10 @@
 //
 // ssh runs a short POSIX shell script on HOST. It starts the Wirequill helper there when the
 // helper may capture (as root, with file capabilities, or under a password-free `sudo -n` rule),
+// asking it for a pcap stream (`--pcap`), or for chunks when it is an older helper without it;
 // else `tcpdump -U -w -` as root or under `sudo -n`. Before its stream starts, it names the kind
-// on its standard error (a stream line), so that the application knows whether chunks or a pcap
-// stream come back on ssh's standard output. Its arguments travel quoted: no interface name or
+// on its standard error (a stream line), so that the application knows what comes back on ssh's
+// standard output. Its arguments travel quoted: no interface name or
 // filter text is ever read as shell code there.
 
 #include <QByteArray>
@@ -28,8 +29,9 @@ struct RemoteTarget {
   bool batchMode = true;
 };
 
-// What the remote script said it streams back.
-enum class RemoteStream { kNone, kHelper, kPcap };
+// What the remote script said it streams back: the helper's chunks or pcap stream, tcpdump's pcap
+// stream.
+enum class RemoteStream { kNone, kHelperChunks, kHelperPcap, kTcpdump };
 
 // Where ssh connects: [USER@]HOST, and the port when one is given. A target may be written
 // [USER@]HOST, [USER@]HOST:PORT, [USER@][IPV6]:PORT or ssh://[USER@]HOST[:PORT]; an IPv6 address

@@ -1,5 +1,6 @@
 #include "app/window/CaptureControl.h"
 
+#include "app/intake/CaptureFileFeed.h"
 #include "app/window/InterfaceChooser.h"
 #include "capture/CaptureSource.h"
 

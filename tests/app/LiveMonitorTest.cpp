@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "app/intake/RemoteCommand.h"
@@ -300,6 +301,20 @@ TEST(LiveMonitor, ADownloadWithLostSegmentsReadsAsSent) {
   EXPECT_EQ(report.find("not captured"), std::string::npos);
 }
 
+// Datagrams of 32 bytes over a namespace's loopback, a millisecond apart, to a socket that is there
+// (no port-unreachable answers).
+void sendDatagrams(const std::string& space, std::uint16_t port, int count) {
+  const Descriptor receiver = socketIn(space, SOCK_DGRAM);
+  const Descriptor sender = socketIn(space, SOCK_DGRAM);
+  const sockaddr_in to = socketAddress("127.0.0.1", port);
+  const auto* address = reinterpret_cast<const sockaddr*>(&to);
+  ASSERT_EQ(bind(receiver.get(), address, sizeof to), 0);
+  for (int sent = 0; sent < count; ++sent) {
+    ASSERT_EQ(sendto(sender.get(), bodyOf(32, 'a').data(), 32, 0, address, sizeof to), 32);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 // The bytes an interface in a network namespace has sent and received.
 long long linkBytes(const std::string& space, const std::string& interfaceName) {
   long long total = 0;
@@ -418,10 +433,18 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
   const std::string onlyShell = scratch.subdirectory("only-shell");
   std::filesystem::create_symlink("/bin/sh", onlyShell + "/sh");
   const std::string sshLink = "wqv" + std::to_string(getpid()) + "b";  // the host's end
+  // A helper from before pcap streams: it ends with its usage line when asked for one.
+  const std::string olderHelper = scratch.subdirectory("older-helper");
+  std::ofstream(olderHelper + "/netsiphon")
+      << "#!/bin/sh\ncase $1 in --can-capture-pcap|--pcap) exit 255;; esac\nexec " << helperFolder
+      << "/netsiphon \"$@\"\n";
+  chmod((olderHelper + "/netsiphon").c_str(), 0755);
   const Run runs[] = {
       {"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo",
        "through its capture helper"},
       {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
+      {"older helper", olderHelper + ":/usr/sbin:/usr/bin:/bin", true, "lo",
+       "through its capture helper"},
       {"helper on ssh's own link", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, sshLink,
        "through its capture helper"},
       {"tcpdump on ssh's own link", "/usr/sbin:/usr/bin:/bin", true, sshLink, "through tcpdump"},
@@ -435,6 +458,8 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
       {"nothing to capture with", onlyShell, true, "lo",
        "neither the Wirequill capture helper nor tcpdump"},
       {"no server there", "", true, "lo", "Cannot reach"}};
+  constexpr int kDatagrams = 1500;
+  std::map<std::string, long long> streamBytes;  // what crossed ssh's link while each ran
   for (const Run& run : runs) {
     SCOPED_TRACE(run.name);
     long long linkBytesAtStart = 0;
@@ -478,6 +503,9 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
       ASSERT_NE(httpExchange(pair.namespaceB, onLink ? pair.namespaceA : pair.namespaceB, to, port,
                              bodyOf(3000, 'a')),
                 0);
+      if (!onLink) {
+        sendDatagrams(pair.namespaceB, port, kDatagrams);
+      }
     }
     ASSERT_TRUE(program.waitForFinished(kDurationSeconds * 1000 + kPatience.count()));
     const std::string log = program.readAllStandardError().toStdString();
@@ -490,7 +518,8 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
       EXPECT_NE(log.find("leaves out its own ssh connection, " + pair.addressA + " port "),
                 std::string::npos)
           << log;
-      EXPECT_LT(linkBytes(pair.namespaceB, sshLink) - linkBytesAtStart, 1'000'000);
+      streamBytes[run.name] = linkBytes(pair.namespaceB, sshLink) - linkBytesAtStart;
+      EXPECT_LT(streamBytes[run.name], 1'000'000);
     }
     EXPECT_EQ(program.exitCode(), capturing ? 0 : 1) << log;
     if (capturing) {
@@ -498,6 +527,9 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
       for (const std::string& expected :
            {std::string("Protocol: ICMP\n"), bodyOf(3000, 'a').substr(0, 60)}) {
         EXPECT_NE(report.find(expected), std::string::npos) << expected << "\n" << report;
+      }
+      if (run.interfaceName == "lo") {  // every datagram listed
+        EXPECT_EQ(QString::fromStdString(report).count("Protocol: UDP\n"), kDatagrams);
       }
     }
     EXPECT_FALSE(std::filesystem::exists(touched));
@@ -510,6 +542,10 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
         },
         kPatience));
   }
+  // The helper's pcap stream costs about what tcpdump's does; an older helper's chunks, each sent
+  // 10 ms after its first datagram, cost several times as much.
+  EXPECT_LT(streamBytes["helper"], streamBytes["tcpdump"] * 3 / 2);
+  EXPECT_GT(streamBytes["older helper"], streamBytes["tcpdump"] * 3);
 }
 
 // The remote shell reads every argument back as it was sent, whatever it holds; run here by sh
@@ -519,10 +555,6 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
 TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   ScratchDirectory scratch;
   const std::string bin = scratch.subdirectory("bin");
-  std::ofstream(bin + "/netsiphon")
-      << "#!/bin/sh\n[ \"$1\" = --can-capture ] && exit 0\nprintf '%s\\n' \"$@\" > "
-      << scratch.file("arguments") << "\n";
-  chmod((bin + "/netsiphon").c_str(), 0755);
   const std::string filter = "port 53 and '$(touch " + scratch.file("x") + ")' `id` \"\\\n;";
   const RemoteTarget target{"user@host", "/dev/bpf0", "lo", QString::fromStdString(filter), true};
   const std::vector<QByteArray> command = sshCommand(target);
@@ -539,13 +571,24 @@ TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   QProcessEnvironment environment;
   environment.insert("PATH", QString::fromStdString(bin) + ":/usr/bin:/bin");
   shell.setProcessEnvironment(environment);
-  shell.start("sh", {"-c", QString::fromLocal8Bit(command.back())});
-  ASSERT_TRUE(shell.waitForFinished(10'000));
-  EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
-  EXPECT_EQ(announcedStream(shell.readAllStandardError().trimmed().toStdString()),
-            RemoteStream::kHelper);
-  EXPECT_EQ(readFile(scratch.file("arguments")), "/dev/bpf0\nlo\n" + filter + "\n");
-  EXPECT_FALSE(std::filesystem::exists(scratch.file("x")));
+  // A helper is asked for a pcap stream; an older one, which ends with its usage line when asked
+  // whether it can, for chunks as before.
+  const std::tuple<std::string, RemoteStream, std::string> helpers[] = {
+      {"--can-capture-pcap", RemoteStream::kHelperPcap, "--pcap\n"},
+      {"--can-capture", RemoteStream::kHelperChunks, ""}};
+  for (const auto& [yes, stream, first] : helpers) {
+    std::ofstream(bin + "/netsiphon") << "#!/bin/sh\n[ \"$1\" = " << yes
+                                      << " ] && exit 0\ncase $1 in --can*) exit 255;; esac\n"
+                                         "printf '%s\\n' \"$@\" > "
+                                      << scratch.file("arguments") << "\n";
+    chmod((bin + "/netsiphon").c_str(), 0755);
+    shell.start("sh", {"-c", QString::fromLocal8Bit(command.back())});
+    ASSERT_TRUE(shell.waitForFinished(10'000));
+    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
+    EXPECT_EQ(announcedStream(shell.readAllStandardError().trimmed().toStdString()), stream);
+    EXPECT_EQ(readFile(scratch.file("arguments")), first + "/dev/bpf0\nlo\n" + filter + "\n");
+    EXPECT_FALSE(std::filesystem::exists(scratch.file("x")));
+  }
 
   // Without the helper, as a user whom sudo lets run tcpdump's capture command alone: sudo is
   // asked about that very command, and the filter follows "--", even one that starts with "-".

@@ -1,0 +1,81 @@
+#include "app/intake/HelperIntake.h"
+
+#include <QFileInfo>
+#include <cstdio>
+#include <cstring>
+
+#include "app/intake/HelperEnding.h"
+#include "app/window/WQMPrefsController.h"
+#include "capture/CaptureSource.h"
+
+namespace wq {
+
+HelperIntake::HelperIntake(ApplicationController& controller, Defaults& defaults, LogSink& log,
+                           QObject* parent)
+    : Intake(controller, parent),
+      defaults_(defaults),
+      log_(log),
+      helper_([this](ByteView bytes) { deliver(bytes); }) {
+  connect(&helper_, &CaptureHelper::ended, this, &HelperIntake::helperEnded);
+  connect(&helper_, &CaptureHelper::errorLine, this, &HelperIntake::errorLine);
+}
+
+bool HelperIntake::start(QString* error) {
+  const std::optional<QString> path = CaptureHelper::locate();
+  if (!path) {
+    *error =
+        "The capture helper netsiphon was not found beside wirequill or in its libexec "
+        "folder: nothing will be captured.";
+    return false;
+  }
+  const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
+  interfaceName_ = QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice));
+  source_ =
+      netsiphon::isLiveDevice(device.toStdString()) ? interfaceName_ : QFileInfo(device).fileName();
+  const QString filter = QString::fromStdString(defaults_.stringValue(keys::CaptureFilter));
+  if (!helper_.start(*path, device, interfaceName_, filter, error)) {
+    return false;
+  }
+  if (QFileInfo(device).isFile()) {
+    rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
+  }
+  return true;
+}
+
+void HelperIntake::stop() {
+  stopping_ = true;
+  helper_.sendTerminationLine();
+}
+
+void HelperIntake::errorLine(const QString& line) {
+  const QByteArray bytes = line.toLocal8Bit();
+  const bool counts = takeCounts(std::string_view(bytes.constData(), bytes.size()));
+  // Counts while the capture runs are shown, not printed; the helper's last ones, at its end, are
+  // printed as it wrote them, with everything else it says.
+  if (!counts || stopping_) {
+    std::fprintf(stderr, "%s\n", bytes.constData());
+  }
+}
+
+void HelperIntake::helperEnded(int exitStatus, int signal) {
+  // Once ignored, the stream's reader belongs to the intake that replaced this one.
+  const std::string text = ignored_ ? std::string() : endHelperStream(controller_.tracker(), log_);
+  if (text.empty() && (exitStatus == CaptureHelper::kPkexecDismissed ||
+                       exitStatus == CaptureHelper::kPkexecNotAuthorized)) {
+    Ending refused;
+    refused.privilegesRefused = true;
+    finish(refused);
+    return;
+  }
+  QString message = helperFailureMessage(text, interfaceName_);
+  if (message.isEmpty() && signal != 0) {
+    message = QString("Capture stopped: the capture helper was killed by signal %1 (%2).")
+                  .arg(signal)
+                  .arg(strsignal(signal));
+  } else if (message.isEmpty()) {
+    message = QString("Capture stopped: the capture helper ended (status %1).").arg(exitStatus);
+  }
+  finish({message, true, QString::fromLatin1(text.data(), text.size()).trimmed()});
+}
+
+}  // namespace wq

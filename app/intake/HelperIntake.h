@@ -1,0 +1,38 @@
+#pragma once
+// Live capture here, or a capture file replayed at its pace, through the capture helper netsiphon:
+// its chunk stream is tracked, its counts of lost packets taken from its standard error, and its
+// own text at the end tells why it stopped.
+
+#include "app/intake/CaptureHelper.h"
+#include "app/intake/Intake.h"
+#include "tracking/Defaults.h"
+
+namespace wq {
+
+class HelperIntake final : public Intake {
+  Q_OBJECT
+
+ public:
+  // With the BPFDevice, InterfaceDevice and CaptureFilter settings in force at start().
+  HelperIntake(ApplicationController& controller, Defaults& defaults, LogSink& log,
+               QObject* parent = nullptr);
+
+  bool start(QString* error) override;
+  // Sends the helper the termination line; ended() follows once it has gone.
+  void stop() override;
+  QString source() const override { return source_; }
+
+ private:
+  void helperEnded(int exitStatus, int signal);
+  // A line of the helper's standard error: its counts are taken, anything else passed on.
+  void errorLine(const QString& line);
+
+  Defaults& defaults_;
+  LogSink& log_;
+  CaptureHelper helper_;
+  QString source_;
+  QString interfaceName_;
+  bool stopping_ = false;
+};
+
+}  // namespace wq

@@ -1,0 +1,70 @@
+#pragma once
+// One way packets come in, whichever the run asked for: the capture helper here (HelperIntake),
+// capture on another host (RemoteCapture), a capture file or a capture stream (FileIntake).
+// Monitor drives each of them through this interface alone.
+
+#include <QObject>
+#include <QString>
+#include <string_view>
+
+#include "tracking/ApplicationController.h"
+#include "tracking/ByteView.h"
+#include "tracking/CaptureLoss.h"
+
+namespace wq {
+
+class Intake : public QObject {
+  Q_OBJECT
+
+ public:
+  // How an intake ended.
+  struct Ending {
+    QString message;  // one line that tells why, or empty when there is nothing to tell
+    bool failed = false;
+    QString details;                 // what the capture program said, when it said anything
+    bool privilegesRefused = false;  // pkexec's dialog was dismissed, or pkexec refused
+  };
+
+  explicit Intake(ApplicationController& controller, QObject* parent = nullptr)
+      : QObject(parent), controller_(controller) {}
+
+  // Starts reading; false with a reason when there will be no intake at all (and no ended()).
+  virtual bool start(QString* error) = 0;
+  // Asks the intake to end; ended() follows once it has, at once when nothing needs waiting for.
+  virtual void stop() = 0;
+  // From now on nothing that arrives is tracked: a restart has replaced this intake.
+  virtual void ignore() { ignored_ = true; }
+  // Tracks at once what has arrived but is not tracked yet, so that a report made now holds it.
+  virtual void catchUp() {}
+  // What it reads, for the title and messages: an interface, "INTERFACE on HOST", a file.
+  virtual QString source() const = 0;
+
+  // The packets that the capture has told lost so far.
+  const CaptureLoss& loss() const { return loss_; }
+  bool hasEnded() const { return ended_; }
+
+ signals:
+  // Packets have been tracked.
+  void changed();
+  // loss() tells new counts.
+  void lossChanged();
+  void ended(const wq::Intake::Ending& ending);
+
+ protected:
+  // Tracks bytes of the helper's capture stream, unless ignored: the one way they arrive.
+  void deliver(ByteView bytes);
+  // Takes the counts a line of the capture program's standard error tells; false when it tells
+  // none.
+  bool takeCounts(std::string_view line);
+  // Tells ended() once.
+  void finish(const Ending& ending);
+
+  ApplicationController& controller_;
+  bool ignored_ = false;
+
+ private:
+  CaptureLoss loss_;
+  bool ended_ = false;
+};
+
+}  // namespace wq
