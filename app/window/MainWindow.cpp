@@ -47,6 +47,7 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
   setWindowIcon(QIcon(":/images/wirequill"));
   // Lost packets stay in view at the right of the status bar, whatever message it shows.
   lossLabel_ = new QLabel(ui_->statusBar);
+  lossLabel_->setObjectName("captureLossLabel");
   ui_->statusBar->addPermanentWidget(lossLabel_);
 
   model_ = std::make_unique<NodeTableModel>(controller_);

@@ -22,6 +22,7 @@
 #include "app/window/InterfaceChooser.h"
 #include "capture/Messages.h"
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/NetworkNamespaces.h"
 #include "tools/WindowRig.h"
 #include "tracking/NodeText.h"
 #include "tracking/PacketDecoder.h"
@@ -218,6 +219,41 @@ class MainWindowTest : public QObject {
     close(pipeEnds[1]);
     QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, kPatienceMs);
     QCOMPARE(ended.first(), QVariantList({"", false, ""}));
+  }
+
+  // Live capture in a network namespace: every datagram sent across the veth pair makes its row,
+  // and the counts the helper tells while it runs show at the right of the status bar.
+  void liveCaptureShowsEveryDatagramAndItsCounts() {
+    if (geteuid() != 0) {
+      QSKIP("live capture in network namespaces needs root");
+    }
+    const VethPair pair;
+    QVERIFY2(pair.ready(), pair.failure().c_str());
+    Window w;
+    w.storedDefaults.setValue(keys::InterfaceDevice, pair.interfaceA);
+    {
+      // The helper is started in the namespace, where its interface is.
+      const Descriptor here(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+      const Descriptor there(open(("/run/netns/" + pair.namespaceA).c_str(), O_RDONLY | O_CLOEXEC));
+      QCOMPARE(setns(there.get(), CLONE_NEWNET), 0);
+      w.startCapture();
+      QCOMPARE(setns(here.get(), CLONE_NEWNET), 0);
+    }
+    w.helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
+    QVERIFY(waitUntilUnprivileged(w.helper, milliseconds(kPatienceMs)));
+    constexpr int kDatagrams = 200;
+    const Descriptor receiver = socketIn(pair.namespaceA, SOCK_DGRAM);
+    const Descriptor sender = socketIn(pair.namespaceB, SOCK_DGRAM);
+    const sockaddr_in to = socketAddress(pair.addressA, 10000);
+    const auto* address = reinterpret_cast<const sockaddr*>(&to);
+    QCOMPARE(bind(receiver.get(), address, sizeof to), 0);  // no port-unreachable answers
+    for (int sent = 0; sent < kDatagrams; ++sent) {
+      QCOMPARE(sendto(sender.get(), "datagram", 8, 0, address, sizeof to), ssize_t(8));
+    }
+    const auto* counts = w.window->findChild<QLabel*>("captureLossLabel");
+    QTRY_COMPARE_WITH_TIMEOUT(counts->text(),
+                              "0 packets dropped by the kernel since capture started", kPatienceMs);
+    QTRY_COMPARE_WITH_TIMEOUT(w.ui().nodesTableView->model()->rowCount(), kDatagrams, kPatienceMs);
   }
 
   void actionsSwitchesAndSaveReachTheTracker() {
