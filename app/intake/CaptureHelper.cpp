@@ -25,9 +25,8 @@ namespace wq {
 namespace {
 
 constexpr char kHelperName[] = "netsiphon";
-constexpr std::size_t kReadSize = 1 << 16;
-// Reads per wake-up, so that a flood cannot starve the window's other events.
-constexpr int kReadsPerWakeUp = 16;
+// At most this much is read per wake-up, so that a flood cannot starve the window's other events.
+constexpr std::size_t kMostReadPerWakeUp = 1 << 20;
 
 // Whether the file carries CAP_NET_RAW and CAP_NET_ADMIN as permitted and effective file
 // capabilities (as `setcap cap_net_raw,cap_net_admin+ep` gives it).
@@ -184,21 +183,27 @@ int CaptureHelper::takeStream() {
 }
 
 void CaptureHelper::readAvailable() {
-  static std::array<std::uint8_t, kReadSize> buffer;
-  for (int reads = 0; reads < kReadsPerWakeUp; ++reads) {
-    const ssize_t length = ::read(socket_, buffer.data(), buffer.size());
-    if (length > 0) {
-      deliver_(ByteView(buffer.data(), static_cast<std::size_t>(length)));
-      continue;
+  // What one wake-up reads is delivered at once: the window then follows once per wake-up, not
+  // once per read.
+  static std::vector<std::uint8_t> buffer(kMostReadPerWakeUp);
+  std::size_t filled = 0;
+  bool ended = false;
+  while (filled < buffer.size()) {
+    const ssize_t length = ::read(socket_, buffer.data() + filled, buffer.size() - filled);
+    if (length <= 0) {
+      ended = !(length < 0 && (errno == EAGAIN || errno == EINTR));
+      break;
     }
-    if (length < 0 && (errno == EAGAIN || errno == EINTR)) {
-      return;
-    }
+    filled += static_cast<std::size_t>(length);
+  }
+  if (filled > 0) {
+    deliver_(ByteView(buffer.data(), filled));
+  }
+  if (ended) {
     // End of stream (or a failed read): intake has ended for the rest of the run.
     notifier_->setEnabled(false);
     streamOpen_ = false;
     reapWhenDone();
-    return;
   }
 }
 

@@ -58,6 +58,7 @@ void HelperIntake::errorLine(const QString& line) {
 }
 
 void HelperIntake::helperEnded(int exitStatus, int signal) {
+  trackDelivered();  // the stream's last records, before its end
   // Once ignored, the stream's reader belongs to the intake that replaced this one.
   const std::string text = ignored_ ? std::string() : endHelperStream(controller_.tracker(), log_);
   if (text.empty() && (exitStatus == CaptureHelper::kPkexecDismissed ||

@@ -1,12 +1,52 @@
 #include "app/intake/Intake.h"
 
+#include <chrono>
+
 namespace wq {
 
+namespace {
+
+// Delivered bytes wait at most this long to be tracked: well within the tenth of a second from the
+// wire to the list, and long enough for the window to redraw once for many reads under load.
+constexpr std::chrono::milliseconds kTrackingInterval{25};
+// More than this is tracked at once.
+constexpr std::size_t kMostWaiting = 8 << 20;
+
+}  // namespace
+
+Intake::Intake(ApplicationController& controller, QObject* parent)
+    : QObject(parent), controller_(controller) {
+  trackingTimer_.setSingleShot(true);
+  trackingTimer_.setInterval(kTrackingInterval);
+  connect(&trackingTimer_, &QTimer::timeout, this, &Intake::trackDelivered);
+}
+
+void Intake::ignore() {
+  ignored_ = true;
+  trackingTimer_.stop();
+  delivered_.clear();
+}
+
 void Intake::deliver(ByteView bytes) {
-  if (!ignored_) {
-    controller_.tracker().dataReceived(bytes);
-    emit changed();
+  if (ignored_) {
+    return;
   }
+  delivered_.insert(delivered_.end(), bytes.data(), bytes.data() + bytes.size());
+  if (delivered_.size() >= kMostWaiting) {
+    trackDelivered();
+  } else if (!trackingTimer_.isActive()) {
+    trackingTimer_.start();
+  }
+}
+
+void Intake::trackDelivered() {
+  trackingTimer_.stop();
+  if (delivered_.empty()) {
+    return;
+  }
+  controller_.tracker().dataReceived(ByteView(delivered_.data(), delivered_.size()));
+  delivered_.clear();
+  emit changed();
 }
 
 bool Intake::takeCounts(std::string_view line) {

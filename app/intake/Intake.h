@@ -5,7 +5,10 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "tracking/ApplicationController.h"
 #include "tracking/ByteView.h"
@@ -25,17 +28,16 @@ class Intake : public QObject {
     bool privilegesRefused = false;  // pkexec's dialog was dismissed, or pkexec refused
   };
 
-  explicit Intake(ApplicationController& controller, QObject* parent = nullptr)
-      : QObject(parent), controller_(controller) {}
+  explicit Intake(ApplicationController& controller, QObject* parent = nullptr);
 
   // Starts reading; false with a reason when there will be no intake at all (and no ended()).
   virtual bool start(QString* error) = 0;
   // Asks the intake to end; ended() follows once it has, at once when nothing needs waiting for.
   virtual void stop() = 0;
   // From now on nothing that arrives is tracked: a restart has replaced this intake.
-  virtual void ignore() { ignored_ = true; }
+  virtual void ignore();
   // Tracks at once what has arrived but is not tracked yet, so that a report made now holds it.
-  virtual void catchUp() {}
+  virtual void catchUp() { trackDelivered(); }
   // What it reads, for the title and messages: an interface, "INTERFACE on HOST", a file.
   virtual QString source() const = 0;
 
@@ -51,8 +53,12 @@ class Intake : public QObject {
   void ended(const wq::Intake::Ending& ending);
 
  protected:
-  // Tracks bytes of the helper's capture stream, unless ignored: the one way they arrive.
+  // Takes bytes of the helper's capture stream, unless ignored: the one way they arrive. They are
+  // tracked together a little later (kTrackingInterval), or at once when many have come, so that
+  // under load the list and the window follow a few dozen times a second, not at every read.
   void deliver(ByteView bytes);
+  // Tracks the bytes delivered so far; before the stream's end is told, say.
+  void trackDelivered();
   // Takes the counts a line of the capture program's standard error tells; false when it tells
   // none.
   bool takeCounts(std::string_view line);
@@ -65,6 +71,8 @@ class Intake : public QObject {
  private:
   CaptureLoss loss_;
   bool ended_ = false;
+  std::vector<std::uint8_t> delivered_;  // not tracked yet
+  QTimer trackingTimer_;
 };
 
 }  // namespace wq

@@ -121,6 +121,7 @@ Intake::Ending RemoteCapture::ending() {
   std::string helperText = helperText_;
   if (stream_ == RemoteStream::kHelperChunks && !ignored_) {
     // Once ignored, the stream's reader belongs to the intake that replaced this one.
+    trackDelivered();
     helperText = endHelperStream(controller_.tracker(), log_);
   }
   QString message = helperFailureMessage(helperText, target_.interfaceName);

@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Live load: the highest rate at which wirequill (and tcpdump, the peer) loses nothing.
+# Live load: the highest rate at which wirequill, headless and with its window open (and tcpdump,
+# the peer), loses nothing.
 # Two network namespaces of its own joined by a veth pair (IPv6 off, gro/tso/gso off). In side a,
-# `wirequill --no-window -i VETH` (which starts netsiphon on it) captures; from side b a bounded
-# sender sends at rising rates, SECONDS each (default 3):
+# `wirequill --no-window -i VETH` (which starts netsiphon on it) captures, then live_window (the
+# main window, offscreen, with the same intake); from side b a bounded sender sends at rising
+# rates, SECONDS each (default 3):
 #   UDP: 32-byte datagrams at 10k, 25k, 50k, 100k, 200k, 400k, 800k per second; each is one
 #        node, so the nodes in wirequill's report are compared with the datagrams sent;
 #   TCP: one stream of 1448-byte segments at 10k to 200k per second; its node overflows, so the
 #        packets the capture received are compared with the packets the veth end counted.
 # A rate the sender cannot reach shows in the "sent" and "veth pkt/s" columns (both directions).
 # Every step starts a fresh wirequill, stops it with SIGTERM, counts the "Protocol: UDP" blocks
-# of its report and reads netsiphon's pcap_stats line; then the same with tcpdump -w /dev/null.
-# Needs root. Usage: bench/live/load.sh BUILD_DIR [SECONDS]
+# of its report and reads netsiphon's pcap_stats line; then the same with the window, then with
+# tcpdump -w /dev/null.
+# Needs root. Usage: bench/live/load.sh BUILD_DIR [SECONDS] [TOOL...] (tools: wirequill window
+# tcpdump; all three by default)
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -23,12 +27,17 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 build=$(realpath "$1")
 seconds=${2:-3}
+tools=("${@:3}")
+if [ ${#tools[@]} -eq 0 ]; then
+  tools=(wirequill window tcpdump)
+fi
 wirequill=$build/bin/wirequill
+live_window=$build/bin/live_window
 udp_sender=$build/bench/capture/udp_rate_sender
 tcp_sender=$build/bench/live/tcp_rate_sender
 udp_rates=(10000 25000 50000 100000 200000 400000 800000)
 tcp_rates=(10000 25000 50000 100000 200000)
-for program in "$wirequill" "$build/bin/netsiphon" "$udp_sender" "$tcp_sender"; do
+for program in "$wirequill" "$live_window" "$build/bin/netsiphon" "$udp_sender" "$tcp_sender"; do
   if [ ! -x "$program" ]; then
     echo "$program is missing: build first" >&2
     exit 1
@@ -115,6 +124,11 @@ start_capture() { # TOOL
       >/dev/null 2>"$scratch/stderr" &
     capture_pid=$!
     wait_for helper_capturing || fail "netsiphon did not start capturing"
+  elif [ "$1" = window ]; then
+    QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$scratch/runtime \
+      ip netns exec "$ns_a" "$live_window" "$if_a" "$scratch/report" >/dev/null 2>"$scratch/stderr" &
+    capture_pid=$!
+    wait_for helper_capturing || fail "netsiphon did not start capturing"
   else
     ip netns exec "$ns_a" tcpdump -i "$if_a" -w /dev/null >/dev/null 2>"$scratch/stderr" &
     capture_pid=$!
@@ -127,7 +141,7 @@ stop_capture() { # TOOL
   kill -TERM "$capture_pid"
   timeout 120 tail --pid="$capture_pid" -f /dev/null || fail "$1 did not stop"
   capture_pid=
-  if [ "$1" = wirequill ]; then
+  if [ "$1" != tcpdump ]; then
     # netsiphon writes its statistics when it sees wirequill's end.
     wait_for grep -q "packets received" "$scratch/stderr" || true
   fi
@@ -150,7 +164,7 @@ send() {
 
 # Prints "received dropped interface_dropped" from the capturing tool's statistics.
 capture_statistics() { # TOOL
-  if [ "$1" = wirequill ]; then
+  if [ "$1" != tcpdump ]; then
     # netsiphon: N packets received, N dropped by the capture library, N dropped by the interface.
     awk '/^netsiphon: [0-9]+ packets received, / { print $2, $5, $11 }' "$scratch/stderr"
   else
@@ -163,7 +177,7 @@ capture_statistics() { # TOOL
 printf '%-9s %-4s %8s %9s %9s %10s %9s %8s %8s %9s  %s\n' tool kind rate/s sent "on veth" \
   "veth pkt/s" received dropped if-drop nodes verdict
 declare -A best
-for tool in wirequill tcpdump; do
+for tool in "${tools[@]}"; do
   for kind in udp tcp; do
     best[$tool-$kind]=0
     losing=
@@ -183,7 +197,7 @@ for tool in wirequill tcpdump; do
         [ "${received:-0}" -lt "$on_wire" ]; then
         lost=yes
       fi
-      if [ "$tool" = wirequill ] && [ "$kind" = udp ]; then
+      if [ "$tool" != tcpdump ] && [ "$kind" = udp ]; then
         nodes=$(grep -c '^Protocol: UDP$' "$scratch/report" || true)
         if [ "$nodes" -lt "$sent" ]; then
           lost=yes
@@ -201,6 +215,8 @@ for tool in wirequill tcpdump; do
   done
 done
 echo
-for key in wirequill-udp wirequill-tcp tcpdump-udp tcpdump-tcp; do
-  echo "highest rate with nothing lost, ${key/-/ }: ${best[$key]} packets/s (${seconds} s steps)"
+for tool in "${tools[@]}"; do
+  for kind in udp tcp; do
+    echo "highest rate with nothing lost, $tool $kind: ${best[$tool-$kind]} packets/s (${seconds} s steps)"
+  done
 done
