@@ -17,6 +17,8 @@ constexpr int kMaxPacketsPerPass = 4096;
 // small frames a second the application now and then pauses for longer than 8 MiB lasts (when its
 // node list grows, say), and with 8 MiB a few hundred of them were lost in some runs.
 constexpr int kKernelBufferBytes = 32 << 20;
+// A packet waits at most this long in the kernel's capture buffer before it can be read.
+constexpr int kDeliveryTimeoutMs = 1;
 // The counts of a running capture are told at most this often.
 constexpr std::chrono::seconds kReportInterval{1};
 
@@ -61,7 +63,11 @@ std::optional<StartupProblem> configure(pcap_t* handle) {
   if (const int status = pcap_set_promisc(handle, 1); status != 0) {
     return problemAt(Step::kPromiscuous, handle, status);
   }
-  if (const int status = pcap_set_immediate_mode(handle, 1); status != 0) {
+  // Immediate delivery, within a millisecond: libpcap's own immediate mode gives each packet a
+  // slot of the largest frame's size (64 KiB on loopback, or where the card joins segments), so
+  // that 32 MiB hold a few hundred packets and a pause of a few milliseconds loses some; its
+  // packed buffer, retired after a millisecond, holds tens of thousands of small ones.
+  if (const int status = pcap_set_timeout(handle, kDeliveryTimeoutMs); status != 0) {
     return problemAt(Step::kImmediate, handle, status);
   }
   return std::nullopt;
