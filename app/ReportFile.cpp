@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "app/SignalWatcher.h"
 #include "capture/DescriptorSink.h"
@@ -16,6 +19,9 @@
 namespace wq {
 
 namespace {
+
+// A link that the kernel's rule for links in sticky folders would not follow (an errno of ours).
+constexpr int kProtectedLink = -1;
 
 // Writes the whole report to `file`; the errno of the first failure, or 0.
 int writeAll(std::FILE* file, const std::function<void(const ReportSink&)>& produce) {
@@ -83,12 +89,14 @@ bool stopArrives(int waitMs) {
 }
 
 // Opens a FIFO or a device for writing without blocking: a FIFO with no reader yet is tried again
-// until one comes, so that a stop signal can still end the run. The descriptor, or -1 and errno.
-int openDirectly(const std::string& target) {
+// until one comes, so that a stop signal can still end the run; anything else that cannot be
+// opened at once (a socket, a terminal that is not there) is refused. The descriptor, or -1 and
+// errno.
+int openDirectly(const std::string& target, bool fifo) {
   constexpr int kReaderLookMs = 100;
   for (;;) {
     const int descriptor = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (descriptor >= 0 || errno != ENXIO) {
+    if (descriptor >= 0 || errno != ENXIO || !fifo) {
       return descriptor;
     }
     if (stopArrives(kReaderLookMs)) {
@@ -106,9 +114,9 @@ int writeWhole(int descriptor, std::string_view bytes) {
 }
 
 // Devices and FIFOs cannot be renamed over: they are written directly.
-int writeDirectly(const std::string& target,
+int writeDirectly(const std::string& target, bool fifo,
                   const std::function<void(const ReportSink&)>& produce) {
-  const int descriptor = openDirectly(target);
+  const int descriptor = openDirectly(target, fifo);
   if (descriptor < 0) {
     return errno;
   }
@@ -132,6 +140,88 @@ int writeDirectly(const std::string& target,
   return error;
 }
 
+// Writes a file whole, through a temporary file; anything else but a folder directly.
+int writeTo(const std::string& target, const std::function<void(const ReportSink&)>& produce) {
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) {
+    return EISDIR;
+  }
+  if (exists && !S_ISREG(existing.st_mode)) {
+    return writeDirectly(target, S_ISFIFO(existing.st_mode), produce);
+  }
+  return replaceWhole(target, exists ? &existing : nullptr, produce);
+}
+
+// Why a write failed, in words.
+QString reason(int writeError) {
+  switch (writeError) {
+    case ECANCELED:
+      return "stopped by a signal before it was read whole";
+    case kProtectedLink:
+      return "it is a symbolic link, in a folder that anyone may write to, owned by another user; "
+             "the system does not follow such links, and neither does Wirequill";
+    default:
+      return std::strerror(writeError);
+  }
+}
+
+// Resolves `path` link by link as the kernel would, into the file it names (which need not
+// exist yet), to write there rather than over the link. A link in a sticky folder that anyone may
+// write to is followed only when this user or the folder's owner owns it, the kernel's own rule
+// for such links (fs.protected_symlinks): another user may have planted it to point elsewhere.
+// 0, or an errno (kProtectedLink for such a link).
+int followLinks(const std::string& path, std::string* target) {
+  constexpr int kMostLinks = 40;  // as the kernel's ELOOP
+  std::filesystem::path resolved = path.starts_with('/') ? "/" : std::filesystem::current_path();
+  std::vector<std::string> left;  // the components still to resolve, the next one last
+  const auto push = [&left](const std::filesystem::path& more) {
+    std::vector<std::string> parts;
+    for (const auto& part : more.relative_path()) {
+      parts.push_back(part.string());
+    }
+    left.insert(left.end(), parts.rbegin(), parts.rend());
+  };
+  push(path);
+  for (int links = 0; !left.empty();) {
+    const std::string part = left.back();
+    left.pop_back();
+    if (part.empty() || part == ".") {
+      continue;
+    }
+    if (part == "..") {
+      resolved = resolved.parent_path();
+      continue;
+    }
+    const std::filesystem::path next = resolved / part;
+    struct stat link {};
+    if (::lstat(next.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+      resolved = next;  // missing or not a link: open() says what is wrong, if anything
+      continue;
+    }
+    struct stat folder {};
+    if (++links > kMostLinks) {
+      return ELOOP;
+    }
+    if (::stat(resolved.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) &&
+        (folder.st_mode & S_IWOTH) && link.st_uid != ::geteuid() && link.st_uid != folder.st_uid) {
+      return kProtectedLink;
+    }
+    std::string linked(PATH_MAX, '\0');
+    const ssize_t length = ::readlink(next.c_str(), linked.data(), linked.size());
+    if (length < 0) {
+      return errno;
+    }
+    linked.resize(static_cast<std::size_t>(length));
+    if (linked.starts_with('/')) {
+      resolved = "/";
+    }
+    push(linked);
+  }
+  *target = resolved.string();
+  return 0;
+}
+
 }  // namespace
 
 bool writeReportFile(const QString& path, const std::function<void(const ReportSink&)>& produce,
@@ -141,26 +231,15 @@ bool writeReportFile(const QString& path, const std::function<void(const ReportS
     writeError = writeAll(stdout, produce);
   } else {
     // A link is followed: the report replaces the file it names, not the link.
-    std::string target = path.toLocal8Bit().toStdString();
-    std::error_code resolveError;
-    if (const auto resolved = std::filesystem::canonical(target, resolveError); !resolveError) {
-      target = resolved.string();
-    }
-    struct stat existing {};
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && S_ISDIR(existing.st_mode)) {
-      writeError = EISDIR;
-    } else if (exists && !S_ISREG(existing.st_mode)) {
-      writeError = writeDirectly(target, produce);
-    } else {
-      writeError = replaceWhole(target, exists ? &existing : nullptr, produce);
+    std::string target;
+    writeError = followLinks(path.toLocal8Bit().toStdString(), &target);
+    if (writeError == 0) {
+      writeError = writeTo(target, produce);
     }
   }
   if (writeError != 0) {
     *error = QString("cannot write the report to %1: %2")
-                 .arg(path == "-" ? "standard output" : path,
-                      writeError == ECANCELED ? "stopped by a signal before it was read whole"
-                                              : std::strerror(writeError));
+                 .arg(path == "-" ? "standard output" : path, reason(writeError));
     return false;
   }
   return true;

@@ -1,6 +1,11 @@
 // wirequill: the desktop application, or with --no-window a headless monitor.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
+#include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include "app/CommandLine.h"
@@ -12,6 +17,16 @@
 #include "tracking/PlainPlatform.h"
 
 int main(int argc, char** argv) {
+  // A write that fails is told in words: a reader of the report that has gone, or a file-size
+  // limit, ends the run with a message, never by a signal that leaves nothing said.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  // With standard input closed, the next descriptor opened (one of Qt's) would take its number
+  // and be read as the capture stream of -r -.
+  const bool inputClosed = fcntl(STDIN_FILENO, F_GETFD) < 0;
+  if (inputClosed) {
+    (void)open("/dev/null", O_RDONLY);
+  }
   const bool noWindow = wq::needsNoWindow(argc, argv);
   std::unique_ptr<QCoreApplication> application =
       noWindow ? std::make_unique<QCoreApplication>(argc, argv)
@@ -20,6 +35,10 @@ int main(int argc, char** argv) {
   QCoreApplication::setApplicationName("Wirequill");
   QCoreApplication::setApplicationVersion(WIREQUILL_VERSION);
   const wq::RunOptions options = wq::parseCommandLine(QCoreApplication::arguments());
+  if (inputClosed && options.readFile == "-") {
+    std::fprintf(stderr, "wirequill: -r -: standard input is closed: there is nothing to read.\n");
+    return 1;
+  }
 
   wq::QtSettingsStore storedSettings;
   wq::OverlaySettingsStore settings(storedSettings);
