@@ -13,6 +13,8 @@
 #include <QStandardPaths>
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 
 #include "capture/CaptureSource.h"
@@ -25,6 +27,12 @@ namespace wq {
 namespace {
 
 constexpr char kHelperName[] = "netsiphon";
+// How long a program may take to end after the termination line before it is killed.
+constexpr std::chrono::milliseconds kStopPatience{2000};
+// How often an ended stream's program is looked for, and after how many looks it is killed.
+constexpr int kReapIntervalMs = 20;
+constexpr int kReapAttemptsBeforeKill = 100;
+constexpr int kLingeringReapIntervalMs = 500;
 // At most this much is read per wake-up, so that a flood cannot starve the window's other events.
 constexpr std::size_t kMostReadPerWakeUp = 1 << 20;
 
@@ -48,8 +56,17 @@ bool hasCaptureCapabilities(const QString& path) {
 
 CaptureHelper::CaptureHelper(std::function<void(ByteView)> deliver, QObject* parent)
     : QObject(parent), deliver_(std::move(deliver)) {
-  reaper_.setInterval(20);
+  reaper_.setInterval(kReapIntervalMs);
   connect(&reaper_, &QTimer::timeout, this, &CaptureHelper::reap);
+  // A program that ignores the termination line is killed; its stream then ends, and it is
+  // reaped as any other.
+  stopDeadline_.setSingleShot(true);
+  stopDeadline_.setInterval(kStopPatience);
+  connect(&stopDeadline_, &QTimer::timeout, this, [this] {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+    }
+  });
 }
 
 CaptureHelper::~CaptureHelper() {
@@ -65,8 +82,10 @@ std::optional<QString> CaptureHelper::locate() {
   for (const QString& candidate :
        {programDir + "/" + kHelperName, programDir + "/../libexec/wirequill/" + kHelperName,
         QString(WIREQUILL_LIBEXEC_DIR) + "/" + kHelperName}) {
+    // Found even where this user may not run it (installed for the wirequill group alone):
+    // pkexec runs it then.
     const QFileInfo info(candidate);
-    if (info.isFile() && info.isExecutable()) {
+    if (info.isFile()) {
       return info.canonicalFilePath();
     }
   }
@@ -74,8 +93,9 @@ std::optional<QString> CaptureHelper::locate() {
 }
 
 CaptureHelper::Launch CaptureHelper::launchFor(const QString& helperPath, const QString& device) {
-  if (geteuid() == 0 || !netsiphon::isLiveDevice(device.toStdString()) ||
-      hasCaptureCapabilities(helperPath)) {
+  const bool mayRun = ::access(helperPath.toLocal8Bit().constData(), X_OK) == 0;
+  if (mayRun && (geteuid() == 0 || !netsiphon::isLiveDevice(device.toStdString()) ||
+                 hasCaptureCapabilities(helperPath))) {
     return Launch::Direct;
   }
   return Launch::Pkexec;
@@ -135,9 +155,15 @@ bool CaptureHelper::start(const Command& command, QString* error) {
   }
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  if (command.ownSession) {
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-  }
+  // The signals this program ignores for itself start out as usual there.
+  sigset_t usual;
+  sigemptyset(&usual);
+  sigaddset(&usual, SIGPIPE);
+  sigaddset(&usual, SIGXFSZ);
+  posix_spawnattr_setsigdefault(&attributes, &usual);
+  posix_spawnattr_setflags(
+      &attributes,
+      static_cast<short>(POSIX_SPAWN_SETSIGDEF | (command.ownSession ? POSIX_SPAWN_SETSID : 0)));
   const int spawned = posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
@@ -244,11 +270,18 @@ void CaptureHelper::reapWhenDone() {
 void CaptureHelper::reap() {
   int status = 0;
   const pid_t reaped = waitpid(pid_, &status, WNOHANG);
-  if (reaped == 0 && ++reapAttempts_ < 100) {
-    reaper_.start();  // closed its end but still exiting: look again shortly
+  if (reaped == 0) {
+    // Closed its end but still exiting: look again shortly. One that lingers is killed, and
+    // waited for all the same (pkexec's, which runs as root, may only end by itself).
+    if (++reapAttempts_ == kReapAttemptsBeforeKill && pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      reaper_.setInterval(kLingeringReapIntervalMs);
+    }
+    reaper_.start();
     return;
   }
   reaper_.stop();
+  stopDeadline_.stop();
   const bool known = reaped == pid_;
   emit ended(known && WIFEXITED(status) ? WEXITSTATUS(status) : -1,
              known && WIFSIGNALED(status) ? WTERMSIG(status) : 0);
@@ -264,6 +297,7 @@ void CaptureHelper::sendTerminationLine() {
   // And the end of its input, for a program that does not read it (tcpdump behind ssh) and
   // stops when it ends.
   ::shutdown(socket_, SHUT_WR);
+  stopDeadline_.start();
 }
 
 }  // namespace wq

@@ -31,11 +31,12 @@ class CaptureHelper : public QObject {
   explicit CaptureHelper(std::function<void(ByteView)> deliver, QObject* parent = nullptr);
   ~CaptureHelper() override;
 
-  // The helper beside this program, or in its libexec folder.
+  // The helper beside this program, or in its libexec folder, whether this user may run it or not.
   static std::optional<QString> locate();
-  // Started directly when this process is root, when the helper has the capture capabilities,
-  // or when DEVICE is not a live device (a capture file is opened with the user's rights anyway);
-  // through pkexec otherwise.
+  // Started directly when this user may run the helper (a member of its group, where the package
+  // gives it to the wirequill group alone) and this process is root, the helper has the capture
+  // capabilities, or DEVICE is not a live device (a capture file is opened with the user's rights
+  // anyway); through pkexec otherwise.
   static Launch launchFor(const QString& helperPath, const QString& device);
 
   // Starts the helper with its arguments, the filter only when there is one; false with a reason
@@ -57,7 +58,7 @@ class CaptureHelper : public QObject {
   // it, but still sends the termination line and tells when the program has ended.
   int takeStream();
   // Writes the termination line to the helper and closes its input; it closes its capture and
-  // exits. No waiting.
+  // exits. No waiting: one still running two seconds later is killed.
   void sendTerminationLine();
   pid_t pid() const { return pid_; }
 
@@ -86,6 +87,7 @@ class CaptureHelper : public QObject {
   QByteArray partialErrorLine_;
   QTimer reaper_;
   int reapAttempts_ = 0;
+  QTimer stopDeadline_;  // from the termination line until the program has ended
 };
 
 }  // namespace wq

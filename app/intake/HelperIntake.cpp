@@ -1,6 +1,7 @@
 #include "app/intake/HelperIntake.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -22,6 +23,7 @@ HelperIntake::HelperIntake(ApplicationController& controller, Defaults& defaults
 
 bool HelperIntake::start(QString* error) {
   const std::optional<QString> path = CaptureHelper::locate();
+  helperPath_ = path.value_or(QString());
   if (!path) {
     *error =
         "The capture helper netsiphon was not found beside wirequill or in its libexec "
@@ -55,12 +57,29 @@ void HelperIntake::errorLine(const QString& line) {
   if (!counts || stopping_) {
     std::fprintf(stderr, "%s\n", bytes.constData());
   }
+  if (!counts) {
+    otherLines_ << line;
+  }
 }
 
 void HelperIntake::helperEnded(int exitStatus, int signal) {
   trackDelivered();  // the stream's last records, before its end
   // Once ignored, the stream's reader belongs to the intake that replaced this one.
   const std::string text = ignored_ ? std::string() : endHelperStream(controller_.tracker(), log_);
+  // pkexec fails this way with no system bus, or no polkit agent to ask for the password.
+  const auto cannotAsk = std::ranges::find_if(otherLines_, [](const QString& line) {
+    return line.contains("No authentication agent") || line.contains("Error getting authority");
+  });
+  if (text.empty() && exitStatus == CaptureHelper::kPkexecNotAuthorized &&
+      cannotAsk != otherLines_.end()) {
+    finish({QString("Capture could not start: pkexec cannot ask for an administrator's password "
+                    "here (%1). Join the wirequill group (sudo usermod -aG wirequill $USER, then "
+                    "log in again), or give the helper the capture capabilities (sudo setcap "
+                    "cap_net_raw,cap_net_admin+ep %2).")
+                .arg(cannotAsk->trimmed(), helperPath_),
+            true, otherLines_.join('\n')});
+    return;
+  }
   if (text.empty() && (exitStatus == CaptureHelper::kPkexecDismissed ||
                        exitStatus == CaptureHelper::kPkexecNotAuthorized)) {
     Ending refused;

@@ -3,6 +3,8 @@
 // its chunk stream is tracked, its counts of lost packets taken from its standard error, and its
 // own text at the end tells why it stopped.
 
+#include <QStringList>
+
 #include "app/intake/CaptureHelper.h"
 #include "app/intake/Intake.h"
 #include "tracking/Defaults.h"
@@ -32,6 +34,8 @@ class HelperIntake final : public Intake {
   CaptureHelper helper_;
   QString source_;
   QString interfaceName_;
+  QString helperPath_;
+  QStringList otherLines_;  // what the helper, or pkexec, said on standard error but its counts
   bool stopping_ = false;
 };
 
