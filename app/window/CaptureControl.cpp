@@ -65,12 +65,17 @@ void CaptureControl::withInterface(const std::function<void()>& capture) {
   auto* chooser =
       new InterfaceChooser(QString::fromStdString(interfaceName), machineInterfaces(), &window_);
   chooser->setAttribute(Qt::WA_DeleteOnClose);
-  connect(chooser, &QDialog::finished, this, [this, chooser, capture](int result) {
-    if (result == QDialog::Accepted && !chooser->choice().isEmpty()) {
-      storedDefaults_.setValue(keys::InterfaceDevice, chooser->choice().toStdString());
-      settings_.dropOverride(keys::InterfaceDevice);
+  connect(chooser, &QDialog::finished, this, [this, chooser, capture, interfaceName](int result) {
+    if (result != QDialog::Accepted || chooser->choice().isEmpty()) {
+      // Nothing is started on an interface that is not there.
+      window_.showCaptureNotStarted(QString::fromStdString(interfaceName),
+                                    "Capture has not started: choose an interface in "
+                                    "Preferences, or give one with --interface.");
+      return;
     }
-    capture();  // without a choice the helper tells why it cannot capture
+    storedDefaults_.setValue(keys::InterfaceDevice, chooser->choice().toStdString());
+    settings_.dropOverride(keys::InterfaceDevice);
+    capture();
   });
   chooser->open();
 }

@@ -275,6 +275,13 @@ void MainWindow::showCaptureLoss(const QString& text) {
   lossLabel_->setText(text);
 }
 
+void MainWindow::showCaptureNotStarted(const QString& source, const QString& message) {
+  setWindowTitle(QString("Wirequill — %1 (not started)").arg(source));
+  controller_.tracker().setCaptureEnded(true);
+  refresh();
+  showCaptureEnded(message);
+}
+
 void MainWindow::showCaptureSource(const QString& source, bool capturing) {
   setWindowTitle(QString("Wirequill — %1 (%2)").arg(source, capturing ? "capturing" : "ended"));
   if (capturing) {

@@ -49,6 +49,8 @@ class MainWindow : public QMainWindow {
   void showCaptureLoss(const QString& text);
   // The title names what is captured and whether capture runs: "Wirequill — eth0 (capturing)".
   void showCaptureSource(const QString& source, bool capturing);
+  // Capture on `source` was not started; `message` says why and what to do.
+  void showCaptureNotStarted(const QString& source, const QString& message);
 
   // Halts both sides, then asks where to save the report (a dialog attached to the window).
   void saveAsDocument();
