@@ -7,9 +7,15 @@
 
 namespace wq {
 
+namespace {
+
+constexpr int kDefaultMaxPacketSize = 24000;
+
+}  // namespace
+
 SettingList registeredDefaults() {
   return {
-      {std::string(keys::MaxPacketSize), std::int64_t{24000}},
+      {std::string(keys::MaxPacketSize), std::int64_t{kDefaultMaxPacketSize}},
       {std::string(keys::BPFDevice), std::string("/dev/bpf0")},
       {std::string(keys::InterfaceDevice), std::string("en1")},
       {std::string(keys::CaptureFilter), std::string()},
@@ -133,6 +139,20 @@ std::optional<SettingValue> Defaults::lookup(std::string_view key) const {
     }
   }
   return std::nullopt;
+}
+
+int maxPacketSize(const Defaults& defaults) {
+  const int stored = defaults.integerValue(keys::MaxPacketSize);
+  return stored > 0 ? stored : kDefaultMaxPacketSize;
+}
+
+std::optional<std::string> maxPacketSizeProblem(const Defaults& defaults) {
+  if (defaults.integerValue(keys::MaxPacketSize) > 0) {
+    return std::nullopt;
+  }
+  return "The MaxPacketSize setting \"" + defaults.stringValue(keys::MaxPacketSize) +
+         "\" is no size in bytes above 0: the default, " + std::to_string(kDefaultMaxPacketSize) +
+         ", is used.";
 }
 
 int Defaults::integerValue(std::string_view key) const {

@@ -2,6 +2,7 @@
 // The user's settings: values stored in a SettingsStore, over a layer of registered defaults.
 // Every value is read afresh at each use, so a stored change takes effect at the next read.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -54,6 +55,12 @@ class Defaults {
   SettingsStore& store_;
   SettingList registered_;
 };
+
+// The MaxPacketSize setting, or its default where it holds no size a payload can have (zero, a
+// negative number, text that is no number).
+int maxPacketSize(const Defaults& defaults);
+// Why the MaxPacketSize setting is not used, or nothing when it is.
+std::optional<std::string> maxPacketSizeProblem(const Defaults& defaults);
 
 // Text to number as a defaults database reads it: leading blanks skipped, an optional sign and
 // the following digits taken, 0 when the text does not begin with a number, and values beyond

@@ -30,25 +30,32 @@ std::vector<std::string> launchSettingsLines(const Defaults& defaults) {
   const double seconds = defaults.doubleValue(keys::PurgeIdleTime);
   const char* idleEnd =
       std::to_chars(idleTime, idleTime + sizeof idleTime, seconds, std::chars_format::fixed, 6).ptr;
-  return {
-      "Launching Wirequill with MAXPACKETSIZE of " +
-          std::to_string(defaults.integerValue(keys::MaxPacketSize)) + ".\n",
-      "Launching Wirequill using BPF device " + defaults.stringValue(keys::BPFDevice) + ".\n",
-      "Launching Wirequill using interface device " + defaults.stringValue(keys::InterfaceDevice) +
-          ".\n",
-      captureFilterLine(defaults),
-      captureHostLine(defaults),
-      "Launching Wirequill using purge idle time of " +
-          std::string(static_cast<const char*>(idleTime), idleEnd) + ".\n",
-      "Launching Wirequill dropping FIN nodes = " + flag(defaults, keys::DropOnFIN) + ".\n",
-      "Launching Wirequill dropping RST nodes = " + flag(defaults, keys::DropOnRST) + ".\n",
-      "Launching Wirequill tracking connections open before capture = " +
-          flag(defaults, keys::TrackOpenConnections) + ".\n",
-      "Launching Wirequill resolving report IP addresses = " +
-          flag(defaults, keys::ReportResolveIPAddresses) + ".\n",
-      "Launching Wirequill reporting recent nodes first = " +
-          flag(defaults, keys::ReportRecentNodesFirst) + ".\n",
-  };
+  std::vector<std::string> lines;
+  if (const std::optional<std::string> problem = maxPacketSizeProblem(defaults)) {
+    lines.push_back(*problem + "\n");
+  }
+  lines.insert(
+      lines.end(),
+      {
+          "Launching Wirequill with MAXPACKETSIZE of " + std::to_string(maxPacketSize(defaults)) +
+              ".\n",
+          "Launching Wirequill using BPF device " + defaults.stringValue(keys::BPFDevice) + ".\n",
+          "Launching Wirequill using interface device " +
+              defaults.stringValue(keys::InterfaceDevice) + ".\n",
+          captureFilterLine(defaults),
+          captureHostLine(defaults),
+          "Launching Wirequill using purge idle time of " +
+              std::string(static_cast<const char*>(idleTime), idleEnd) + ".\n",
+          "Launching Wirequill dropping FIN nodes = " + flag(defaults, keys::DropOnFIN) + ".\n",
+          "Launching Wirequill dropping RST nodes = " + flag(defaults, keys::DropOnRST) + ".\n",
+          "Launching Wirequill tracking connections open before capture = " +
+              flag(defaults, keys::TrackOpenConnections) + ".\n",
+          "Launching Wirequill resolving report IP addresses = " +
+              flag(defaults, keys::ReportResolveIPAddresses) + ".\n",
+          "Launching Wirequill reporting recent nodes first = " +
+              flag(defaults, keys::ReportRecentNodesFirst) + ".\n",
+      });
+  return lines;
 }
 
 }  // namespace wq

@@ -56,7 +56,7 @@ void NodeTracker::decodeCaptureBuffer(ByteView chunk) {
 }
 
 NodeTracker::Settings NodeTracker::readSettings() const {
-  return {defaults_.integerValue(keys::MaxPacketSize), defaults_.boolValue(keys::DropOnFIN),
+  return {maxPacketSize(defaults_), defaults_.boolValue(keys::DropOnFIN),
           defaults_.boolValue(keys::DropOnRST), defaults_.boolValue(keys::TrackOpenConnections),
           defaults_.doubleValue(keys::PurgeIdleTime)};
 }

@@ -61,7 +61,7 @@ WQMPrefsController::WQMPrefsController(Defaults& defaults, SoundPlayer& sounds, 
 WQMPrefsController::~WQMPrefsController() = default;
 
 void WQMPrefsController::showStoredSettings() {
-  ui_->maxPacketSizeField->setText(QString::number(defaults_.integerValue(keys::MaxPacketSize)));
+  ui_->maxPacketSizeField->setText(QString::number(maxPacketSize(defaults_)));
   selectItemWithTitle(ui_->bpfDevicePopUpButton,
                       QString::fromStdString(defaults_.stringValue(keys::BPFDevice)));
   selectItemWithTitle(ui_->interfaceDeviceButton,
@@ -90,12 +90,21 @@ void WQMPrefsController::chooseCaptureFile(int index) {
 }
 
 void WQMPrefsController::okay() {
+  // Nothing is stored while a value cannot be used: the label under the fields says why.
+  const auto refuse = [this](const QString& problem, QWidget* field) {
+    ui_->captureFilterProblemLabel->setText(problem);
+    ui_->captureFilterProblemLabel->show();
+    field->setFocus();
+  };
+  const int packetSize = intValueOf(ui_->maxPacketSizeField->text().toStdString());
+  if (packetSize <= 0) {
+    refuse("The maximum packet size must be a number of bytes above 0.", ui_->maxPacketSizeField);
+    return;
+  }
   const std::string filter = ui_->captureFilterField->text().trimmed().toStdString();
   if (const std::optional<std::string> problem = netsiphon::captureFilterProblem(filter)) {
-    ui_->captureFilterProblemLabel->setText(
-        QString("The capture filter cannot be used: %1.").arg(QString::fromStdString(*problem)));
-    ui_->captureFilterProblemLabel->show();
-    ui_->captureFilterField->setFocus();
+    refuse(QString("The capture filter cannot be used: %1.").arg(QString::fromStdString(*problem)),
+           ui_->captureFilterField);
     return;
   }
   ui_->captureFilterProblemLabel->hide();
@@ -105,8 +114,7 @@ void WQMPrefsController::okay() {
   const std::string storedFilter = defaults_.stringValue(keys::CaptureFilter);
   const std::string host = ui_->captureHostField->text().trimmed().toStdString();
   const std::string storedHost = defaults_.stringValue(keys::CaptureHost);
-  defaults_.setValue(keys::MaxPacketSize,
-                     std::int64_t{intValueOf(ui_->maxPacketSizeField->text().toStdString())});
+  defaults_.setValue(keys::MaxPacketSize, std::int64_t{packetSize});
   defaults_.setValue(keys::BPFDevice, ui_->bpfDevicePopUpButton->currentText().toStdString());
   defaults_.setValue(keys::InterfaceDevice,
                      ui_->interfaceDeviceButton->currentText().toStdString());

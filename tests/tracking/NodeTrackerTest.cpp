@@ -189,8 +189,8 @@ TEST(NodeTracker, PacketRules) {
       {"a packet is taken only as far as its bytes go", "",
        {cut(udp(std::string(1000, 'c')), 14 + 28 + 100), cut(udp("ab"), 60), cut(udp("no ports"), 14 + 20 + 3),
         cut(syn(), 14 + 20 + 13), cut(syn(), 14 + 20 + 30)}, "17#100@0-0 17:ab@1-1"},
-      {"a MaxPacketSize of 0 or less keeps no payload", "max=-2147483648",
-       {syn(), udp("u"), icmpFrame(kClient, kServer, {})}, "6:@0-0"},
+      {"a MaxPacketSize of 0 or less is no size: the default is used", "max=-2147483648",
+       {syn(), udp("u"), icmpFrame(kClient, kServer, {})}, "6:@0-0 17:u@1-1 1#8@2-2"},
       {"a MaxPacketSize too large for an int is the largest int", "max=99999999999999999999",
        nineLargeSegments, "6#27000@0-9"},
   };
