@@ -61,10 +61,18 @@ std::optional<std::string> liveInterfaceProblem(std::string_view interfaceName) 
     return problem;
   }
   const std::string name(interfaceName);
-  if (name == "any" || if_nametoindex(name.c_str()) != 0) {
-    return std::nullopt;
+  if (name != "any" && if_nametoindex(name.c_str()) == 0) {
+    return "This machine has no network interface named \"" + name + "\".";
   }
-  return "This machine has no network interface named \"" + name + "\".";
+  // The capture library hands these names to its own devices before it looks for an interface,
+  // so an interface that merely carries one (a veth called nfqueue0, say) would reach them.
+  for (const std::string_view kept : {"nflog", "nfqueue", "usbmon", "bluetooth", "dbus"}) {
+    if (interfaceName.starts_with(kept)) {
+      return "The interface \"" + name + "\" has a name that the capture library keeps for its " +
+             "own devices (" + std::string(kept) + "); rename it to capture on it.";
+    }
+  }
+  return std::nullopt;
 }
 
 std::optional<StartupProblem> linkTypeProblem(int linkType) {
