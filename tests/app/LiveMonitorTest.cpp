@@ -4,23 +4,16 @@
 // skipped otherwise.
 #include <gtest/gtest.h>
 #include <netdb.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <sys/stat.h>
-
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
-#include <thread>
 
 #include "app/intake/RemoteCommand.h"
-
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/NetworkNamespaces.h"
 #include "tracking/NodeText.h"
 
 namespace wq::apptest {
@@ -29,7 +22,6 @@ namespace {
 using namespace wq::testing;
 
 constexpr milliseconds kPatience(10'000);
-constexpr int kDurationSeconds = 5;
 
 // A socket address of either family.
 struct Endpoint {
@@ -63,9 +55,10 @@ std::uint16_t httpExchange(const std::string& serverSpace, const std::string& cl
                            const std::string& address, std::uint16_t port,
                            const std::string& body) {
   const Endpoint server = endpoint(address, port);
-  const int family = server.storage.ss_family;
-  const Descriptor listener = socketIn(serverSpace, SOCK_STREAM, family);
+  const Descriptor listener = socketIn(serverSpace, SOCK_STREAM, server.storage.ss_family);
+  const Descriptor client = socketIn(clientSpace, SOCK_STREAM, server.storage.ss_family);
   boundWaits(listener.get());
+  boundWaits(client.get());
   if (bind(listener.get(), server.get(), server.length) != 0 || listen(listener.get(), 1) != 0) {
     return 0;
   }
@@ -78,8 +71,6 @@ std::uint16_t httpExchange(const std::string& serverSpace, const std::string& cl
     const std::string response = "HTTP/1.0 200 OK\r\n\r\n" + body;
     (void)!send(accepted.get(), response.data(), response.size(), MSG_NOSIGNAL);
   });
-  const Descriptor client = socketIn(clientSpace, SOCK_STREAM, family);
-  boundWaits(client.get());
   std::size_t received = 0;
   if (connect(client.get(), server.get(), server.length) == 0) {
     const std::string request = "GET / HTTP/1.0\r\n\r\n";
@@ -98,6 +89,20 @@ std::uint16_t httpExchange(const std::string& serverSpace, const std::string& cl
   return received == 19 + body.size() ? clientPort : 0;
 }
 
+// wirequill without a window in network namespace `space`, `arguments` split as a shell would.
+void startHeadless(QProcess& program, const std::string& space, const std::string& arguments) {
+  program.start("ip", QStringList{"netns", "exec", QString::fromStdString(space), WIREQUILL_PROGRAM,
+                                  "--no-window"} +
+                          QProcess::splitCommand(QString::fromStdString(arguments)));
+}
+
+// The exit code of a run of `seconds` once it has ended (-1 if it did not), and its standard
+// error.
+std::pair<int, std::string> ending(QProcess& program, int seconds) {
+  const bool ended = program.waitForFinished(seconds * 1000 + int(kPatience.count()));
+  return {ended ? program.exitCode() : -1, program.readAllStandardError().toStdString()};
+}
+
 // Printable text that differs from one body to the next.
 std::string bodyOf(std::size_t length, char first) {
   std::string body(length, ' ');
@@ -105,6 +110,28 @@ std::string bodyOf(std::size_t length, char first) {
     body[i] = static_cast<char>(first + (i * 7 + i / 26) % 26);
   }
   return body;
+}
+
+// wirequill without a window in namespace `space`, capturing on `interfaceName` for `seconds`,
+// while `traffic` runs, from the start of the capture to well inside the run: its standard error
+// and its report, once it ended well.
+std::pair<std::string, std::string> monitored(const std::string& space,
+                                              const std::string& interfaceName, int seconds,
+                                              const std::function<void()>& traffic) {
+  const ScratchDirectory scratch;
+  isolateEnvironment(scratch);
+  QProcess program;
+  startHeadless(program, space,
+                "-i " + interfaceName + " --duration " + std::to_string(seconds) + " --report " +
+                    scratch.file("live.report"));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_GT(capturingHelper(program.processId(), kPatience), 0);
+  traffic();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(seconds - 1))
+      << "the traffic took too long to finish well inside the run";
+  const auto [status, log] = ending(program, seconds);
+  EXPECT_EQ(status, 0) << log;
+  return {log, readFile(scratch.file("live.report"))};
 }
 
 // Whole frames of any size, in both families: over the namespace's loopback (MTU 65536) and over
@@ -117,8 +144,6 @@ TEST(LiveMonitor, WholeFramesOfAnySizeInBothFamilies) {
   }
   const VethPair pair(true);
   ASSERT_TRUE(pair.ready()) << pair.failure();
-  ScratchDirectory scratch;
-  isolateEnvironment(scratch);
   struct Run {
     std::string interfaceName, clientSpace, address4, address6, client4, client6;
   };
@@ -127,58 +152,39 @@ TEST(LiveMonitor, WholeFramesOfAnySizeInBothFamilies) {
                        pair.addressB, pair.address6B}};
   for (const Run& run : runs) {
     SCOPED_TRACE(run.interfaceName);
-    const std::string reportPath = scratch.file(run.interfaceName + ".report");
-    QProcess program;
-    program.start(
-        "ip", {"netns", "exec", QString::fromStdString(pair.namespaceA), WIREQUILL_PROGRAM,
-               "--no-window", "-i", QString::fromStdString(run.interfaceName), "--duration",
-               QString::number(kDurationSeconds), "--report", QString::fromStdString(reportPath)});
-    const auto started = std::chrono::steady_clock::now();
-    const pid_t helper = waitForChild(program.processId(), "netsiphon", kPatience);
-    ASSERT_GT(helper, 0) << program.readAllStandardError().toStdString();
-    ASSERT_TRUE(waitUntilUnprivileged(helper, kPatience));
-
-    std::uint16_t port = 8080;
-    std::vector<std::pair<std::string, std::string>> responses;  // the node's lines, the body
-    for (const auto& [server, client] :
-         {std::pair(run.address4, run.client4), std::pair(run.address6, run.client6)}) {
-      for (const std::size_t length : {16'000, 100'000}) {
-        const std::string body = bodyOf(length, length < 24'000 ? 'a' : 'A');
-        const std::uint16_t clientPort =
-            httpExchange(pair.namespaceA, run.clientSpace, server, port, body);
-        ASSERT_NE(clientPort, 0) << server;
-        responses.emplace_back("Source Port: " + std::to_string(port++) +
-                                   "\nDestination IP: " + client +
-                                   "\nDestination Port: " + std::to_string(clientPort) + "\n",
-                               body);
-      }
-    }
     const bool overVeth = run.clientSpace == pair.namespaceB;
-    if (overVeth) {
-      ASSERT_TRUE(
-          runQuietly("ip netns exec " + pair.namespaceB + " ping -6 -c 1 -W 2 " + pair.address6A));
-    }
-    ASSERT_LT(std::chrono::steady_clock::now() - started,
-              std::chrono::seconds(kDurationSeconds - 1))
-        << "the traffic took too long to finish well inside the run";
-
-    ASSERT_TRUE(program.waitForFinished(kDurationSeconds * 1000 + kPatience.count()));
-    ASSERT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
-    const std::string report = readFile(reportPath);
+    std::vector<std::pair<std::string, std::string>> responses;  // the node's lines, the body
+    const auto [log, report] = monitored(pair.namespaceA, run.interfaceName, 5, [&] {
+      std::uint16_t port = 8080;
+      for (const auto& [server, client] :
+           {std::pair(run.address4, run.client4), std::pair(run.address6, run.client6)}) {
+        for (const std::size_t length : {16'000, 100'000}) {
+          const std::string body = bodyOf(length, length < 24'000 ? 'a' : 'A');
+          const std::uint16_t clientPort =
+              httpExchange(pair.namespaceA, run.clientSpace, server, port, body);
+          ASSERT_NE(clientPort, 0) << server;
+          responses.emplace_back("Source Port: " + std::to_string(port++) +
+                                     "\nDestination IP: " + client +
+                                     "\nDestination Port: " + std::to_string(clientPort) + "\n",
+                                 body);
+        }
+      }
+      ASSERT_TRUE(!overVeth || runQuietly("ip netns exec " + pair.namespaceB +
+                                          " ping -6 -c 1 -W 2 " + pair.address6A));
+    });
     std::string joined = report;  // the payload texts without their line breaks
     std::erase(joined, '\n');
     EXPECT_EQ(report.find("not captured"), std::string::npos);
+    EXPECT_EQ(responses.size(), 4u);
     for (const auto& [response, body] : responses) {
       const bool large = body.size() > 24'000;  // above MaxPacketSize: the node overflowed
       EXPECT_EQ(report.find(response) == std::string::npos, large) << response;
       EXPECT_EQ(joined.find(large ? body.substr(0, 40) : body) == std::string::npos, large)
           << response;
     }
-    if (overVeth) {
-      EXPECT_NE(report.find("Protocol: ICMPv6\n\nSource IP: " + pair.address6B +
-                            "\nSource Port: 0\nDestination IP: " + pair.address6A + "\n"),
-                std::string::npos);
-    }
+    EXPECT_TRUE(!overVeth || report.find("Protocol: ICMPv6\n\nSource IP: " + pair.address6B +
+                                         "\nSource Port: 0\nDestination IP: " + pair.address6A +
+                                         "\n") != std::string::npos);
   }
 }
 
@@ -190,162 +196,72 @@ std::string payloadBlock(const std::string& payload) {
   return text + "\n\n---";
 }
 
-// curl downloads a 20 kB file from a server through a router, whose nftables rule drops every
-// fourth data segment the server sends, retransmissions included: the sender learns of each loss
-// only from the client, so segments come again later, after others and cut otherwise. Captured
-// between the router and the client, each node reads exactly what its end sent: the file with
-// its HTTP headers, and curl's request. Segments are MTU-sized (no offloads) and carry Linux's
-// time stamp options. The run ends by telling how many packets the capture lost.
+// A 20 kB download over a link whose server end drops every fourth data segment the server sends,
+// retransmissions included (an nftables rule at its egress): the sender learns of each loss only
+// from the client, so segments come again later, after others and cut otherwise. Captured at the
+// client's end, each node reads exactly what its end sent: the response with its headers, and
+// the request. Segments are MTU-sized (no offloads) and carry Linux's time stamp options. The run
+// ends by telling how many packets the capture lost.
 TEST(LiveMonitor, ADownloadWithLostSegmentsReadsAsSent) {
   if (geteuid() != 0) {
     GTEST_SKIP() << "live capture in network namespaces needs root";
   }
-  // The pair joins the server (A) and the router (B); a second pair joins the router and the
-  // client, on a subnet of its own.
   const VethPair pair;
   ASSERT_TRUE(pair.ready()) << pair.failure();
-  const std::string router = pair.namespaceB, client = pair.namespaceB + "c";
-  const std::string toClient = "wqv" + std::to_string(getpid()) + "r";
-  const std::string clientEnd = "wqv" + std::to_string(getpid()) + "c";
-  const std::string subnet = "10.202." + std::to_string(getpid() % 250 + 1) + ".";
-  const std::string routerAddress = subnet + "1", clientAddress = subnet + "2";
-  struct ClientSpace {
-    std::string name;
-    ~ClientSpace() { runQuietly("ip netns del " + name); }
-  } clientSpace{client};
-  const std::uint16_t port = 8080;
-  const std::vector<std::string> commands = {
-      "ip netns add " + client,
-      "ip link add " + toClient + " netns " + router + " type veth peer name " + clientEnd +
-          " netns " + client,
-      "ip -n " + router + " addr add " + routerAddress + "/24 dev " + toClient,
-      "ip -n " + client + " addr add " + clientAddress + "/24 dev " + clientEnd,
-      "ip -n " + router + " link set " + toClient + " up",
-      "ip -n " + client + " link set " + clientEnd + " up",
-      "ip -n " + client + " link set lo up",
-      "ip netns exec " + router + " sysctl -qw net.ipv4.ip_forward=1",
-      "ip -n " + pair.namespaceA + " route add " + subnet + "0/24 via " + pair.addressB,
-      "ip -n " + client + " route add default via " + routerAddress,
-      "ip netns exec " + pair.namespaceA + " ethtool -K " + pair.interfaceA +
-          " gro off tso off gso off",
-      "ip netns exec " + router + " ethtool -K wqv" + std::to_string(getpid()) +
-          "b gro off tso off gso off",
-      "ip netns exec " + router + " ethtool -K " + toClient + " gro off tso off gso off",
-      "ip netns exec " + client + " ethtool -K " + clientEnd + " gro off tso off gso off",
-      "echo 'table inet wqloss { chain forward { type filter hook forward priority 0; "
-      "policy accept; tcp sport " +
-          std::to_string(port) +
-          " tcp flags & (syn | fin) == 0 "
-          "ip length > 100 numgen inc mod 4 == 1 counter drop; }; }' | ip netns exec " +
-          router + " nft -f -"};
-  for (const std::string& command : commands) {
+  const std::string clientEnd = "wqv" + std::to_string(getpid()) + "b";
+  const std::string server = "ip netns exec " + pair.namespaceA;
+  for (const std::string& command :
+       {server + " ethtool -K " + pair.interfaceA + " gro off tso off gso off",
+        "ip netns exec " + pair.namespaceB + " ethtool -K " + clientEnd +
+            " gro off tso off gso off",
+        "echo 'table netdev wqloss { chain egress { type filter hook egress device \"" +
+            pair.interfaceA +
+            "\" priority 0; tcp sport 8080 tcp flags & (syn | fin) == 0 ip length > 100 "
+            "numgen inc mod 4 == 1 counter drop; }; }' | " +
+            server + " nft -f -"}) {
     ASSERT_TRUE(runQuietly(command)) << command;
   }
-  ScratchDirectory scratch;
-  isolateEnvironment(scratch);
-  const std::string reportPath = scratch.file("download.report");
-  const int duration = 8;
-  QProcess program;
-  program.start("ip", {"netns", "exec", QString::fromStdString(router), WIREQUILL_PROGRAM,
-                       "--no-window", "-i", QString::fromStdString(toClient), "--duration",
-                       QString::number(duration), "--report", QString::fromStdString(reportPath)});
-  const pid_t helper = waitForChild(program.processId(), "netsiphon", kPatience);
-  ASSERT_GT(helper, 0) << program.readAllStandardError().toStdString();
-  ASSERT_TRUE(waitUntilUnprivileged(helper, kPatience));
-
   const std::string body = bodyOf(20'000, 'a');
-  const std::string response = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " +
-                               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-  const Endpoint server = endpoint(pair.addressA, port);
-  const Descriptor listener = socketIn(pair.namespaceA, SOCK_STREAM);
-  boundWaits(listener.get());
-  ASSERT_EQ(bind(listener.get(), server.get(), server.length), 0);
-  ASSERT_EQ(listen(listener.get(), 1), 0);
-  std::string request;
-  std::thread serving([&] {
-    const Descriptor accepted(accept(listener.get(), nullptr, nullptr));
-    boundWaits(accepted.get());
-    char buffer[4096];
-    for (ssize_t length; request.find("\r\n\r\n") == std::string::npos &&
-                         (length = recv(accepted.get(), buffer, sizeof buffer, 0)) > 0;) {
-      request.append(buffer, static_cast<std::size_t>(length));
-    }
-    (void)!send(accepted.get(), response.data(), response.size(), MSG_NOSIGNAL);
+  const auto [complaints, report] = monitored(pair.namespaceB, clientEnd, 8, [&] {
+    ASSERT_NE(httpExchange(pair.namespaceA, pair.namespaceB, pair.addressA, 8080, body), 0);
   });
-  const std::string downloaded = scratch.file("downloaded");
-  const bool fetched = runQuietly("ip netns exec " + client + " curl -sf --max-time " +
-                                  std::to_string(duration - 3) + " -o " + downloaded + " http://" +
-                                  pair.addressA + ":" + std::to_string(port) + "/file");
-  serving.join();
-  ASSERT_TRUE(fetched);
-  ASSERT_EQ(readFile(downloaded), body);
-  QProcess counters;
-  counters.start("ip", {"netns", "exec", QString::fromStdString(router), "nft", "list", "ruleset"});
-  ASSERT_TRUE(counters.waitForFinished(kPatience.count()));
-  EXPECT_EQ(counters.readAllStandardOutput().contains("counter packets 0 "), false)
+  EXPECT_EQ(outputOf("ip", {"netns", "exec", QString::fromStdString(pair.namespaceA), "nft", "list",
+                            "ruleset"})
+                .find("counter packets 0 "),
+            std::string::npos)
       << "no segment was dropped";
-
-  ASSERT_TRUE(program.waitForFinished(duration * 1000 + kPatience.count()));
-  const std::string complaints = program.readAllStandardError().toStdString();
-  ASSERT_EQ(program.exitCode(), 0) << complaints;
   // The run tells at its end what the capture lost, from the helper's counts.
   EXPECT_TRUE(QString::fromStdString(complaints)
                   .contains(QRegularExpression("^wirequill: [\\d,]+ packets? dropped by the "
                                                "kernel since capture started$",
                                                QRegularExpression::MultilineOption)))
       << complaints;
-  const std::string report = readFile(reportPath);
-  EXPECT_NE(report.find("Source Port: " + std::to_string(port) + "\n"), std::string::npos);
-  EXPECT_NE(report.find(payloadBlock(response)), std::string::npos) << report;
-  EXPECT_NE(report.find(payloadBlock(request)), std::string::npos) << request;
+  EXPECT_NE(report.find("Source Port: 8080\n"), std::string::npos);
+  EXPECT_NE(report.find(payloadBlock("HTTP/1.0 200 OK\r\n\r\n" + body)), std::string::npos)
+      << report;
+  EXPECT_NE(report.find(payloadBlock("GET / HTTP/1.0\r\n\r\n")), std::string::npos);
   EXPECT_EQ(report.find("not captured"), std::string::npos);
-}
-
-// Datagrams of 32 bytes over a namespace's loopback, a millisecond apart, to a socket that is there
-// (no port-unreachable answers).
-void sendDatagrams(const std::string& space, std::uint16_t port, int count) {
-  const Descriptor receiver = socketIn(space, SOCK_DGRAM);
-  const Descriptor sender = socketIn(space, SOCK_DGRAM);
-  const sockaddr_in to = socketAddress("127.0.0.1", port);
-  const auto* address = reinterpret_cast<const sockaddr*>(&to);
-  ASSERT_EQ(bind(receiver.get(), address, sizeof to), 0);
-  for (int sent = 0; sent < count; ++sent) {
-    ASSERT_EQ(sendto(sender.get(), bodyOf(32, 'a').data(), 32, 0, address, sizeof to), 32);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
 }
 
 // The bytes an interface in a network namespace has sent and received.
 long long linkBytes(const std::string& space, const std::string& interfaceName) {
-  long long total = 0;
-  for (const char* direction : {"tx_bytes", "rx_bytes"}) {
-    QProcess reading;
-    reading.start("ip", {"netns", "exec", QString::fromStdString(space), "cat",
-                         QString("/sys/class/net/%1/statistics/%2")
-                             .arg(QString::fromStdString(interfaceName), direction)});
-    reading.waitForFinished(kPatience.count());
-    total += reading.readAllStandardOutput().trimmed().toLongLong();
-  }
-  return total;
+  const QString statistics = QString::fromStdString("/sys/class/net/" + interfaceName);
+  std::istringstream counts(
+      outputOf("ip", {"netns", "exec", QString::fromStdString(space), "cat",
+                      statistics + "/statistics/tx_bytes", statistics + "/statistics/rx_bytes"}));
+  long long sent = 0, received = 0;
+  counts >> sent >> received;
+  return sent + received;
 }
 
 // The processes in a network namespace, by their program names.
 std::vector<std::pair<pid_t, std::string>> processesIn(const std::string& space) {
-  struct stat wanted {};
   std::vector<std::pair<pid_t, std::string>> found;
-  if (stat(("/run/netns/" + space).c_str(), &wanted) != 0) {
-    return found;
-  }
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    struct stat network {};
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") == std::string::npos &&
-        stat((entry.path() / "ns/net").c_str(), &network) == 0 && network.st_ino == wanted.st_ino &&
-        !processEnded(std::stoi(name))) {
-      const std::string program = readFile(entry.path() / "comm");
-      if (!program.empty()) {  // else it has just ended
-        found.emplace_back(std::stoi(name), program.substr(0, program.size() - 1));
-      }
+  std::istringstream pids(outputOf("ip", {"netns", "pids", QString::fromStdString(space)}));
+  for (pid_t pid; pids >> pid;) {
+    const std::string name = procFile(pid, "comm");
+    if (!name.empty() && !processEnded(pid)) {  // else it has just ended
+      found.emplace_back(pid, name.substr(0, name.size() - 1));
     }
   }
   return found;
@@ -353,29 +269,26 @@ std::vector<std::pair<pid_t, std::string>> processesIn(const std::string& space)
 
 // An OpenSSH server in one namespace, for one test: its own host key, a key pair made here, known
 // hosts and settings in the scratch folder, and `remotePath` as the PATH of its sessions. Clients
-// reach it through the `ssh` in clientPath, which offers the key $WIREQUILL_TEST_SSH_KEY alone.
+// reach it through the `ssh` in clientPath, which offers one key alone: the one made for them, or
+// one the server never heard of.
 struct SshServer {
-  SshServer(const std::string& folder, const std::string& space, const std::string& address,
-            const std::string& remotePath)
-      : folder(folder), clientPath(folder + "/client") {
-    mkdir(clientPath.c_str(), 0700);
-    const auto write = [](const std::string& path, const std::string& text) {
-      std::ofstream(path) << text;
-    };
+  SshServer(const std::string& at, const std::string& space, const std::string& address,
+            const std::string& remotePath, bool knownKey)
+      : folder(at) {
     for (const std::string key : {"host", "user", "stranger"}) {
       ready = ready && runQuietly("ssh-keygen -q -t ed25519 -N '' -f " + folder + "/" + key);
     }
-    write(folder + "/authorized_keys", readFile(folder + "/user.pub"));
-    write(folder + "/known_hosts", address + " " + readFile(folder + "/host.pub"));
-    write(folder + "/sshd_config", "ListenAddress " + address + "\nHostKey " + folder +
-                                       "/host\nAuthorizedKeysFile " + folder +
-                                       "/authorized_keys\nStrictModes no\nUsePAM no\nPidFile " +
-                                       folder + "/sshd.pid\nSetEnv PATH=" + remotePath + "\n");
-    write(clientPath + "/ssh",
-          "#!/bin/sh\nexec /usr/bin/ssh -F none -o IdentitiesOnly=yes -i "
-          "\"$WIREQUILL_TEST_SSH_KEY\" -o UserKnownHostsFile=" +
-              folder + "/known_hosts \"$@\"\n");
-    chmod((clientPath + "/ssh").c_str(), 0755);
+    std::ofstream(folder + "/authorized_keys") << readFile(folder + "/user.pub");
+    std::ofstream(folder + "/known_hosts") << address << " " << readFile(folder + "/host.pub");
+    std::ofstream(folder + "/sshd_config")
+        << "ListenAddress " << address << "\nHostKey " << folder << "/host\nAuthorizedKeysFile "
+        << folder << "/authorized_keys\nStrictModes no\nUsePAM no\nPidFile " << folder
+        << "/sshd.pid\nSetEnv PATH=" << remotePath << "\n";
+    mkdir(clientPath.c_str(), 0700);
+    writeScript(clientPath + "/ssh", "exec /usr/bin/ssh -F none -o IdentitiesOnly=yes -i " +
+                                         folder + (knownKey ? "/user" : "/stranger") +
+                                         " -o UserKnownHostsFile=" + folder +
+                                         "/known_hosts \"$@\"");
     std::filesystem::create_directories("/run/sshd");  // its privilege separation folder
     ready = ready && runQuietly("ip netns exec " + space + " /usr/sbin/sshd -f " + folder +
                                 "/sshd_config -E " + folder + "/sshd.log");
@@ -390,18 +303,16 @@ struct SshServer {
   SshServer(const SshServer&) = delete;
   SshServer& operator=(const SshServer&) = delete;
 
-  // The environment of a client that offers the key made for it, or one the server never heard of.
-  QProcessEnvironment client(bool knownKey) const {
+  // The environment of a client: its ssh is the one in clientPath.
+  QProcessEnvironment client() const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("PATH",
                        QString::fromStdString(clientPath) + ":" + environment.value("PATH"));
-    environment.insert("WIREQUILL_TEST_SSH_KEY",
-                       QString::fromStdString(folder + (knownKey ? "/user" : "/stranger")));
     return environment;
   }
 
   std::string folder;
-  std::string clientPath;
+  std::string clientPath = folder + "/client";
   bool ready = true;
   pid_t pid = -1;
 };
@@ -418,14 +329,6 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
   ASSERT_TRUE(pair.ready()) << pair.failure();
   ScratchDirectory scratch;
   isolateEnvironment(scratch);
-  const std::string helperFolder = std::filesystem::path(WIREQUILL_PROGRAM).parent_path();
-  struct Run {
-    std::string name;
-    std::string remotePath;  // where the host's programs are
-    bool knownKey;
-    std::string interfaceName;
-    std::string expected;  // in the log: the stream used, or the failure
-  };
   // An interface tcpdump cannot capture on: it is down.
   ASSERT_TRUE(
       runQuietly("ip -n " + pair.namespaceB + " link add wqdown0 type veth peer name wqdown1"));
@@ -433,28 +336,33 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
   const std::string onlyShell = scratch.subdirectory("only-shell");
   std::filesystem::create_symlink("/bin/sh", onlyShell + "/sh");
   const std::string sshLink = "wqv" + std::to_string(getpid()) + "b";  // the host's end
+  const std::string bin = "/usr/bin:/bin", system = "/usr/sbin:" + bin;
+  const std::string helperFolder = std::filesystem::path(WIREQUILL_PROGRAM).parent_path();
   // A helper from before pcap streams: it ends with its usage line when asked for one.
   const std::string olderHelper = scratch.subdirectory("older-helper");
-  std::ofstream(olderHelper + "/netsiphon")
-      << "#!/bin/sh\ncase $1 in --can-capture-pcap|--pcap) exit 255;; esac\nexec " << helperFolder
-      << "/netsiphon \"$@\"\n";
-  chmod((olderHelper + "/netsiphon").c_str(), 0755);
+  writeScript(olderHelper + "/netsiphon",
+              "case $1 in --can-capture-pcap|--pcap) exit 255;; esac\n"
+              "exec " +
+                  helperFolder + "/netsiphon \"$@\"");
+  struct Run {
+    std::string name;
+    std::string remotePath;  // where the host's programs are; empty: no server there
+    bool knownKey;
+    std::string interfaceName;
+    std::string expected;  // in the log: the stream used, or the failure
+  };
   const Run runs[] = {
-      {"helper", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, "lo",
+      {"helper", helperFolder + ":" + system, true, "lo", "through its capture helper"},
+      {"tcpdump", system, true, "lo", "through tcpdump"},
+      {"older helper", olderHelper + ":" + system, true, "lo", "through its capture helper"},
+      {"helper on ssh's own link", helperFolder + ":" + system, true, sshLink,
        "through its capture helper"},
-      {"tcpdump", "/usr/sbin:/usr/bin:/bin", true, "lo", "through tcpdump"},
-      {"older helper", olderHelper + ":/usr/sbin:/usr/bin:/bin", true, "lo",
-       "through its capture helper"},
-      {"helper on ssh's own link", helperFolder + ":/usr/sbin:/usr/bin:/bin", true, sshLink,
-       "through its capture helper"},
-      {"tcpdump on ssh's own link", "/usr/sbin:/usr/bin:/bin", true, sshLink, "through tcpdump"},
-      {"stranger", "/usr/bin:/bin", false, "lo", "refused the key"},
-      {"no such interface", "/usr/bin:/bin", true, "nosuch0",
-       "has no network interface named \"nosuch0\""},
-      {"tcpdump refuses the interface", "/usr/sbin:/usr/bin:/bin", true, "wqdown0",
+      {"tcpdump on ssh's own link", system, true, sshLink, "through tcpdump"},
+      {"stranger", bin, false, "lo", "refused the key"},
+      {"no such interface", bin, true, "nosuch0", "has no network interface named \"nosuch0\""},
+      {"tcpdump refuses the interface", system, true, "wqdown0",
        "tcpdump failed: tcpdump: wqdown0: That device is not up"},
-      {"hostile name", "/usr/bin:/bin", true, "lo;touch " + touched,
-       "has no network interface named"},
+      {"hostile name", bin, true, "lo;touch " + touched, "has no network interface named"},
       {"nothing to capture with", onlyShell, true, "lo",
        "neither the Wirequill capture helper nor tcpdump"},
       {"no server there", "", true, "lo", "Cannot reach"}};
@@ -462,31 +370,29 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
   std::map<std::string, long long> streamBytes;  // what crossed ssh's link while each ran
   for (const Run& run : runs) {
     SCOPED_TRACE(run.name);
-    long long linkBytesAtStart = 0;
-    const SshServer server(scratch.subdirectory("ssh" + std::to_string(&run - runs)),
-                           pair.namespaceB, pair.addressB, run.remotePath);
+    const int index = static_cast<int>(&run - runs);
+    const SshServer server(scratch.subdirectory("ssh" + std::to_string(index)), pair.namespaceB,
+                           pair.addressB, run.remotePath, run.knownKey);
     ASSERT_TRUE(server.ready) << readFile(server.folder + "/sshd.log");
     const bool capturing = run.expected.starts_with("through");
-    const std::string reportPath = scratch.file(run.name + ".report");
+    const std::string reportPath = scratch.file(std::to_string(index) + ".report");
     QProcess program;
-    program.setProcessEnvironment(server.client(run.knownKey));
-    program.start(
-        "ip",
-        {"netns", "exec", QString::fromStdString(pair.namespaceA), WIREQUILL_PROGRAM, "--no-window",
-         "--host",
-         QString::fromStdString("root@" + (run.remotePath.empty() ? pair.addressA : pair.addressB)),
-         "-i", QString::fromStdString(run.interfaceName), "--duration",
-         QString::number(kDurationSeconds), "--report", QString::fromStdString(reportPath)});
+    program.setProcessEnvironment(server.client());
+    startHeadless(program, pair.namespaceA,
+                  "--host root@" + (run.remotePath.empty() ? pair.addressA : pair.addressB) +
+                      " -i \"" + run.interfaceName + "\" --duration 5 --report " + reportPath);
+    long long linkBytesAtStart = 0;
     if (capturing) {
       pid_t capture = -1;
+      // Not the helper's quick check of its rights (--can-capture), which stays root.
       ASSERT_TRUE(pollUntil(
           [&] {
-            // Not the helper's quick check of its rights (--can-capture), which stays root.
             for (const auto& [pid, name] : processesIn(pair.namespaceB)) {
-              const std::string arguments = readFile("/proc/" + std::to_string(pid) + "/cmdline");
-              const bool probe =
-                  arguments.empty() || arguments.find("--can-capture") != std::string::npos;
-              capture = !probe && (name == "netsiphon" || name == "tcpdump") ? pid : capture;
+              const std::string arguments = procFile(pid, "cmdline");
+              if ((name == "netsiphon" || name == "tcpdump") && !arguments.empty() &&
+                  arguments.find("--can-capture") == std::string::npos) {
+                capture = pid;
+              }
             }
             return capture > 0;
           },
@@ -496,22 +402,18 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
       // Over the link ssh uses, or over the host's loopback.
       const bool onLink = run.interfaceName == sshLink;
       const std::string to = onLink ? pair.addressB : "127.0.0.1";
-      ASSERT_TRUE(runQuietly("ip netns exec " + (onLink ? pair.namespaceA : pair.namespaceB) +
-                             " ping -c 1 -W 2 " + to));
+      const std::string from = onLink ? pair.namespaceA : pair.namespaceB;
+      ASSERT_TRUE(runQuietly("ip netns exec " + from + " ping -c 1 -W 2 " + to));
       // A port of its own: the last run's may still wait out its close.
-      const auto port = static_cast<std::uint16_t>(8080 + (&run - runs));
-      ASSERT_NE(httpExchange(pair.namespaceB, onLink ? pair.namespaceA : pair.namespaceB, to, port,
-                             bodyOf(3000, 'a')),
-                0);
-      if (!onLink) {
-        sendDatagrams(pair.namespaceB, port, kDatagrams);
-      }
+      const auto port = static_cast<std::uint16_t>(8080 + index);
+      ASSERT_NE(httpExchange(pair.namespaceB, from, to, port, bodyOf(3000, 'a')), 0);
+      ASSERT_TRUE(onLink || sendDatagrams(from, from, to, port, kDatagrams, milliseconds(1)));
     }
-    ASSERT_TRUE(program.waitForFinished(kDurationSeconds * 1000 + kPatience.count()));
-    const std::string log = program.readAllStandardError().toStdString();
+    const auto [status, log] = ending(program, 5);
     EXPECT_NE(log.find(run.expected), std::string::npos) << log;
     // A failure is told once, as the run's complaint.
     EXPECT_TRUE(capturing || log.find(run.expected) == log.rfind(run.expected)) << log;
+    EXPECT_EQ(status, capturing ? 0 : 1) << log;
     if (capturing) {
       // The capture leaves its own connection out, and says so: captured, each of its packets
       // would make more of them, without end. What crosses the link stays near what was made.
@@ -520,9 +422,6 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
           << log;
       streamBytes[run.name] = linkBytes(pair.namespaceB, sshLink) - linkBytesAtStart;
       EXPECT_LT(streamBytes[run.name], 1'000'000);
-    }
-    EXPECT_EQ(program.exitCode(), capturing ? 0 : 1) << log;
-    if (capturing) {
       const std::string report = readFile(reportPath);
       for (const std::string& expected :
            {std::string("Protocol: ICMP\n"), bodyOf(3000, 'a').substr(0, 60)}) {
@@ -554,12 +453,13 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
 // there ended.
 TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   ScratchDirectory scratch;
-  const std::string bin = scratch.subdirectory("bin");
   const std::string filter = "port 53 and '$(touch " + scratch.file("x") + ")' `id` \"\\\n;";
-  const RemoteTarget target{"user@host", "/dev/bpf0", "lo", QString::fromStdString(filter), true};
+  const RemoteTarget target{"user@host:2222", "/dev/bpf0", "lo", QString::fromStdString(filter),
+                            true};
   const std::vector<QByteArray> command = sshCommand(target);
-  ASSERT_GE(command.size(), 3u);
-  EXPECT_EQ(command[command.size() - 3], "--");  // a host is never taken for an option
+  ASSERT_GE(command.size(), 5u);  // a host is never taken for an option
+  EXPECT_EQ(std::vector(command.end() - 5, command.end() - 1),
+            (std::vector<QByteArray>{"-p", "2222", "--", "user@host"}));
   EXPECT_NE(std::ranges::find(command, "BatchMode=yes"), command.end());
   // A window with an askpass program lets ssh ask there, never in batch mode.
   RemoteTarget asking = target;
@@ -567,48 +467,44 @@ TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   const std::vector<QByteArray> askingCommand = sshCommand(asking);
   EXPECT_EQ(askingCommand[1], "SSH_ASKPASS_REQUIRE=prefer");
   EXPECT_EQ(std::ranges::find(askingCommand, "BatchMode=yes"), askingCommand.end());
-  QProcess shell;
-  QProcessEnvironment environment;
-  environment.insert("PATH", QString::fromStdString(bin) + ":/usr/bin:/bin");
-  shell.setProcessEnvironment(environment);
+  // The script ssh would run, run by sh with `bin` before the system's programs: its standard
+  // error, once it ended well.
+  const std::string bin = scratch.subdirectory("bin");
+  const auto runOnHost = [&](const std::vector<QByteArray>& command) {
+    QProcess shell;
+    QProcessEnvironment environment;
+    environment.insert("PATH", QString::fromStdString(bin) + ":/usr/bin:/bin");
+    shell.setProcessEnvironment(environment);
+    shell.start("sh", {"-c", QString::fromLocal8Bit(command.back())});
+    const bool ended = shell.waitForFinished(10'000);
+    const std::string said = shell.readAllStandardError().trimmed().toStdString();
+    EXPECT_TRUE(ended && shell.exitCode() == 0) << said;
+    return said;
+  };
   // A helper is asked for a pcap stream; an older one, which ends with its usage line when asked
   // whether it can, for chunks as before.
   const std::tuple<std::string, RemoteStream, std::string> helpers[] = {
       {"--can-capture-pcap", RemoteStream::kHelperPcap, "--pcap\n"},
       {"--can-capture", RemoteStream::kHelperChunks, ""}};
   for (const auto& [yes, stream, first] : helpers) {
-    std::ofstream(bin + "/netsiphon") << "#!/bin/sh\n[ \"$1\" = " << yes
-                                      << " ] && exit 0\ncase $1 in --can*) exit 255;; esac\n"
-                                         "printf '%s\\n' \"$@\" > "
-                                      << scratch.file("arguments") << "\n";
-    chmod((bin + "/netsiphon").c_str(), 0755);
-    shell.start("sh", {"-c", QString::fromLocal8Bit(command.back())});
-    ASSERT_TRUE(shell.waitForFinished(10'000));
-    EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
-    EXPECT_EQ(announcedStream(shell.readAllStandardError().trimmed().toStdString()), stream);
+    writeScript(bin + "/netsiphon", "[ \"$1\" = " + yes +
+                                        " ] && exit 0\ncase $1 in --can*) exit 255;; esac\n"
+                                        "printf '%s\\n' \"$@\" > " +
+                                        scratch.file("arguments"));
+    EXPECT_EQ(announcedStream(runOnHost(command)), stream);
     EXPECT_EQ(readFile(scratch.file("arguments")), first + "/dev/bpf0\nlo\n" + filter + "\n");
     EXPECT_FALSE(std::filesystem::exists(scratch.file("x")));
   }
 
   // Without the helper, as a user whom sudo lets run tcpdump's capture command alone: sudo is
   // asked about that very command, and the filter follows "--", even one that starts with "-".
-  const std::string other = scratch.subdirectory("other");
-  const std::pair<std::string, std::string> fakes[] = {
-      {"id", "echo 1000"},
-      {"sudo",
-       "echo \"$*\" >> " + scratch.file("sudo") + "; shift; [ \"$1\" = -l ] || exec \"$@\""},
-      {"tcpdump", "printf '%s\\n' \"$@\" > " + scratch.file("tcpdump")}};
-  for (const auto& [name, script] : fakes) {
-    std::ofstream(other + "/" + name) << "#!/bin/sh\n" << script << "\n";
-    chmod((other + "/" + name).c_str(), 0755);
-  }
-  const RemoteTarget dashed{"host", "/dev/bpf0", "lo", "-icmp", true};
-  environment.insert("PATH", QString::fromStdString(other) + ":/usr/bin:/bin");
-  shell.setProcessEnvironment(environment);
-  shell.start("sh", {"-c", QString::fromLocal8Bit(sshCommand(dashed).back())});
-  ASSERT_TRUE(shell.waitForFinished(10'000));
-  EXPECT_EQ(shell.exitCode(), 0) << shell.readAllStandardError().toStdString();
-  const std::string capture = other + "/tcpdump -U -w - -i lo -- -icmp";
+  std::filesystem::remove(bin + "/netsiphon");
+  writeScript(bin + "/id", "echo 1000");
+  writeScript(bin + "/sudo",
+              "echo \"$*\" >> " + scratch.file("sudo") + "; shift; [ \"$1\" = -l ] || exec \"$@\"");
+  writeScript(bin + "/tcpdump", "printf '%s\\n' \"$@\" > " + scratch.file("tcpdump"));
+  runOnHost(sshCommand({"host", "/dev/bpf0", "lo", "-icmp", true}));
+  const std::string capture = bin + "/tcpdump -U -w - -i lo -- -icmp";
   EXPECT_EQ(readFile(scratch.file("sudo")), "-n -l " + capture + "\n-n " + capture + "\n");
   EXPECT_EQ(readFile(scratch.file("tcpdump")), "-U\n-w\n-\n-i\nlo\n--\n-icmp\n");
 
@@ -624,29 +520,22 @@ TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   for (const auto& [host, destination, port] : destinations) {
     EXPECT_EQ(sshDestination(host), (SshDestination{destination, port})) << host.toStdString();
   }
-  const std::vector<QByteArray> ported =
-      sshCommand({"admin@web1:2222", "/dev/bpf0", "lo", "", true});
-  EXPECT_EQ(std::vector(ported.end() - 5, ported.end() - 1),
-            (std::vector<QByteArray>{"-p", "2222", "--", "admin@web1"}));
 
   // What ssh and the host said, as one line: a changed host key as changed; a dropped connection
   // by ssh's own last words, not by tcpdump's counts after them.
-  const std::tuple<int, QStringList, QString> failures[] = {
-      {255,
-       {"@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@",
+  const std::pair<QStringList, QString> failures[] = {
+      {{"@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@@",
         "@    WARNING: REMOTE HOST IDENTIFICATION HAS CHANGED!     @",
         "Host key verification failed."},
        "The host key of web1 has changed since it was accepted here"},
-      {255, {"Host key verification failed."}, "The host key of web1 is not known here."},
-      {255,
-       {"tcpdump: listening on eth0, link-type EN10MB", "Timeout, server web1 not responding.",
+      {{"Host key verification failed."}, "The host key of web1 is not known here."},
+      {{"tcpdump: listening on eth0, link-type EN10MB", "Timeout, server web1 not responding.",
         "1402 packets captured", "1402 packets received by filter"},
        "Capture on web1 stopped: Timeout, server web1 not responding."},
-      {255, {"1402 packets captured"}, "Capture on web1 stopped: ssh failed."}};
-  for (const auto& [status, lines, message] : failures) {
-    EXPECT_TRUE(
-        remoteFailureMessage({"admin@web1:2222", "/dev/bpf0", "eth0", "", true}, status, lines)
-            .startsWith(message))
+      {{"1402 packets captured"}, "Capture on web1 stopped: ssh failed."}};
+  for (const auto& [lines, message] : failures) {  // ssh's own failures end it with 255
+    EXPECT_TRUE(remoteFailureMessage({"admin@web1:2222", "/dev/bpf0", "eth0", "", true}, 255, lines)
+                    .startsWith(message))
         << message.toStdString();
   }
 }

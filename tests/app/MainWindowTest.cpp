@@ -231,25 +231,16 @@ class MainWindowTest : public QObject {
     QVERIFY2(pair.ready(), pair.failure().c_str());
     Window w;
     w.storedDefaults.setValue(keys::InterfaceDevice, pair.interfaceA);
-    {
-      // The helper is started in the namespace, where its interface is.
-      const Descriptor here(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
-      const Descriptor there(open(("/run/netns/" + pair.namespaceA).c_str(), O_RDONLY | O_CLOEXEC));
-      QCOMPARE(setns(there.get(), CLONE_NEWNET), 0);
-      w.startCapture();
-      QCOMPARE(setns(here.get(), CLONE_NEWNET), 0);
-    }
-    w.helper = waitForChild(getpid(), "netsiphon", milliseconds(kPatienceMs));
-    QVERIFY(waitUntilUnprivileged(w.helper, milliseconds(kPatienceMs)));
+    // The helper is started in the namespace, where its interface is.
+    const Descriptor here(open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC));
+    const Descriptor there(open(("/run/netns/" + pair.namespaceA).c_str(), O_RDONLY | O_CLOEXEC));
+    QCOMPARE(setns(there.get(), CLONE_NEWNET), 0);
+    w.startCapture();
+    QCOMPARE(setns(here.get(), CLONE_NEWNET), 0);
+    QVERIFY((w.helper = capturingHelper(getpid(), milliseconds(kPatienceMs))) > 0);
     constexpr int kDatagrams = 200;
-    const Descriptor receiver = socketIn(pair.namespaceA, SOCK_DGRAM);
-    const Descriptor sender = socketIn(pair.namespaceB, SOCK_DGRAM);
-    const sockaddr_in to = socketAddress(pair.addressA, 10000);
-    const auto* address = reinterpret_cast<const sockaddr*>(&to);
-    QCOMPARE(bind(receiver.get(), address, sizeof to), 0);  // no port-unreachable answers
-    for (int sent = 0; sent < kDatagrams; ++sent) {
-      QCOMPARE(sendto(sender.get(), "datagram", 8, 0, address, sizeof to), ssize_t(8));
-    }
+    QVERIFY(sendDatagrams(pair.namespaceB, pair.namespaceA, pair.addressA, 10000, kDatagrams,
+                          milliseconds(0)));
     const auto* counts = w.window->findChild<QLabel*>("captureLossLabel");
     QTRY_COMPARE_WITH_TIMEOUT(counts->text(),
                               "0 packets dropped by the kernel since capture started", kPatienceMs);
@@ -530,9 +521,8 @@ class MainWindowTest : public QObject {
     // Then to another host, through an ssh that stands in for one finding no server there. The
     // interface is the host's: no local one is offered in its place.
     const std::string bin = scratch_.subdirectory("bin");
-    std::ofstream(bin + "/ssh") << "#!/bin/sh\necho 'ssh: connect to host db1 port 22: "
-                                   "Connection refused' >&2\nexit 255\n";
-    chmod((bin + "/ssh").c_str(), 0755);
+    writeScript(bin + "/ssh",
+                "echo 'ssh: connect to host db1 port 22: Connection refused' >&2\nexit 255");
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", QByteArray::fromStdString(bin) + ":" + path);
     w.ui().preferencesAction->trigger();
