@@ -196,39 +196,62 @@ std::string payloadBlock(const std::string& payload) {
   return text + "\n\n---";
 }
 
-// A 20 kB download over a link whose server end drops every fourth data segment the server sends,
-// retransmissions included (an nftables rule at its egress): the sender learns of each loss only
-// from the client, so segments come again later, after others and cut otherwise. Captured at the
-// client's end, each node reads exactly what its end sent: the response with its headers, and
-// the request. Segments are MTU-sized (no offloads) and carry Linux's time stamp options. The run
-// ends by telling how many packets the capture lost.
+// A 20 kB download from a server through a router, whose nftables rule drops every fourth data
+// segment the server sends, retransmissions included: the sender learns of each loss only from
+// the client, so segments come again later, after others and cut otherwise. Captured between the
+// router and the client, each node reads exactly what its end sent: the response with its
+// headers, and the request. Segments are MTU-sized (no offloads) and carry Linux's time stamp
+// options. The run ends by telling how many packets the capture lost.
 TEST(LiveMonitor, ADownloadWithLostSegmentsReadsAsSent) {
   if (geteuid() != 0) {
     GTEST_SKIP() << "live capture in network namespaces needs root";
   }
+  // The pair joins the server (A) and the router (B); a second pair joins the router and the
+  // client, on a subnet of its own.
   const VethPair pair;
   ASSERT_TRUE(pair.ready()) << pair.failure();
-  const std::string clientEnd = "wqv" + std::to_string(getpid()) + "b";
-  const std::string server = "ip netns exec " + pair.namespaceA;
-  for (const std::string& command :
-       {server + " ethtool -K " + pair.interfaceA + " gro off tso off gso off",
-        "ip netns exec " + pair.namespaceB + " ethtool -K " + clientEnd +
-            " gro off tso off gso off",
-        "echo 'table netdev wqloss { chain egress { type filter hook egress device \"" +
-            pair.interfaceA +
-            "\" priority 0; tcp sport 8080 tcp flags & (syn | fin) == 0 ip length > 100 "
-            "numgen inc mod 4 == 1 counter drop; }; }' | " +
-            server + " nft -f -"}) {
+  const std::string router = pair.namespaceB, client = pair.namespaceB + "c";
+  const std::string toClient = "wqv" + std::to_string(getpid()) + "r";
+  const std::string clientEnd = "wqv" + std::to_string(getpid()) + "c";
+  const std::string subnet = "10.202." + std::to_string(getpid() % 250 + 1) + ".";
+  struct ClientSpace {
+    std::string name;
+    ~ClientSpace() { runQuietly("ip netns del " + name); }
+  } clientSpace{client};
+  std::vector<std::string> commands = {
+      "ip netns add " + client,
+      "ip link add " + toClient + " netns " + router + " type veth peer name " + clientEnd +
+          " netns " + client,
+      "ip -n " + router + " addr add " + subnet + "1/24 dev " + toClient,
+      "ip -n " + client + " addr add " + subnet + "2/24 dev " + clientEnd,
+      "ip -n " + router + " link set " + toClient + " up",
+      "ip -n " + client + " link set " + clientEnd + " up",
+      "ip -n " + client + " link set lo up",
+      "ip netns exec " + router + " sysctl -qw net.ipv4.ip_forward=1",
+      "ip -n " + pair.namespaceA + " route add " + subnet + "0/24 via " + pair.addressB,
+      "ip -n " + client + " route add default via " + subnet + "1",
+      "echo 'table inet wqloss { chain forward { type filter hook forward priority 0; policy "
+      "accept; tcp sport 8080 tcp flags & (syn | fin) == 0 ip length > 100 numgen inc mod 4 == 1 "
+      "counter drop; }; }' | ip netns exec " +
+          router + " nft -f -"};
+  for (const auto& [space, link] : {std::pair(pair.namespaceA, pair.interfaceA),
+                                    {router, "wqv" + std::to_string(getpid()) + "b"},
+                                    {router, toClient},
+                                    {client, clientEnd}}) {
+    commands.push_back("ip netns exec " + space + " ethtool -K " + link +
+                       " gro off tso off gso off");
+  }
+  for (const std::string& command : commands) {
     ASSERT_TRUE(runQuietly(command)) << command;
   }
   const std::string body = bodyOf(20'000, 'a');
-  const auto [complaints, report] = monitored(pair.namespaceB, clientEnd, 8, [&] {
-    ASSERT_NE(httpExchange(pair.namespaceA, pair.namespaceB, pair.addressA, 8080, body), 0);
+  const auto [complaints, report] = monitored(router, toClient, 8, [&] {
+    ASSERT_NE(httpExchange(pair.namespaceA, client, pair.addressA, 8080, body), 0);
   });
-  EXPECT_EQ(outputOf("ip", {"netns", "exec", QString::fromStdString(pair.namespaceA), "nft", "list",
-                            "ruleset"})
-                .find("counter packets 0 "),
-            std::string::npos)
+  EXPECT_EQ(
+      outputOf("ip", {"netns", "exec", QString::fromStdString(router), "nft", "list", "ruleset"})
+          .find("counter packets 0 "),
+      std::string::npos)
       << "no segment was dropped";
   // The run tells at its end what the capture lost, from the helper's counts.
   EXPECT_TRUE(QString::fromStdString(complaints)
