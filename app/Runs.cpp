@@ -102,10 +102,16 @@ int runHeadless(const RunContext& context) {
     finished = true;
     monitor.catchUp();
     QString error;
-    if (context.options.reportPath &&
-        !writeReportFile(
-            *context.options.reportPath,
-            [&](const ReportSink& sink) { app.controller.writeReport(sink); }, &error)) {
+    // A capture that never started has nothing to report: an earlier report stays as it was.
+    if (!monitor.captured()) {
+      if (context.options.reportPath) {
+        complain("Capture never started: the report was not written.");
+      }
+      status = 1;
+    } else if (context.options.reportPath &&
+               !writeReportFile(
+                   *context.options.reportPath,
+                   [&](const ReportSink& sink) { app.controller.writeReport(sink); }, &error)) {
       complain(error);
       status = 1;
     }
@@ -136,8 +142,8 @@ int runHeadless(const RunContext& context) {
   SignalWatcher signalWatcher;
   QObject::connect(&signalWatcher, &SignalWatcher::stopRequested, [&] { finish(0); });
   // One Qt timer waits at most about 24 days, so a long duration is waited for a day at a time.
-  const QDeadlineTimer deadline(
-      static_cast<qint64>(context.options.durationSeconds.value_or(0) * 1000));
+  // It counts from the start of capture: not while pkexec waits for a password, say.
+  QDeadlineTimer deadline;
   QTimer durationTimer;
   durationTimer.setSingleShot(true);
   const auto waitOn = [&] {
@@ -147,7 +153,10 @@ int runHeadless(const RunContext& context) {
   QObject::connect(&durationTimer, &QTimer::timeout,
                    [&] { deadline.hasExpired() ? finish(0) : waitOn(); });
   if (context.options.durationSeconds) {
-    waitOn();
+    QObject::connect(&monitor, &Monitor::capturing, [&] {
+      deadline.setRemainingTime(static_cast<qint64>(*context.options.durationSeconds * 1000));
+      waitOn();
+    });
   }
 
   QString error;

@@ -42,7 +42,8 @@ class CaptureSource {
   virtual std::string failure() const { return {}; }
   // Writes what happened to the packets (skipped ones, counts) for whoever runs the helper.
   virtual void writeSummary(std::FILE* out) const = 0;
-  // Writes the capture's counts while it runs, when they are due and have changed.
+  // Writes the capture's counts while it runs: at once the first time, which tells that capture
+  // has started, then when they are due and have changed.
   virtual void reportProgress(std::FILE* /*out*/) {}
 };
 

@@ -155,14 +155,14 @@ std::optional<std::chrono::nanoseconds> LiveSource::timeUntilDue() const {
 
 void LiveSource::reportProgress(std::FILE* out) {
   const auto now = std::chrono::steady_clock::now();
-  if (now < nextReport_) {
+  if (reported_ && now < nextReport_) {
     return;
   }
   nextReport_ = now + kReportInterval;
   pcap_stat counts{};
   if (pcap_stats(handle_.get(), &counts) != 0 ||
-      (counts.ps_recv == reported_.ps_recv && counts.ps_drop == reported_.ps_drop &&
-       counts.ps_ifdrop == reported_.ps_ifdrop)) {
+      (reported_ && counts.ps_recv == reported_->ps_recv && counts.ps_drop == reported_->ps_drop &&
+       counts.ps_ifdrop == reported_->ps_ifdrop)) {
     return;
   }
   reported_ = counts;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <chrono>
+#include <optional>
 
 #include "capture/CaptureSource.h"
 
@@ -36,7 +37,7 @@ class LiveSource final : public CaptureSource {
   PacketRelay relay_;
   std::string failure_;
   std::chrono::steady_clock::time_point nextReport_;
-  pcap_stat reported_{};  // the counts last written
+  std::optional<pcap_stat> reported_;  // the counts last written
 };
 
 // The start-up step that a failed pcap_activate status belongs to.

@@ -4,8 +4,8 @@
 // capture stream (stream/CaptureStreamFormat.h) until the application sends the termination line
 // or closes standard input. Its own text (progress and failures) goes out at exit, after the last
 // chunk. While live capture runs, its counts of packets received and dropped go to standard error
-// at most once a second, when they change, and once more at exit. The exit status is 255 on every
-// path.
+// once as it starts, then at most once a second when they change, and once more at exit. The exit
+// status is 255 on every path.
 //
 // With --pcap, the packets go out as a pcap stream instead (PcapStreamWriter.h), a fraction of the
 // chunks' bytes for small frames, for a stream that crosses a network; its own text then goes to
@@ -213,6 +213,7 @@ void run(HelperText& text, std::span<char*> arguments, bool pcap) {
   PcapStreamWriter pcapStream(standardOutput);
   RecordOutput& output = pcap ? static_cast<RecordOutput&>(pcapStream) : chunks;
   output.holdPartialWrites(kHoldTime);
+  opened.source->reportProgress(stderr);  // capture has started
   // A pcap stream's header goes out at once, so that its reader knows the stream has begun.
   const StopReason reason = output.send() ? relay(*opened.source, output) : StopReason::kReaderGone;
   (void)output.send();  // records still held go out before the helper's text

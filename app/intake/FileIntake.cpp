@@ -66,6 +66,7 @@ bool FileIntake::start(QString* error) {
     finish({failure, !failure.isEmpty(), {}});
   });
   feed_->start();
+  captureStarted();
   return true;
 }
 

@@ -41,6 +41,9 @@ bool HelperIntake::start(QString* error) {
   if (QFileInfo(device).isFile()) {
     rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
   }
+  if (!netsiphon::isLiveDevice(device.toStdString())) {
+    captureStarted();  // a capture file needs no rights: it is replayed at once
+  }
   return true;
 }
 
@@ -52,6 +55,9 @@ void HelperIntake::stop() {
 void HelperIntake::errorLine(const QString& line) {
   const QByteArray bytes = line.toLocal8Bit();
   const bool counts = takeCounts(std::string_view(bytes.constData(), bytes.size()));
+  if (counts) {
+    captureStarted();  // the helper tells its first counts as its capture starts
+  }
   // Counts while the capture runs are shown, not printed; the helper's last ones, at its end, are
   // printed as it wrote them, with everything else it says.
   if (!counts || stopping_) {

@@ -57,6 +57,12 @@ bool Intake::takeCounts(std::string_view line) {
   return true;
 }
 
+void Intake::captureStarted() {
+  if (!std::exchange(captured_, true)) {
+    emit capturing();
+  }
+}
+
 void Intake::finish(const Ending& ending) {
   if (!std::exchange(ended_, true)) {
     emit ended(ending);

@@ -44,10 +44,15 @@ class Intake : public QObject {
   // The packets that the capture has told lost so far.
   const CaptureLoss& loss() const { return loss_; }
   bool hasEnded() const { return ended_; }
+  // Whether packets are being captured, or have been: the intake has got past everything that
+  // may keep it from starting (pkexec's password, ssh's connection).
+  bool hasCaptured() const { return captured_; }
 
  signals:
   // Packets have been tracked.
   void changed();
+  // Capture has started: hasCaptured() holds from now on.
+  void capturing();
   // loss() tells new counts.
   void lossChanged();
   void ended(const wq::Intake::Ending& ending);
@@ -62,6 +67,8 @@ class Intake : public QObject {
   // Takes the counts a line of the capture program's standard error tells; false when it tells
   // none.
   bool takeCounts(std::string_view line);
+  // Tells capturing() once.
+  void captureStarted();
   // Tells ended() once.
   void finish(const Ending& ending);
 
@@ -70,6 +77,7 @@ class Intake : public QObject {
 
  private:
   CaptureLoss loss_;
+  bool captured_ = false;
   bool ended_ = false;
   std::vector<std::uint8_t> delivered_;  // not tracked yet
   QTimer trackingTimer_;

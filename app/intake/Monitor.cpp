@@ -84,6 +84,7 @@ std::unique_ptr<Intake> Monitor::makeIntake(const std::optional<QString>& readFi
 
 bool Monitor::run(std::unique_ptr<Intake> intake, QString* error) {
   connect(intake.get(), &Intake::changed, this, &Monitor::changed);
+  connect(intake.get(), &Intake::capturing, this, &Monitor::capturing);
   connect(intake.get(), &Intake::lossChanged, this, &Monitor::lossChanged);
   connect(intake.get(), &Intake::ended, this, &Monitor::intakeEnded);
   if (!intake->start(error)) {

@@ -51,6 +51,8 @@ class Monitor : public QObject {
   QString source() const;
   // The packets that the capture, here or on another host, has told lost.
   const CaptureLoss& loss() const;
+  // Whether the intake has started capturing (see Intake::hasCaptured).
+  bool captured() const { return intake_ && intake_->hasCaptured(); }
   // Logs "Terminating Wirequill.\n" and stops the intake.
   void shutdown();
   // Whether why the intake failed goes to the log (the default); a run without a window tells it
@@ -65,6 +67,8 @@ class Monitor : public QObject {
   void changed();
   // The intake has started reading source().
   void captureStarted();
+  // Packets are being captured: past pkexec's password or ssh's connection.
+  void capturing();
   // The input has ended: the file was read, or the capture stopped or failed (`failed`).
   // `details` is the capture program's own text, when it told why.
   void inputEnded(QString message, bool failed, QString details);

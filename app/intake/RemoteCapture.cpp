@@ -72,6 +72,7 @@ void RemoteCapture::errorLine(const QString& line) {
                  .arg(target_.host)
                  .toStdString());
     announced == RemoteStream::kHelperChunks ? ssh_.readStream() : readPcapStream();
+    captureStarted();
     return;
   }
   if (takeCounts(text)) {
