@@ -3,11 +3,9 @@
 // goes only between the namespaces' own addresses, and each run lasts a few seconds. Needs root;
 // skipped otherwise.
 #include <gtest/gtest.h>
-#include <netdb.h>
 
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -23,22 +21,13 @@ using namespace wq::testing;
 
 constexpr milliseconds kPatience(10'000);
 
-// A socket address of either family.
-struct Endpoint {
-  sockaddr_storage storage{};
-  socklen_t length = 0;
-  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
-};
-
-Endpoint endpoint(const std::string& address, std::uint16_t port) {
-  Endpoint made;
-  addrinfo hints{};
-  hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  if (getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) == 0) {
-    std::memcpy(&made.storage, found->ai_addr, made.length = found->ai_addrlen);
-    freeaddrinfo(found);
-  }
+// An address of either family as an IPv6 socket takes it: an IPv4 one mapped, its packets IPv4.
+sockaddr_in6 endpoint(const std::string& address, std::uint16_t port) {
+  sockaddr_in6 made{};
+  made.sin6_family = AF_INET6;
+  made.sin6_port = htons(port);
+  const bool v4 = address.find(':') == std::string::npos;
+  inet_pton(AF_INET6, ((v4 ? "::ffff:" : "") + address).c_str(), &made.sin6_addr);
   return made;
 }
 
@@ -54,12 +43,13 @@ void boundWaits(int socket) {
 std::uint16_t httpExchange(const std::string& serverSpace, const std::string& clientSpace,
                            const std::string& address, std::uint16_t port,
                            const std::string& body) {
-  const Endpoint server = endpoint(address, port);
-  const Descriptor listener = socketIn(serverSpace, SOCK_STREAM, server.storage.ss_family);
-  const Descriptor client = socketIn(clientSpace, SOCK_STREAM, server.storage.ss_family);
+  sockaddr_in6 server = endpoint(address, port), local{};
+  const auto* at = reinterpret_cast<const sockaddr*>(&server);
+  const Descriptor listener = socketIn(serverSpace, SOCK_STREAM, AF_INET6);
+  const Descriptor client = socketIn(clientSpace, SOCK_STREAM, AF_INET6);
   boundWaits(listener.get());
   boundWaits(client.get());
-  if (bind(listener.get(), server.get(), server.length) != 0 || listen(listener.get(), 1) != 0) {
+  if (bind(listener.get(), at, sizeof server) != 0 || listen(listener.get(), 1) != 0) {
     return 0;
   }
   std::thread serving([&] {
@@ -72,7 +62,7 @@ std::uint16_t httpExchange(const std::string& serverSpace, const std::string& cl
     (void)!send(accepted.get(), response.data(), response.size(), MSG_NOSIGNAL);
   });
   std::size_t received = 0;
-  if (connect(client.get(), server.get(), server.length) == 0) {
+  if (connect(client.get(), at, sizeof server) == 0) {
     const std::string request = "GET / HTTP/1.0\r\n\r\n";
     (void)!send(client.get(), request.data(), request.size(), MSG_NOSIGNAL);
     char buffer[65536];
@@ -81,12 +71,9 @@ std::uint16_t httpExchange(const std::string& serverSpace, const std::string& cl
     }
   }
   serving.join();
-  Endpoint local;
-  local.length = sizeof local.storage;
-  getsockname(client.get(), reinterpret_cast<sockaddr*>(&local.storage), &local.length);
-  const std::uint16_t clientPort =
-      ntohs(reinterpret_cast<const sockaddr_in&>(local.storage).sin_port);  // same place in both
-  return received == 19 + body.size() ? clientPort : 0;
+  socklen_t length = sizeof local;
+  getsockname(client.get(), reinterpret_cast<sockaddr*>(&local), &length);
+  return received == 19 + body.size() ? ntohs(local.sin6_port) : 0;
 }
 
 // wirequill without a window in network namespace `space`, `arguments` split as a shell would.
