@@ -1,5 +1,6 @@
-// The capture stream cut back into chunks, the records read from a chunk, and the counts of lost
-// packets told beside the stream.
+// The capture stream cut back into chunks, the records read from a chunk, the counts of lost
+// packets told beside the stream, and when the idle purge ticks while a capture file is read: once
+// a second of capture time, and once only for a stretch without records, however long.
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 
 #include "tests/tracking/ControllerRig.h"
 #include "tracking/CaptureLoss.h"
+#include "tracking/PurgeTicks.h"
 
 namespace wq::testing {
 namespace {
@@ -38,6 +40,9 @@ TEST(CaptureStream, SameResultWhereverTheReadsAreCut) {
   ControllerRig reference;
   reference.tracker.dataReceived(ByteView(stream.data(), stream.size()));
   ASSERT_EQ(reference.nodeCount(), 120u);
+  // One read's records, however many chunks they take, cost the table one reload.
+  EXPECT_EQ(reference.table.reloads, 1);
+  EXPECT_EQ(reference.table.selectedRow(), 119);
   const std::string expected = reference.nodes();
   ASSERT_NE(expected.find("17#4037@"), std::string::npos) << expected;
   ASSERT_NE(expected.find("17#20000@"), std::string::npos) << expected;
@@ -142,6 +147,33 @@ TEST(CaptureLoss, TakesTheCountsOfTheHelperAndOfTcpdump) {
     }
     EXPECT_EQ(loss.told() ? loss.text() : "", text);
   }
+}
+
+using Seconds = std::chrono::duration<double>;
+
+TimePoint at(double seconds) {
+  return TimePoint{} + std::chrono::duration_cast<TimePoint::duration>(Seconds(seconds));
+}
+
+TEST(PurgeTicks, OneTickASecondAndOneForAStretchWithoutRecords) {
+  // Record times, and the tick due before each (negative: none).
+  const std::pair<double, double> records[] = {
+      {100.0, -1}, {100.5, -1},    {101.0, 101.0},
+      {101.7, -1}, {102.0, 102.0}, {120.4, 120.0},  // a stretch of 18 s: its last tick only
+      {110.0, -1},  // stamped earlier: no tick until capture time passes the next one again
+      {120.9, -1}, {121.0, 121.0}, {121.0, -1},
+  };
+  PurgeTicks ticks;
+  for (const auto& [time, tick] : records) {
+    const std::optional<TimePoint> due = ticks.tickBefore(at(time));
+    EXPECT_EQ(due, tick < 0 ? std::nullopt : std::optional(at(tick))) << time;
+  }
+  // Stamps that jump by three hours: one tick per jump.
+  int ticked = 0;
+  for (int record = 0; record < 1000; ++record) {
+    ticked += ticks.tickBefore(at(200.0 + record * 3 * 3600.0)).has_value();
+  }
+  EXPECT_EQ(ticked, 1000);
 }
 
 }  // namespace

@@ -73,13 +73,11 @@ std::string resultOf(const RuleCase& c) {
   rig.set(keys::DropOnRST, settings.find("rst") != std::string::npos);
   rig.set(keys::TrackOpenConnections, settings.find("open") != std::string::npos);
   const auto snap = settings.find("snap=");
+  const std::size_t snapshot =
+      snap == std::string::npos ? SIZE_MAX : std::stoul(settings.substr(snap + 5));
   for (const Bytes& frame : c.frames) {
-    if (snap != std::string::npos) {
-      rig.feedCaptured(frame, std::stoul(settings.substr(snap + 5)));
-    } else {
-      rig.feed({frame});
-    }
-    rig.clock.advance(std::chrono::seconds(1));
+    rig.feedCaptured(frame, snapshot);
+    rig.clock.advance(1s);
   }
   std::string result = rig.nodes();
   for (const std::string& line : rig.log.lines) {
@@ -93,7 +91,6 @@ TEST(NodeTracker, PacketRules) {
   for (std::uint32_t i = 0; i < 9; ++i) {
     nineLargeSegments.push_back(data(i * 3000, filled(3000)));
   }
-  TcpSender nearWrap(kClient, 52311, kServer, 80, 0xFFFFFFF8);
   // clang-format off
   const RuleCase cases[] = {
       {"every ICMP message is a node holding the whole message", "",
@@ -111,14 +108,12 @@ TEST(NodeTracker, PacketRules) {
        {syn(), data(0, "abc"), data(0, "abc"), data(3, "def")}, "6:abcdef@0-3"},
       {"an overlapping one adds only its new bytes; the first copy stays", "",
        {syn(), data(0, "abc"), data(1, "XYZW"), data(-2, "..ab")}, "6:abcZW@0-2"},
-      {"a segment ahead of a hole waits for it", "",
-       {syn(), data(3, "def"), data(6, "g"), data(0, "abc")}, "6:abcdefg@0-3"},
+      {"a segment ahead of a hole, even of one byte, waits for it", "",
+       {syn(), data(1, "bcd"), data(4, "e"), data(0, "a")}, "6:abcde@0-3"},
       {"a hole that never fills shows in place", "",
        {syn(), data(0, "ab"), data(5, "fg"), data(9, "j"), data(6, "XYZ")}, "6:abfgYZj+3@0-4"},
       {"a SYN with another initial sequence number starts a new connection", "",
        {syn(), data(0, "old"), kReuse.syn(), kReuse.at(0, bytesOf("new")), data(3, "late")}, "6:old@0-1 6:new@2-3"},
-      {"a connection that crosses the sequence wrap reads as any other", "",
-       {nearWrap.syn(), nearWrap.send(bytesOf("0123456")), nearWrap.send(bytesOf("789")), nearWrap.at(7, bytesOf("789"))}, "6:0123456789@0-2"},
       {"a data offset below five words or past the segment makes it malformed", "",
        {syn(), withDataOffsetDelta(0, "abcd", -1), withDataOffsetDelta(0, "abcd", 2), data(0, "ok")}, "6:ok@0-3"},
       {"a header longer than the IP packet states is malformed, whatever the frame holds after it", "fin",
@@ -207,73 +202,54 @@ TEST(NodeTracker, IPv6AddressesAreKeptOnlyWhileNodesHoldThem) {
   {
     ControllerRig rig;
     std::vector<Bytes> frames;
-    for (int i = 0; i < 50; ++i) {
+    for (int i = 0; i < 20; ++i) {
       frames.push_back(
           udpFrame("2001:db8::" + std::to_string(100 + i), 53, kServer6, 53, bytesOf("query")));
     }
     frames.push_back(tcpFrame(kClient6, 52311, kServer6, 80, SYN, bytesOf("s")));  // data at 1
-    const Bytes stream = streamOf(frames);
-    rig.tracker.dataReceived(ByteView(stream.data(), stream.size()));
-    EXPECT_EQ(AddressBook::size(), before + 52);
+    rig.feed(frames);
+    EXPECT_EQ(AddressBook::size(), before + 22);
     rig.clock.advance(10s);
     rig.feed({tcpFrame(kClient6, 52311, kServer6, 80, ACK, bytesOf("d"), {}, {.sequence = 2})});
     rig.clock.advance(10s);
     rig.tracker.purgeNodes();  // the datagrams leave; the grown flow stays
     EXPECT_EQ(rig.nodes(), "6:sd@0-10");
     EXPECT_EQ(AddressBook::size(), before + 2);
-    EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), "2001:db8::149");  // the last to leave
+    EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), "2001:db8::119");  // the last to leave
   }
   EXPECT_EQ(AddressBook::size(), before);
   // An address no node holds has no number, so its flows match no node.
   EXPECT_EQ(AddressBook::find(ip("2001:db8::2").bytes.data()), AddressBook::kNoNumber);
 }
 
-TEST(NodeTracker, OverflowAndGrowthShowInThePanels) {
+// A node keeps the buffer it was made with; it grows after a FIN or the end of input gave its
+// spare room back; its drop shows in the panel as the node was at that time.
+TEST(NodeTracker, ANodeKeepsItsBufferAndGrowsAfterGivingRoomBack) {
   ControllerRig rig;
   rig.set(keys::MaxPacketSize, std::int64_t{1000});
-  rig.feed({syn(), data(0, filled(900))});
-  rig.set(keys::MaxPacketSize, std::int64_t{24000});  // a node keeps the buffer it was made with
+  rig.feed({syn(), data(0, "a"), data(1, "b", ACK | FIN), data(2, "", ACK | FIN)});
+  rig.tracker.inputEnded();
+  rig.set(keys::MaxPacketSize, std::int64_t{24000});
   rig.clock.advance(5s);
-  rig.feed({data(900, filled(100))});
+  rig.feed({data(2, filled(998))});
+  EXPECT_EQ(payloadOf(rig.node(0)), "ab" + filled(998));
   EXPECT_EQ(rig.tracker.nodeAddedBox().lastHitField(), "14:03:25");
-  EXPECT_EQ(rig.nodes(), "6#1000@0-5");
   rig.clock.advance(3s);
   rig.feed({data(1000, "1")});
-  EXPECT_EQ(rig.nodeCount(), 0u);  // shown at the time of the drop:
+  EXPECT_EQ(rig.nodeCount(), 0u);
   EXPECT_EQ(panelText(rig.tracker.nodeDroppedBox()),
             "TCP Packet|10.0.0.2|10.0.0.9|52311|80|14:03:28|WQMBoxStatus3");
 }
 
-TEST(NodeTracker, ANodeKeepsGrowingAfterAFinOrTheEndOfInputGaveItsRoomBack) {
+// Halted intake adds, grows and drops nothing; a halted purge removes nothing. (The lights that
+// show the halts are checked with the view.)
+TEST(NodeTracker, HaltsChangeNothing) {
   ControllerRig rig;
-  rig.feed(
-      {syn(), data(0, filled(3000, 'a')), data(3000, "b", ACK | FIN), data(3001, "", ACK | FIN)});
-  rig.tracker.inputEnded();
-  rig.feed({data(3001, "c")});
-  ASSERT_EQ(rig.nodeCount(), 1u);
-  EXPECT_EQ(payloadOf(rig.node(0)), std::string(3000, 'a') + "bc");
-}
-
-TEST(NodeTracker, HaltsChangeNothingAndTheLightsSaySo) {
-  ControllerRig rig;
-  const auto lights = [&] {
-    return rig.tracker.nodeAddedBox().statusLight() + rig.tracker.nodeDroppedBox().statusLight();
-  };
-  EXPECT_EQ(lights(), "WQMBoxStatus2WQMBoxStatus3");
-  // An ended capture shows in the intake light, unless intake is halted.
-  rig.tracker.setCaptureEnded(true);
-  EXPECT_EQ(lights(), "WQMBoxStatus0WQMBoxStatus3");
-  rig.tracker.setNodeAddedHalted(true);
-  rig.tracker.setNodeAddedHalted(false);
-  EXPECT_EQ(lights(), "WQMBoxStatus0WQMBoxStatus3");
-  rig.tracker.setCaptureEnded(false);
-  EXPECT_EQ(lights(), "WQMBoxStatus2WQMBoxStatus3");
   rig.set(keys::DropOnFIN, true);
   rig.set(keys::DropOnRST, true);
   rig.feed({syn(), data(0, "A")});
   rig.tracker.setNodeAddedHalted(true);
   rig.tracker.setNodeDroppedHalted(true);
-  EXPECT_EQ(lights(), "WQMBoxStatus1WQMBoxStatus1");
   rig.feed({icmpFrame(kClient, kServer, bytesOf(filled(8))), udp("u"), kReuse.syn(), data(1, "d"),
             data(1, "", ACK | FIN), data(1, "", RST)});
   rig.clock.advance(1h);
@@ -282,7 +258,6 @@ TEST(NodeTracker, HaltsChangeNothingAndTheLightsSaySo) {
   EXPECT_TRUE(rig.log.lines.empty());
 
   rig.tracker.setNodeAddedHalted(false);  // intake again; the purge stays halted
-  EXPECT_EQ(lights(), "WQMBoxStatus2WQMBoxStatus1");
   rig.feed({udpFrame(kClient, 9, kServer, 9, bytesOf("u"))});
   rig.tracker.purgeNodes();
   EXPECT_EQ(rig.nodeCount(), 2u);

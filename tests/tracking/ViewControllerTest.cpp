@@ -1,5 +1,7 @@
 // The view controller: the selection with the detail pane and the added panel that follow it,
-// the halt switches, the menus, and view work done once per batch of changes.
+// the halt switches and lights, the menus, and view work done once per batch of changes; and the
+// refine actions: what each keeps, that each halts both sides and shows the first row, and the
+// texts the search fields refuse.
 
 #include <gtest/gtest.h>
 
@@ -49,42 +51,60 @@ std::string viewState(const ControllerRig& rig) {
   for (int tag : {-5, 0, 60, 61, 100, 110, 120, 130, 140, 150, 160, 170}) {
     state += rig.view.validateMenuItem(tag) ? '1' : '0';
   }
-  return state;
+  // The added and dropped panels' lights (N of WQMBoxStatusN: 0 capture ended, 1 halted, 2 and 3
+  // running), and the states of the two halt switches.
+  return state + " lights " + rig.tracker.nodeAddedBox().statusLight().back() +
+         rig.tracker.nodeDroppedBox().statusLight().back() + " " +
+         std::to_string(rig.app.addedSwitch.state()) +
+         std::to_string(rig.app.droppedSwitch.state());
 }
 
 TEST(ViewController, SelectionPaneRemovalAndMenusStepByStep) {
   ControllerRig rig;
-  EXPECT_EQ(viewState(rig), "-1 pane - panel  list  menus 111000100000");
+  MemoryToggleButton button;
+  EXPECT_EQ(viewState(rig), "-1 pane - panel  list  menus 111000100000 lights 23 00");
   using Step = std::pair<std::function<void()>, const char*>;
   // clang-format off
   const Step steps[] = {
-      {[&] { rig.feed({udp("10.0.0.1")}); },                      "0 pane 1 panel 10.0.0.1 list 1 menus 111000110010"},
-      {[&] { rig.feed({udp("10.0.0.2"), udp("10.0.0.3")}); },     "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010"},
-      {[&] { rig.view.previousNode(); },                          "1 pane 2 panel 10.0.0.2 list 123 menus 111000111110"},
-      {[&] { rig.view.previousNode(); rig.view.previousNode(); }, "0 pane 1 panel 10.0.0.1 list 123 menus 111000110110"},
-      {[&] { for (int i = 0; i < 3; ++i) rig.view.nextNode(); },  "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010"},
+      {[&] { rig.feed({udp("10.0.0.1")}); },                      "0 pane 1 panel 10.0.0.1 list 1 menus 111000110010 lights 23 00"},
+      {[&] { rig.feed({udp("10.0.0.2"), udp("10.0.0.3")}); },     "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010 lights 23 00"},
+      {[&] { rig.view.previousNode(); },                          "1 pane 2 panel 10.0.0.2 list 123 menus 111000111110 lights 23 00"},
+      {[&] { rig.view.previousNode(); rig.view.previousNode(); }, "0 pane 1 panel 10.0.0.1 list 123 menus 111000110110 lights 23 00"},
+      {[&] { for (int i = 0; i < 3; ++i) rig.view.nextNode(); },  "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010 lights 23 00"},
       // A purge tick shows the newest row again, even when it removes nothing.
-      {[&] { rig.table.selectRow(0); rig.tracker.purgeNodes(); }, "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010"},
+      {[&] { rig.table.selectRow(0); rig.tracker.purgeNodes(); }, "2 pane 3 panel 10.0.0.3 list 123 menus 111000111010 lights 23 00"},
       // Removal takes the selected node alone, halted or not. The pane follows the row: empty
       // when the row is gone, the next node when the row stays (no selection change there).
-      {[&] { rig.view.haltAll(); rig.view.removeNode(); },        "-1 pane - panel 10.0.0.3 list 12 menus 111000110000"},
-      {[&] { rig.view.removeNode(); },                            "-1 pane - panel 10.0.0.3 list 12 menus 111000110000"},
-      {[&] { rig.table.selectRow(0); rig.view.removeNode(); },    "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010"},
-      {[&] { rig.view.closeWindow(); rig.view.closeWindow(); },   "0 pane 2 panel 10.0.0.2 list 2 menus 111001010010"},
-      {[&] { rig.view.openWindow(); },                            "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010"},
+      {[&] { rig.view.haltAll(); rig.view.removeNode(); },        "-1 pane - panel 10.0.0.3 list 12 menus 111000110000 lights 11 11"},
+      {[&] { rig.view.removeNode(); },                            "-1 pane - panel 10.0.0.3 list 12 menus 111000110000 lights 11 11"},
+      {[&] { rig.table.selectRow(0); rig.view.removeNode(); },    "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010 lights 11 11"},
+      {[&] { rig.view.closeWindow(); rig.view.closeWindow(); },   "0 pane 2 panel 10.0.0.2 list 2 menus 111001010010 lights 11 11"},
+      {[&] { rig.view.openWindow(); },                            "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010 lights 11 11"},
       // Another node moving to the last row keeps the row selected: the pane follows the node.
       {[&] { rig.tracker.setNodeAddedHalted(false); rig.feed({tcp("10.0.0.4", tcpflags::SYN, "4"), tcp("10.0.0.5", tcpflags::SYN, "5")}); },
-                                                                  "2 pane 5 panel 10.0.0.5 list 245 menus 111000111010"},
+                                                                  "2 pane 5 panel 10.0.0.5 list 245 menus 111000111010 lights 21 11"},
       {[&] { rig.feed({tcp("10.0.0.4", tcpflags::ACK, "grows")}); },
-                                                                  "2 pane 4 panel 10.0.0.4 list 254 menus 111000111010"},
+                                                                  "2 pane 4 panel 10.0.0.4 list 254 menus 111000111010 lights 21 11"},
       {[&] { rig.feed({tcp("10.0.0.4", tcpflags::ACK, "again")}); },
-                                                                  "2 pane 4 panel 10.0.0.4 list 254 menus 111000111010"},
-      {[&] { rig.refine.refineProtocol(tags::KeepUDP); },        "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010"},
+                                                                  "2 pane 4 panel 10.0.0.4 list 254 menus 111000111010 lights 21 11"},
+      {[&] { rig.refine.refineProtocol(tags::KeepUDP); },        "0 pane 2 panel 10.0.0.2 list 2 menus 111000110010 lights 11 11"},
       // A node that takes the place, and the memory, of the one shown, at the same moment.
       {[&] { rig.tracker.setNodeAddedHalted(false); rig.set(keys::DropOnRST, true); rig.feed({tcp("10.0.0.6", tcpflags::SYN, "ab")}); },
-                                                                  "1 pane 6 panel 10.0.0.6 list 26 menus 111000111010"},
+                                                                  "1 pane 6 panel 10.0.0.6 list 26 menus 111000111010 lights 21 11"},
       {[&] { rig.feed({tcp("10.0.0.6", tcpflags::RST, ""), udp("10.0.0.7", "ab")}); },
-                                                                  "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010"},
+                                                                  "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010 lights 21 11"},
+      // Each halt switch sets its own side; a mixed state counts as off.
+      {[&] { button.setState(ToggleButton::kOff); rig.view.nodeDroppedHalt(button); },
+                                                                  "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010 lights 23 11"},
+      {[&] { button.setState(2); rig.view.nodeAddedHalt(button); },
+                                                                  "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010 lights 23 11"},
+      {[&] { button.setState(ToggleButton::kOn); rig.view.nodeAddedHalt(button); },
+                                                                  "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010 lights 13 11"},
+      // An ended capture shows in the intake light, unless intake is halted.
+      {[&] { rig.tracker.setCaptureEnded(true); },               "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010 lights 13 11"},
+      {[&] { button.setState(ToggleButton::kOff); rig.view.nodeAddedHalt(button); },
+                                                                  "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010 lights 03 11"},
+      {[&] { rig.tracker.setCaptureEnded(false); },              "1 pane 7 panel 10.0.0.7 list 27 menus 111000111010 lights 23 11"},
   };
   // clang-format on
   for (std::size_t i = 0; i < std::size(steps); ++i) {
@@ -93,35 +113,14 @@ TEST(ViewController, SelectionPaneRemovalAndMenusStepByStep) {
     EXPECT_TRUE(paneDescribesHighlightedRow(rig)) << "step " << i;
   }
   EXPECT_EQ(rig.tracker.nodeDroppedBox().sourceIPField(), "10.0.0.1");
-}
-
-TEST(ViewController, HaltSwitches) {
-  ControllerRig rig;
-  MemoryToggleButton button;
-  button.setState(ToggleButton::kOn);
-  rig.view.nodeAddedHalt(button);
-  EXPECT_TRUE(rig.tracker.nodeAddedHalted());
-  button.setState(2);  // a mixed state counts as off
-  rig.view.nodeAddedHalt(button);
-  EXPECT_FALSE(rig.tracker.nodeAddedHalted());
-  button.setState(ToggleButton::kOn);
-  rig.view.nodeDroppedHalt(button);
-  EXPECT_TRUE(rig.tracker.nodeDroppedHalted());
-
-  rig.view.haltAll();
-  EXPECT_TRUE(rig.tracker.nodeAddedHalted());
-  EXPECT_EQ(rig.app.addedSwitch.state(), ToggleButton::kOn);
-  EXPECT_EQ(rig.app.droppedSwitch.state(), ToggleButton::kOn);
-  EXPECT_TRUE(rig.sounds.played.empty());
+  EXPECT_EQ(rig.sounds.played, std::vector<std::string>{"click05.wav"});  // the refine's alone
 }
 
 // Deferring the view work to the end of a chunk must leave what one-by-one handling leaves.
 TEST(ViewController, OneChunkEndsAsRecordByRecord) {
   const char* hosts[] = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
-  constexpr std::uint8_t kUdp = 0;
-  const std::uint8_t kinds[] = {tcpflags::SYN, tcpflags::ACK,
-                                tcpflags::ACK, tcpflags::FIN | tcpflags::ACK,
-                                kUdp,          tcpflags::RST};
+  using namespace tcpflags;
+  const std::uint8_t kinds[] = {SYN, ACK, ACK, FIN | ACK, 0 /* UDP */, RST};
   // Everything the window shows, and the log.
   const auto shown = [](const ControllerRig& rig) {
     std::string text = rig.nodes() + "|" + std::to_string(rig.table.selectedRow()) + "|" +
@@ -141,10 +140,9 @@ TEST(ViewController, OneChunkEndsAsRecordByRecord) {
       const char* host = hosts[random() % 3];
       const auto payload = Bytes(random() % 30, static_cast<std::uint8_t>('a' + random() % 26));
       const std::uint8_t kind = kinds[random() % 6];
-      const bool carries = kind == tcpflags::SYN || kind == tcpflags::ACK;
-      frames.push_back(kind == kUdp
-                           ? udpFrame(host, 1, "10.9.9.9", 80, payload)
-                           : tcpFrame(host, 1, "10.9.9.9", 80, kind, carries ? payload : Bytes{}));
+      frames.push_back(kind == 0 ? udpFrame(host, 1, "10.1.1.1", 80, payload)
+                                 : tcpFrame(host, 1, "10.1.1.1", 80, kind,
+                                            kind == SYN || kind == ACK ? payload : Bytes{}));
     }
     ControllerRig single;
     ControllerRig batched;
@@ -153,9 +151,8 @@ TEST(ViewController, OneChunkEndsAsRecordByRecord) {
       rig->set(keys::DropOnFIN, true);
       rig->set(keys::DropOnRST, true);
       // Nodes the frames can drop, one of them selected.
-      rig->feed({tcpFrame(hosts[0], 1, "10.9.9.9", 80, tcpflags::SYN, bytesOf("seed")),
-                 tcpFrame(hosts[1], 1, "10.9.9.9", 80, tcpflags::SYN, bytesOf("seed"))});
-      rig->table.selectRow(static_cast<int>(round % 2));
+      rig->feed({tcp(hosts[0], SYN, "seed"), tcp(hosts[1], SYN, "seed")});
+      rig->table.selectRow(round % 2);
     }
     single.view.setCoalescedViewUpdates(false);
     single.feed(frames);
@@ -164,14 +161,99 @@ TEST(ViewController, OneChunkEndsAsRecordByRecord) {
   }
 }
 
-TEST(ViewController, ManyRecordsCostOneReload) {
+using namespace std::string_literals;
+
+using Action = std::function<void(RefineActions&, SearchField&)>;
+Action protocol(int tag) {
+  return [tag](RefineActions& refine, SearchField&) { refine.refineProtocol(tag); };
+}
+Action lastHit(int tag) {
+  return [tag](RefineActions& refine, SearchField&) { refine.refineLastHit(tag); };
+}
+const Action sourceIP = &RefineActions::refineSourceIP;
+const Action sourcePort = &RefineActions::refineSourcePort;
+
+struct RefineCase {
+  Action refine;
+  std::string fieldText;  // what the search field holds before
+  std::string kept;       // the sources' last bytes of the nodes kept, in list order
+  std::string after;      // the field's text afterwards, the sound played (or "beep"), the row
+};
+
+TEST(RefineActions, WhatEachKeepsAndWhatItLeavesShown) {
+  const std::string all = "1 11 1 4 9";
+  // clang-format off
+  const RefineCase cases[] = {
+      {protocol(99), "", all, "|click05.wav|0"},  // any other tag keeps every node
+      {protocol(tags::KeepUDP), "", "1 11", "|click05.wav|0"},
+      {protocol(tags::KeepICMP), "", "1 9", "|click05.wav|0"},  // ICMPv6 too
+      {protocol(tags::KeepTCP), "", "4", "|click05.wav|0"},
+      {lastHit(20), "", "11 1 4 9", "|click05.wav|0"},  // exactly 20 s idle is within 20 s
+      {lastHit(10), "", "", "|click05.wav|-1"},          // an empty list shows no row
+      {lastHit(15), "", all, "|click05.wav|0"},          // not a multiple of 10: no limit
+      {lastHit(tags::AnyTime), "", all, "|click05.wav|0"},
+      {sourceIP, "10.0.0.1", "1 1", "Source IP|click01.wav|0"},
+      {sourceIP, "2001:DB8:0::9", "9", "Source IP|click01.wav|0"},
+      {&RefineActions::refineDestinationIP, "10.1.1.2", "11 1", "Destination IP|click01.wav|0"},
+      {sourcePort, "80", "1", "Port|click01.wav|0"},
+      {&RefineActions::refineDestinationPort, "  +80xyz", "11", "Port|click01.wav|0"},
+      {sourcePort, "65616", "1", "Port|click01.wav|0"},  // 65536 + 80
+      {sourcePort, "-1", "11", "Port|click01.wav|0"},
+      {sourcePort, "Port", "1 9", "Port|click01.wav|0"},        // port 0: the ICMP nodes
+      {sourcePort, "99999999999", "11", "Port|click01.wav|0"},  // INT_MAX: low 16 bits 65535
+      // What is not an address is refused with a beep; the list, the field and the row stay.
+      {sourceIP, "Source IP", all, "Source IP|beep|4"},
+      {sourceIP, "", all, "|beep|4"},
+      {sourceIP, "10.0.0", all, "10.0.0|beep|4"},
+      {sourceIP, "10.0.0.256", all, "10.0.0.256|beep|4"},
+      {sourceIP, "10.0.0.1 ", all, "10.0.0.1 |beep|4"},
+      {sourceIP, "1\xC3\xA9.0.0.1", all, "1\xC3\xA9.0.0.1|beep|4"},
+      {sourceIP, "10.0.0.1\0junk"s, all, "10.0.0.1\0junk|beep|4"s},
+      {sourceIP, "2001:db8:::1", all, "2001:db8:::1|beep|4"},
+  };
+  // clang-format on
+  for (const RefineCase& c : cases) {
+    ControllerRig rig;
+    rig.feed({udpFrame("10.0.0.1", 80, "10.1.1.1", 65535, bytesOf("a"))});
+    rig.clock.advance(500ms);
+    rig.feed({udpFrame("10.0.0.11", 65535, "10.1.1.2", 80, bytesOf("b")),
+              icmpFrame("10.0.0.1", "10.1.1.2", bytesOf("c")),
+              tcpFrame("10.0.0.4", 5, "10.1.1.1", 6, tcpflags::SYN, bytesOf("t")),
+              icmpFrame("2001:db8::9", "2001:db8::2", bytesOf("6"))});
+    rig.clock.advance(20s);
+    MemorySearchField field(c.fieldText);
+    c.refine(rig.refine, field);
+    std::string kept;
+    for (std::size_t i = 0; i < rig.nodeCount(); ++i) {
+      const IpAddress& source = rig.node(i).saddr();
+      kept +=
+          (i ? " " : "") + std::to_string(source.bytes[source.family == IpAddress::kV4 ? 3 : 15]);
+    }
+    std::string sound = rig.sounds.beeps == 1 ? "beep" : "";
+    for (const std::string& played : rig.sounds.played) {
+      sound += played;
+    }
+    EXPECT_EQ(kept, c.kept) << c.fieldText;
+    EXPECT_EQ(field.stringValue() + "|" + sound + "|" + std::to_string(rig.table.selectedRow()),
+              c.after)
+        << c.fieldText;
+    // Only a refine that narrows moves the focus to the table.
+    EXPECT_EQ(rig.table.focusRequests, sound == "beep" ? 0 : 1) << c.fieldText;
+    EXPECT_TRUE(rig.tracker.nodeAddedHalted() && rig.tracker.nodeDroppedHalted());
+  }
+}
+
+TEST(RefineActions, ManyRemovedNodesAreFreedAfterwardsAndAllByTheEnd) {
+  // More nodes than are freed at once: the rest wait for the worker, which the controller's end
+  // joins, so nothing leaks (the sanitizer build checks).
   ControllerRig rig;
-  std::vector<Bytes> frames(50, udp("10.0.0.1", "x"));
-  const Bytes stream = streamOf(frames);
-  rig.tracker.dataReceived(ByteView(stream.data(), stream.size()));
-  EXPECT_EQ(rig.nodeCount(), 50u);
-  EXPECT_EQ(rig.table.reloads, 1);
-  EXPECT_EQ(rig.table.selectedRow(), 49);
+  std::vector<Bytes> frames(60, udpFrame("10.0.0.1", 1, "10.0.0.2", 2, bytesOf("u")));
+  for (int chunk = 0; chunk < 200; ++chunk) {
+    rig.feed(frames);
+  }
+  rig.feed({icmpFrame("10.0.0.1", "10.0.0.2", bytesOf("i"))});
+  rig.refine.refineProtocol(tags::KeepICMP);
+  EXPECT_EQ(rig.nodes(), "1#9@0-0");
 }
 
 }  // namespace

@@ -1,15 +1,105 @@
-// The node list: order, rows and highest-index flow matches as a plain vector would give them.
+// The nodes' storage: the node record, whose payload is bounded by the buffer fixed when it was
+// made and which gives spare room back; the pool its memory comes from, whose blocks are distinct,
+// aligned and reused from whatever thread they are freed on; and the node list, which must keep
+// the order and flow matches that a plain vector would give.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <random>
+#include <set>
+#include <thread>
 
 #include "tests/tracking/ControllerRig.h"
 #include "tracking/NodeList.h"
+#include "tracking/NodePool.h"
 
 namespace wq::testing {
 namespace {
+
+const std::uint8_t* bytes(std::string_view text) {
+  return reinterpret_cast<const std::uint8_t*>(text.data());
+}
+std::vector<PayloadGap> gapsOf(const WQMConnection& node) {
+  return {node.gaps().begin(), node.gaps().end()};
+}
+
+TEST(WQMConnection, PayloadAndItsGapsAreBoundedByTheBufferFixedAtCreation) {
+  WQMConnection node(kStartTime, 10);
+  node.setPacketData(bytes("hello"), 5);
+  node.augmentPacketData(bytes("abc"), 3);
+  node.augmentPacketData(bytes(""), 0);
+  node.augmentPacketData(bytes("defg"), 4);
+  EXPECT_EQ(payloadOf(node), "helloabcde");
+  // Bytes that were not captured count against the buffer; gaps in a row make one.
+  node.setPacketData(bytes("xy"), 2, 3);  // replaces the longer payload
+  node.augmentPacketData(bytes("z"), 1, 1);
+  node.augmentPacketData(bytes(""), 0, 2);
+  node.augmentPacketData(bytes("abc"), 3, 5);
+  EXPECT_EQ(payloadOf(node), "xyza");
+  EXPECT_EQ(gapsOf(node), (std::vector<PayloadGap>{{2, 3}, {3, 3}}));
+  EXPECT_EQ(node.byteCount(), 10u);
+  node.setPacketData(bytes("ab"), 2, 20);
+  EXPECT_EQ(gapsOf(node), (std::vector<PayloadGap>{{2, 8}}));
+  EXPECT_EQ(node.byteCount(), 10u);
+
+  WQMConnection none(kStartTime, -1);  // a size below 1 holds nothing
+  none.setPacketData(bytes("x"), 1, 1);
+  EXPECT_EQ(none.byteCount(), 0u);
+}
+
+TEST(WQMConnection, SpareRoomGoesBackWithoutTouchingThePayload) {
+  // A payload that grows holds spare room; once it is given back, the bytes are the same and
+  // the payload can still grow, up to the buffer and no further.
+  WQMConnection node(kStartTime, 5000);
+  const std::string first(300, 'a'), second(400, 'b'), rest(6000, 'z');
+  node.augmentPacketData(bytes(first), 300);   // room for exactly these
+  node.augmentPacketData(bytes(second), 400);  // room doubled
+  node.releaseSpareRoom();
+  node.releaseSpareRoom();  // nothing left to give back
+  EXPECT_EQ(payloadOf(node), first + second);
+  node.augmentPacketData(bytes(rest), 6000);
+  EXPECT_EQ(payloadOf(node), first + second + rest.substr(0, 4300));
+  // All room given back, then taken again.
+  node.setPacketData(bytes(""), 0);
+  node.releaseSpareRoom();
+  node.augmentPacketData(bytes("ab"), 2);
+  EXPECT_EQ(payloadOf(node), "ab");
+}
+
+TEST(NodePool, BlocksAreDistinctAlignedAndReusedAcrossSlabsAndThreads) {
+  constexpr std::size_t kSize = 56;
+  constexpr int kBlocks = 50000;  // more than one slab holds
+  NodePool pool(kSize, 8);
+  std::vector<void*> blocks;
+  std::vector<std::uintptr_t> addresses;
+  for (int i = 0; i < kBlocks; ++i) {
+    blocks.push_back(pool.allocate());
+    addresses.push_back(reinterpret_cast<std::uintptr_t>(blocks.back()));
+    ASSERT_EQ(addresses.back() % 8, 0u);
+  }
+  // No block overlaps another.
+  std::ranges::sort(addresses);
+  for (std::size_t i = 1; i < addresses.size(); ++i) {
+    ASSERT_GE(addresses[i] - addresses[i - 1], kSize);
+  }
+  // Half are freed on another thread; as many new ones come back from exactly those.
+  const std::set<void*> freed(blocks.begin(), blocks.begin() + kBlocks / 2);
+  std::thread([&] {
+    for (void* block : freed) {
+      pool.release(block);
+    }
+  }).join();
+  pool.release(nullptr);
+  std::set<void*> reused;
+  for (int i = 0; i < kBlocks / 2; ++i) {
+    reused.insert(pool.allocate());
+  }
+  EXPECT_EQ(reused, freed);
+  for (void* block : blocks) {
+    pool.release(block);
+  }
+}
 
 // The list must keep the order, and the answers about a flow's highest index, of any node and of
 // one that a test accepts, that a plain vector with linear scans gives.
