@@ -48,18 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.tracker.dataReceived(wq::ByteView(data + at, std::min(readSize, size - at)));
     checkNodes(rig.tracker.connectionsArray());
     rig.clock.advance(std::chrono::seconds(data[at] % 20));
-    switch (data[at] % 8) {
-      case 0:
-        rig.tracker.purgeNodes();
-        break;
-      case 1:
-        rig.view.previousNode();
-        break;
-      case 2:
-        rig.view.removeNode();
-        break;
-      default:
-        break;
+    const int action = data[at] % 8;  // mostly none
+    if (action == 0) {
+      rig.tracker.purgeNodes();
+    } else if (action == 1) {
+      rig.view.previousNode();
+    } else if (action == 2) {
+      rig.view.removeNode();
     }
   }
   rig.tracker.captureStreamEnded();
