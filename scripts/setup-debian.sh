@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
-# Installs everything Wirequill needs to build and test on Debian 12. Safe to run again.
+# Installs what Wirequill needs on Debian 12. Safe to run again.
+#   setup-debian.sh            everything to build, test and benchmark it
+#   setup-debian.sh --package  only what building its Debian package needs
 set -euo pipefail
 
-packages=(
+package=(
   # build
-  build-essential cmake ninja-build pkg-config clang-format tzdata
+  build-essential cmake pkg-config
   # capture
   libpcap-dev
   # the desktop application
-  qt6-base-dev qt6-multimedia-dev libxkbcommon-dev pkexec libcap2-bin
-  # capture on another host
-  openssh-client
+  qt6-base-dev qt6-multimedia-dev libxkbcommon-dev
+  # the Debian package: dpkg-shlibdeps and dpkg-buildflags, file for cpack, the manual pages
+  dpkg-dev file gzip
+)
+tests=(
+  ninja-build clang-format tzdata
+  # running it: live capture's launch and rights, capture on another host
+  pkexec libcap2-bin openssh-client
   # screenshots and display tests
   xvfb xauth
   # tests, benchmarks, fuzzing
@@ -21,9 +28,14 @@ packages=(
   nftables curl
   # remote capture tests: an SSH server in a namespace, and tcpdump on the far side
   openssh-server tcpdump
-  # the Debian package (dpkg-shlibdeps) and its check: manual pages, desktop entry
-  dpkg-dev gzip groff-base man-db desktop-file-utils
+  # the package check: lintian, manual pages, desktop entry
+  lintian groff-base man-db desktop-file-utils
 )
+case "${1:-}" in
+  --package) packages=("${package[@]}") ;;
+  "") packages=("${package[@]}" "${tests[@]}") ;;
+  *) echo "usage: $0 [--package]" >&2; exit 2 ;;
+esac
 
 run_as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
