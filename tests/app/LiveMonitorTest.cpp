@@ -300,8 +300,14 @@ struct SshServer {
                                          " -o UserKnownHostsFile=" + folder +
                                          "/known_hosts \"$@\"");
     std::filesystem::create_directories("/run/sshd");  // its privilege separation folder
-    ready = ready && runQuietly("ip netns exec " + space + " /usr/sbin/sshd -f " + folder +
-                                "/sshd_config -E " + folder + "/sshd.log");
+    // The host's sessions see a libexec folder of their own, empty: a helper installed on this
+    // machine by the package is never the host's, whose programs are those of remotePath alone.
+    const std::string noLibexec = folder + "/no-libexec";
+    std::filesystem::create_directories(noLibexec);
+    ready = ready && runQuietly("ip netns exec " + space +
+                                " sh -c 'if [ -d /usr/libexec/wirequill ]; then mount --bind " +
+                                noLibexec + " /usr/libexec/wirequill; fi; exec /usr/sbin/sshd -f " +
+                                folder + "/sshd_config -E " + folder + "/sshd.log'");
     ready = ready && pollUntil([&] { return !readFile(folder + "/sshd.pid").empty(); }, kPatience);
     pid = ready ? std::stoi(readFile(folder + "/sshd.pid")) : -1;
   }

@@ -354,7 +354,12 @@ class MainWindowTest : public QObject {
     }
     QVERIFY(table->horizontalScrollBar()->maximum() > 0);
     const QPlainTextEdit* pane = w.ui().dataTextView;
-    QVERIFY(QFontInfo(pane->font()).fixedPitch());
+    // The pane's columns line up: every character as wide as every other (Qt's fixed-pitch flag
+    // is false for some monospaced fonts, Noto Sans Mono among them).
+    const QFontMetricsF metrics(pane->font());
+    for (const QChar c : QString("i.W@ #~|")) {
+      QCOMPARE(metrics.horizontalAdvance(c), metrics.horizontalAdvance('M'));
+    }
     QVERIFY(pane->viewport()->width() - 2 * pane->document()->documentMargin() >
             pane->fontMetrics().horizontalAdvance(QString(kPayloadLineLength, '0')));
   }
