@@ -23,8 +23,9 @@ namespace wq {
 namespace {
 
 constexpr char kPrivilegesRefused[] = "Wirequill requires administrator privileges. Sorry.";
-// How long a run without a window waits for its capture to end after telling it to.
-constexpr std::chrono::milliseconds kHelperEndPatience{2000};
+// How long a run without a window waits for its capture to end after telling it to: a helper
+// that ignores the termination line is killed after two seconds.
+constexpr std::chrono::milliseconds kHelperEndPatience{3000};
 
 void complain(const QString& message) {
   std::fprintf(stderr, "wirequill: %s\n", qPrintable(message));

@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QProcess>
@@ -447,6 +448,21 @@ TEST_F(Headless, AnswersCommandLines) {
   for (const auto& [arguments, status, complaint, output] : rows) {
     expectAnswer(arguments, status, complaint, output);
   }
+  // Standard input closed: nothing to read, and nothing else read in its place.
+  const ProgramRun closedInput = run("-r - --no-window --report -", [] { ::close(STDIN_FILENO); });
+  EXPECT_EQ(closedInput.status, 1);
+  EXPECT_EQ(closedInput.complaints,
+            std::vector<std::string>{
+                "wirequill: -r -: standard input is closed: there is nothing to read."});
+  // A live run whose capture never starts writes no report: the last one stays.
+  if (geteuid() == 0) {
+    std::ofstream(in("$S/old.txt")) << "the old report\n";
+    const ProgramRun never = run("--no-window -d /dev/bpf0 -i wqnosuch0 --report $S/old.txt");
+    EXPECT_EQ(never.status, 1);
+    EXPECT_EQ(never.complaints.back(),
+              "wirequill: Capture never started: the report was not written.");
+    EXPECT_EQ(readFile(in("$S/old.txt")), "the old report\n");
+  }
   store("CaptureFilter=udp port 65536\n");
   expectAnswer("-r $S/http.pcap --no-window --report -", 2,
                "The capture filter \"udp port 65536\" cannot be used: illegal port number", "");
@@ -459,7 +475,7 @@ TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
   std::filesystem::create_directory(in("$S/reports"));
   std::ofstream(in("$S/reports/r.txt")) << "the old report\n";
   const ProgramRun cut = run("-r $S/http.pcap --no-window --report $S/reports/r.txt", [] {
-    ::signal(SIGXFSZ, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_DFL);    // the program itself turns the signal into an error
     const rlimit limit{400, 400};  // the report is longer
     ::setrlimit(RLIMIT_FSIZE, &limit);
   });
@@ -471,6 +487,50 @@ TEST_F(Headless, AReportFileIsWrittenWholeOrNotAtAll) {
 
   EXPECT_EQ(run("-r $S/http.pcap --no-window --report $S/reports/r.txt").status, 0);
   EXPECT_TRUE(readFile(in("$S/reports/r.txt")).starts_with("Wirequill Report\n"));
+
+  // Refused at once, each with one line: a socket; a reader of standard output that has gone; a
+  // link planted in a sticky folder by another user, which
+  // the kernel would not follow either (one of this user's own there is followed).
+  const std::string socketPath = in("$S/reports/socket");
+  const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const ProgramRun toSocket = run("-r $S/http.pcap --no-window --report " + socketPath);
+  close(listener);
+  EXPECT_EQ(toSocket.status, 1);
+  EXPECT_EQ(toSocket.complaints, std::vector{"wirequill: cannot write the report to " + socketPath +
+                                             ": No such device or address"});
+  const ProgramRun readerGone = run("-r $S/http.pcap --no-window --report -", [] {
+    int ends[2];
+    if (::pipe(ends) == 0) {  // standard output is a pipe whose reader has gone
+      ::close(ends[0]);
+      ::dup2(ends[1], STDOUT_FILENO);
+    }
+  });
+  EXPECT_EQ(readerGone.status, 1);
+  EXPECT_EQ(readerGone.complaints,
+            std::vector<std::string>{
+                "wirequill: cannot write the report to standard output: Broken pipe"});
+  if (geteuid() == 0) {
+    const std::string sticky = in("$S/sticky"), victim = in("$S/victim");
+    std::filesystem::create_directory(sticky);
+    chmod(sticky.c_str(), 01777);
+    std::ofstream(victim) << "not to be replaced\n";
+    std::filesystem::create_symlink(victim, sticky + "/planted");
+    ASSERT_EQ(lchown((sticky + "/planted").c_str(), 65534, 65534), 0);
+    const ProgramRun planted = run("-r $S/http.pcap --no-window --report $S/sticky/planted");
+    EXPECT_EQ(planted.status, 1);
+    EXPECT_EQ(planted.complaints.size(), 1u);
+    EXPECT_NE(planted.complaints.front().find("it is a symbolic link, in a folder that anyone "
+                                              "may write to, owned by another user"),
+              std::string::npos);
+    EXPECT_EQ(readFile(victim), "not to be replaced\n");
+    std::filesystem::create_symlink(victim, sticky + "/mine");
+    EXPECT_EQ(run("-r $S/http.pcap --no-window --report $S/sticky/mine").status, 0);
+    EXPECT_TRUE(readFile(victim).starts_with("Wirequill Report\n"));
+    EXPECT_TRUE(std::filesystem::is_symlink(sticky + "/mine"));
+  }
 
   // A FIFO is written directly once it has a reader. Without one, SIGTERM still ends the run,
   // whether it comes before the report or while the report waits for its reader.
@@ -583,6 +643,25 @@ TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
       kill(helper, SIGKILL);
     }
   }
+}
+
+// A helper that ignores the termination line and its input's end is killed two seconds after
+// it was told, and reaped: the run ends with its report, and nothing is left.
+TEST_F(Headless, AHelperThatIgnoresTheTerminationLineIsKilled) {
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const std::string bin = scratch.subdirectory("bin");
+  std::filesystem::copy_file(WIREQUILL_PROGRAM, bin + "/wirequill");
+  writeScript(bin + "/netsiphon", "trap '' INT TERM HUP PIPE\nwhile :; do sleep 1; done");
+  QProcess program;
+  program.start(QString::fromStdString(bin + "/wirequill"),
+                {"--no-window", "-d", QString::fromStdString(in("$S/http.pcap")), "-i", "wqtest0",
+                 "--duration", "0.5", "--report", QString::fromStdString(in("$S/r"))});
+  const pid_t helper = waitForChild(program.processId(), "netsiphon", kPatience);
+  ASSERT_GT(helper, 0);
+  ASSERT_TRUE(program.waitForFinished(kPatience.count()));
+  EXPECT_EQ(program.exitCode(), 0);
+  EXPECT_TRUE(readFile(in("$S/r")).starts_with("Wirequill Report\n"));
+  EXPECT_TRUE(waitUntilEnded(helper, milliseconds(1000)));
 }
 
 }  // namespace

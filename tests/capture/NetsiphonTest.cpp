@@ -11,6 +11,7 @@
 #include "capture/CaptureFilter.h"
 #include "capture/ChunkAssembler.h"
 #include "tests/capture/HelperProcess.h"
+#include "tests/support/NetworkNamespaces.h"
 #include "tests/support/ScratchFiles.h"
 
 namespace netsiphon::testing {
@@ -238,6 +239,16 @@ TEST(Netsiphon, RefusesWhatItCannotUseAtItsStep) {
     EXPECT_EQ(std::system(NETSIPHON_PATH " --can-capture"), 0);
     EXPECT_EQ(std::system((unprivileged + NETSIPHON_PATH + " --can-capture-pcap").c_str()), 1 << 8);
     EXPECT_EQ(std::system(NETSIPHON_PATH " --can-capture-pcap"), 0);
+    // A network interface that merely carries a name the capture library keeps for its own
+    // devices never reaches them (in a namespace of its own).
+    const std::string space = "wqkept" + std::to_string(getpid());
+    ASSERT_TRUE(wq::testing::runQuietly("ip netns add " + space + " && ip -n " + space +
+                                        " link add nfqueue0 type veth peer name wqpeer0"));
+    HelperProcess({"ip", "netns", "exec", space, NETSIPHON_PATH, "/dev/bpf0", "nfqueue0"})
+        .finish(startupText("/dev/bpf0", "nfqueue0", 1) +
+                "The interface \"nfqueue0\" has a name that the capture library keeps for its own "
+                "devices (nfqueue); rename it to capture on it.\n");
+    wq::testing::runQuietly("ip netns del " + space);
   }
 }
 
