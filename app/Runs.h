@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The two ways wirequill runs: with its window, or headless on Qt's core event loop.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Turns SIGINT and SIGTERM into a Qt signal on the event loop.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // wirequill: the desktop application, or with --no-window a headless monitor.
 
 #include <fcntl.h>

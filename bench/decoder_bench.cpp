@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding speed and memory per node on a synthetic mix: TCP flows opening and growing, UDP
 // datagrams, ICMP messages and FINs, with the default settings.
 //

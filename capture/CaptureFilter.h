@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture filters: libpcap filter expressions, compiled by libpcap and applied to a capture handle
 // (in the kernel for live capture, by libpcap as it reads a capture file). An empty expression
 // means no filter.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture-source layer: a capture file replayed at its recorded pace, or live capture on an
 // interface, both handing their packets to a RecordOutput.
 #pragma once

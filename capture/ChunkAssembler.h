@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Packs captured frames into the fixed-length chunks of the capture stream.
 #pragma once
 

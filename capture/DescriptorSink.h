@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes what a record output sends to a descriptor, each piece whole.
 #pragma once
 

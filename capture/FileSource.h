@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays a capture file (pcap or pcapng) at its recorded pace, the packets a filter keeps alone,
 // then stays idle; or relays a capture stream so filtered as it arrives. A file or stream that
 // cannot be read to its end (cut short, a broken record, a second link type) fails the capture

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The helper's own text for the application: its start-up steps, failures and closing line.
 //
 // The text goes out after the last chunk, where the application takes whatever does not make a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Hands out frames of every supported link type in Ethernet framing, since the application decodes
 // Ethernet frames only.
 #pragma once

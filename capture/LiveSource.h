@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Live capture on one interface: promiscuous, immediate and non-blocking, so that an idle
 // interface never holds up the control channel. A filter is applied in the kernel.
 #pragma once

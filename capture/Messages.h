@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The helper's progress and failure lines, and the control text it obeys.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes captured frames as a pcap stream, in the layout tcpdump -w writes: a file header (link
 // type Ethernet, since every frame is handed out in Ethernet framing), then each record's 16-byte
 // header and its captured bytes, with nothing between them. Far smaller than the chunk stream for

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gives up root once the capture is active: the helper needs no privileges to relay packets.
 #pragma once
 

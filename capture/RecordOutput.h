@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the helper's captured frames go: packed into the chunks of the capture stream
 // (ChunkAssembler), or written as a pcap stream (PcapStreamWriter), through a ByteSink.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // When each packet of a capture file is due, so that a replay keeps the recorded pace.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // netsiphon [--pcap] DEVICE INTERFACE [FILTER]: the capture helper of Wirequill.
 //
 // Reports its start-up steps, then relays captured packets to standard output in the chunks of the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `cpack -G DEB` in a build folder configured with
 # -DCMAKE_INSTALL_PREFIX=/usr (scripts/package.sh does both). The polkit action, the man pages and
 # the application's last helper search path are configured from the install prefix, so the package

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arbitrary bytes as the capture stream, delivered in reads of arbitrary sizes, under arbitrary
 // settings, with the purge, the refine actions, the selection and the report in between. After
 // every read each node's byte count is its bytes and gaps, and no node outgrows its buffer.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package build-pkg/wirequill_VERSION_ARCH.deb (a Release build for /usr, with
 # Debian's hardening flags), installing only what that build needs, and with --install installs
 # it with apt-get, which brings in what it depends on (uses sudo when not root). The test command

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the dependencies, builds Wirequill and runs it: with a display, the window monitoring
 # the interface of the default route live; without one, a headless run over a sample capture
 # that prints its report.

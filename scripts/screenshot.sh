@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes docs/screenshot.png: the main window over the sample capture, as it looks while capturing,
 # with the web page's answer selected; without a display.
 set -euo pipefail

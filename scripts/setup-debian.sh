@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what Wirequill needs on Debian 12. Safe to run again.
 #   setup-debian.sh            everything to build, test and benchmark it
 #   setup-debian.sh --package  only what building its Debian package needs

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds with clang, AddressSanitizer and UndefinedBehaviorSanitizer, runs every test, then runs
 # each fuzz target for a bounded time (FUZZ_SECONDS, default 60).
 set -euo pipefail

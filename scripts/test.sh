@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the dependencies, builds Wirequill and runs every test. CMake's default generator here
 # (the sanitizer build uses Ninja), so that both get built; run.sh shares the build folder.
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The capture stream from netsiphon to wirequill, shared by both sides.
 //

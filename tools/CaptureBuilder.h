@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Builds captured frames and capture-stream chunks byte by byte, for tests, benchmarks, tools and
 // fuzz seeds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture files (pcap) written with libpcap from frames built byte by byte.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window wired to plain platform pieces: settings in memory, a clock that stands still
 // until moved, a log, a resolver and sounds that only remember what they were asked. For tests,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // grab_main_window CAPTURE OUT.png [ROW]: reads a capture file into the main window, selects a
 // row, and saves a picture of the window as it looks while capturing (nothing in the status
 // bar). Run it with QT_QPA_PLATFORM=offscreen.

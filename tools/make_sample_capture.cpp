@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make_sample_capture FILE: writes a small capture of everyday traffic on a home network (a web
 // page fetched over TCP, DNS lookups over IPv4 and IPv6, pings, time, service discovery, the
 // start of a TLS and of an SSH connection) as a pcap file, for trying wirequill without capturing

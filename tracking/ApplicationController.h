@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application's parts, made and connected: the node tracker, the view controller that shows
 // its list, the refine actions that narrow it, and the report of it. It reaches the platform only

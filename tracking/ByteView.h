@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Bounds-checked reading of untrusted bytes: every read names its offset and fails, instead of
 // reading past the end, when the bytes are not there.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Packets a capture lost, as the capture helper tells them on its standard error while it runs and
 // at its end ("netsiphon: R packets received, D dropped by the capture library, I dropped by the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The records of the capture helper's stream, as the tracker reads them (the layout is in
 // stream/CaptureStreamFormat.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Cuts the capture stream back into its chunks, whatever sizes the pipe delivers it in, and joins
 // the chunks of a record too long for one. What is left over when the stream ends is the capture

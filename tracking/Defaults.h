@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The user's settings: values stored in a SettingsStore, over a layer of registered defaults.
 // Every value is read afresh at each use, so a stored change takes effect at the next read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TCP flows whose node has left the list (overflow, FIN or RST, purge, removal, refine), kept for
 // as long as the idle purge time after their last segment: while tracking connections that were

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // From each flow to the slots of its nodes in the node list, in ascending order. An open-addressing
 // table with the first slot kept inline: most flows have one node, and those cost no allocation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reverse lookups that cannot hold the application up for long: the addresses of a report are
 // looked up together, on a few threads, within a time budget; what has not been answered by then

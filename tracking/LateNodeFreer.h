@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Frees nodes on a worker thread of its own, a moment after they were handed over. Freeing a
 // great many nodes takes longer than the redraw the user waits for, and both need the allocator,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The tags of menu items and refine pop-up items: menu items are enabled by their tag, and the
 // refine actions read what to keep from the tag of the chosen item.

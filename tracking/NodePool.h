@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Memory for objects of one size, carved from large slabs: objects made one after another lie
 // next to each other, so walking them in order reads memory in order, and making or freeing one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The texts that describe one node: the node summary and the payload as printable text. The
 // detail pane and the report both build on these.

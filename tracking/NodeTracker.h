@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The node list and the rules that fill and empty it: capture data decoded into nodes by the
 // packet rules, the two activity panels and their halts, the idle purge and removal. It knows

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads one captured frame as Ethernet carrying IPv4 or IPv6 and takes out what the node tracker
 // needs.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The application controller wired to the plain platform pieces: the application without a window.
 // Used by the headless mode, the tests, the fuzz targets and the benchmarks.

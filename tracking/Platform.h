@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the node tracker needs from the platform it runs on. The desktop application implements
 // these with Qt; tests and the headless mode use the plain implementations in PlainPlatform.h.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // When the idle purge ticks while a capture file is read by its own time stamps: once a second of
 // capture time, as in a live capture. A stretch without records that spans several ticks gets only
 // its last one: with no packet between them, the earlier ticks would purge nothing that the last

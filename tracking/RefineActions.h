@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The refine actions: narrowing the node list by protocol, by time since the last hit, by source
 // or destination address and by source or destination port. Each halts both sides first, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A TCP node holds its direction's byte stream as the application sent it: each segment's bytes
 // are placed by sequence number, bytes already held are not taken again (the first copy stays),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the window shows of the node tracker: the nodes table and its selection, the detail pane
 // and the added panel that describe the node on the highlighted row as it is now, the halt

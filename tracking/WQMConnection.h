@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One node: one direction of one IPv4 or IPv6 flow, with the times of its first and latest packet
 // and the payload bytes its packets brought; for TCP, the direction's byte stream, with the bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An activity panel: six fields describing one node and a status light. The panel keeps what it
 // shows, not the node, so its text outlives the node. The fields are formatted when read, so

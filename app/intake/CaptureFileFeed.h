@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads a capture file straight into the controller, at full speed and without the helper. The
 // clock follows the records' time stamps and the idle purge ticks by capture time (PurgeTicks),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starts the capture helper netsiphon and reads its capture stream. The helper's standard input
 // and standard output are one socket: the stream comes in on it, the termination line goes out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A capture file read directly, at full speed, its records' time stamps driving the controller's
 // clock; or a capture stream (a pipe, a FIFO, standard input) read as it arrives, at the wall

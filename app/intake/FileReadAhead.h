@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Reads a capture file on a thread of its own and packs its packets into capture-stream chunks
 // ahead of whoever tracks them, so that reading the file and tracking its packets each have a

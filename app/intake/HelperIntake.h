@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Live capture here, or a capture file replayed at its pace, through the capture helper netsiphon:
 // its chunk stream is tracked, its counts of lost packets taken from its standard error, and its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // One way packets come in, whichever the run asked for: the capture helper here (HelperIntake),
 // capture on another host (RemoteCapture), a capture file or a capture stream (FileIntake).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Runs the intake of one session: whichever Intake the run asked for (the capture helper here or
 // on another host, a capture file or stream), the one-second purge timer, the launch log, and the

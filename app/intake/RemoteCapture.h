@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Capture on another machine: ssh runs the remote command (RemoteCommand.h) on HOST, and what comes
 // back is read like local capture: the helper's pcap stream, or tcpdump's, as a capture stream; an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What capture on another machine runs there, through OpenSSH, and what its endings mean.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A descriptor that delivers a capture stream as it arrives (a pipe, a FIFO, a terminal, a
 // socket), as a stdio stream for the capture library. Its reads wait for data without holding up

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starts the window's capture, and moves it when Preferences stores another device, interface or
 // capture filter:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The cell of the nodes table: a small icon at the left of each row, then the row's text.
 

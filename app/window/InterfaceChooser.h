@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The machine's network interfaces, and the dialog that asks for one when the interface to
 // capture on does not exist (on a first start the stored default, "en1", rarely does on Linux).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: the nodes table with its detail pane, the added and dropped panels with their
 // halt switches, and the menus. It owns the controller and connects it to the widgets.

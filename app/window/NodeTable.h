@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The nodes table: a one-column model over the node list, and the controller's table interface
 // over a QTableView.

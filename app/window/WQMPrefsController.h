@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The preferences window: its controls are filled once from the stored settings when it is made
 // (never from the values given on the command line for one run); OK stores all nine settings

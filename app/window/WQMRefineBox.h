@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The refine box: the protocol and last-hit pop-ups (their items carry the tags the controller's
 // refine actions read) and the four search fields.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Records per second that netsiphon relays from a large capture file with pacing off
 // (NETSIPHON_NO_PACING=1), its standard output drained through a pipe by the benchmark.
 #include <benchmark/benchmark.h>

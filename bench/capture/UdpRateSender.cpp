@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // udp_rate_sender ADDRESS PORT RATE SECONDS SIZE: sends SIZE-byte UDP datagrams to ADDRESS:PORT
 // at RATE per second for SECONDS seconds, then prints how many it sent. Used by live_rate.sh.
 #include <arpa/inet.h>

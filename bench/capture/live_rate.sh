@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Finds the highest UDP rate on a veth pair at which netsiphon's capture library reports no drops.
 # Two network namespaces of its own, joined by a veth pair; UDP from side b to side a at rising
 # rates, SECONDS each, with the helper capturing on side a and its output drained through a pipe.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make_large_capture --seed N --packets COUNT FILE: writes a deterministic Ethernet/IPv4 pcap
 // file of COUNT packets for whole-program benchmarks. The same seed and count give the same bytes.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // live_window INTERFACE REPORT: the main window capturing live on INTERFACE through netsiphon and
 // redrawing as wirequill's does (offscreen under QT_QPA_PLATFORM=offscreen). At SIGTERM or SIGINT
 // it writes the report of its list to REPORT and ends the capture, whose last counts netsiphon

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tcp_rate_sender receive PORT SECONDS: accepts one TCP connection on PORT and reads it until its
 // end, or until SECONDS have passed; prints the bytes read.
 // tcp_rate_sender send ADDRESS PORT RATE SECONDS SIZE: connects to ADDRESS:PORT and writes

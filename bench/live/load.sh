@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Live load: the highest rate at which wirequill, headless and with its window open (and tcpdump,
 # the peer), loses nothing.
 # Two network namespaces of its own joined by a veth pair (IPv6 off, gro/tso/gso off). In side a,

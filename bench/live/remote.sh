@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Remote capture under load: wirequill --host against tcpdump over ssh, in the same run.
 # Two network namespaces joined by a veth pair; side b runs an OpenSSH server made for the run
 # (its keys in a scratch folder), with the build's netsiphon first on the PATH of its sessions.

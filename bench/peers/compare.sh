@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reads one generated capture file (2 000 000 packets, seed 1; made once and kept in BUILD_DIR,
 # made again when the generator is newer) with wirequill and with peer tools, RUNS times each
 # (default 5), and prints each one's median wall time, packets per second, median peak memory

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // window_bench [NODES]: the main window offscreen with a million nodes listed (or NODES). Times
 // scrolling the table, changing the selection, refine actions and purge ticks, each followed by
 // a full repaint of the window, and prints the median and the worst of each against 50 ms.

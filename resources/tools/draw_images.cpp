@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Draws Wirequill's bitmap images into a directory:
 //   draw_images <output-dir>
 // Only QImage and QPainter are used, so no display or QGuiApplication is needed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Synthesises Wirequill's interface sounds as 16-bit mono 44.1 kHz WAV files:
 //   make_sounds <output-dir>
 // The noise generator has a fixed seed so the output is identical on every run.

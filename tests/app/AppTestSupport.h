@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the application's tests: a private environment for this process and the programs it
 // starts, the capture helper found, watched and reaped through /proc, scripts and programs run
 // here, and datagrams sent between network namespaces.

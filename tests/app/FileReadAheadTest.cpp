@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading a capture file ahead on a thread of its own: every packet arrives once and in order,
 // whether the batches are taken one by one or many at once; a reader nobody takes from stops when
 // it is destroyed. (How a cut file ends is seen in the program's answers, ProgramTest.)

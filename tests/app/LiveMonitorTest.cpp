@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // wirequill monitoring live and headless inside a network namespace, through the capture helper,
 // while the test sends traffic across a veth pair or over the namespace's own loopback. Traffic
 // goes only between the namespaces' own addresses, and each run lasts a few seconds. Needs root;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window in this process, offscreen: that its widgets reach the node tracker and show
 // its state (actions and menu items, halt switches and lights, panels, the detail pane following
 // the table's selection, the refine box, saving the report, preferences, About), that it fits its

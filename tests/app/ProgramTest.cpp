@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wirequill program run headless, as a user runs it: reports of capture files read directly
 // compared byte for byte with the expected reports under golden/, and the same read as streams;
 // its answers to command lines, inputs and report paths it cannot use; a quiet stream that still

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The helper's pieces on their own: frames of every link type handed out as Ethernet frames,
 // records packed into chunks, the replay's pace, its text lines and the account it runs as. How
 // short records are packed, and that no empty chunk is sent, is checked on the built helper

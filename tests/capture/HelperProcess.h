@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the built helper with pipes on its standard input and output, every wait bounded, and reads
 // its output back: whole chunks of records, then its text.
 #pragma once

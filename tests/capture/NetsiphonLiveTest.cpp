@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built helper capturing live in network namespaces that the test builds. Needs root.
 #include <gtest/gtest.h>
 #include <sys/socket.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built helper replaying capture files that the tests write, and refusing what it cannot use.
 #include <gtest/gtest.h>
 

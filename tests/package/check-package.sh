@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian package from a built tree configured with -DCMAKE_INSTALL_PREFIX=/usr, unpacks
 # it into a scratch root and checks that its files are where pkexec, the desktop and man look for
 # them, and where the installed wirequill finds its helper.

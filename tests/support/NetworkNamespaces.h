@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Two network namespaces joined by a veth pair, made for one test and removed after it, so that
 // live capture sees only traffic between the two; sockets in them; the capture helper's progress.
 #pragma once

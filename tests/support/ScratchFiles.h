@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scratch directories removed after the test, and capture files written into them with libpcap.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture stream cut back into chunks, the records read from a chunk, the counts of lost
 // packets told beside the stream, and when the idle purge ticks while a capture file is read: once
 // a second of capture time, and once only for a stretch without records, however long.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An application controller wired to plain platform pieces, with a clock that stands still until
 // moved.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings: registered defaults under stored values, and text read as numbers and flags.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The nodes' storage: the node record, whose payload is bounded by the buffer fixed when it was
 // made and which gives spare room back; the pool its memory comes from, whose blocks are distinct,
 // aligned and reused from whatever thread they are freed on; and the node list, which must keep

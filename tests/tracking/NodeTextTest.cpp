@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts of nodes, byte for byte (TZ=UTC): payload text, detail pane, panel fields and table
 // rows; and the report: its dated header, one block per node in list order or newest first,
 // resolved host names, and its parts formatted apart and written in order.

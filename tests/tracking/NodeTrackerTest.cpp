@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The node tracker: capture records in, node-list changes out, by the packet rules; the halts,
 // the idle purge and removal.
 

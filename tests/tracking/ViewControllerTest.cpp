@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The view controller: the selection with the detail pane and the added panel that follow it,
 // the halt switches and lights, the menus, and view work done once per batch of changes; and the
 // refine actions: what each keeps, that each halts both sides and shows the first row, and the
