@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Builds the Debian package from a built tree configured with -DCMAKE_INSTALL_PREFIX=/usr, unpacks
-# it into a scratch root and checks that its files are where pkexec, the desktop and man look for
-# them, and where the installed wirequill finds its helper.
+# Builds the Debian package from a built tree configured with -DCMAKE_INSTALL_PREFIX=/usr, runs
+# lintian on it, unpacks it into a scratch root and checks that its files are where pkexec, the
+# desktop and man look for them, and where the installed wirequill finds its helper; then, as
+# root, installs it to check the capture rights it gives by group.
 #
 #   tests/package/check-package.sh [BUILD_DIR]     (default: build)
 set -euo pipefail
@@ -28,6 +29,11 @@ packages=("$scratch"/out/wirequill_*.deb)
 [ -f "${packages[0]}" ] || { echo "FAIL: cpack made no wirequill_*.deb" >&2; exit 1; }
 deb=${packages[0]}
 echo "== $(basename "$deb")"
+
+# Debian's own checks: no error, no warning.
+status=0
+findings=$(lintian --fail-on error,warning "$deb" 2>&1) || status=$?
+[ "$status" -eq 0 ] && pass "lintian finds no error and no warning" || fail "lintian: $findings"
 
 field() { dpkg-deb --field "$deb" "$1"; }
 depends=$(field Depends)
@@ -124,6 +130,77 @@ if [ "$status" -eq 0 ] && [ "${nodes:-0}" -gt 0 ]; then
 else
   fail "installed wirequill with the installed helper: status $status, ${nodes:-0} nodes"
   grep -i 'netsiphon\|helper\|stopped' "$scratch/run.log" >&2 || true
+fi
+
+# Installed for real, as root, where no wirequill package is installed yet (one that is stays
+# untouched): the group, the helper's owner, mode and capabilities after an install, a reinstall
+# and under dpkg-statoverride; a member of the group capturing live in a network namespace without
+# pkexec, and a non-member sent to pkexec; purge takes the group away.
+installed_check() {
+  helper=/usr/libexec/wirequill/netsiphon ns=wqpkg$$ member=wqmember$$ stranger=wqother$$
+  expect_rights() { # OWNER MODE
+    local rights
+    rights="$(stat -c '%U:%G %a' "$helper") $(getcap "$helper" | sed 's/.* //')"
+    [ "$rights" = "$1 $2 cap_net_admin,cap_net_raw=ep" ] && pass "helper $rights ($3)" ||
+      fail "helper is '$rights' ($3), not $1 $2 with its capabilities"
+  }
+  cleanup_installed() {
+    ip netns del "${ns}a" 2>/dev/null || true
+    ip netns del "${ns}b" 2>/dev/null || true
+    userdel -r "$member" 2>/dev/null || true
+    userdel -r "$stranger" 2>/dev/null || true
+    dpkg-statoverride --remove "$helper" 2>/dev/null || true
+    dpkg --purge wirequill >/dev/null 2>&1 || true
+  }
+  trap 'cleanup_installed; rm -rf "$scratch"' EXIT
+  dpkg -i "$deb" >"$scratch/dpkg.log" 2>&1 || { fail "dpkg -i: $(cat "$scratch/dpkg.log")"; return; }
+  getent group wirequill >/dev/null && pass "group wirequill made" || fail "no group wirequill"
+  expect_rights root:wirequill 750 "installed"
+  dpkg -i "$deb" >/dev/null 2>&1
+  expect_rights root:wirequill 750 "reinstalled"
+  dpkg-statoverride --add root root 0755 "$helper"
+  dpkg -i "$deb" >/dev/null 2>&1
+  expect_rights root:root 755 "under dpkg-statoverride"
+  dpkg-statoverride --remove "$helper"
+  dpkg -i "$deb" >/dev/null 2>&1
+
+  useradd --system --create-home --groups wirequill "$member"
+  useradd --system --create-home "$stranger"
+  ip netns add "${ns}a" && ip netns add "${ns}b"
+  ip link add wqp$$a netns "${ns}a" type veth peer name wqp$$b netns "${ns}b"
+  ip -n "${ns}a" addr add 10.205.1.1/24 dev wqp$$a && ip -n "${ns}a" link set wqp$$a up
+  ip -n "${ns}b" addr add 10.205.1.2/24 dev wqp$$b && ip -n "${ns}b" link set wqp$$b up
+  as_user() { # USER COMMAND...: in side a, with the user's own home and runtime folder
+    local user=$1 home
+    shift
+    home=$(getent passwd "$user" | cut -d: -f6)
+    ip netns exec "${ns}a" setpriv --reuid="$user" --regid="$user" --init-groups \
+      env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home" QT_QPA_PLATFORM=offscreen \
+      "$@"
+  }
+  as_user "$member" wirequill --no-window -i wqp$$a --duration 3 \
+    --report "/home/$member/report.txt" >"$scratch/member.log" 2>&1 &
+  local run=$!
+  sleep 1.5
+  ip netns exec "${ns}b" ping -c 2 -W 1 10.205.1.1 >/dev/null 2>&1 || true
+  wait "$run" && grep -q '^Protocol: ICMP$' "/home/$member/report.txt" 2>/dev/null &&
+    pass "a member captures live without pkexec" ||
+    fail "member's capture: $(cat "$scratch/member.log")"
+  as_user "$stranger" wirequill --no-window -i wqp$$a --duration 1 >"$scratch/other.log" 2>&1 &&
+    fail "a non-member captured" ||
+    { grep -q "pkexec" "$scratch/other.log" && ! grep -q "not found" "$scratch/other.log" &&
+      pass "a non-member is sent to pkexec" || fail "non-member: $(cat "$scratch/other.log")"; }
+
+  dpkg --purge wirequill >/dev/null 2>&1
+  getent group wirequill >/dev/null && fail "purge left the group wirequill" ||
+    pass "purge removed the group"
+}
+if [ "$(id -u)" -ne 0 ]; then
+  echo "skipped: installing the package needs root"
+elif dpkg -s wirequill >/dev/null 2>&1; then
+  echo "skipped: a wirequill package is installed here, and stays as it is"
+else
+  installed_check
 fi
 
 if [ "$failures" -gt 0 ]; then
