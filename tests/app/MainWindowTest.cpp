@@ -473,6 +473,18 @@ class MainWindowTest : public QObject {
                   {0.01, icmpFrame("10.0.0.2", "10.0.0.9", bytesOf("ping"))},
                   {0.02, tcpFrame("10.0.0.1", 40000, "10.0.0.9", 53, tcpflags::SYN, {})},
                   {0.03, udpFrame("10.0.0.1", 5353, "10.0.0.9", 53, bytesOf("query"))}}));
+    {
+      // Cancel starts nothing, and says how to choose.
+      Window cancelled;
+      cancelled.storedDefaults.setValue(keys::InterfaceDevice, "wqnone0");
+      cancelled.startCapture();
+      cancelled.window->findChild<InterfaceChooser*>()->reject();
+      QCOMPARE(cancelled.window->windowTitle(), "Wirequill — wqnone0 (not started)");
+      QCOMPARE(cancelled.ui().statusBar->currentMessage(),
+               "Capture has not started: choose an interface in Preferences, or give one with "
+               "--interface.");
+      QCOMPARE(waitForChild(getpid(), "netsiphon", milliseconds(200)), -1);
+    }
     Window w;
     w.storedDefaults.setValue(keys::InterfaceDevice, "wqnone0");
     w.storedDefaults.setValue(keys::CaptureFilter, std::string("udp port 65536"));
