@@ -26,6 +26,19 @@ TEST(Defaults, RegisteredDefaultsAndStoredValues) {
   store.setValue(keys::CaptureHost, std::string("admin@web1"));
   EXPECT_EQ(launchSettingsLines(defaults).at(4),
             "Launching Wirequill capturing on host admin@web1.\n");
+  // A MaxPacketSize that is no size is refused in the log, and the default used.
+  for (const SettingValue& odd : {SettingValue(std::int64_t{-1}), SettingValue(std::string("big")),
+                                  SettingValue(std::int64_t{0})}) {
+    store.setValue(keys::MaxPacketSize, odd);
+    const std::vector<std::string> lines = launchSettingsLines(defaults);
+    EXPECT_EQ(lines.at(0), "The MaxPacketSize setting \"" +
+                               defaults.stringValue(keys::MaxPacketSize) +
+                               "\" is no size in bytes above 0: the default, 24000, is used.\n");
+    EXPECT_EQ(lines.at(1), "Launching Wirequill with MAXPACKETSIZE of 24000.\n");
+    EXPECT_EQ(maxPacketSize(defaults), 24000);
+  }
+  store.setValue(keys::MaxPacketSize, std::int64_t{1});
+  EXPECT_EQ(launchSettingsLines(defaults).at(0), "Launching Wirequill with MAXPACKETSIZE of 1.\n");
 
   // Stores that keep only text.
   store.setValue(keys::MaxPacketSize, std::string(" 1500 bytes"));
