@@ -38,16 +38,8 @@ udp_sender=$build/bench/capture/udp_rate_sender
 tcp_sender=$build/bench/live/tcp_rate_sender
 udp_rates=(10000 25000 50000 100000 200000 400000 800000)
 tcp_rates=(10000 25000 50000 100000 200000)
-for program in "$wirequill" "$live_window" "$build/bin/netsiphon" "$udp_sender" "$tcp_sender"; do
-  if [ ! -x "$program" ]; then
-    echo "$program is missing: build first" >&2
-    exit 1
-  fi
-done
-if ! command -v tcpdump >/dev/null; then
-  echo "tcpdump is missing: bench/peers/compare.sh installs it" >&2
-  exit 1
-fi
+source "$(dirname "$0")/common.sh"
+require "$wirequill" "$live_window" "$build/bin/netsiphon" "$udp_sender" "$tcp_sender"
 
 id=$$
 ns_a=wqload${id}a ns_b=wqload${id}b

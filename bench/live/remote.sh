@@ -25,16 +25,8 @@ build=$(realpath "$1")
 rate=${2:-125000}
 seconds=${3:-2}
 udp_sender=$build/bench/capture/udp_rate_sender
-for program in "$build/bin/wirequill" "$build/bin/netsiphon" "$udp_sender" /usr/sbin/sshd; do
-  if [ ! -x "$program" ]; then
-    echo "$program is missing" >&2
-    exit 1
-  fi
-done
-if ! command -v tcpdump >/dev/null; then
-  echo "tcpdump is missing: bench/peers/compare.sh installs it" >&2
-  exit 1
-fi
+source "$(dirname "$0")/common.sh"
+require "$build/bin/wirequill" "$build/bin/netsiphon" "$udp_sender" /usr/sbin/sshd
 
 id=$$
 ns_a=wqremote${id}a ns_b=wqremote${id}b

@@ -1,0 +1,18 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# Shared by the live benchmarks (sourced): what they need before they start.
+
+# require PROGRAM...: each built program is there, and so is tcpdump, the peer; else says which
+# is missing and exits.
+require() {
+  local program
+  for program in "$@"; do
+    if [ ! -x "$program" ]; then
+      echo "$program is missing: build first" >&2
+      exit 1
+    fi
+  done
+  if ! command -v tcpdump >/dev/null; then
+    echo "tcpdump is missing: bench/peers/compare.sh installs it" >&2
+    exit 1
+  fi
+}
