@@ -17,7 +17,8 @@ constexpr std::string_view kHelperPcapLine = "wirequill-remote: stream helper pc
 constexpr std::string_view kTcpdumpLine = "wirequill-remote: stream tcpdump";
 constexpr std::string_view kLeftOutPrefix = "wirequill-remote: leaving out ";
 
-// The script run on HOST: $1 the helper's device, $2 the interface, $3 the filter (empty: none).
+// The script run on HOST: $1 the helper's device, $2 the interface, $3 the filter (empty: none),
+// $4 the helper's path when it is not on the PATH.
 // Its own ssh connection (SSH_CONNECTION: client address and port, server address and port) is
 // left out of the capture, joined to the filter with "and": captured, each of its packets would
 // make more of them. The helper reads its standard input itself; tcpdump does not, so a watcher
@@ -28,7 +29,7 @@ std::string remoteScript() {
   const auto announce = [](std::string_view line) {
     return "echo '" + std::string(line) + "' >&2; ";
   };
-  return "device=$1 iface=$2 filter=$3; "
+  return "device=$1 iface=$2 filter=$3 installed=$4; "
          "case $iface in ''|*/*|.|..) " +
          exitWith(kNoSuchInterface) +
          ";; esac; "
@@ -41,7 +42,7 @@ std::string remoteScript() {
          "filter=\"${filter:+($filter) and }$own\"; " +
          "echo \"" + std::string(kLeftOutPrefix) +
          "$1 port $2 to $3 port $4\" >&2; fi; "
-         "helper=$(command -v netsiphon) || helper=/usr/libexec/wirequill/netsiphon; "
+         "helper=$(command -v netsiphon) || helper=$installed; "
          // A helper that writes pcap streams says so; an older one ends with status 255 and its
          // usage line, and is asked again as before.
          "kind=; if [ -x \"$helper\" ]; then for run in '' 'sudo -n'; do "
@@ -148,7 +149,8 @@ std::vector<QByteArray> sshCommand(const RemoteTarget& target) {
   const std::string remote = "sh -c " + shellQuoted(remoteScript()) + " wirequill-remote " +
                              shellQuoted(target.device.toStdString()) + " " +
                              shellQuoted(target.interfaceName.toStdString()) + " " +
-                             shellQuoted(target.filter.toStdString());
+                             shellQuoted(target.filter.toStdString()) + " " +
+                             shellQuoted(target.installedHelper.toStdString());
   command.push_back(QByteArray::fromStdString(remote));
   return command;
 }

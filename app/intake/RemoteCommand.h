@@ -28,6 +28,8 @@ struct RemoteTarget {
   // Never prompt: a host key or password that needs asking fails at once (headless runs, and
   // windows without an askpass program).
   bool batchMode = true;
+  // Where the host's helper is when it is not on the PATH there: where the package installs it.
+  QString installedHelper = "/usr/libexec/wirequill/netsiphon";
 };
 
 // What the remote script said it streams back: the helper's chunks or pcap stream, tcpdump's pcap

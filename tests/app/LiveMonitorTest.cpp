@@ -471,8 +471,14 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
 TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
   ScratchDirectory scratch;
   const std::string filter = "port 53 and '$(touch " + scratch.file("x") + ")' `id` \"\\\n;";
-  const RemoteTarget target{"user@host:2222", "/dev/bpf0", "lo", QString::fromStdString(filter),
-                            true};
+  // The host's helper is where the package installs it there, here a folder of the test's own.
+  const std::string libexec = scratch.subdirectory("libexec");
+  const RemoteTarget target{"user@host:2222",
+                            "/dev/bpf0",
+                            "lo",
+                            QString::fromStdString(filter),
+                            true,
+                            QString::fromStdString(libexec + "/netsiphon")};
   const std::vector<QByteArray> command = sshCommand(target);
   ASSERT_GE(command.size(), 5u);  // a host is never taken for an option
   EXPECT_EQ(std::vector(command.end() - 5, command.end() - 1),
@@ -504,10 +510,10 @@ TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
       {"--can-capture-pcap", RemoteStream::kHelperPcap, "--pcap\n"},
       {"--can-capture", RemoteStream::kHelperChunks, ""}};
   for (const auto& [yes, stream, first] : helpers) {
-    writeScript(bin + "/netsiphon", "[ \"$1\" = " + yes +
-                                        " ] && exit 0\ncase $1 in --can*) exit 255;; esac\n"
-                                        "printf '%s\\n' \"$@\" > " +
-                                        scratch.file("arguments"));
+    writeScript(libexec + "/netsiphon", "[ \"$1\" = " + yes +
+                                            " ] && exit 0\ncase $1 in --can*) exit 255;; esac\n"
+                                            "printf '%s\\n' \"$@\" > " +
+                                            scratch.file("arguments"));
     EXPECT_EQ(announcedStream(runOnHost(command)), stream);
     EXPECT_EQ(readFile(scratch.file("arguments")), first + "/dev/bpf0\nlo\n" + filter + "\n");
     EXPECT_FALSE(std::filesystem::exists(scratch.file("x")));
@@ -515,12 +521,12 @@ TEST(RemoteCommand, ArgumentsReachTheHostAsTheyAre) {
 
   // Without the helper, as a user whom sudo lets run tcpdump's capture command alone: sudo is
   // asked about that very command, and the filter follows "--", even one that starts with "-".
-  std::filesystem::remove(bin + "/netsiphon");
+  std::filesystem::remove(libexec + "/netsiphon");
   writeScript(bin + "/id", "echo 1000");
   writeScript(bin + "/sudo",
               "echo \"$*\" >> " + scratch.file("sudo") + "; shift; [ \"$1\" = -l ] || exec \"$@\"");
   writeScript(bin + "/tcpdump", "printf '%s\\n' \"$@\" > " + scratch.file("tcpdump"));
-  runOnHost(sshCommand({"host", "/dev/bpf0", "lo", "-icmp", true}));
+  runOnHost(sshCommand({"host", "/dev/bpf0", "lo", "-icmp", true, target.installedHelper}));
   const std::string capture = bin + "/tcpdump -U -w - -i lo -- -icmp";
   EXPECT_EQ(readFile(scratch.file("sudo")), "-n -l " + capture + "\n-n " + capture + "\n");
   EXPECT_EQ(readFile(scratch.file("tcpdump")), "-U\n-w\n-\n-i\nlo\n--\n-icmp\n");
