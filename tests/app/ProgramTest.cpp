@@ -646,23 +646,51 @@ TEST_F(Headless, HelperEndsWithTheProgramHoweverItIsStopped) {
   }
 }
 
-// A helper that ignores the termination line and its input's end is killed two seconds after
-// it was told, and reaped: the run ends with its report, and nothing is left.
-TEST_F(Headless, AHelperThatIgnoresTheTerminationLineIsKilled) {
+// The program copied beside stand-ins of its helper (and of pkexec): a helper that ignores the
+// termination line and its input's end is killed two seconds after it was told, and reaped, and
+// the run ends with its report; a helper that this user may not run goes through pkexec, whose
+// failure to ask for a password is told with both remedies.
+TEST_F(Headless, StandInHelpersAndPkexec) {
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   const std::string bin = scratch.subdirectory("bin");
   std::filesystem::copy_file(WIREQUILL_PROGRAM, bin + "/wirequill");
+  const auto start = [&](QProcess& program, const QStringList& arguments) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", QString::fromStdString(bin) + ":/usr/bin:/bin");
+    program.setProcessEnvironment(environment);
+    program.start(QString::fromStdString(bin + "/wirequill"), arguments);
+  };
+
   writeScript(bin + "/netsiphon", "trap '' INT TERM HUP PIPE\nwhile :; do sleep 1; done");
-  QProcess program;
-  program.start(QString::fromStdString(bin + "/wirequill"),
-                {"--no-window", "-d", QString::fromStdString(in("$S/http.pcap")), "-i", "wqtest0",
-                 "--duration", "0.5", "--report", QString::fromStdString(in("$S/r"))});
-  const pid_t helper = waitForChild(program.processId(), "netsiphon", kPatience);
+  QProcess ignoring;
+  start(ignoring, {"--no-window", "-d", QString::fromStdString(in("$S/http.pcap")), "-i", "wqtest0",
+                   "--duration", "0.5", "--report", QString::fromStdString(in("$S/r"))});
+  const pid_t helper = waitForChild(ignoring.processId(), "netsiphon", kPatience);
   ASSERT_GT(helper, 0);
-  ASSERT_TRUE(program.waitForFinished(kPatience.count()));
-  EXPECT_EQ(program.exitCode(), 0);
+  ASSERT_TRUE(ignoring.waitForFinished(kPatience.count()));
+  EXPECT_EQ(ignoring.exitCode(), 0);
   EXPECT_TRUE(readFile(in("$S/r")).starts_with("Wirequill Report\n"));
   EXPECT_TRUE(waitUntilEnded(helper, milliseconds(1000)));
+
+  std::filesystem::permissions(bin + "/netsiphon", std::filesystem::perms::owner_read);
+  const std::string noAgent =
+      "Error executing command as another user: No authentication agent "
+      "found.";
+  writeScript(bin + "/pkexec", "echo '" + noAgent + "' >&2\nexit 127");
+  QProcess refused;
+  start(refused, {"--no-window", "-i", "lo", "--duration", "1"});
+  ASSERT_TRUE(refused.waitForFinished(kPatience.count()));
+  EXPECT_EQ(refused.exitCode(), 1);
+  const std::string said = refused.readAllStandardError().toStdString();
+  EXPECT_NE(said.find("wirequill: Capture could not start: pkexec cannot ask for an "
+                      "administrator's password here (" +
+                      noAgent +
+                      "). Join the wirequill group (sudo usermod -aG wirequill $USER, then log in "
+                      "again), or give the helper the capture capabilities (sudo setcap "
+                      "cap_net_raw,cap_net_admin+ep " +
+                      bin + "/netsiphon)."),
+            std::string::npos)
+      << said;
 }
 
 }  // namespace
