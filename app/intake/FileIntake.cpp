@@ -58,11 +58,7 @@ bool FileIntake::start(QString* error) {
     }
     feed_->openStream(std::exchange(descriptor_, -1), name_, filter_);
   }
-  connect(feed_.get(), &CaptureFileFeed::changed, this, [this] {
-    if (!ignored_) {
-      emit changed();
-    }
-  });
+  connect(feed_.get(), &CaptureFileFeed::changed, this, &Intake::changed);
   connect(feed_.get(), &CaptureFileFeed::finished, this, [this](const QString& failure) {
     finish({failure, !failure.isEmpty(), {}});
   });
@@ -90,11 +86,11 @@ void FileIntake::stop() {
 
 void FileIntake::ignore() {
   Intake::ignore();
-  feed_.reset();
+  feed_.reset();  // nothing more is read, or told
 }
 
 void FileIntake::catchUp() {
-  if (feed_ && !ignored_) {
+  if (feed_) {
     feed_->trackReadBatches();
   }
 }

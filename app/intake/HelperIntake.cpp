@@ -33,8 +33,8 @@ bool HelperIntake::start(QString* error) {
   }
   const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
   interfaceName_ = QString::fromStdString(defaults_.stringValue(keys::InterfaceDevice));
-  source_ =
-      netsiphon::isLiveDevice(device.toStdString()) ? interfaceName_ : QFileInfo(device).fileName();
+  const bool live = netsiphon::isLiveDevice(device.toStdString());
+  source_ = live ? interfaceName_ : QFileInfo(device).fileName();
   const QString filter = QString::fromStdString(defaults_.stringValue(keys::CaptureFilter));
   if (!helper_.start(*path, device, interfaceName_, filter, error)) {
     return false;
@@ -42,7 +42,7 @@ bool HelperIntake::start(QString* error) {
   if (QFileInfo(device).isFile()) {
     rememberCaptureFile(defaults_, device.toStdString());  // offered again in Preferences
   }
-  if (!netsiphon::isLiveDevice(device.toStdString())) {
+  if (!live) {
     captureStarted();  // a capture file needs no rights: it is replayed at once
   }
   return true;

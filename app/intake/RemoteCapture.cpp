@@ -46,7 +46,7 @@ void RemoteCapture::stop() {
 void RemoteCapture::ignore() {
   Intake::ignore();
   if (pcapStream_) {
-    pcapStream_.reset();  // ends its reading thread
+    pcapStream_.reset();  // ends its reading thread: it will not tell its end
     pcapFailure_ = QString();
   }
 }
@@ -93,19 +93,22 @@ void RemoteCapture::readPcapStream() {
     ::close(ssh_.takeStream());  // ignored before it began: nothing is read
     return;
   }
-  pcapStream_ = std::make_unique<CaptureFileFeed>(controller_, nullptr);
-  connect(pcapStream_.get(), &CaptureFileFeed::changed, this, [this] {
-    if (!ignored_) {
-      emit changed();
-    }
-  });
-  connect(pcapStream_.get(), &CaptureFileFeed::finished, this, [this](const QString& failure) {
-    pcapFailure_ = failure;
+  // The filter was applied on the host.
+  pcapStream_ = FileIntake::stream(controller_, ssh_.takeStream(), target_.host, std::string());
+  connect(pcapStream_.get(), &Intake::changed, this, &Intake::changed);
+  connect(pcapStream_.get(), &Intake::ended, this, [this](const Ending& ending) {
+    pcapFailure_ = ending.message;
     endWhenBothDone();
   });
-  // The filter was applied on the host.
-  pcapStream_->openStream(ssh_.takeStream(), target_.host, std::string());
-  pcapStream_->start();
+  QString unused;
+  pcapStream_->start(&unused);  // a stream taken over always starts
+}
+
+void RemoteCapture::catchUp() {
+  Intake::catchUp();
+  if (pcapStream_) {
+    pcapStream_->catchUp();
+  }
 }
 
 void RemoteCapture::sshEnded(int exitStatus, int signal) {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/intake/CaptureFileFeed.h"
 #include "app/intake/CaptureHelper.h"
+#include "app/intake/FileIntake.h"
 #include "app/intake/Intake.h"
 #include "app/intake/RemoteCommand.h"
 
@@ -30,6 +30,8 @@ class RemoteCapture final : public Intake {
   // stops the helper or tcpdump, whichever runs. ended() follows once ssh has gone.
   void stop() override;
   void ignore() override;
+  // Also what the pcap stream has read but not handed over.
+  void catchUp() override;
   QString source() const override;
 
  private:
@@ -44,7 +46,7 @@ class RemoteCapture final : public Intake {
   RemoteTarget target_;
   CaptureHelper ssh_;
   RemoteStream stream_ = RemoteStream::kNone;
-  std::unique_ptr<CaptureFileFeed> pcapStream_;
+  std::unique_ptr<FileIntake> pcapStream_;  // the helper's or tcpdump's pcap stream
   std::string helperText_;  // the helper's own lines, when they come on standard error
   QStringList errorLines_;  // what ssh and the host said, but for the lines taken apart
   std::optional<int> sshStatus_;

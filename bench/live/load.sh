@@ -18,15 +18,8 @@
 # tcpdump; all three by default)
 set -euo pipefail
 
-if [ $# -lt 1 ]; then
-  echo "usage: $0 BUILD_DIR [SECONDS]" >&2
-  exit 2
-fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "load.sh needs root (network namespaces)" >&2
-  exit 1
-fi
-build=$(realpath "$1")
+source "$(dirname "$0")/common.sh"
+build=$(build_folder "BUILD_DIR [SECONDS] [TOOL...]" "$@")
 seconds=${2:-3}
 tools=("${@:3}")
 if [ ${#tools[@]} -eq 0 ]; then
@@ -38,7 +31,6 @@ udp_sender=$build/bench/capture/udp_rate_sender
 tcp_sender=$build/bench/live/tcp_rate_sender
 udp_rates=(10000 25000 50000 100000 200000 400000 800000)
 tcp_rates=(10000 25000 50000 100000 200000)
-source "$(dirname "$0")/common.sh"
 require "$wirequill" "$live_window" "$build/bin/netsiphon" "$udp_sender" "$tcp_sender"
 
 id=$$

@@ -13,19 +13,11 @@
 # Needs root. Usage: bench/live/remote.sh BUILD_DIR [RATE] [SECONDS]
 set -euo pipefail
 
-if [ $# -lt 1 ]; then
-  echo "usage: $0 BUILD_DIR [RATE] [SECONDS]" >&2
-  exit 2
-fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "remote.sh needs root (network namespaces)" >&2
-  exit 1
-fi
-build=$(realpath "$1")
+source "$(dirname "$0")/common.sh"
+build=$(build_folder "BUILD_DIR [RATE] [SECONDS]" "$@")
 rate=${2:-125000}
 seconds=${3:-2}
 udp_sender=$build/bench/capture/udp_rate_sender
-source "$(dirname "$0")/common.sh"
 require "$build/bin/wirequill" "$build/bin/netsiphon" "$udp_sender" /usr/sbin/sshd
 
 id=$$
