@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "tracking/Report.h"
+#include "tracking/view/Report.h"
 
 namespace wq {
 

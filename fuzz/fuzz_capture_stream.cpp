@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "tests/tracking/ControllerRig.h"
-#include "tracking/TcpStream.h"
+#include "tracking/nodes/TcpStream.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tools/CaptureFileWriter.h"
-#include "tracking/PacketDecoder.h"
+#include "tracking/decode/PacketDecoder.h"
 
 using namespace wq::testing;
 

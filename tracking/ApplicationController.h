@@ -8,11 +8,11 @@
 #include <string>
 
 #include "tracking/Defaults.h"
-#include "tracking/NodeTracker.h"
 #include "tracking/Platform.h"
-#include "tracking/RefineActions.h"
-#include "tracking/Report.h"
-#include "tracking/ViewController.h"
+#include "tracking/nodes/NodeTracker.h"
+#include "tracking/view/RefineActions.h"
+#include "tracking/view/Report.h"
+#include "tracking/view/ViewController.h"
 
 namespace wq {
 

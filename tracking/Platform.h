@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "tracking/FlowKey.h"
+#include "tracking/decode/FlowKey.h"
 
 namespace wq {
 

@@ -14,7 +14,7 @@
 #include "app/intake/FileReadAhead.h"
 #include "tracking/ApplicationController.h"
 #include "tracking/PlainPlatform.h"
-#include "tracking/PurgeTicks.h"
+#include "tracking/nodes/PurgeTicks.h"
 
 namespace wq {
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "tracking/ByteView.h"
+#include "tracking/decode/ByteView.h"
 
 namespace wq {
 

@@ -5,8 +5,8 @@
 #include <QString>
 #include <string>
 
-#include "tracking/NodeTracker.h"
 #include "tracking/Platform.h"
+#include "tracking/nodes/NodeTracker.h"
 
 namespace wq {
 

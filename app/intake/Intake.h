@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "tracking/ApplicationController.h"
-#include "tracking/ByteView.h"
 #include "tracking/CaptureLoss.h"
+#include "tracking/decode/ByteView.h"
 
 namespace wq {
 

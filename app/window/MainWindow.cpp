@@ -2,8 +2,8 @@
 #include "app/window/MainWindow.h"
 
 #include "app/ReportFile.h"
-#include "tracking/MenuTags.h"
-#include "tracking/NodeText.h"
+#include "tracking/view/MenuTags.h"
+#include "tracking/view/NodeText.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>

@@ -5,7 +5,7 @@
 #include <QLabel>
 #include <map>
 
-#include "tracking/WQMNodeBox.h"
+#include "tracking/view/WQMNodeBox.h"
 
 namespace wq {
 

@@ -5,7 +5,7 @@
 #include <QFocusEvent>
 #include <QTimer>
 
-#include "tracking/MenuTags.h"
+#include "tracking/view/MenuTags.h"
 
 namespace wq {
 

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "tools/CaptureBuilder.h"
-#include "tracking/PacketDecoder.h"
+#include "tracking/decode/PacketDecoder.h"
 
 using namespace wq::testing;
 using namespace wq::tcpflags;

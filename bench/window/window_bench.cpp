@@ -18,9 +18,9 @@
 #include "app/window/MainWindow.h"
 #include "tools/CaptureBuilder.h"
 #include "tools/WindowRig.h"
-#include "tracking/PacketDecoder.h"
 #include "tracking/PlainPlatform.h"
-#include "tracking/TextFormat.h"
+#include "tracking/decode/PacketDecoder.h"
+#include "tracking/view/TextFormat.h"
 #include "ui_MainWindow.h"
 
 using namespace wq;

@@ -9,7 +9,7 @@
 #include "app/intake/FileReadAhead.h"
 #include "stream/CaptureStreamFormat.h"
 #include "tests/app/AppTestSupport.h"
-#include "tracking/CaptureRecord.h"
+#include "tracking/decode/CaptureRecord.h"
 
 namespace wq::apptest {
 namespace {

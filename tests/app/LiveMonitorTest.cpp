@@ -13,7 +13,7 @@
 
 #include "app/intake/RemoteCommand.h"
 #include "tests/app/AppTestSupport.h"
-#include "tracking/NodeText.h"
+#include "tracking/view/NodeText.h"
 
 namespace wq::apptest {
 namespace {

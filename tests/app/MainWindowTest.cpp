@@ -25,8 +25,8 @@
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/NetworkNamespaces.h"
 #include "tools/WindowRig.h"
-#include "tracking/NodeText.h"
-#include "tracking/PacketDecoder.h"
+#include "tracking/decode/PacketDecoder.h"
+#include "tracking/view/NodeText.h"
 #include "ui_MainWindow.h"  // with the widgets of its form
 #include "ui_WQMPreferences.h"
 

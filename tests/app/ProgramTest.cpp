@@ -23,7 +23,7 @@
 
 #include "stream/CaptureStreamFormat.h"
 #include "tests/app/AppTestSupport.h"
-#include "tracking/PacketDecoder.h"
+#include "tracking/decode/PacketDecoder.h"
 
 namespace wq::apptest {
 namespace {

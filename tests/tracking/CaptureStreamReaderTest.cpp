@@ -9,7 +9,7 @@
 
 #include "tests/tracking/ControllerRig.h"
 #include "tracking/CaptureLoss.h"
-#include "tracking/PurgeTicks.h"
+#include "tracking/nodes/PurgeTicks.h"
 
 namespace wq::testing {
 namespace {

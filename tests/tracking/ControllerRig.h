@@ -7,7 +7,7 @@
 
 #include "tools/CaptureBuilder.h"
 #include "tracking/PlainApplication.h"
-#include "tracking/TextFormat.h"
+#include "tracking/view/TextFormat.h"
 
 namespace wq::testing {
 

@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "tests/tracking/ControllerRig.h"
-#include "tracking/NodeList.h"
-#include "tracking/NodePool.h"
+#include "tracking/nodes/NodeList.h"
+#include "tracking/nodes/NodePool.h"
 
 namespace wq::testing {
 namespace {

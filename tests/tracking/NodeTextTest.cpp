@@ -11,8 +11,8 @@
 
 #include "tests/tracking/ControllerRig.h"
 #include "tracking/HostLookup.h"
-#include "tracking/NodeText.h"
-#include "tracking/Report.h"
+#include "tracking/view/NodeText.h"
+#include "tracking/view/Report.h"
 
 namespace wq::testing {
 namespace {

@@ -10,8 +10,8 @@
 #include <random>
 
 #include "tests/tracking/ControllerRig.h"
-#include "tracking/MenuTags.h"
-#include "tracking/NodeText.h"
+#include "tracking/view/MenuTags.h"
+#include "tracking/view/NodeText.h"
 
 namespace wq::testing {
 namespace {

@@ -1,0 +1,222 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tracking/view/NodeText.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstring>
+#include <iterator>
+
+#include "tracking/view/TextFormat.h"
+
+namespace wq {
+
+namespace {
+
+// A line break follows the 76th character of a line.
+constexpr int kLineLength = kPayloadLineLength;
+
+// Payload text is built eight bytes at a time, as 64-bit words.
+constexpr int kWord = 8;
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+
+// The high bit of each byte of the result is set when that byte of `bytes` is printable, from
+// space to tilde. The low seven bits of each byte are compared apart, so no carry crosses bytes.
+std::uint64_t printableBytes(std::uint64_t bytes) {
+  const std::uint64_t low = bytes & ~kHighBits;
+  const std::uint64_t atLeastSpace = (low | kHighBits) - kEveryByte * ' ';
+  const std::uint64_t atMostTilde = kEveryByte * (0x80 | '~') - low;
+  return atLeastSpace & atMostTilde & ~bytes & kHighBits;
+}
+
+bool hasCarriageReturn(std::uint64_t bytes) {
+  const std::uint64_t zeroWhereReturn = bytes ^ (kEveryByte * '\r');
+  return ((zeroWhereReturn - kEveryByte) & ~zeroWhereReturn & kHighBits) != 0;
+}
+
+// For each set of printable bytes in a word (bit i for byte i), where each of them comes from,
+// in order: compacting a word is eight independent copies instead of a chain of eight steps.
+struct CompactionTable {
+  std::array<std::array<std::uint8_t, kWord>, 256> from{};
+  std::array<std::uint8_t, 256> kept{};  // how many bytes each set keeps
+  CompactionTable() {
+    for (unsigned mask = 0; mask < 256; ++mask) {
+      for (int i = 0; i < kWord; ++i) {
+        if ((mask >> i) & 1U) {
+          from[mask][kept[mask]++] = static_cast<std::uint8_t>(i);
+        }
+      }
+    }
+  }
+};
+const CompactionTable kCompaction;
+
+// Builds the text of one payload from consecutive pieces of it.
+class PayloadTextWriter {
+ public:
+  // The text of `count` bytes takes at most this many bytes of room (a line break may follow
+  // each byte, and a word's copies may write a little past what it keeps).
+  static constexpr std::size_t room(std::size_t count) { return 2 * count + kWord; }
+
+  // Writes the text of `count` bytes at `out` and returns its end.
+  char* write(char* out, const std::uint8_t* bytes, std::size_t count) {
+    const std::uint8_t* const end = bytes + count;
+    for (; end - bytes >= kWord; bytes += kWord) {
+      std::uint64_t word;
+      std::memcpy(&word, bytes, sizeof word);
+      const std::uint64_t printable = printableBytes(word);
+      if (printable == kHighBits) {
+        out = writePrintableWord(out, bytes);
+        continue;
+      }
+      // One bit per byte, gathered from the high bits by a multiplication.
+      const unsigned mask = static_cast<unsigned>(((printable >> 7) * 0x0102040810204080) >> 56);
+      const int kept = kCompaction.kept[mask];
+      if (column_ + kept >= kLineLength || hasCarriageReturn(word)) {
+        for (int i = 0; i < kWord; ++i) {
+          out = writeByte(out, bytes[i]);
+        }
+        continue;
+      }
+      const std::array<std::uint8_t, kWord>& from = kCompaction.from[mask];
+      for (int i = 0; i < kWord; ++i) {
+        out[i] = static_cast<char>(bytes[from[i]]);
+      }
+      out += kept;
+      column_ += kept;
+    }
+    for (; bytes != end; ++bytes) {
+      out = writeByte(out, *bytes);
+    }
+    return out;
+  }
+
+  bool atLineStart() const { return column_ == 0; }
+  // A line was ended outside the writer: the 76-column count restarts.
+  void startLine() { column_ = 0; }
+
+ private:
+  // Eight printable bytes: copied whole, with the line break where the line fills.
+  char* writePrintableWord(char* out, const std::uint8_t* bytes) {
+    const int room = kLineLength - column_;
+    if (room > kWord) {
+      std::memcpy(out, bytes, kWord);
+      column_ += kWord;
+      return out + kWord;
+    }
+    std::memcpy(out, bytes, room);
+    out[room] = '\n';
+    std::memcpy(out + room + 1, bytes + room, kWord - room);
+    column_ = kWord - room;
+    return out + kWord + 1;
+  }
+
+  // The character is written in any case and kept only when printable; a carriage return
+  // becomes a line break, as does a line filling up.
+  char* writeByte(char* out, std::uint8_t byte) {
+    const bool printable = static_cast<std::uint8_t>(byte - ' ') <= '~' - ' ';
+    *out = static_cast<char>(byte);
+    out += printable;
+    column_ += printable;
+    if (column_ == kLineLength || byte == '\r') {
+      *out++ = '\n';
+      column_ = 0;
+    }
+    return out;
+  }
+
+  int column_ = 0;
+};
+
+void appendNumber(std::string& text, unsigned number) {
+  char digits[16];
+  const auto end = std::to_chars(std::begin(digits), std::end(digits), number).ptr;
+  text.append(digits, end);
+}
+
+}  // namespace
+
+void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTexts& texts) {
+  text += "Start Time: ";
+  text += texts.startHit;
+  text += "\nLast Hit: ";
+  text += texts.lastHit;
+  text += "\n\n";
+  switch (node.protocol) {
+    case 1:
+      text += "Protocol: ICMP\n\n";
+      break;
+    case 58:
+      text += "Protocol: ICMPv6\n\n";
+      break;
+    case 6:
+      text += "Protocol: TCP\n\n";
+      break;
+    case 17:
+      text += "Protocol: UDP\n\n";
+      break;
+    default:
+      break;
+  }
+  text += "Source IP: ";
+  text += texts.source;
+  text += "\nSource Port: ";
+  appendNumber(text, hostOrderPort(node.flow.sport));
+  text += "\nDestination IP: ";
+  text += texts.destination;
+  text += "\nDestination Port: ";
+  appendNumber(text, hostOrderPort(node.flow.dport));
+  text += "\n\nByte count: ";
+  appendNumber(text, node.byteCount);
+  text += "\n\n";
+}
+
+void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
+                       std::span<const PayloadGap> gaps) {
+  // Written piece by piece through a small buffer, so that the text is never filled with zeros
+  // first nor held twice.
+  constexpr std::size_t kPiece = 2048;
+  char buffer[PayloadTextWriter::room(kPiece)];
+  PayloadTextWriter writer;
+  std::size_t done = 0;
+  const auto writeUpTo = [&](std::size_t end) {
+    while (done < end) {
+      const std::size_t count = std::min(kPiece, end - done);
+      const char* written = writer.write(buffer, payload.data() + done, count);
+      text.append(buffer, static_cast<std::size_t>(written - buffer));
+      done += count;
+    }
+  };
+  for (const PayloadGap& gap : gaps) {
+    writeUpTo(std::min<std::size_t>(gap.at, payload.size()));
+    if (!writer.atLineStart()) {
+      text += '\n';
+    }
+    text += '[';
+    appendNumber(text, gap.length);
+    text += " bytes not captured]\n";
+    writer.startLine();
+  }
+  writeUpTo(payload.size());
+}
+
+void appendPayloadText(std::string& text, const NodeFacts& node) {
+  if (node.openBeforeCapture) {
+    text += "[connection open before capture started]\n";
+  }
+  appendPayloadText(text, node.payload, node.gaps);
+}
+
+std::string detailText(const NodeFacts& node, LogSink& log) {
+  const std::string startHit = clockText(node.startHit);
+  const std::string lastHit = clockText(node.lastHit);
+  const std::string source = addressText(node.flow.source, log);
+  const std::string destination = addressText(node.flow.destination, log);
+  std::string text;
+  appendNodeSummary(text, node, {startHit, lastHit, source, destination});
+  appendPayloadText(text, node);
+  return text;
+}
+
+}  // namespace wq

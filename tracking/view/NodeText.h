@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The texts that describe one node: the node summary and the payload as printable text. The
+// detail pane and the report both build on these.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "tracking/nodes/WQMConnection.h"
+
+namespace wq {
+
+// The texts a summary shows for a node's times and addresses, as the caller has them: clock
+// times, and address texts or host names.
+struct SummaryTexts {
+  std::string_view startHit;
+  std::string_view lastHit;
+  std::string_view source;
+  std::string_view destination;
+};
+
+// "Start Time: ...\nLast Hit: ...\n\nProtocol: ...\n\nSource IP: ...\n...Byte count: N\n\n".
+void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTexts& texts);
+
+// The payload text's lines are at most this long.
+inline constexpr int kPayloadLineLength = 76;
+
+// The payload as printable characters: bytes from space to tilde as they are, a line break for
+// each carriage return and after every 76 characters; every other byte is left out. Each gap shows
+// in place as "[N bytes not captured]" on a line of its own, after which the count of 76 restarts.
+void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
+                       std::span<const PayloadGap> gaps = {});
+
+// A node's payload text: for a TCP node of a connection open before capture started, the line
+// "[connection open before capture started]" first.
+void appendPayloadText(std::string& text, const NodeFacts& node);
+
+// What the detail pane shows: the node summary with address texts, then the payload text.
+std::string detailText(const NodeFacts& node, LogSink& log);
+
+}  // namespace wq

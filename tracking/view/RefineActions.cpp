@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tracking/view/RefineActions.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+#include "tracking/Defaults.h"
+#include "tracking/view/MenuTags.h"
+#include "tracking/view/TextFormat.h"
+
+namespace wq {
+
+template <class Fails>
+void RefineActions::narrow(Fails fails) {
+  std::vector<NodeList::NodePtr> removed = tracker_.connectionsArray().removeIf(fails);
+  tracker_.nodesLeft(removed);
+  // A few nodes are freed at once; many would hold up the redraw.
+  constexpr std::size_t kFreedInPlace = 10000;
+  if (removed.size() > kFreedInPlace) {
+    freer_.freeLater(std::move(removed));
+  }
+}
+
+void RefineActions::refineProtocol(int tag) {
+  view_.sounds().play(sounds::PopUpClick);
+  view_.haltAll();
+  const std::uint32_t wanted = tag == tags::KeepICMP  ? ipproto::ICMP
+                               : tag == tags::KeepTCP ? ipproto::TCP
+                               : tag == tags::KeepUDP ? ipproto::UDP
+                                                      : 0;
+  if (wanted != 0) {
+    // The ICMP item keeps ICMPv6 messages too.
+    narrow([wanted](const WQMConnection& node) {
+      const std::uint32_t protocol =
+          node.protocol() == ipproto::ICMPv6 ? std::uint32_t{ipproto::ICMP} : node.protocol();
+      return protocol != wanted;
+    });
+  }
+  view_.revealFirstNode();
+}
+
+void RefineActions::refineLastHit(int tag) {
+  const TimePoint now = clock_.now();
+  view_.sounds().play(sounds::PopUpClick);
+  view_.haltAll();
+  const bool hasLimit = tag >= tags::kShortestLastHit && tag <= tags::kLongestLastHit &&
+                        tag % tags::kLastHitStep == 0;
+  if (hasLimit) {
+    const double limit = tag;
+    narrow([now, limit](const WQMConnection& node) {
+      return std::chrono::duration<double>(now - node.lastHit()).count() > limit;
+    });
+  }
+  view_.revealFirstNode();
+}
+
+void RefineActions::refineAddress(SearchField& sender, bool source) {
+  view_.haltAll();
+  const std::optional<IpAddress> address = parseAddress(sender.stringValue());
+  if (!address) {
+    view_.sounds().beep();
+    return;
+  }
+  view_.sounds().play(sounds::SearchFieldClick);
+  narrow([wanted = *address, source](const WQMConnection& node) {
+    return (source ? node.saddr() : node.daddr()) != wanted;
+  });
+  sender.setStringValue(source ? "Source IP" : "Destination IP");
+  sender.clearFocus();
+  view_.revealFirstNode();
+}
+
+void RefineActions::refinePort(SearchField& sender, bool source) {
+  const auto wanted = static_cast<std::uint16_t>(intValueOf(sender.stringValue()));
+  view_.sounds().play(sounds::SearchFieldClick);
+  view_.haltAll();
+  narrow([wanted, source](const WQMConnection& node) {
+    return hostOrderPort(source ? node.sport() : node.dport()) != wanted;
+  });
+  sender.setStringValue("Port");
+  sender.clearFocus();
+  view_.revealFirstNode();
+}
+
+}  // namespace wq

@@ -1,0 +1,102 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// What the window shows of the node tracker: the nodes table and its selection, the detail pane
+// and the added panel that describe the node on the highlighted row as it is now, the halt
+// switches, the menu items' validation and the window's visibility. While the tracker runs a batch
+// of changes, the view work is put off and done once at its end.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "tracking/Platform.h"
+#include "tracking/nodes/NodeTracker.h"
+
+namespace wq {
+
+namespace sounds {
+inline constexpr const char* PopUpClick = "click05.wav";
+inline constexpr const char* SearchFieldClick = "click01.wav";
+}  // namespace sounds
+
+// The interface elements the view controller drives; the window's layout provides them.
+struct Outlets {
+  NodeTableView* nodesTableView = nullptr;
+  TextView* dataTextView = nullptr;
+  ToggleButton* nodeAddedHaltedButton = nullptr;
+  ToggleButton* nodeDroppedHaltedButton = nullptr;
+  WindowView* mainWindow = nullptr;
+  SoundPlayer* sounds = nullptr;
+};
+
+class ViewController : public NodeListObserver {
+ public:
+  ViewController(NodeTracker& tracker, LogSink& log);
+  ViewController(const ViewController&) = delete;
+  ViewController& operator=(const ViewController&) = delete;
+
+  void connect(const Outlets& outlets) { outlets_ = outlets; }
+  SoundPlayer& sounds() { return *outlets_.sounds; }
+
+  // Whether view work is done once per batch of changes (the default) or after every change,
+  // which is slower and ends in the same state.
+  void setCoalescedViewUpdates(bool coalesced) { coalescedViewUpdates_ = coalesced; }
+
+  // --- Halt switches
+  void nodeAddedHalt(const ToggleButton& sender);
+  void nodeDroppedHalt(const ToggleButton& sender);
+  // Switches both halts on, buttons and all.
+  void haltAll();
+
+  // --- Nodes table and detail pane
+  int numberOfRowsInTableView() const;
+  std::string tableViewObjectValue(int row) const;
+  // Shows the selected node in the added panel and the detail pane, unless they already show it
+  // as it is now; with no row selected the pane is empty. The table calls it when its selection
+  // changes, and every view update ends with it: a row can hold another node, or its node can
+  // grow, without the selected row changing.
+  void updateDataTextView();
+  // Reloads the table and selects its last row alone, scrolled into view.
+  void revealLastNode();
+  // After a refine action: reloads the table, focuses it and selects its first row.
+  void revealFirstNode();
+  void previousNode();
+  void nextNode();
+  // Removes the selected node.
+  void removeNode();
+
+  // --- Window and menus
+  void openWindow();
+  void closeWindow();
+  bool validateMenuItem(int tag) const;
+
+  // --- NodeListObserver
+  void changesBegin() override;
+  void changesEnd() override;
+  void lastNodeChanged() override { revealLastNode(); }
+  void nodeLeaving(const WQMConnection& node) override;
+
+ private:
+  // Which node the pane describes, and as of which change to it.
+  struct ShownNode {
+    const WQMConnection* node = nullptr;
+    TimePoint startHit;
+    TimePoint lastHit;
+    std::uint32_t byteCount = 0;
+    bool operator==(const ShownNode&) const = default;
+  };
+
+  void revealNow();
+
+  NodeTracker& tracker_;
+  LogSink& log_;
+  Outlets outlets_;
+  int batchDepth_ = 0;
+  // While a batch of changes runs, reveals are only noted; the table follows once at its end.
+  bool batchRevealed_ = false;
+  const WQMConnection* panelNode_ = nullptr;  // what the added panel is to show at its end
+  bool coalescedViewUpdates_ = true;
+  std::optional<ShownNode> shown_;
+};
+
+}  // namespace wq
