@@ -17,7 +17,6 @@
 #include "app/intake/Monitor.h"
 #include "app/window/CaptureControl.h"
 #include "app/window/MainWindow.h"
-#include "tracking/PlainApplication.h"
 
 namespace wq {
 
@@ -46,12 +45,12 @@ bool checkQtVersion(LogSink& log, QString* required) {
 }
 
 int runWindow(const RunContext& context) {
-  Defaults defaults(context.settings);
-  defaults.registerDefaults(registeredDefaults());
+  RunSession run(context);
+  Monitor& monitor = run.monitor;
   Defaults storedDefaults(context.settings.stored());
   storedDefaults.registerDefaults(registeredDefaults());
   QtSoundPlayer sounds;
-  MainWindow window(defaults, storedDefaults, context.clock, context.log, context.resolver, sounds);
+  MainWindow window(run.session, storedDefaults, sounds);
 
   QString required;
   if (!checkQtVersion(context.log, &required)) {
@@ -62,11 +61,10 @@ int runWindow(const RunContext& context) {
     return 1;
   }
 
-  Monitor monitor(window.controller(), defaults, context.log, context.replayClock);
   // ssh asks through the desktop's askpass program where one is set; headless runs never ask.
   monitor.allowSshPrompts(!qEnvironmentVariableIsEmpty("SSH_ASKPASS"));
   QObject::connect(&monitor, &Monitor::changed, &window, &MainWindow::refresh);
-  CaptureControl capture(window, monitor, context.settings, defaults, storedDefaults,
+  CaptureControl capture(window, monitor, context.settings, run.session.defaults(), storedDefaults,
                          context.options.readFile);
   QObject::connect(&monitor, &Monitor::privilegesRefused, &window, [&] {
     QMessageBox::warning(&window, "Wirequill", kPrivilegesRefused);
@@ -82,7 +80,8 @@ int runWindow(const RunContext& context) {
 }
 
 int runHeadless(const RunContext& context) {
-  PlainApplication app(context.settings, context.clock, context.log, context.resolver);
+  RunSession run(context);
+  Monitor& monitor = run.monitor;
   QString required;
   if (!checkQtVersion(context.log, &required)) {
     complain(QString("Wirequill requires Qt version %1 or greater.").arg(required));
@@ -90,11 +89,10 @@ int runHeadless(const RunContext& context) {
   }
 
   // A stored filter that cannot be used is refused as a bad argument is, before anything starts.
-  if (const QString refusal = captureFilterRefusal(app.defaults); !refusal.isEmpty()) {
+  if (const QString refusal = captureFilterRefusal(run.session.defaults()); !refusal.isEmpty()) {
     complain(refusal);
     return 2;
   }
-  Monitor monitor(app.controller, app.defaults, context.log, context.replayClock);
   monitor.logEndings(false);  // told once, as a complaint, below
   bool finished = false;
   const auto finish = [&](int status) {
@@ -113,7 +111,7 @@ int runHeadless(const RunContext& context) {
     } else if (context.options.reportPath &&
                !writeReportFile(
                    *context.options.reportPath,
-                   [&](const ReportSink& sink) { app.controller.writeReport(sink); }, &error)) {
+                   [&](const ReportSink& sink) { run.session.writeReport(sink); }, &error)) {
       complain(error);
       status = 1;
     }

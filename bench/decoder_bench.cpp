@@ -125,14 +125,14 @@ void BM_DecodeMix(benchmark::State& state) {
     const std::size_t heapBefore = mallinfo2().uordblks;
     auto app =
         std::make_unique<PlainApplication>(quiet.store, quiet.clock, quiet.log, quiet.resolver);
-    app->controller.tracker().dataReceived(ByteView(mix.stream.data(), mix.stream.size()));
+    app->session.tracker().dataReceived(ByteView(mix.stream.data(), mix.stream.size()));
 
     state.PauseTiming();
     // One purge tick a little later, as the running monitor has every second: nothing is purged,
     // but nodes that went quiet give back their spare room.
     quiet.clock.advance(std::chrono::seconds(2));
-    app->controller.tracker().purgeNodes();
-    const NodeList& nodes = app->controller.tracker().connectionsArray();
+    app->session.tracker().purgeNodes();
+    const NodeList& nodes = app->session.tracker().connectionsArray();
     std::size_t payload = 0;
     nodes.forEach([&](const WQMConnection& node) { payload += node.byteCount(); });
     const double heap = static_cast<double>(mallinfo2().uordblks - heapBefore);
@@ -158,9 +158,9 @@ void BM_ParseOnly(benchmark::State& state) {
   PlainApplication app(quiet.store, quiet.clock, quiet.log, quiet.resolver);
   MemoryToggleButton on;
   on.setState(ToggleButton::kOn);
-  app.controller.view().nodeAddedHalt(on);
+  app.view.nodeAddedHalt(on);
   for (auto _ : state) {
-    app.controller.tracker().dataReceived(ByteView(mix.stream.data(), mix.stream.size()));
+    app.session.tracker().dataReceived(ByteView(mix.stream.data(), mix.stream.size()));
   }
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * mix.records));
 }

@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   rig.tracker.captureStreamEnded();
-  (void)rig.controller.reportText();
+  (void)rig.session.reportText();
   rig.refine.refineLastHit(10);
   rig.tracker.purgeNodes();
   return 0;

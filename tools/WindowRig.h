@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The main window wired to plain platform pieces: settings in memory, a clock that stands still
+// The main window on a session wired to plain platform pieces: settings in memory, a clock that stands still
 // until moved, a log, a resolver and sounds that only remember what they were asked. For tests,
 // benchmarks and pictures of the window; the caller makes the QApplication first.
 
@@ -17,18 +17,18 @@ struct WindowRig {
   // 2026-12-06 14:03:20 UTC.
 
   WindowRig() {
-    defaults.registerDefaults(registeredDefaults());
     storedDefaults.registerDefaults(registeredDefaults());
-    window = std::make_unique<MainWindow>(defaults, storedDefaults, clock, log, resolver, sounds);
+    window = std::make_unique<MainWindow>(session, storedDefaults, sounds);
   }
 
   MemorySettingsStore store;
   OverlaySettingsStore settings{store};  // with this run's own values over the stored ones
-  Defaults defaults{settings};
-  Defaults storedDefaults{store};
   ManualClock clock{TimePoint{std::chrono::seconds(kCaptureStart)}};
   MemoryLog log;
   TableHostResolver resolver;
+  Session session{settings, clock, log, resolver};
+  Defaults& defaults = session.defaults();
+  Defaults storedDefaults{store};
   SilentSoundPlayer sounds;
   std::unique_ptr<MainWindow> window;
 };

@@ -23,14 +23,14 @@ int main(int argc, char** argv) {
   }
   wq::testing::WindowRig rig;
   wq::MainWindow& window = *rig.window;
-  wq::Monitor monitor(window.controller(), rig.defaults, rig.log, &rig.clock);
+  wq::Monitor monitor(rig.session, &rig.clock);
   QObject::connect(&monitor, &wq::Monitor::changed, &window, &wq::MainWindow::refresh);
   const int row = arguments.size() > 3 ? arguments[3].toInt() : -1;
   QObject::connect(&monitor, &wq::Monitor::inputEnded, &window, [&] {
     if (row >= 0) {
       window.ui().nodesTableView->selectRow(row);
     }
-    window.controller().tracker().setCaptureEnded(false);  // the intake light as while capturing
+    rig.session.tracker().setCaptureEnded(false);  // the intake light as while capturing
     window.refresh();
     // Let the window lay itself out before the picture is taken.
     QTimer::singleShot(200, [&] {

@@ -14,14 +14,14 @@ QString captureInputName(const QString& path) {
   return path == "-" ? QString("standard input") : path;
 }
 
-CaptureFileFeed::CaptureFileFeed(ApplicationController& controller, ManualClock* replayClock,
+CaptureFileFeed::CaptureFileFeed(Session& session, ManualClock* replayClock,
                                  QObject* parent)
-    : QObject(parent), controller_(controller), replayClock_(replayClock) {}
+    : QObject(parent), session_(session), replayClock_(replayClock) {}
 
 CaptureFileFeed::~CaptureFileFeed() {
   readAhead_.reset();  // stops the reading thread while this object can still be woken
   if (replayClock_ && !finished_) {
-    controller_.tracker().setRecordObserver(nullptr);  // a file given up before its end
+    session_.tracker().setRecordObserver(nullptr);  // a file given up before its end
   }
 }
 
@@ -33,7 +33,7 @@ bool CaptureFileFeed::open(const QString& path, const std::string& filter, QStri
     return false;
   }
   readAhead_ = std::make_unique<FileReadAhead>(std::move(opened.source), [this] { wake(); });
-  controller_.tracker().setRecordObserver(
+  session_.tracker().setRecordObserver(
       [this](const CaptureRecord& record) { followRecordTime(record); });
   return true;
 }
@@ -58,9 +58,9 @@ void CaptureFileFeed::trackReadBatches() {
   FileReadAhead::Taken taken = readAhead_->take();
   if (!taken.batches.empty()) {
     {
-      const NodeTracker::ChangeRun run(controller_.tracker());  // one view update for them all
+      const NodeTracker::ChangeRun run(session_.tracker());  // one view update for them all
       for (FileReadAhead::Batch& read : taken.batches) {
-        controller_.tracker().dataReceived(ByteView(read.data(), read.size()));
+        session_.tracker().dataReceived(ByteView(read.data(), read.size()));
         readAhead_->recycle(std::move(read));
       }
     }
@@ -68,8 +68,8 @@ void CaptureFileFeed::trackReadBatches() {
   }
   if (taken.ended) {
     finished_ = true;
-    controller_.tracker().setRecordObserver(nullptr);
-    controller_.tracker().inputEnded();
+    session_.tracker().setRecordObserver(nullptr);
+    session_.tracker().inputEnded();
     emit finished(QString::fromStdString(taken.failure));
   }
 }
@@ -79,7 +79,7 @@ void CaptureFileFeed::followRecordTime(const CaptureRecord& record) {
                                    std::chrono::microseconds(record.microseconds)};
   if (const std::optional<TimePoint> tick = purgeTicks_.tickBefore(time)) {
     replayClock_->set(*tick);
-    controller_.tracker().purgeNodes();
+    session_.tracker().purgeNodes();
   }
   replayClock_->set(time);
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Reads a capture file straight into the controller, at full speed and without the helper. The
+// Reads a capture file straight into the session, at full speed and without the helper. The
 // clock follows the records' time stamps and the idle purge ticks by capture time (PurgeTicks),
 // so the same file always gives the same list. Or reads a capture stream (pcap or pcapng arriving
-// on a pipe, a FIFO, a socket) as it arrives, like live capture: the controller's clock is the
+// on a pipe, a FIFO, a socket) as it arrives, like live capture: the session's clock is the
 // wall clock and whoever runs the feed purges idle nodes on a timer.
 
 #include <QObject>
@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "app/intake/FileReadAhead.h"
-#include "tracking/ApplicationController.h"
+#include "tracking/Session.h"
 #include "tracking/PlainPlatform.h"
 #include "tracking/nodes/PurgeTicks.h"
 
@@ -22,8 +22,8 @@ class CaptureFileFeed : public QObject {
   Q_OBJECT
 
  public:
-  // `replayClock` is the controller's clock when a file is opened, unused for a stream.
-  CaptureFileFeed(ApplicationController& controller, ManualClock* replayClock,
+  // `replayClock` is the session's clock when a file is opened, unused for a stream.
+  CaptureFileFeed(Session& session, ManualClock* replayClock,
                   QObject* parent = nullptr);
   // Also ends a reading thread that waits for a quiet stream.
   ~CaptureFileFeed() override;
@@ -53,7 +53,7 @@ class CaptureFileFeed : public QObject {
   void wake();
   void followRecordTime(const CaptureRecord& record);
 
-  ApplicationController& controller_;
+  Session& session_;
   ManualClock* replayClock_;
   std::unique_ptr<FileReadAhead> readAhead_;
   PurgeTicks purgeTicks_;

@@ -11,33 +11,33 @@
 
 namespace wq {
 
-std::unique_ptr<FileIntake> FileIntake::file(ApplicationController& controller,
+std::unique_ptr<FileIntake> FileIntake::file(Session& session,
                                              ManualClock& replayClock, const QString& path,
                                              const std::string& filter) {
-  std::unique_ptr<FileIntake> intake(new FileIntake(controller, &replayClock, filter));
+  std::unique_ptr<FileIntake> intake(new FileIntake(session, &replayClock, filter));
   intake->path_ = path;
   return intake;
 }
 
-std::unique_ptr<FileIntake> FileIntake::stream(ApplicationController& controller,
+std::unique_ptr<FileIntake> FileIntake::stream(Session& session,
                                                const QString& path, const std::string& filter) {
-  std::unique_ptr<FileIntake> intake(new FileIntake(controller, nullptr, filter));
+  std::unique_ptr<FileIntake> intake(new FileIntake(session, nullptr, filter));
   intake->path_ = path;
   intake->name_ = captureInputName(path);
   return intake;
 }
 
-std::unique_ptr<FileIntake> FileIntake::stream(ApplicationController& controller, int descriptor,
+std::unique_ptr<FileIntake> FileIntake::stream(Session& session, int descriptor,
                                                const QString& name, const std::string& filter) {
-  std::unique_ptr<FileIntake> intake(new FileIntake(controller, nullptr, filter));
+  std::unique_ptr<FileIntake> intake(new FileIntake(session, nullptr, filter));
   intake->descriptor_ = descriptor;
   intake->name_ = name;
   return intake;
 }
 
-FileIntake::FileIntake(ApplicationController& controller, ManualClock* replayClock,
+FileIntake::FileIntake(Session& session, ManualClock* replayClock,
                        std::string filter)
-    : Intake(controller), replayClock_(replayClock), filter_(std::move(filter)) {}
+    : Intake(session), replayClock_(replayClock), filter_(std::move(filter)) {}
 
 FileIntake::~FileIntake() {
   if (descriptor_ >= 0) {
@@ -46,7 +46,7 @@ FileIntake::~FileIntake() {
 }
 
 bool FileIntake::start(QString* error) {
-  feed_ = std::make_unique<CaptureFileFeed>(controller_, replayClock_);
+  feed_ = std::make_unique<CaptureFileFeed>(session_, replayClock_);
   if (replayClock_) {
     if (!feed_->open(*path_, filter_, error)) {
       *error = QString("%1: %2").arg(*path_, *error);

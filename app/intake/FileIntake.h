@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// A capture file read directly, at full speed, its records' time stamps driving the controller's
+// A capture file read directly, at full speed, its records' time stamps driving the session's
 // clock; or a capture stream (a pipe, a FIFO, standard input) read as it arrives, at the wall
 // clock's time.
 
@@ -18,16 +18,16 @@ class FileIntake final : public Intake {
   Q_OBJECT
 
  public:
-  // The capture file at `path`; `replayClock` is the controller's clock.
-  static std::unique_ptr<FileIntake> file(ApplicationController& controller,
+  // The capture file at `path`; `replayClock` is the session's clock.
+  static std::unique_ptr<FileIntake> file(Session& session,
                                           ManualClock& replayClock, const QString& path,
                                           const std::string& filter);
   // The capture stream that `path` names ("-": standard input).
-  static std::unique_ptr<FileIntake> stream(ApplicationController& controller, const QString& path,
+  static std::unique_ptr<FileIntake> stream(Session& session, const QString& path,
                                             const std::string& filter);
   // The capture stream arriving on `descriptor`, open for reading and taken over; `name` stands
   // for it in messages.
-  static std::unique_ptr<FileIntake> stream(ApplicationController& controller, int descriptor,
+  static std::unique_ptr<FileIntake> stream(Session& session, int descriptor,
                                             const QString& name, const std::string& filter);
   ~FileIntake() override;
 
@@ -41,7 +41,7 @@ class FileIntake final : public Intake {
   QString source() const override;
 
  private:
-  FileIntake(ApplicationController& controller, ManualClock* replayClock, std::string filter);
+  FileIntake(Session& session, ManualClock* replayClock, std::string filter);
   // Opens the stream `path_` names, without waiting for its writer.
   bool openStream(QString* error);
 

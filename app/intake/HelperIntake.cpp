@@ -12,9 +12,9 @@
 
 namespace wq {
 
-HelperIntake::HelperIntake(ApplicationController& controller, Defaults& defaults, LogSink& log,
+HelperIntake::HelperIntake(Session& session, Defaults& defaults, LogSink& log,
                            QObject* parent)
-    : Intake(controller, parent),
+    : Intake(session, parent),
       defaults_(defaults),
       log_(log),
       helper_([this](ByteView bytes) { deliver(bytes); }) {
@@ -72,7 +72,7 @@ void HelperIntake::errorLine(const QString& line) {
 void HelperIntake::helperEnded(int exitStatus, int signal) {
   trackDelivered();  // the stream's last records, before its end
   // Once ignored, the stream's reader belongs to the intake that replaced this one.
-  const std::string text = ignored_ ? std::string() : endHelperStream(controller_.tracker(), log_);
+  const std::string text = ignored_ ? std::string() : endHelperStream(session_.tracker(), log_);
   // pkexec fails this way with no system bus, or no polkit agent to ask for the password.
   const auto cannotAsk = std::ranges::find_if(otherLines_, [](const QString& line) {
     return line.contains("No authentication agent") || line.contains("Error getting authority");

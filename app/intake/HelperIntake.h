@@ -17,7 +17,7 @@ class HelperIntake final : public Intake {
 
  public:
   // With the BPFDevice, InterfaceDevice and CaptureFilter settings in force at start().
-  HelperIntake(ApplicationController& controller, Defaults& defaults, LogSink& log,
+  HelperIntake(Session& session, Defaults& defaults, LogSink& log,
                QObject* parent = nullptr);
 
   bool start(QString* error) override;

@@ -15,8 +15,8 @@ constexpr std::size_t kMostWaiting = 8 << 20;
 
 }  // namespace
 
-Intake::Intake(ApplicationController& controller, QObject* parent)
-    : QObject(parent), controller_(controller) {
+Intake::Intake(Session& session, QObject* parent)
+    : QObject(parent), session_(session) {
   trackingTimer_.setSingleShot(true);
   trackingTimer_.setInterval(kTrackingInterval);
   connect(&trackingTimer_, &QTimer::timeout, this, &Intake::trackDelivered);
@@ -45,7 +45,7 @@ void Intake::trackDelivered() {
   if (delivered_.empty()) {
     return;
   }
-  controller_.tracker().dataReceived(ByteView(delivered_.data(), delivered_.size()));
+  session_.tracker().dataReceived(ByteView(delivered_.data(), delivered_.size()));
   delivered_.clear();
   emit changed();
 }

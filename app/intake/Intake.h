@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tracking/ApplicationController.h"
+#include "tracking/Session.h"
 #include "tracking/CaptureLoss.h"
 #include "tracking/decode/ByteView.h"
 
@@ -29,7 +29,7 @@ class Intake : public QObject {
     bool privilegesRefused = false;  // pkexec's dialog was dismissed, or pkexec refused
   };
 
-  explicit Intake(ApplicationController& controller, QObject* parent = nullptr);
+  explicit Intake(Session& session, QObject* parent = nullptr);
 
   // Starts reading; false with a reason when there will be no intake at all (and no ended()).
   virtual bool start(QString* error) = 0;
@@ -73,7 +73,7 @@ class Intake : public QObject {
   // Tells ended() once.
   void finish(const Ending& ending);
 
-  ApplicationController& controller_;
+  Session& session_;
   bool ignored_ = false;
 
  private:

@@ -30,16 +30,15 @@ QString captureFilterRefusal(const Defaults& defaults) {
       .arg(QString::fromStdString(filter), QString::fromStdString(*problem));
 }
 
-Monitor::Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
-                 ManualClock* replayClock, QObject* parent)
+Monitor::Monitor(Session& session, ManualClock* replayClock, QObject* parent)
     : QObject(parent),
-      controller_(controller),
-      defaults_(defaults),
-      log_(log),
+      session_(session),
+      defaults_(session.defaults()),
+      log_(session.log()),
       replayClock_(replayClock) {
   purgeTimer_.setInterval(kPurgeIntervalMs);
   connect(&purgeTimer_, &QTimer::timeout, this, [this] {
-    controller_.tracker().purgeNodes();
+    session_.tracker().purgeNodes();
     emit changed();
   });
 }
@@ -56,7 +55,7 @@ bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
 void Monitor::startStream(int descriptor, const QString& name) {
   QString error;
   purgeTimer_.start();
-  launched(run(FileIntake::stream(controller_, descriptor, name,
+  launched(run(FileIntake::stream(session_, descriptor, name,
                                   defaults_.stringValue(keys::CaptureFilter)),
                &error),
            error);
@@ -65,16 +64,16 @@ void Monitor::startStream(int descriptor, const QString& name) {
 std::unique_ptr<Intake> Monitor::makeIntake(const std::optional<QString>& readFile) {
   const std::string filter = defaults_.stringValue(keys::CaptureFilter);
   if (readFile) {
-    return replayClock_ ? FileIntake::file(controller_, *replayClock_, *readFile, filter)
-                        : FileIntake::stream(controller_, *readFile, filter);
+    return replayClock_ ? FileIntake::file(session_, *replayClock_, *readFile, filter)
+                        : FileIntake::stream(session_, *readFile, filter);
   }
   const QString host = QString::fromStdString(defaults_.stringValue(keys::CaptureHost));
   if (host.isEmpty()) {
-    return std::make_unique<HelperIntake>(controller_, defaults_, log_);
+    return std::make_unique<HelperIntake>(session_, defaults_, log_);
   }
   const QString device = QString::fromStdString(defaults_.stringValue(keys::BPFDevice));
   return std::make_unique<RemoteCapture>(
-      controller_, log_,
+      session_, log_,
       RemoteTarget{
           .host = host,
           .device = netsiphon::isLiveDevice(device.toStdString()) ? device : QString("/dev/bpf0"),
@@ -111,7 +110,7 @@ const CaptureLoss& Monitor::loss() const {
 }
 
 bool Monitor::launched(bool started, const QString& error) {
-  controller_.tracker().setCaptureEnded(!started);
+  session_.tracker().setCaptureEnded(!started);
   for (const std::string& line : launchSettingsLines(defaults_)) {
     log_.log(line);
   }
@@ -145,7 +144,7 @@ void Monitor::retire(std::unique_ptr<Intake> intake) {
 bool Monitor::restartCapture(QString* error) {
   if (intake_) {
     retire(std::move(intake_));
-    (void)controller_.tracker().captureStreamEnded();  // the reader of the stream starts afresh
+    (void)session_.tracker().captureStreamEnded();  // the reader of the stream starts afresh
   }
   emit lossChanged();  // the new capture counts from its own start
   return launched(filterUsable(error) && run(makeIntake(std::nullopt), error), *error);
@@ -168,7 +167,7 @@ void Monitor::intakeEnded(const Intake::Ending& ending) {
   if (ending.failed && logEndings_) {
     log_.log(ending.message.toStdString());
   }
-  controller_.tracker().setCaptureEnded(true);
+  session_.tracker().setCaptureEnded(true);
   emit changed();
   emit inputEnded(ending.message, ending.failed, ending.details);
 }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/intake/Intake.h"
-#include "tracking/ApplicationController.h"
+#include "tracking/Session.h"
 #include "tracking/CaptureLoss.h"
 #include "tracking/Defaults.h"
 #include "tracking/PlainPlatform.h"
@@ -23,10 +23,9 @@ class Monitor : public QObject {
   Q_OBJECT
 
  public:
-  // `replayClock` is the controller's clock when a capture file is read directly; null when the
-  // controller follows the wall clock (live capture, capture streams).
-  Monitor(ApplicationController& controller, Defaults& defaults, LogSink& log,
-          ManualClock* replayClock, QObject* parent = nullptr);
+  // `replayClock` is the session's clock when a capture file is read directly; null when the
+  // session follows the wall clock (live capture, capture streams).
+  Monitor(Session& session, ManualClock* replayClock, QObject* parent = nullptr);
   ~Monitor() override;
 
   // Starts the intake: `readFile` when given (read directly with a replay clock, else as a capture
@@ -64,7 +63,7 @@ class Monitor : public QObject {
   void allowSshPrompts(bool allowed) { sshPrompts_ = allowed; }
 
  signals:
-  // The controller has changed the list or the panels.
+  // The session has changed the list or the panels.
   void changed();
   // The intake has started reading source().
   void captureStarted();
@@ -93,7 +92,7 @@ class Monitor : public QObject {
   // Lets an intake go once it has ended; what still arrives from it is not tracked.
   void retire(std::unique_ptr<Intake> intake);
 
-  ApplicationController& controller_;
+  Session& session_;
   Defaults& defaults_;
   LogSink& log_;
   ManualClock* replayClock_;

@@ -16,9 +16,9 @@ constexpr std::string_view kHelperLinePrefix = "netsiphon: ";
 
 }  // namespace
 
-RemoteCapture::RemoteCapture(ApplicationController& controller, LogSink& log, RemoteTarget target,
+RemoteCapture::RemoteCapture(Session& session, LogSink& log, RemoteTarget target,
                              QObject* parent)
-    : Intake(controller, parent),
+    : Intake(session, parent),
       log_(log),
       target_(std::move(target)),
       ssh_([this](ByteView bytes) { deliver(bytes); }) {
@@ -94,7 +94,7 @@ void RemoteCapture::readPcapStream() {
     return;
   }
   // The filter was applied on the host.
-  pcapStream_ = FileIntake::stream(controller_, ssh_.takeStream(), target_.host, std::string());
+  pcapStream_ = FileIntake::stream(session_, ssh_.takeStream(), target_.host, std::string());
   connect(pcapStream_.get(), &Intake::changed, this, &Intake::changed);
   connect(pcapStream_.get(), &Intake::ended, this, [this](const Ending& ending) {
     pcapFailure_ = ending.message;
@@ -127,7 +127,7 @@ Intake::Ending RemoteCapture::ending() {
   if (stream_ == RemoteStream::kHelperChunks && !ignored_) {
     // Once ignored, the stream's reader belongs to the intake that replaced this one.
     trackDelivered();
-    helperText = endHelperStream(controller_.tracker(), log_);
+    helperText = endHelperStream(session_.tracker(), log_);
   }
   QString message = helperFailureMessage(helperText, target_.interfaceName);
   const QString details =

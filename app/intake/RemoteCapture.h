@@ -21,7 +21,7 @@ class RemoteCapture final : public Intake {
   Q_OBJECT
 
  public:
-  RemoteCapture(ApplicationController& controller, LogSink& log, RemoteTarget target,
+  RemoteCapture(Session& session, LogSink& log, RemoteTarget target,
                 QObject* parent = nullptr);
 
   // Starts ssh; false with a reason when it could not be started.

@@ -38,9 +38,8 @@ QByteArray storedState(const Defaults& defaults, std::string_view key) {
 
 }  // namespace
 
-MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock& clock,
-                       LogSink& log, HostResolver& resolver, SoundPlayer& sounds)
-    : controller_(defaults, clock, log, resolver),
+MainWindow::MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& sounds)
+    : session_(session),
       ui_(std::make_unique<Ui::MainWindow>()),
       sounds_(sounds),
       storedDefaults_(storedDefaults) {
@@ -51,9 +50,9 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
   lossLabel_->setObjectName("captureLossLabel");
   ui_->statusBar->addPermanentWidget(lossLabel_);
 
-  model_ = std::make_unique<NodeTableModel>(controller_);
+  model_ = std::make_unique<NodeTableModel>(view_);
   table_ = std::make_unique<QtNodeTableView>(*ui_->nodesTableView, *model_, [this] {
-    act([](auto& c) { c.view().updateDataTextView(); });
+    act([this] { view_.updateDataTextView(); });
   });
   // The node cell: not editable, the globe scaled to 8 by 8 points, a 9-point font.
   cell_ = new ImageAndTextCell(ui_->nodesTableView);
@@ -105,7 +104,7 @@ MainWindow::MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock
       ui_->refineProtocolMenu, ui_->refineLastHitMenu, ui_->refineSourceIPField,
       ui_->refineSourcePortField, ui_->refineDestinationIPField, ui_->refineDestinationPortField);
 
-  controller_.connectOutlets({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(),
+  view_.connect({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(),
                               window_.get(), &sounds_});
   connectActions();
   connectRefineBox();
@@ -118,19 +117,19 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::connectActions() {
   connect(ui_->nodeAddedHaltedButton, &QPushButton::clicked, this,
-          [this] { act([this](auto& c) { c.view().nodeAddedHalt(*addedSwitch_); }); });
+          [this] { act([this] { view_.nodeAddedHalt(*addedSwitch_); }); });
   connect(ui_->nodeDroppedHaltedButton, &QPushButton::clicked, this,
-          [this] { act([this](auto& c) { c.view().nodeDroppedHalt(*droppedSwitch_); }); });
+          [this] { act([this] { view_.nodeDroppedHalt(*droppedSwitch_); }); });
   connect(ui_->previousNodeAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.view().previousNode(); }); });
+          [this] { act([this] { view_.previousNode(); }); });
   connect(ui_->nextNodeAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.view().nextNode(); }); });
+          [this] { act([this] { view_.nextNode(); }); });
   connect(ui_->removeNodeAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.view().removeNode(); }); });
+          [this] { act([this] { view_.removeNode(); }); });
   connect(ui_->openWindowAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.view().openWindow(); }); });
+          [this] { act([this] { view_.openWindow(); }); });
   connect(ui_->closeWindowAction, &QAction::triggered, this,
-          [this] { act([](auto& c) { c.view().closeWindow(); }); });
+          [this] { act([this] { view_.closeWindow(); }); });
   connect(ui_->saveAsAction, &QAction::triggered, this, &MainWindow::saveAsDocument);
   connect(ui_->preferencesAction, &QAction::triggered, this, &MainWindow::openPreferences);
   connect(ui_->quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
@@ -150,13 +149,13 @@ void MainWindow::connectActions() {
 
 void MainWindow::connectRefineBox() {
   connect(ui_->refineProtocolMenu, &QComboBox::activated, this, [this](int index) {
-    act([&](auto& c) {
-      c.refine().refineProtocol(WQMRefineBox::tagOf(ui_->refineProtocolMenu, index));
+    act([&] {
+      refine_.refineProtocol(WQMRefineBox::tagOf(ui_->refineProtocolMenu, index));
     });
   });
   connect(ui_->refineLastHitMenu, &QComboBox::activated, this, [this](int index) {
-    act([&](auto& c) {
-      c.refine().refineLastHit(WQMRefineBox::tagOf(ui_->refineLastHitMenu, index));
+    act([&] {
+      refine_.refineLastHit(WQMRefineBox::tagOf(ui_->refineLastHitMenu, index));
     });
   });
   using Action = void (RefineActions::*)(SearchField&);
@@ -168,13 +167,13 @@ void MainWindow::connectRefineBox() {
   for (const auto& [edit, action] : fields) {
     QtSearchField* field = searchFields_.emplace_back(std::make_unique<QtSearchField>(*edit)).get();
     connect(edit, &QLineEdit::returnPressed, this, [this, field, action = action] {
-      act([&](auto& c) { (c.refine().*action)(*field); });
+      act([&] { (refine_.*action)(*field); });
     });
   }
 }
 
 void MainWindow::saveAsDocument() {
-  act([](auto& c) { c.view().haltAll(); });
+  act([this] { view_.haltAll(); });
   auto* dialog = new QFileDialog(this, "Save Report", QDir::homePath());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
   dialog->setAcceptMode(QFileDialog::AcceptSave);
@@ -189,7 +188,7 @@ void MainWindow::saveAsDocument() {
 void MainWindow::saveReport(const QString& path) {
   QString error;
   if (writeReportFile(
-          path, [this](const ReportSink& sink) { controller_.writeReport(sink); }, &error)) {
+          path, [this](const ReportSink& sink) { session_.writeReport(sink); }, &error)) {
     return;
   }
   auto* alert =
@@ -233,13 +232,13 @@ void MainWindow::showAbout() {
 
 void MainWindow::validateMenuItems() {
   for (const auto& [action, tag] : taggedActions_) {
-    action->setEnabled(controller_.view().validateMenuItem(tag));
+    action->setEnabled(view_.validateMenuItem(tag));
   }
 }
 
 void MainWindow::refresh() {
-  addedView_->refresh(controller_.tracker().nodeAddedBox());
-  droppedView_->refresh(controller_.tracker().nodeDroppedBox());
+  addedView_->refresh(session_.tracker().nodeAddedBox());
+  droppedView_->refresh(session_.tracker().nodeDroppedBox());
   // Shortcuts work without opening a menu, so the items follow the state at all times.
   validateMenuItems();
 }
@@ -278,7 +277,7 @@ void MainWindow::showCaptureLoss(const QString& text) {
 
 void MainWindow::showCaptureNotStarted(const QString& source, const QString& message) {
   setWindowTitle(QString("Wirequill — %1 (not started)").arg(source));
-  controller_.tracker().setCaptureEnded(true);
+  session_.tracker().setCaptureEnded(true);
   refresh();
   showCaptureEnded(message);
 }

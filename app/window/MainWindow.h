@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The main window: the nodes table with its detail pane, the added and dropped panels with their
-// halt switches, and the menus. It owns the controller and connects it to the widgets.
+// halt switches, and the menus. It attaches a view of a session to the widgets.
 
 #include <QLabel>
 #include <QMainWindow>
@@ -13,7 +13,9 @@
 #include "app/window/QtViews.h"
 #include "app/window/WQMPrefsController.h"
 #include "app/window/WQMRefineBox.h"
-#include "tracking/ApplicationController.h"
+#include "tracking/Session.h"
+#include "tracking/view/RefineActions.h"
+#include "tracking/view/ViewController.h"
 
 namespace Ui {
 class MainWindow;
@@ -25,19 +27,19 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
-  // `defaults` are the settings in force for this run; `storedDefaults` the stored ones alone,
-  // which Preferences shows and changes.
-  MainWindow(Defaults& defaults, Defaults& storedDefaults, const Clock& clock, LogSink& log,
-             HostResolver& resolver, SoundPlayer& sounds);
+  // Shows `session`, whose settings are those in force for this run; `storedDefaults` are the
+  // stored ones alone, which Preferences shows and changes.
+  MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& sounds);
   ~MainWindow() override;
 
-  ApplicationController& controller() { return controller_; }
+  Session& session() { return session_; }
+  ViewController& view() { return view_; }
   // The form's widgets; users include its generated header (ui_MainWindow.h).
   const Ui::MainWindow& ui() const { return *ui_; }
   const ImageAndTextCell& nodeCell() const { return *cell_; }
 
-  // Brings the panels and the menu items up to date with the controller; called after every
-  // change the controller makes.
+  // Brings the panels and the menu items up to date with the session; called after every
+  // change to it.
   void refresh();
   // Shows the window in front, where it was left last time (and its table and detail pane
   // shared as they were), or centred on its screen the first time.
@@ -76,14 +78,16 @@ class MainWindow : public QMainWindow {
   void connectActions();
   void connectRefineBox();
   void validateMenuItems();
-  // Runs a controller operation, then refreshes the window.
+  // Runs an operation on the session or its view, then refreshes the window.
   template <class Operation>
   void act(Operation operation) {
-    operation(controller_);
+    operation();
     refresh();
   }
 
-  ApplicationController controller_;
+  Session& session_;
+  ViewController view_{session_};
+  RefineActions refine_{session_, view_};
   std::unique_ptr<Ui::MainWindow> ui_;
   QLabel* lossLabel_ = nullptr;  // owned by the status bar
   std::unique_ptr<NodeTableModel> model_;

@@ -13,7 +13,7 @@ QVariant NodeTableModel::data(const QModelIndex& index, int role) const {
   if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) {
     return {};
   }
-  std::string text = controller_.view().tableViewObjectValue(index.row());
+  std::string text = view_.tableViewObjectValue(index.row());
   if (!text.empty() && text.back() == '\n') {
     text.pop_back();  // one row shows one line
   }
@@ -29,7 +29,7 @@ QVariant NodeTableModel::headerData(int section, Qt::Orientation orientation, in
 
 void NodeTableModel::reload() {
   beginResetModel();
-  rows_ = controller_.view().numberOfRowsInTableView();
+  rows_ = view_.numberOfRowsInTableView();
   endResetModel();
 }
 

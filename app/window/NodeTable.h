@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The nodes table: a one-column model over the node list, and the controller's table interface
+// The nodes table: a one-column model over the node list, and the view controller's table interface
 // over a QTableView.
 
 #include <QAbstractTableModel>
 #include <QTableView>
 #include <functional>
 
-#include "tracking/ApplicationController.h"
+#include "tracking/view/ViewController.h"
 
 namespace wq {
 
@@ -15,8 +15,8 @@ class NodeTableModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  explicit NodeTableModel(const ApplicationController& controller, QObject* parent = nullptr)
-      : QAbstractTableModel(parent), controller_(controller) {}
+  explicit NodeTableModel(const ViewController& view, QObject* parent = nullptr)
+      : QAbstractTableModel(parent), view_(view) {}
 
   int rowCount(const QModelIndex& parent = {}) const override {
     return parent.isValid() ? 0 : rows_;
@@ -27,11 +27,11 @@ class NodeTableModel : public QAbstractTableModel {
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-  // Asks the controller again for the number of rows; the rows' texts are asked for as shown.
+  // Asks the view controller again for the number of rows; the rows' texts are asked for as shown.
   void reload();
 
  private:
-  const ApplicationController& controller_;
+  const ViewController& view_;
   int rows_ = 0;
 };
 

@@ -23,12 +23,12 @@ int main(int argc, char** argv) {
   wq::testing::WindowRig rig;
   wq::MainWindow& window = *rig.window;
   rig.defaults.setValue(wq::keys::InterfaceDevice, std::string(argv[1]));
-  wq::Monitor monitor(window.controller(), rig.defaults, rig.log, nullptr);
+  wq::Monitor monitor(rig.session, nullptr);
   QObject::connect(&monitor, &wq::Monitor::changed, &window, &wq::MainWindow::refresh);
   wq::SignalWatcher signalWatcher;
   QObject::connect(&signalWatcher, &wq::SignalWatcher::stopRequested, [&] {
     std::ofstream report(argv[2]);
-    window.controller().writeReport([&](std::string_view piece) { report << piece; });
+    rig.session.writeReport([&](std::string_view piece) { report << piece; });
     QObject::connect(&monitor, &wq::Monitor::intakeStopped, &QCoreApplication::quit);
     QTimer::singleShot(2000, &QCoreApplication::quit);
     monitor.shutdown();

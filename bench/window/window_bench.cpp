@@ -64,9 +64,9 @@ struct Bench : WindowRig {
     window->resize(1100, 640);
     window->show();
   }
-  ApplicationController& controller() { return window->controller(); }
+  Session& session() { return window->session(); }
   QTableView& table() { return *window->ui().nodesTableView; }
-  int rows() { return controller().view().numberOfRowsInTableView(); }
+  int rows() { return window->view().numberOfRowsInTableView(); }
 
   // Lists `count` more nodes, in deliveries as large as a busy pipe might bring at once.
   void feed(int count) {
@@ -78,7 +78,7 @@ struct Bench : WindowRig {
         appendNodeFrames(frames, nextSerial++);
       }
       const Bytes stream = streamOf(frames);
-      controller().tracker().dataReceived(ByteView(stream.data(), stream.size()));
+      session().tracker().dataReceived(ByteView(stream.data(), stream.size()));
       window->refresh();
     }
   }
@@ -106,13 +106,13 @@ struct Bench : WindowRig {
   }
   QString firstSource() {
     return QString::fromStdString(
-        addressText(controller().tracker().connectionsArray().at(0).saddr()).value_or(""));
+        addressText(session().tracker().connectionsArray().at(0).saddr()).value_or(""));
   }
   // The rows of nodes that hold a large payload.
   std::vector<int> largeRows() {
     std::vector<int> found;
     int row = 0;
-    controller().tracker().connectionsArray().forEach([&](const WQMConnection& node) {
+    session().tracker().connectionsArray().forEach([&](const WQMConnection& node) {
       if (node.byteCount() > kSegmentBytes) {
         found.push_back(row);
       }
@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
   bench.relist(nodes);
   bench.clock.advance(std::chrono::seconds(2));
   figures.push_back(measure("purge tick: nothing idle", [&](int) {
-    bench.controller().tracker().purgeNodes();
+    bench.session().tracker().purgeNodes();
     bench.window->refresh();
     bench.settle();
   }));
@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
   figures.push_back(measure(
       "purge tick: five idle nodes go",
       [&](int) {
-        bench.controller().tracker().purgeNodes();
+        bench.session().tracker().purgeNodes();
         bench.window->refresh();
         bench.settle();
       },

@@ -59,7 +59,7 @@ struct Window : WindowRig {
   }
 
   Monitor& makeMonitor() {
-    monitor = std::make_unique<Monitor>(window->controller(), defaults, log, nullptr);
+    monitor = std::make_unique<Monitor>(session, nullptr);
     QObject::connect(monitor.get(), &Monitor::changed, window.get(), &MainWindow::refresh);
     return *monitor;
   }
@@ -77,7 +77,7 @@ struct Window : WindowRig {
   // `frames` as the helper delivers them.
   void feed(const std::vector<Bytes>& frames) {
     const Bytes stream = streamOf(frames);
-    window->controller().tracker().dataReceived(ByteView(stream.data(), stream.size()));
+    session.tracker().dataReceived(ByteView(stream.data(), stream.size()));
   }
   // The four nodes, the last two 30 s after the first two; then 20 s pass.
   void feedFourNodes() {
@@ -101,7 +101,7 @@ struct Window : WindowRig {
   }
   // Whether the detail pane describes the node on the highlighted row as it is now.
   bool paneShowsHighlightedRow() const {
-    const NodeList& nodes = window->controller().tracker().connectionsArray();
+    const NodeList& nodes = session.tracker().connectionsArray();
     const int row = selectedRow();
     MemoryLog quiet;
     return row >= 0 && ui().dataTextView->toPlainText().toStdString() ==
@@ -291,7 +291,7 @@ class MainWindowTest : public QObject {
     dialog->selectFile(QString::fromStdString(scratch_.file("report")));  // .txt is added
     static_cast<QDialog*>(dialog)->accept();                              // as Save does
     std::string report;
-    w.window->controller().writeReport([&](std::string_view piece) { report += piece; });
+    w.session.writeReport([&](std::string_view piece) { report += piece; });
     QCOMPARE(readFile(scratch_.file("report.txt")), report);
     w.window->saveReport("/nonexistent-folder/report.txt");
     auto* alert = w.window->findChild<QMessageBox*>();
@@ -373,7 +373,7 @@ class MainWindowTest : public QObject {
       return std::pair(window.geometry(), window.ui().listAndDetail->sizes());
     };
     const auto reopened = [&] {
-      MainWindow window(w.defaults, w.storedDefaults, w.clock, w.log, w.resolver, w.sounds);
+      MainWindow window(w.session, w.storedDefaults, w.sounds);
       window.placeWindow();
       return placementOf(window);
     };
@@ -519,7 +519,7 @@ class MainWindowTest : public QObject {
              std::string("udp port 53 and host 10.0.0.9"));
     QCOMPARE(w.window->windowTitle(), "Wirequill — lo (capturing)");
     const Bytes chunk = chunkOf({udpFrame("10.0.0.7", 7, "10.0.0.9", 7, bytesOf("kept"))});
-    w.window->controller().tracker().decodeCaptureBuffer(ByteView(chunk.data(), chunk.size()));
+    w.session.tracker().decodeCaptureBuffer(ByteView(chunk.data(), chunk.size()));
 
     w.ui().preferencesAction->trigger();
     prefs->ui().bpfDevicePopUpButton->insertItem(0, QString::fromStdString(capture));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// An application controller wired to plain platform pieces, with a clock that stands still until
+// A session and its view wired to plain platform pieces, with a clock that stands still until
 // moved.
 
 #include <chrono>
@@ -36,10 +36,10 @@ struct ControllerRig {
   MemoryLog log;
   TableHostResolver resolver;
   PlainApplication app{store, clock, log, resolver};
-  ApplicationController& controller = app.controller;
-  NodeTracker& tracker = controller.tracker();
-  ViewController& view = controller.view();
-  RefineActions& refine = controller.refine();
+  Session& session = app.session;
+  NodeTracker& tracker = session.tracker();
+  ViewController& view = app.view;
+  RefineActions& refine = app.refine;
   MemoryTableView& table = app.table;
   MemoryTextView& pane = app.pane;
   SilentSoundPlayer& sounds = app.sounds;
@@ -60,9 +60,9 @@ struct ControllerRig {
   }
   void set(std::string_view key, SettingValue value) { store.setValue(key, value); }
   const WQMConnection& node(std::size_t index) const {
-    return controller.tracker().connectionsArray().at(index);
+    return tracker.connectionsArray().at(index);
   }
-  std::size_t nodeCount() const { return controller.tracker().connectionsArray().size(); }
+  std::size_t nodeCount() const { return tracker.connectionsArray().size(); }
 
   // The list in one line: each node as protocol ("o" after it for a connection open before
   // capture started), payload with the bytes held beyond a hole (its length when longer than 12

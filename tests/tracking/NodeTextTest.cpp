@@ -163,15 +163,15 @@ TEST(Report, NodeBlocksInListOrderOrNewestFirstWithResolvedNames) {
       "Destination Port: 0\n\nByte count: 8\n\nRaw Data:\n\n" +
       std::string(kSeparator);
   const std::string header = "Wirequill Report\n(Sunday, December 06, 2026)\n15:03:27, UTC\n\n";
-  EXPECT_EQ(rig.controller.reportText(), header + tcpBlock + icmpBlock);
+  EXPECT_EQ(rig.session.reportText(), header + tcpBlock + icmpBlock);
   rig.set(keys::ReportRecentNodesFirst, true);
-  EXPECT_EQ(rig.controller.reportText(), header + icmpBlock + tcpBlock);
+  EXPECT_EQ(rig.session.reportText(), header + icmpBlock + tcpBlock);
 
   // Resolved names stand for addresses, cut to 1023 bytes; the destination is looked up first.
   rig.resolver.names[ip("10.0.0.9")] = "server.example";
   rig.resolver.names[ip("10.0.0.6")] = std::string(5000, 'n');
   rig.set(keys::ReportResolveIPAddresses, true);
-  const std::string report = rig.controller.reportText();
+  const std::string report = rig.session.reportText();
   EXPECT_NE(
       report.find("Source IP: 10.0.0.2\nSource Port: 52311\nDestination IP: server.example\n"),
       std::string::npos);
@@ -193,7 +193,7 @@ TEST(Report, ManyNodesKeepTheirOrderAcrossTheReportsParts) {
   }
   for (bool newestFirst : {false, true}) {
     rig.set(keys::ReportRecentNodesFirst, newestFirst);
-    const std::string report = rig.controller.reportText();
+    const std::string report = rig.session.reportText();
     int expected = newestFirst ? kNodes - 1 : 0;
     for (std::size_t at = report.find("node 1"); at != std::string::npos;
          at = report.find("node 1", at + 1), expected += newestFirst ? -1 : 1) {
@@ -208,7 +208,7 @@ TEST(Report, AnEmptyListGivesTheHeaderInTheLocalTimeZone) {
   rig.clock.set(kStartTime - 11h);  // 2026-12-06 03:03:20 UTC, the day before in New York
   setenv("TZ", "America/New_York", 1);
   tzset();
-  const std::string report = rig.controller.reportText();
+  const std::string report = rig.session.reportText();
   setenv("TZ", "UTC", 1);
   tzset();
   EXPECT_EQ(report, "Wirequill Report\n(Saturday, December 05, 2026)\n22:03:20, EST\n\n");
@@ -230,7 +230,7 @@ TEST(Report, UnansweredLookupsFallBackToDottedAddressesWithinTheBudget) {
   rig.feed({udpFrame("10.0.0.9", 53, "10.0.0.4", 80, bytesOf("x"))});
   BoundedHostResolver bounded(std::make_shared<SlowResolver>(), std::chrono::milliseconds(300));
   const auto started = std::chrono::steady_clock::now();
-  const std::string report = reportText(rig.controller.tracker().connectionsArray(), {false, true},
+  const std::string report = reportText(rig.tracker.connectionsArray(), {false, true},
                                         rig.clock, bounded, rig.log);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   EXPECT_NE(report.find("Source IP: 10.0.0.9\n"), std::string::npos);

@@ -60,6 +60,97 @@ std::string viewState(const ControllerRig& rig) {
          std::to_string(rig.app.droppedSwitch.state());
 }
 
+// Writes down what a subscriber of the session is told: each node leaving (its source's last
+// byte), and each batch.
+struct Recorder : SessionSubscriber {
+  std::string told;
+  void nodeLeaving(const WQMConnection& node) override {
+    told += "leaving " + std::to_string(node.saddr().bytes[3]) + ", ";
+  }
+  void nodesChanged(const NodeChanges& changes) override {
+    told += std::string(changes.newestChanged ? "newest " : "") + "-" +
+            std::to_string(changes.removed) + "; ";
+  }
+};
+
+TEST(Session, EverySubscriberIsToldOfEveryRemovalInTheSameBatches) {
+  ControllerRig rig;
+  rig.set(keys::MaxPacketSize, std::int64_t{50});
+  rig.set(keys::DropOnFIN, true);
+  rig.set(keys::DropOnRST, true);
+  Recorder first;
+  Recorder second;
+  rig.session.subscribe(first);
+  rig.session.subscribe(second);
+  const auto syn = [](std::string_view source) {
+    return TcpSender(std::string(source), 1, "10.1.1.1", 80).syn();
+  };
+  const auto data = [](std::string_view source, std::size_t length, std::uint8_t flags) {
+    TcpSender sender(std::string(source), 1, "10.1.1.1", 80);
+    return sender.send(Bytes(length, 'x'), flags);
+  };
+  struct Step {
+    std::function<void()> act;
+    std::string told;
+  };
+  const Step steps[] = {
+      {[&] {
+         rig.feed({syn("10.0.0.1"), syn("10.0.0.2"), syn("10.0.0.3"), udp("10.0.0.4"),
+                   udp("10.0.0.5"), syn("10.0.0.6")});
+       },
+       "newest -0; "},
+      {[&] { rig.feed({data("10.0.0.1", 60, TcpSender::kAck)}); },
+       "leaving 1, newest -1; "},  // overflow
+      {[&] { rig.feed({data("10.0.0.2", 0, TcpSender::kAck | TcpSender::kFin)}); },
+       "leaving 2, newest -1; "},
+      {[&] { rig.feed({data("10.0.0.3", 0, TcpSender::kRst)}); }, "leaving 3, newest -1; "},
+      {[&] { rig.session.removeNode(0); }, "leaving 4, -1; "},  // Del
+      {[&] { rig.refine.refineProtocol(tags::KeepTCP); }, "leaving 5, -1; "},
+      {[&] {
+         rig.tracker.setNodeAddedHalted(false);  // as refine left them
+         rig.tracker.setNodeDroppedHalted(false);
+         rig.clock.advance(std::chrono::seconds(
+             static_cast<int>(rig.session.defaults().doubleValue(keys::PurgeIdleTime)) + 1));
+         rig.tracker.purgeNodes();
+       },
+       "leaving 6, newest -1; "},
+  };
+  for (const Step& step : steps) {
+    first.told.clear();
+    second.told.clear();
+    step.act();
+    EXPECT_EQ(first.told, step.told);
+    EXPECT_EQ(second.told, first.told);
+  }
+  EXPECT_EQ(rig.nodeCount(), 0U);
+
+  // Subscribers may come and go while changes are told: one that leaves, told of a batch, makes
+  // another leave too, which is told nothing more; one that joins is told from the next batch.
+  struct Leaver : Recorder {
+    Session* session = nullptr;
+    SessionSubscriber* other = nullptr;
+    void nodesChanged(const NodeChanges& changes) override {
+      Recorder::nodesChanged(changes);
+      session->unsubscribe(*this);
+      session->unsubscribe(*other);
+    }
+  } leaver;
+  leaver.session = &rig.session;
+  leaver.other = &second;
+  rig.session.unsubscribe(first);
+  rig.session.unsubscribe(second);
+  rig.session.subscribe(leaver);
+  rig.session.subscribe(second);
+  second.told.clear();
+  rig.feed({udp("10.0.0.7")});
+  rig.session.subscribe(first);
+  first.told.clear();
+  rig.feed({udp("10.0.0.8")});
+  EXPECT_EQ(leaver.told, "newest -0; ");
+  EXPECT_EQ(second.told, "");
+  EXPECT_EQ(first.told, "newest -0; ");
+}
+
 TEST(ViewController, SelectionPaneRemovalAndMenusStepByStep) {
   ControllerRig rig;
   MemoryToggleButton button;
@@ -155,7 +246,7 @@ TEST(ViewController, OneChunkEndsAsRecordByRecord) {
       rig->feed({tcp(hosts[0], SYN, "seed"), tcp(hosts[1], SYN, "seed")});
       rig->table.selectRow(round % 2);
     }
-    single.view.setCoalescedViewUpdates(false);
+    single.session.setBatched(false);
     single.feed(frames);
     batched.feed(frames);
     ASSERT_EQ(shown(single), shown(batched)) << round;

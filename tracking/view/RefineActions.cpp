@@ -4,23 +4,13 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "tracking/Defaults.h"
 #include "tracking/view/MenuTags.h"
 #include "tracking/view/TextFormat.h"
 
 namespace wq {
-
-template <class Fails>
-void RefineActions::narrow(Fails fails) {
-  std::vector<NodeList::NodePtr> removed = tracker_.connectionsArray().removeIf(fails);
-  tracker_.nodesLeft(removed);
-  // A few nodes are freed at once; many would hold up the redraw.
-  constexpr std::size_t kFreedInPlace = 10000;
-  if (removed.size() > kFreedInPlace) {
-    freer_.freeLater(std::move(removed));
-  }
-}
 
 void RefineActions::refineProtocol(int tag) {
   view_.sounds().play(sounds::PopUpClick);
@@ -31,7 +21,7 @@ void RefineActions::refineProtocol(int tag) {
                                                       : 0;
   if (wanted != 0) {
     // The ICMP item keeps ICMPv6 messages too.
-    narrow([wanted](const WQMConnection& node) {
+    session_.narrow([wanted](const WQMConnection& node) {
       const std::uint32_t protocol =
           node.protocol() == ipproto::ICMPv6 ? std::uint32_t{ipproto::ICMP} : node.protocol();
       return protocol != wanted;
@@ -41,14 +31,14 @@ void RefineActions::refineProtocol(int tag) {
 }
 
 void RefineActions::refineLastHit(int tag) {
-  const TimePoint now = clock_.now();
+  const TimePoint now = session_.clock().now();
   view_.sounds().play(sounds::PopUpClick);
   view_.haltAll();
   const bool hasLimit = tag >= tags::kShortestLastHit && tag <= tags::kLongestLastHit &&
                         tag % tags::kLastHitStep == 0;
   if (hasLimit) {
     const double limit = tag;
-    narrow([now, limit](const WQMConnection& node) {
+    session_.narrow([now, limit](const WQMConnection& node) {
       return std::chrono::duration<double>(now - node.lastHit()).count() > limit;
     });
   }
@@ -63,7 +53,7 @@ void RefineActions::refineAddress(SearchField& sender, bool source) {
     return;
   }
   view_.sounds().play(sounds::SearchFieldClick);
-  narrow([wanted = *address, source](const WQMConnection& node) {
+  session_.narrow([wanted = *address, source](const WQMConnection& node) {
     return (source ? node.saddr() : node.daddr()) != wanted;
   });
   sender.setStringValue(source ? "Source IP" : "Destination IP");
@@ -75,7 +65,7 @@ void RefineActions::refinePort(SearchField& sender, bool source) {
   const auto wanted = static_cast<std::uint16_t>(intValueOf(sender.stringValue()));
   view_.sounds().play(sounds::SearchFieldClick);
   view_.haltAll();
-  narrow([wanted, source](const WQMConnection& node) {
+  session_.narrow([wanted, source](const WQMConnection& node) {
     return hostOrderPort(source ? node.sport() : node.dport()) != wanted;
   });
   sender.setStringValue("Port");

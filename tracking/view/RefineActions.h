@@ -4,19 +4,15 @@
 // or destination address and by source or destination port. Each halts both sides first, so the
 // narrowed list stays as it is, and then shows the list from its first row.
 
-#include <chrono>
-
 #include "tracking/Platform.h"
-#include "tracking/nodes/LateNodeFreer.h"
-#include "tracking/nodes/NodeTracker.h"
+#include "tracking/Session.h"
 #include "tracking/view/ViewController.h"
 
 namespace wq {
 
 class RefineActions {
  public:
-  RefineActions(NodeTracker& tracker, ViewController& view, const Clock& clock)
-      : tracker_(tracker), view_(view), clock_(clock) {}
+  RefineActions(Session& session, ViewController& view) : session_(session), view_(view) {}
 
   // The pop-ups pass the tag of their selected item (MenuTags.h).
   void refineProtocol(int tag);
@@ -27,16 +23,11 @@ class RefineActions {
   void refineDestinationPort(SearchField& sender) { refinePort(sender, false); }
 
  private:
-  template <class Fails>
-  void narrow(Fails fails);
   void refineAddress(SearchField& sender, bool source);
   void refinePort(SearchField& sender, bool source);
 
-  NodeTracker& tracker_;
+  Session& session_;
   ViewController& view_;
-  const Clock& clock_;
-  // Removed nodes are freed once the window has redrawn the narrowed list.
-  LateNodeFreer freer_{std::chrono::milliseconds(250)};
 };
 
 }  // namespace wq

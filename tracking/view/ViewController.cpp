@@ -8,8 +8,13 @@
 
 namespace wq {
 
-ViewController::ViewController(NodeTracker& tracker, LogSink& log) : tracker_(tracker), log_(log) {
-  tracker_.setObserver(this);
+ViewController::ViewController(Session& session)
+    : session_(session), tracker_(session.tracker()), log_(session.log()) {
+  session_.subscribe(*this);
+}
+
+ViewController::~ViewController() {
+  session_.unsubscribe(*this);
 }
 
 // --- Halt switches
@@ -29,49 +34,25 @@ void ViewController::haltAll() {
   tracker_.setNodeDroppedHalted(true);
 }
 
-// --- Batches of changes
-
-void ViewController::changesBegin() {
-  ++batchDepth_;
-}
-
-void ViewController::changesEnd() {
-  if (--batchDepth_ > 0) {
-    return;
-  }
-  if (const WQMConnection* node = std::exchange(panelNode_, nullptr)) {
-    tracker_.nodeAddedBox().showNode(*node);
-  }
-  if (std::exchange(batchRevealed_, false)) {
-    revealNow();
-  }
-}
+// --- Changes
 
 void ViewController::nodeLeaving(const WQMConnection& node) {
   // Its memory may hold another node later: never take that one for it.
   if (shown_ && shown_->node == &node) {
     shown_->node = nullptr;
   }
-  if (panelNode_ == &node) {
-    tracker_.nodeAddedBox().showNode(node);
-    panelNode_ = nullptr;
+}
+
+void ViewController::nodesChanged(const NodeChanges& changes) {
+  if (changes.newestChanged) {
+    revealLastNode();
+  } else if (changes.removed > 0) {
+    outlets_.nodesTableView->reloadData();
+    updateDataTextView();  // a row may now hold another node, or be gone
   }
 }
 
 void ViewController::revealLastNode() {
-  if (batchDepth_ > 0 && coalescedViewUpdates_) {
-    batchRevealed_ = true;
-    // The panel would show the last node now, one change at a time: it is noted, and shown at
-    // the batch's end or when that node leaves before.
-    if (!tracker_.connectionsArray().empty()) {
-      panelNode_ = &tracker_.connectionsArray().back();
-    }
-  } else {
-    revealNow();
-  }
-}
-
-void ViewController::revealNow() {
   NodeTableView& table = *outlets_.nodesTableView;
   table.reloadData();
   const int rows = table.numberOfRows();
@@ -151,9 +132,7 @@ void ViewController::removeNode() {
   if (row < 0 || row >= numberOfRowsInTableView()) {
     return;
   }
-  tracker_.removeNode(static_cast<std::size_t>(row));
-  table.reloadData();
-  updateDataTextView();  // the row now holds the next node, or is gone
+  session_.removeNode(static_cast<std::size_t>(row));
 }
 
 // --- Window and menus

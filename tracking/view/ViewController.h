@@ -2,15 +2,15 @@
 #pragma once
 // What the window shows of the node tracker: the nodes table and its selection, the detail pane
 // and the added panel that describe the node on the highlighted row as it is now, the halt
-// switches, the menu items' validation and the window's visibility. While the tracker runs a batch
-// of changes, the view work is put off and done once at its end.
+// switches, the menu items' validation and the window's visibility. It follows the session's
+// changes a batch at a time.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "tracking/Platform.h"
-#include "tracking/nodes/NodeTracker.h"
+#include "tracking/Session.h"
 
 namespace wq {
 
@@ -29,18 +29,15 @@ struct Outlets {
   SoundPlayer* sounds = nullptr;
 };
 
-class ViewController : public NodeListObserver {
+class ViewController : public SessionSubscriber {
  public:
-  ViewController(NodeTracker& tracker, LogSink& log);
+  explicit ViewController(Session& session);
+  ~ViewController() override;
   ViewController(const ViewController&) = delete;
   ViewController& operator=(const ViewController&) = delete;
 
   void connect(const Outlets& outlets) { outlets_ = outlets; }
   SoundPlayer& sounds() { return *outlets_.sounds; }
-
-  // Whether view work is done once per batch of changes (the default) or after every change,
-  // which is slower and ends in the same state.
-  void setCoalescedViewUpdates(bool coalesced) { coalescedViewUpdates_ = coalesced; }
 
   // --- Halt switches
   void nodeAddedHalt(const ToggleButton& sender);
@@ -56,8 +53,6 @@ class ViewController : public NodeListObserver {
   // changes, and every view update ends with it: a row can hold another node, or its node can
   // grow, without the selected row changing.
   void updateDataTextView();
-  // Reloads the table and selects its last row alone, scrolled into view.
-  void revealLastNode();
   // After a refine action: reloads the table, focuses it and selects its first row.
   void revealFirstNode();
   void previousNode();
@@ -70,11 +65,9 @@ class ViewController : public NodeListObserver {
   void closeWindow();
   bool validateMenuItem(int tag) const;
 
-  // --- NodeListObserver
-  void changesBegin() override;
-  void changesEnd() override;
-  void lastNodeChanged() override { revealLastNode(); }
+  // --- SessionSubscriber
   void nodeLeaving(const WQMConnection& node) override;
+  void nodesChanged(const NodeChanges& changes) override;
 
  private:
   // Which node the pane describes, and as of which change to it.
@@ -86,16 +79,13 @@ class ViewController : public NodeListObserver {
     bool operator==(const ShownNode&) const = default;
   };
 
-  void revealNow();
+  // Reloads the table and selects its last row alone, scrolled into view.
+  void revealLastNode();
 
+  Session& session_;
   NodeTracker& tracker_;
   LogSink& log_;
   Outlets outlets_;
-  int batchDepth_ = 0;
-  // While a batch of changes runs, reveals are only noted; the table follows once at its end.
-  bool batchRevealed_ = false;
-  const WQMConnection* panelNode_ = nullptr;  // what the added panel is to show at its end
-  bool coalescedViewUpdates_ = true;
   std::optional<ShownNode> shown_;
 };
 

@@ -1,0 +1,120 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tracking/Session.h"
+
+#include <algorithm>
+
+namespace wq {
+
+Session::Session(SettingsStore& store, const Clock& clock, LogSink& log, HostResolver& resolver)
+    : defaults_(store),
+      clock_(clock),
+      log_(log),
+      resolver_(resolver),
+      tracker_(defaults_, clock, log) {
+  defaults_.registerDefaults(registeredDefaults());
+  tracker_.setObserver(this);
+}
+
+Session::~Session() {
+  tracker_.setObserver(nullptr);
+}
+
+void Session::subscribe(SessionSubscriber& subscriber) {
+  if (std::find(subscribers_.begin(), subscribers_.end(), &subscriber) == subscribers_.end()) {
+    subscribers_.push_back(&subscriber);
+  }
+}
+
+void Session::unsubscribe(SessionSubscriber& subscriber) {
+  std::erase(subscribers_, &subscriber);
+}
+
+template <class Tell>
+void Session::forEachSubscriber(Tell tell) {
+  // One subscriber, told something, may make others come or go: each is told only while it is
+  // subscribed.
+  for (SessionSubscriber* subscriber : std::vector(subscribers_)) {
+    if (std::find(subscribers_.begin(), subscribers_.end(), subscriber) != subscribers_.end()) {
+      tell(*subscriber);
+    }
+  }
+}
+
+void Session::removeNode(std::size_t row) {
+  const NodeTracker::ChangeRun run(tracker_);
+  tracker_.removeNode(row);
+}
+
+std::size_t Session::nodesLeft(std::vector<NodeList::NodePtr> removed) {
+  for (const NodeList::NodePtr& node : removed) {
+    nodeLeaving(*node);
+  }
+  tracker_.nodesLeft(removed);
+  // A few nodes are freed at once; many would hold up the redraw.
+  constexpr std::size_t kFreedInPlace = 10000;
+  const std::size_t count = removed.size();
+  if (count > kFreedInPlace) {
+    freer_.freeLater(std::move(removed));
+  }
+  return count;
+}
+
+void Session::writeReport(const ReportSink& sink) const {
+  const ReportOptions options{defaults_.boolValue(keys::ReportRecentNodesFirst),
+                              defaults_.boolValue(keys::ReportResolveIPAddresses)};
+  wq::writeReport(tracker_.connectionsArray(), options, clock_, resolver_, log_, sink);
+}
+
+std::string Session::reportText() const {
+  std::string text;
+  writeReport([&](std::string_view piece) { text += piece; });
+  return text;
+}
+
+// --- Batches
+
+void Session::changesBegin() {
+  ++depth_;
+}
+
+void Session::changesEnd() {
+  if (--depth_ == 0) {
+    tell();
+  }
+}
+
+void Session::lastNodeChanged() {
+  pending_.newestChanged = true;
+  if (!tracker_.connectionsArray().empty()) {
+    panelNode_ = &tracker_.connectionsArray().back();
+  }
+  if (!batched_) {
+    tell();
+  }
+}
+
+void Session::nodeLeaving(const WQMConnection& node) {
+  // The panel would have shown it as it came: it shows it now, before it is gone.
+  if (panelNode_ == &node) {
+    tracker_.nodeAddedBox().showNode(node);
+    panelNode_ = nullptr;
+  }
+  ++pending_.removed;
+  forEachSubscriber([&](SessionSubscriber& subscriber) { subscriber.nodeLeaving(node); });
+  if (!batched_) {
+    tell();
+  }
+}
+
+void Session::tell() {
+  if (const WQMConnection* node = std::exchange(panelNode_, nullptr)) {
+    tracker_.nodeAddedBox().showNode(*node);
+  }
+  const NodeChanges changes = std::exchange(pending_, {});
+  if (changes == NodeChanges{}) {
+    return;
+  }
+  forEachSubscriber([&](SessionSubscriber& subscriber) { subscriber.nodesChanged(changes); });
+}
+
+}  // namespace wq
