@@ -93,7 +93,40 @@ TEST(PayloadText, AgreesWithTheRuleForMixedPayloadsOfEveryLength) {
                     gaps),
         referencePayloadText(payload, gaps))
         << "round " << round;
+    // Marks on the same text stand where their bytes' characters do: what the marked ranges
+    // hold, line breaks aside, is the printable bytes of the marks.
+    std::vector<ByteRange> marks;
+    std::string markedBytes;
+    for (std::uint32_t at = 0; at < payload.size(); at += 1 + random() % 40) {
+      auto end = std::min<std::uint32_t>(static_cast<std::uint32_t>(payload.size()),
+                                         at + 1 + random() % 30);
+      for (const PayloadGap& gap : gaps) {  // as found, a mark never spans a gap
+        end = gap.at > at && gap.at < end ? gap.at : end;
+      }
+      marks.push_back({at, end});
+      for (; at < end; ++at) {
+        markedBytes +=
+            payload[at] >= 0x20 && payload[at] <= 0x7E ? std::string(1, payload[at]) : "";
+      }
+    }
+    PaneText pane;
+    appendPayloadText(pane, payload, gaps, marks, TextStyle::Match);
+    ASSERT_EQ(pane.text, referencePayloadText(payload, gaps));
+    std::string markedText;
+    for (const StyledRange& range : pane.ranges) {
+      ASSERT_LE(range.end, pane.text.size());
+      std::ranges::copy_if(pane.text.substr(range.begin, range.end - range.begin),
+                           std::back_inserter(markedText), [](char c) { return c != '\n'; });
+    }
+    ASSERT_EQ(markedText, markedBytes) << "round " << round;
   }
+  // A mark starts after a gap's line at its start, and ends before one at its end.
+  PaneText pane;
+  appendPayloadText(pane, bytesOf("abcdef"), std::vector<PayloadGap>{{3, 5}},
+                    std::vector<ByteRange>{{1, 3}, {3, 4}}, TextStyle::Match);
+  EXPECT_EQ(pane.text, "abc\n[5 bytes not captured]\ndef");
+  EXPECT_EQ(pane.ranges,
+            (std::vector<StyledRange>{{1, 3, TextStyle::Match}, {27, 28, TextStyle::Match}}));
 }
 
 TEST(NodeText, DetailWithoutAProtocolLine) {
@@ -230,8 +263,8 @@ TEST(Report, UnansweredLookupsFallBackToDottedAddressesWithinTheBudget) {
   rig.feed({udpFrame("10.0.0.9", 53, "10.0.0.4", 80, bytesOf("x"))});
   BoundedHostResolver bounded(std::make_shared<SlowResolver>(), std::chrono::milliseconds(300));
   const auto started = std::chrono::steady_clock::now();
-  const std::string report = reportText(rig.tracker.connectionsArray(), {false, true},
-                                        rig.clock, bounded, rig.log);
+  const std::string report =
+      reportText(rig.tracker.connectionsArray(), {false, true}, rig.clock, bounded, rig.log);
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   EXPECT_NE(report.find("Source IP: 10.0.0.9\n"), std::string::npos);
   EXPECT_NE(report.find("Destination IP: fast.example\n"), std::string::npos);

@@ -172,24 +172,47 @@ void appendNodeSummary(std::string& text, const NodeFacts& node, const SummaryTe
   text += "\n\n";
 }
 
-void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
-                       std::span<const PayloadGap> gaps) {
+namespace {
+
+// Writes the payload text, and tells `atCut` where the text stands when the bytes before each of
+// `cuts` (ascending stored-byte offsets) have been written: with `before` true as the byte at the
+// cut is about to be written (after a gap's line there), false right after the byte before it
+// (before that line).
+template <class AtCut>
+void writePayloadText(std::string& text, std::span<const std::uint8_t> payload,
+                      std::span<const PayloadGap> gaps, std::span<const std::uint32_t> cuts,
+                      AtCut atCut) {
   // Written piece by piece through a small buffer, so that the text is never filled with zeros
   // first nor held twice.
   constexpr std::size_t kPiece = 2048;
   char buffer[PayloadTextWriter::room(kPiece)];
   PayloadTextWriter writer;
   std::size_t done = 0;
+  std::size_t nextAfter = 0;   // the first cut whose "after" position is still to be told
+  std::size_t nextBefore = 0;  // the first cut whose "before" position is still to be told
+  const auto tellCuts = [&](bool before) {
+    std::size_t& next = before ? nextBefore : nextAfter;
+    while (next < cuts.size() && cuts[next] <= done) {
+      atCut(next++, before, text.size());
+    }
+  };
   const auto writeUpTo = [&](std::size_t end) {
     while (done < end) {
-      const std::size_t count = std::min(kPiece, end - done);
+      tellCuts(true);
+      std::size_t count = std::min(kPiece, end - done);
+      if (nextBefore < cuts.size() && cuts[nextBefore] > done) {
+        count = std::min<std::size_t>(count, cuts[nextBefore] - done);
+      }
       const char* written = writer.write(buffer, payload.data() + done, count);
       text.append(buffer, static_cast<std::size_t>(written - buffer));
       done += count;
+      tellCuts(false);
     }
   };
+  tellCuts(false);
   for (const PayloadGap& gap : gaps) {
     writeUpTo(std::min<std::size_t>(gap.at, payload.size()));
+    tellCuts(false);
     if (!writer.atLineStart()) {
       text += '\n';
     }
@@ -199,24 +222,104 @@ void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
     writer.startLine();
   }
   writeUpTo(payload.size());
+  tellCuts(true);
 }
+
+}  // namespace
+
+void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
+                       std::span<const PayloadGap> gaps) {
+  writePayloadText(text, payload, gaps, {}, [](std::size_t, bool, std::size_t) {});
+}
+
+void appendPayloadText(PaneText& out, std::span<const std::uint8_t> payload,
+                       std::span<const PayloadGap> gaps, std::span<const ByteRange> marks,
+                       TextStyle style) {
+  // Each mark is cut at its start and its end, in the order the text is written.
+  std::vector<std::uint32_t> cuts;
+  cuts.reserve(2 * marks.size());
+  for (const ByteRange& mark : marks) {
+    cuts.push_back(mark.begin);
+    cuts.push_back(mark.end);
+  }
+  std::vector<std::size_t> starts(marks.size());
+  std::vector<std::size_t> ends(marks.size());
+  writePayloadText(out.text, payload, gaps, cuts,
+                   [&](std::size_t cut, bool before, std::size_t position) {
+                     // A mark starts after a gap's line at its start, and ends before one.
+                     if (cut % 2 == 0 && before) {
+                       starts[cut / 2] = position;
+                     } else if (cut % 2 == 1 && !before) {
+                       ends[cut / 2] = position;
+                     }
+                   });
+  for (std::size_t i = 0; i < marks.size(); ++i) {
+    if (ends[i] > starts[i]) {
+      out.ranges.push_back({starts[i], ends[i], style});
+    }
+  }
+}
+
+constexpr std::string_view kOpenBeforeCapture = "[connection open before capture started]\n";
 
 void appendPayloadText(std::string& text, const NodeFacts& node) {
   if (node.openBeforeCapture) {
-    text += "[connection open before capture started]\n";
+    text += kOpenBeforeCapture;
   }
   appendPayloadText(text, node.payload, node.gaps);
 }
 
-std::string detailText(const NodeFacts& node, LogSink& log) {
+std::string missingBytesText(const NodeFacts& node) {
+  constexpr std::size_t kMostTold = 10;
+  std::uint64_t missing = 0;
+  for (const PayloadGap& gap : node.gaps) {
+    missing += gap.length;
+  }
+  const auto bytes = [](std::uint64_t count) {
+    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
+  };
+  std::string text =
+      "The payload was saved without the " + bytes(missing) + " that were not captured: ";
+  std::uint64_t missingBefore = 0;
+  for (std::size_t i = 0; i < node.gaps.size() && i < kMostTold; ++i) {
+    const PayloadGap& gap = node.gaps[i];
+    text += (i == 0 ? bytes(gap.length) + " missing" : ", " + std::to_string(gap.length)) +
+            " at offset " + std::to_string(gap.at + missingBefore);
+    missingBefore += gap.length;
+  }
+  if (node.gaps.size() > kMostTold) {
+    text += ", and " + std::to_string(node.gaps.size() - kMostTold) + " more gaps";
+  }
+  return text + ".";
+}
+
+namespace {
+
+std::string summaryText(const NodeFacts& node, LogSink& log) {
   const std::string startHit = clockText(node.startHit);
   const std::string lastHit = clockText(node.lastHit);
   const std::string source = addressText(node.flow.source, log);
   const std::string destination = addressText(node.flow.destination, log);
   std::string text;
   appendNodeSummary(text, node, {startHit, lastHit, source, destination});
+  return text;
+}
+
+}  // namespace
+
+std::string detailText(const NodeFacts& node, LogSink& log) {
+  std::string text = summaryText(node, log);
   appendPayloadText(text, node);
   return text;
+}
+
+PaneText detailPaneText(const NodeFacts& node, LogSink& log, std::span<const ByteRange> matches) {
+  PaneText pane{summaryText(node, log), {}};
+  if (node.openBeforeCapture) {
+    pane.text += kOpenBeforeCapture;
+  }
+  appendPayloadText(pane, node.payload, node.gaps, matches, TextStyle::Match);
+  return pane;
 }
 
 }  // namespace wq

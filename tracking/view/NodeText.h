@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "tracking/nodes/WQMConnection.h"
+#include "tracking/view/PaneText.h"
 
 namespace wq {
 
@@ -33,11 +34,25 @@ inline constexpr int kPayloadLineLength = 76;
 void appendPayloadText(std::string& text, std::span<const std::uint8_t> payload,
                        std::span<const PayloadGap> gaps = {});
 
+// The same text appended to `out.text`, with each of `marks` (in order, none overlapping) styled
+// `style` where its bytes' characters stand. A mark at a gap starts after the gap's line and ends
+// before it.
+void appendPayloadText(PaneText& out, std::span<const std::uint8_t> payload,
+                       std::span<const PayloadGap> gaps, std::span<const ByteRange> marks,
+                       TextStyle style);
+
 // A node's payload text: for a TCP node of a connection open before capture started, the line
 // "[connection open before capture started]" first.
 void appendPayloadText(std::string& text, const NodeFacts& node);
 
+// What a file of a node's payload bytes lacks: "The payload was saved without the 1520 bytes that
+// were not captured: 1460 bytes missing at offset 2920, 60 at offset 9000." Offsets count every
+// byte of the stream, captured or not; past ten gaps the rest are counted.
+std::string missingBytesText(const NodeFacts& node);
+
 // What the detail pane shows: the node summary with address texts, then the payload text.
 std::string detailText(const NodeFacts& node, LogSink& log);
+// The same text, with the payload bytes of `matches` (in order, none overlapping) styled Match.
+PaneText detailPaneText(const NodeFacts& node, LogSink& log, std::span<const ByteRange> matches);
 
 }  // namespace wq
