@@ -37,6 +37,20 @@ class FlowIndex {
     }
     return accepts(*nodes_[entry->first]) ? std::optional(entry->first) : std::nullopt;
   }
+  // Calls `visit` with each of the flow's slots, in ascending order.
+  template <class Visit>
+  void forEachSlot(const FlowKey& key, Visit visit) const {
+    const Entry* entry = find(key);
+    if (entry == nullptr) {
+      return;
+    }
+    visit(entry->first);
+    if (entry->more != kNone) {
+      for (const std::uint32_t slot : more_[entry->more]) {
+        visit(slot);
+      }
+    }
+  }
   // `slot` must be greater than every slot the flow has.
   void add(const FlowKey& key, std::uint32_t slot);
   // `slot` may be empty already: the flow is found by the slot, not by its node's key.

@@ -46,6 +46,13 @@ class NodeList {
   std::optional<Handle> lastMatchWhere(const FlowKey& key, Accept accepts) const {
     return index_.highestSlotWhere(key, accepts);
   }
+  // Calls `visit(node, handle)` for each node that matches `key`, in list order.
+  template <class Visit>
+  void forEachMatch(const FlowKey& key, Visit visit) const {
+    index_.forEachSlot(key, [&](std::uint32_t slot) {
+      visit(static_cast<const WQMConnection&>(*slots_[slot]), Handle{slot});
+    });
+  }
   WQMConnection& node(Handle handle) { return *slots_[handle]; }
   NodePtr remove(Handle handle) { return takeSlot(handle); }
   void moveToEnd(Handle handle);

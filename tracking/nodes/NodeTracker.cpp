@@ -161,6 +161,9 @@ std::optional<NodeList::Handle> NodeTracker::openConnectionNode(const DecodedPac
 void NodeTracker::placeData(const DecodedPacket& packet, std::uint32_t sequence,
                             NodeList::Handle match, const Settings& settings) {
   WQMConnection& node = connectionsArray_.node(match);
+  // The node's turn so far, complete if this segment answers the other direction.
+  const TurnEnd turn{static_cast<std::uint32_t>(node.packetData().size()), node.inOrderCount(),
+                     node.lastHit()};
   const std::int64_t limit =
       std::min<std::int64_t>(settings.maxPacketSize, std::int64_t{node.bufferSize()});
   switch (placeSegment(node, {sequence, packet.payload, packet.payloadLength}, limit)) {
@@ -171,6 +174,9 @@ void NodeTracker::placeData(const DecodedPacket& packet, std::uint32_t sequence,
       discardNode(connectionsArray_.remove(match));
       break;
     case Placement::Grew:
+      if (lastSpeakers_.otherMayHaveGrown(packet.flow)) {
+        endTurnIfAnswered(node, turn);
+      }
       node.setLastHit(clock_.now());
       if (packet.tcpFlags & tcpflags::FIN) {
         node.releaseSpareRoom();  // its last data
@@ -180,6 +186,23 @@ void NodeTracker::placeData(const DecodedPacket& packet, std::uint32_t sequence,
       break;
   }
   lastNodeChanged();
+}
+
+void NodeTracker::endTurnIfAnswered(WQMConnection& node, const TurnEnd& turn) {
+  // Bytes held beyond a hole end a turn too, so that the turn ends when they came; the bytes that
+  // fill the hole then add nothing to that turn.
+  const std::span<const TurnEnd> ends = node.turnEnds();
+  if (turn.inOrder == (ends.empty() ? 0 : ends.back().inOrder)) {
+    return;  // the turn has no bytes yet
+  }
+  const std::optional<NodeList::Handle> reverse = tcpNodeOf(reversed(node.flowKey()));
+  if (!reverse) {
+    return;
+  }
+  const WQMConnection& other = connectionsArray_.node(*reverse);
+  if (other.byteCount() > 0 && other.lastHit() > turn.time) {
+    node.endTurn(turn);
+  }
 }
 
 NodeList::Handle NodeTracker::addNode(const DecodedPacket& packet, const Settings& settings) {

@@ -14,6 +14,7 @@
 #include "tracking/decode/PacketDecoder.h"
 #include "tracking/nodes/DepartedFlows.h"
 #include "tracking/nodes/NodeList.h"
+#include "tracking/nodes/TcpStream.h"
 #include "tracking/view/WQMNodeBox.h"
 
 namespace wq {
@@ -120,6 +121,9 @@ class NodeTracker {
   // node grows, or overflows past its buffer or MaxPacketSize; bytes it holds change nothing.
   void placeData(const DecodedPacket& packet, std::uint32_t sequence, NodeList::Handle match,
                  const Settings& settings);
+  // `node` grew after its turn `turn`, and the other direction may have grown since: the turn is
+  // complete if it holds bytes and the TCP node of the reverse flow has grown since.
+  void endTurnIfAnswered(WQMConnection& node, const TurnEnd& turn);
   NodeList::Handle addNode(const DecodedPacket& packet, const Settings& settings);
   void dropNode(NodeList::Handle match, const char* logLine);
   void discardNode(const NodeList::NodePtr& node);
@@ -139,6 +143,7 @@ class NodeTracker {
   bool captureEnded_ = false;
   bool nodeDroppedHalted_ = false;
   DepartedFlows departedFlows_;
+  LastSpeakers lastSpeakers_;
   CaptureStreamReader streamReader_;
   std::function<void(const CaptureRecord&)> recordObserver_;
 };

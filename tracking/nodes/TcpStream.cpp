@@ -2,6 +2,7 @@
 #include "tracking/nodes/TcpStream.h"
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace wq {
@@ -42,6 +43,17 @@ void releaseHeld(WQMConnection& node, std::uint32_t mostHeld) {
 }
 
 }  // namespace
+
+bool LastSpeakers::otherMayHaveGrown(const FlowKey& flow) {
+  // Both directions of a connection hash alike: their ends in one order, lower end first.
+  const bool upward = std::tie(flow.saddr, flow.sport) < std::tie(flow.daddr, flow.dport);
+  const std::uint64_t hash = FlowKeyHash{}(upward ? flow : reversed(flow));
+  const std::uint32_t tag = (static_cast<std::uint32_t>(hash >> 32) & ~1U) | upward;
+  std::uint32_t& slot = slots_[hash & (kSlots - 1)];
+  const bool other = slot != tag;
+  slot = tag;
+  return other;
+}
 
 Placement placeSegment(WQMConnection& node, const SegmentData& data, std::int64_t limit) {
   // The offset of the segment's first byte, within half the sequence space either way.

@@ -83,6 +83,9 @@ std::span<const HeldSegment> WQMConnection::heldSegments() const {
 }
 
 WQMConnection::Extras& WQMConnection::extras() {
+  // Asking for at most 56 bytes takes one of glibc's 64-byte chunks: every node with a gap, a
+  // hole or a second turn pays for one.
+  static_assert(sizeof(Extras) <= 56);
   if (!extras_) {
     extras_ = std::make_unique<Extras>();
   }
@@ -95,6 +98,40 @@ std::uint32_t WQMConnection::heldBytes() const {
     bytes += segment.length();
   }
   return bytes;
+}
+
+namespace {
+// The turn-end list's count, padded so that the ends after it are aligned.
+constexpr std::size_t kTurnCountRoom = alignof(TurnEnd);
+}  // namespace
+
+std::span<const TurnEnd> WQMConnection::TurnEndList::ends() const {
+  if (!block_) {
+    return {};
+  }
+  std::uint32_t count;
+  std::memcpy(&count, block_.get(), sizeof count);
+  return {reinterpret_cast<const TurnEnd*>(block_.get() + kTurnCountRoom), count};
+}
+
+void WQMConnection::TurnEndList::append(const TurnEnd& end) {
+  const auto count = static_cast<std::uint32_t>(ends().size()) + 1;
+  void* grown = std::realloc(block_.get(), kTurnCountRoom + count * sizeof(TurnEnd));
+  if (grown == nullptr) {
+    throw std::bad_alloc();
+  }
+  block_.release();
+  block_.reset(static_cast<std::uint8_t*>(grown));
+  std::memcpy(block_.get() + kTurnCountRoom + (count - 1) * sizeof(TurnEnd), &end, sizeof end);
+  std::memcpy(block_.get(), &count, sizeof count);
+}
+
+std::span<const TurnEnd> WQMConnection::turnEnds() const {
+  return extras_ ? extras_->turnEnds.ends() : std::span<const TurnEnd>();
+}
+
+void WQMConnection::endTurn(const TurnEnd& end) {
+  extras().turnEnds.append(end);
 }
 
 void WQMConnection::holdBack(HeldSegment segment) {

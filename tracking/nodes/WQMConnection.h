@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tracking/Platform.h"
@@ -39,6 +40,23 @@ struct JoinedPayload {
   std::vector<std::uint8_t> bytes;
   std::vector<PayloadGap> gaps;  // each hole among them
 };
+
+// Where one of a TCP node's turns ended: a turn is the bytes the node added in a row while the
+// other direction added none. Its stored bytes and its payload in order (stored and not captured)
+// by then, and the time of the turn's last growth.
+struct TurnEnd {
+  std::uint32_t stored = 0;
+  std::uint32_t inOrder = 0;
+  TimePoint time;
+};
+
+// The key of the flow that runs the other way between the same ends.
+inline FlowKey reversed(const FlowKey& key) {
+  FlowKey reverse = key;
+  std::swap(reverse.saddr, reverse.daddr);
+  std::swap(reverse.sport, reverse.dport);
+  return reverse;
+}
 
 // What the texts of a node describe, as of one moment.
 struct NodeFacts {
@@ -122,6 +140,11 @@ class WQMConnection final {
   // before it (0 when it continues the payload).
   void takeFirstHeld(std::uint32_t hole);
 
+  // The ends of a TCP node's turns but the last, in order; most nodes have one turn, and none.
+  std::span<const TurnEnd> turnEnds() const;
+  // The node's turn that ended at `end` is complete: its later bytes are another turn.
+  void endTurn(const TurnEnd& end);
+
   // Replaces the payload with `length` bytes and then `missing` bytes that were not captured.
   // Takes at most the buffer's size in all.
   void setPacketData(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t missing = 0);
@@ -147,10 +170,21 @@ class WQMConnection final {
   struct FreeDeleter {
     void operator()(std::uint8_t* p) const { std::free(p); }
   };
-  // What few nodes need: gaps in the payload, and segments held beyond a hole.
+  // Turn ends in one block of exactly their size, their count in front: turns end seldom, and a
+  // single pointer keeps Extras within the allocator's 64-byte size class.
+  class TurnEndList {
+   public:
+    std::span<const TurnEnd> ends() const;
+    void append(const TurnEnd& end);
+
+   private:
+    std::unique_ptr<std::uint8_t, FreeDeleter> block_;
+  };
+  // What few nodes need: gaps in the payload, segments held beyond a hole, and the ends of turns.
   struct Extras {
     std::vector<PayloadGap> gaps;
     std::vector<HeldSegment> held;
+    TurnEndList turnEnds;
   };
   Extras& extras();
 
