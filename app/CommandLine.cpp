@@ -26,8 +26,8 @@ struct Options {
       : help(parser.addHelpOption()), version(parser.addVersionOption()) {
     parser.setApplicationDescription(
         "Watches the traffic on one network interface and keeps a live list of nodes.");
-    parser.addOptions(
-        {interfaceName, device, filter, host, read, openConnections, noWindow, report, duration});
+    parser.addOptions({interfaceName, device, filter, host, read, openConnections, noWindow, report,
+                       duration, match});
   }
 
   QCommandLineOption help;
@@ -58,6 +58,10 @@ struct Options {
       "report", "With --no-window: write the report to FILE (- for standard output) at the end.",
       "FILE"};
   QCommandLineOption duration{"duration", "With --no-window: stop after SECONDS.", "SECONDS"};
+  QCommandLineOption match{"match",
+                           "With --no-window: report only the nodes whose payload holds TEXT, in "
+                           "any ASCII case.",
+                           "TEXT"};
 };
 
 // The options the parsed arguments give, or why they are refused.
@@ -110,13 +114,19 @@ std::variant<RunOptions, QString> readOptions(const QCommandLineParser& parser, 
     }
     options.durationSeconds = seconds;
   }
+  if (parser.isSet(o.match)) {
+    options.match = parser.value(o.match);
+    if (options.match->isEmpty()) {
+      return QString("--match wants a text to look for in the payloads");
+    }
+  }
   if (options.readFile && (options.interfaceName || options.device || options.captureHost)) {
     return QString(
         "--read takes its packets from the file; it cannot be combined with --interface, "
         "--device or --host");
   }
-  if (!options.noWindow && (options.reportPath || options.durationSeconds)) {
-    return QString("--report and --duration need --no-window");
+  if (!options.noWindow && (options.reportPath || options.durationSeconds || options.match)) {
+    return QString("--report, --duration and --match need --no-window");
   }
   return options;
 }

@@ -18,6 +18,7 @@ struct RunOptions {
   bool noWindow = false;
   std::optional<QString> reportPath;  // "-" for standard output
   std::optional<double> durationSeconds;
+  std::optional<QString> match;  // the report keeps the nodes whose payload holds it
 };
 
 // Whether the arguments need no window: a run with --no-window, --help, --version, or arguments

@@ -17,6 +17,7 @@
 #include "app/intake/Monitor.h"
 #include "app/window/CaptureControl.h"
 #include "app/window/MainWindow.h"
+#include "tracking/view/PayloadSearch.h"
 
 namespace wq {
 
@@ -101,6 +102,10 @@ int runHeadless(const RunContext& context) {
     }
     finished = true;
     monitor.catchUp();
+    if (context.options.match) {
+      const PayloadPattern pattern = PayloadPattern::text(context.options.match->toStdString());
+      run.session.narrow([&](const WQMConnection& node) { return !pattern.foundIn(node); });
+    }
     QString error;
     // A capture that never started has nothing to report: an earlier report stays as it was.
     if (!monitor.captured()) {

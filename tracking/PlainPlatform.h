@@ -99,8 +99,12 @@ class MemoryTableView : public NodeTableView {
 
 class MemoryTextView : public TextView {
  public:
-  void setText(std::string newText) override { text = std::move(newText); }
+  void setText(PaneText newText) override {
+    text = std::move(newText.text);
+    ranges = std::move(newText.ranges);
+  }
   std::string text;
+  std::vector<StyledRange> ranges;
 };
 
 // Plays nothing; remembers what it was asked to play.

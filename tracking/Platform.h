@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tracking/decode/FlowKey.h"
+#include "tracking/view/PaneText.h"
 
 namespace wq {
 
@@ -58,11 +59,11 @@ class NodeTableView {
   virtual void setFocus() = 0;
 };
 
-// The detail pane: its whole text is replaced at once.
+// The detail pane: its whole text, and the styles of ranges of it, are replaced at once.
 class TextView {
  public:
   virtual ~TextView() = default;
-  virtual void setText(std::string text) = 0;
+  virtual void setText(PaneText text) = 0;
 };
 
 class SoundPlayer {

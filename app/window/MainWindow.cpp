@@ -6,7 +6,9 @@
 #include "tracking/view/NodeText.h"
 #include "ui_MainWindow.h"
 
+#include <QActionGroup>
 #include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QHeaderView>
@@ -14,6 +16,8 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QScrollBar>
+#include <QShortcut>
+#include <QSignalBlocker>
 #include <QStyle>
 
 #include <pcap/pcap.h>
@@ -23,6 +27,11 @@ namespace wq {
 namespace {
 
 constexpr int kIconPoints = 8;
+// The list keeps room for its header and the start of its rows; the pane for its tabs.
+constexpr int kNarrowestList = 240;
+constexpr int kNarrowestPane = 200;
+// Node, Conversation and Hex, in the order of PaneView.
+constexpr int kPaneViews = 3;
 
 // The window's placement, as Qt saves it, in base64 text.
 constexpr std::string_view kGeometryKey = "MainWindowGeometry";
@@ -51,9 +60,8 @@ MainWindow::MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& 
   ui_->statusBar->addPermanentWidget(lossLabel_);
 
   model_ = std::make_unique<NodeTableModel>(view_);
-  table_ = std::make_unique<QtNodeTableView>(*ui_->nodesTableView, *model_, [this] {
-    act([this] { view_.updateDataTextView(); });
-  });
+  table_ = std::make_unique<QtNodeTableView>(
+      *ui_->nodesTableView, *model_, [this] { act([this] { view_.updateDataTextView(); }); });
   // The node cell: not editable, the globe scaled to 8 by 8 points, a 9-point font.
   cell_ = new ImageAndTextCell(ui_->nodesTableView);
   cell_->setImage(QPixmap(":/images/WQMGlobe")
@@ -71,16 +79,24 @@ MainWindow::MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& 
   rows->setDefaultSectionSize(QFontMetrics(cellFont).height() + 4);
 
   // The pane's text is wrapped at 76 columns, which line up only in a fixed-width font. The pane
-  // starts wide enough for them, and the table takes what the window gains or loses.
+  // starts wide enough for them; the list and the pane then share what the window gains or loses,
+  // and neither gets narrower than it can be used at.
   QPlainTextEdit& paneEdit = *ui_->dataTextView;
   paneEdit.setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   const int paneWidth =
       paneEdit.fontMetrics().horizontalAdvance(QString(kPayloadLineLength + 1, '0')) +
       2 * (paneEdit.frameWidth() + static_cast<int>(paneEdit.document()->documentMargin())) +
       paneEdit.verticalScrollBar()->sizeHint().width();
+  ui_->listAndDetail->setChildrenCollapsible(false);
   ui_->listAndDetail->setStretchFactor(0, 1);
-  ui_->listAndDetail->setStretchFactor(1, 0);
+  ui_->listAndDetail->setStretchFactor(1, 1);
+  ui_->listSide->setMinimumWidth(kNarrowestList);
+  ui_->paneSide->setMinimumWidth(kNarrowestPane);
   ui_->listAndDetail->setSizes({width() - paneWidth, paneWidth});
+  ui_->paneTabs->addTab(tr("Node"));
+  ui_->paneTabs->addTab(tr("Conversation"));
+  ui_->paneTabs->addTab(tr("Hex"));
+  ui_->paneTabs->setExpanding(false);
   pane_ = std::make_unique<QtTextView>(*ui_->dataTextView);
   addedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeAddedHaltedButton);
   droppedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeDroppedHaltedButton);
@@ -102,11 +118,14 @@ MainWindow::MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& 
 
   refineBox_ = std::make_unique<WQMRefineBox>(
       ui_->refineProtocolMenu, ui_->refineLastHitMenu, ui_->refineSourceIPField,
-      ui_->refineSourcePortField, ui_->refineDestinationIPField, ui_->refineDestinationPortField);
+      ui_->refineSourcePortField, ui_->refineDestinationIPField, ui_->refineDestinationPortField,
+      ui_->refinePayloadField);
 
-  view_.connect({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(),
-                              window_.get(), &sounds_});
+  view_.connect({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(), window_.get(),
+                 &sounds_});
   connectActions();
+  connectPaneViews();
+  connectFindBar();
   connectRefineBox();
   refresh();
   // Quitting (the menu, a signal) closes no window, so the placement is saved on the way out too.
@@ -131,6 +150,8 @@ void MainWindow::connectActions() {
   connect(ui_->closeWindowAction, &QAction::triggered, this,
           [this] { act([this] { view_.closeWindow(); }); });
   connect(ui_->saveAsAction, &QAction::triggered, this, &MainWindow::saveAsDocument);
+  connect(ui_->savePayloadAction, &QAction::triggered, this, &MainWindow::savePayloadDocument);
+  connect(ui_->copyAction, &QAction::triggered, this, &MainWindow::copyPane);
   connect(ui_->preferencesAction, &QAction::triggered, this, &MainWindow::openPreferences);
   connect(ui_->quitAction, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
   connect(ui_->aboutAction, &QAction::triggered, this, &MainWindow::showAbout);
@@ -141,34 +162,156 @@ void MainWindow::connectActions() {
                     {ui_->closeWindowAction, tags::CloseWindow},
                     {ui_->previousNodeAction, tags::PreviousNode},
                     {ui_->nextNodeAction, tags::NextNode},
-                    {ui_->removeNodeAction, tags::RemoveNode}};
-  for (QMenu* menu : {ui_->fileMenu, ui_->nodesMenu, ui_->windowMenu}) {
+                    {ui_->removeNodeAction, tags::RemoveNode},
+                    {ui_->savePayloadAction, tags::ActsOnSelectedNode},
+                    {ui_->copyAction, tags::ActsOnSelectedNode}};
+  for (QMenu* menu : {ui_->fileMenu, ui_->editMenu, ui_->nodesMenu, ui_->windowMenu}) {
     connect(menu, &QMenu::aboutToShow, this, &MainWindow::validateMenuItems);
   }
 }
 
+void MainWindow::connectPaneViews() {
+  // The tabs and the View menu's items are two ways to the same choice.
+  auto* group = new QActionGroup(this);
+  for (int index = 0; index < kPaneViews; ++index) {
+    QAction* action = group->addAction(paneViewAction(index));
+    connect(action, &QAction::triggered, this, [this, index] { showPaneView(index); });
+  }
+  connect(ui_->paneTabs, &QTabBar::currentChanged, this, &MainWindow::showPaneView);
+}
+
+QAction* MainWindow::paneViewAction(int index) const {
+  QAction* const actions[kPaneViews] = {ui_->nodeViewAction, ui_->conversationViewAction,
+                                        ui_->hexViewAction};
+  return actions[index];
+}
+
+void MainWindow::showPaneView(int index) {
+  const QSignalBlocker blocker(ui_->paneTabs);
+  ui_->paneTabs->setCurrentIndex(index);
+  paneViewAction(index)->setChecked(true);
+  act([&] { view_.setPaneView(static_cast<PaneView>(index)); });
+}
+
+void MainWindow::connectFindBar() {
+  connect(ui_->findAction, &QAction::triggered, this, [this] {
+    ui_->findBar->show();
+    ui_->findField->setFocus(Qt::ShortcutFocusReason);
+    ui_->findField->selectAll();
+  });
+  connect(ui_->findNextAction, &QAction::triggered, this, [this] { find(true); });
+  connect(ui_->findPreviousAction, &QAction::triggered, this, [this] { find(false); });
+  connect(ui_->findField, &QLineEdit::returnPressed, this, [this] { find(true); });
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::SHIFT | Qt::Key_Return), QKeySequence(Qt::SHIFT | Qt::Key_Enter)}) {
+    auto* previous = new QShortcut(keys, ui_->findField, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(previous, &QShortcut::activated, this, [this] { find(false); });
+  }
+  auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), ui_->findBar, nullptr, nullptr,
+                              Qt::WidgetWithChildrenShortcut);
+  connect(close, &QShortcut::activated, this, &MainWindow::closeFindBar);
+  connect(ui_->findCloseButton, &QToolButton::clicked, this, &MainWindow::closeFindBar);
+}
+
+void MainWindow::find(bool forward) {
+  if (ui_->findBar->isHidden() || ui_->findField->text().isEmpty()) {
+    ui_->findAction->trigger();
+    return;
+  }
+  const std::string text = ui_->findField->text().toStdString();
+  const std::optional<PayloadPattern> pattern =
+      ui_->findHexBox->isChecked() ? PayloadPattern::hex(text) : PayloadPattern::text(text);
+  if (!pattern) {
+    ui_->findStatus->setText(tr("Not hex bytes: give pairs of digits, such as 0d 0a"));
+    sounds_.beep();
+    return;
+  }
+  std::size_t count = 0;
+  act([&] { count = view_.findNode(*pattern, forward); });
+  ui_->findStatus->setText(count == 0   ? tr("No node matches")
+                           : count == 1 ? tr("1 node matches")
+                                        : tr("%L1 nodes match").arg(count));
+  if (count == 0) {
+    sounds_.beep();
+  }
+}
+
+void MainWindow::closeFindBar() {
+  ui_->findBar->hide();
+  ui_->findStatus->clear();
+  act([this] { view_.setHighlight(PayloadPattern::text("")); });
+  ui_->nodesTableView->setFocus();
+}
+
+void MainWindow::copyPane() {
+  QPlainTextEdit& pane = *ui_->dataTextView;
+  if (pane.textCursor().hasSelection()) {
+    pane.copy();
+  } else {
+    QGuiApplication::clipboard()->setText(pane.toPlainText());
+  }
+}
+
+void MainWindow::savePayloadDocument() {
+  if (view_.selectedNode() == nullptr) {
+    return;
+  }
+  auto* dialog = new QFileDialog(this, "Save Payload", QDir::homePath());
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setAcceptMode(QFileDialog::AcceptSave);
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->selectFile("payload.bin");
+  dialog->setWindowModality(Qt::WindowModal);
+  connect(dialog, &QFileDialog::fileSelected, this, &MainWindow::savePayload);
+  dialog->open();
+}
+
+void MainWindow::savePayload(const QString& path) {
+  const WQMConnection* node = view_.selectedNode();
+  if (node == nullptr) {
+    alert(tr("The payload was not saved: no node is selected any more."));
+    return;
+  }
+  const NodeFacts facts = node->facts();
+  QString error;
+  if (!writeReportFile(
+          path,
+          [&](const ReportSink& sink) {
+            sink(std::string_view(reinterpret_cast<const char*>(facts.payload.data()),
+                                  facts.payload.size()));
+          },
+          &error)) {
+    alert(QString("The payload was not saved: %1.").arg(error));
+  } else if (!facts.gaps.empty()) {
+    alert(QString::fromStdString(missingBytesText(facts)));
+  }
+}
+
+void MainWindow::alert(const QString& message) {
+  auto* box = new QMessageBox(QMessageBox::Warning, "Wirequill", message, QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::WindowModal);
+  box->open();
+}
+
 void MainWindow::connectRefineBox() {
   connect(ui_->refineProtocolMenu, &QComboBox::activated, this, [this](int index) {
-    act([&] {
-      refine_.refineProtocol(WQMRefineBox::tagOf(ui_->refineProtocolMenu, index));
-    });
+    act([&] { refine_.refineProtocol(WQMRefineBox::tagOf(ui_->refineProtocolMenu, index)); });
   });
   connect(ui_->refineLastHitMenu, &QComboBox::activated, this, [this](int index) {
-    act([&] {
-      refine_.refineLastHit(WQMRefineBox::tagOf(ui_->refineLastHitMenu, index));
-    });
+    act([&] { refine_.refineLastHit(WQMRefineBox::tagOf(ui_->refineLastHitMenu, index)); });
   });
   using Action = void (RefineActions::*)(SearchField&);
   const std::pair<QLineEdit*, Action> fields[] = {
       {ui_->refineSourceIPField, &RefineActions::refineSourceIP},
       {ui_->refineSourcePortField, &RefineActions::refineSourcePort},
       {ui_->refineDestinationIPField, &RefineActions::refineDestinationIP},
-      {ui_->refineDestinationPortField, &RefineActions::refineDestinationPort}};
+      {ui_->refineDestinationPortField, &RefineActions::refineDestinationPort},
+      {ui_->refinePayloadField, &RefineActions::refinePayload}};
   for (const auto& [edit, action] : fields) {
     QtSearchField* field = searchFields_.emplace_back(std::make_unique<QtSearchField>(*edit)).get();
-    connect(edit, &QLineEdit::returnPressed, this, [this, field, action = action] {
-      act([&] { (refine_.*action)(*field); });
-    });
+    connect(edit, &QLineEdit::returnPressed, this,
+            [this, field, action = action] { act([&] { (refine_.*action)(*field); }); });
   }
 }
 
@@ -191,12 +334,7 @@ void MainWindow::saveReport(const QString& path) {
           path, [this](const ReportSink& sink) { session_.writeReport(sink); }, &error)) {
     return;
   }
-  auto* alert =
-      new QMessageBox(QMessageBox::Warning, "Wirequill",
-                      QString("The report was not saved: %1.").arg(error), QMessageBox::Ok, this);
-  alert->setAttribute(Qt::WA_DeleteOnClose);
-  alert->setWindowModality(Qt::WindowModal);
-  alert->open();
+  alert(QString("The report was not saved: %1.").arg(error));
 }
 
 void MainWindow::openPreferences() {

@@ -59,6 +59,18 @@ class MainWindow : public QMainWindow {
   void saveAsDocument();
   // Writes the report to `path`; a failure is told in an alert naming the path and the reason.
   void saveReport(const QString& path);
+  // Asks where to save the selected node's payload (a dialog attached to the window).
+  void savePayloadDocument();
+  // Writes the selected node's payload bytes, raw, to `path`; an alert tells a failure, or which
+  // bytes were not captured and so are not in the file.
+  void savePayload(const QString& path);
+  // Copies the pane's selection, or with none its whole text.
+  void copyPane();
+  // Finds the next (or previous) node whose payload holds the find bar's text or hex bytes, and
+  // tells in the bar how many nodes hold it; opens the bar when it is closed or empty.
+  void find(bool forward);
+  // Shows the pane's view of that index: Node, Conversation or Hex.
+  void showPaneView(int index);
   // Shows the preferences window, made on first use, centred.
   void openPreferences();
   WQMPrefsController* prefsController() const { return prefsController_; }
@@ -77,6 +89,12 @@ class MainWindow : public QMainWindow {
   void saveWindowPlacement();
   void connectActions();
   void connectRefineBox();
+  void connectPaneViews();
+  void connectFindBar();
+  void closeFindBar();
+  QAction* paneViewAction(int index) const;
+  // A warning attached to the window.
+  void alert(const QString& message);
   void validateMenuItems();
   // Runs an operation on the session or its view, then refreshes the window.
   template <class Operation>

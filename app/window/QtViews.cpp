@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/window/QtViews.h"
 
+#include <QTextCursor>
+#include <QTextEdit>
+
 #include <QApplication>
 #include <QSignalBlocker>
 #include <atomic>
@@ -35,8 +38,57 @@ void QtToggleButton::setState(int state) {
   button_.setChecked(state == kOn);
 }
 
-void QtTextView::setText(std::string text) {
-  edit_.setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+namespace {
+
+QTextCharFormat formatOf(TextStyle style, const QPalette& palette) {
+  QTextCharFormat format;
+  switch (style) {
+    case TextStyle::Header:
+      format.setFontWeight(QFont::Bold);
+      break;
+    case TextStyle::Forward:
+      format.setForeground(QColor(0xb0, 0x1c, 0x1c));
+      break;
+    case TextStyle::Reverse:
+      format.setForeground(QColor(0x1c, 0x4c, 0xb8));
+      break;
+    case TextStyle::Gap:
+      format.setFontItalic(true);
+      format.setForeground(palette.color(QPalette::PlaceholderText));
+      break;
+    case TextStyle::Match:
+      format.setBackground(QColor(0xff, 0xe0, 0x40));
+      format.setForeground(Qt::black);
+      break;
+  }
+  return format;
+}
+
+}  // namespace
+
+void QtTextView::setText(PaneText text) {
+  // One character per byte: the texts are ASCII, and the ranges count bytes.
+  edit_.setPlainText(
+      QString::fromLatin1(text.text.data(), static_cast<qsizetype>(text.text.size())));
+  // Drawn over the text rather than stored in it: setting formats in a long document costs a
+  // layout each, and matches lie over the directions' colours.
+  QList<QTextEdit::ExtraSelection> selections;
+  selections.reserve(static_cast<qsizetype>(text.ranges.size()));
+  // Matches last, so that they are drawn over the rest.
+  for (const bool matches : {false, true}) {
+    for (const StyledRange& range : text.ranges) {
+      if ((range.style == TextStyle::Match) != matches) {
+        continue;
+      }
+      QTextEdit::ExtraSelection selection;
+      selection.cursor = QTextCursor(edit_.document());
+      selection.cursor.setPosition(static_cast<int>(range.begin));
+      selection.cursor.setPosition(static_cast<int>(range.end), QTextCursor::KeepAnchor);
+      selection.format = formatOf(range.style, edit_.palette());
+      selections.push_back(selection);
+    }
+  }
+  edit_.setExtraSelections(selections);
 }
 
 bool QtWindowView::isVisible() const {

@@ -26,7 +26,7 @@ class QtToggleButton : public ToggleButton {
 class QtTextView : public TextView {
  public:
   explicit QtTextView(QPlainTextEdit& edit) : edit_(edit) {}
-  void setText(std::string text) override;
+  void setText(PaneText text) override;
 
  private:
   QPlainTextEdit& edit_;

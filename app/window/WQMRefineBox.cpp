@@ -40,13 +40,14 @@ class SelectAllOnEntry : public QObject {
 
 WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLineEdit* sourceIP,
                            QLineEdit* sourcePort, QLineEdit* destinationIP,
-                           QLineEdit* destinationPort)
+                           QLineEdit* destinationPort, QLineEdit* payload)
     : refineProtocolMenu_(protocolMenu),
       refineLastHitMenu_(lastHitMenu),
       refineSourceIPField_(sourceIP),
       refineSourcePortField_(sourcePort),
       refineDestinationIPField_(destinationIP),
-      refineDestinationPortField_(destinationPort) {
+      refineDestinationPortField_(destinationPort),
+      refinePayloadField_(payload) {
   refineProtocolMenu_->addItem("Any protocol", tags::AnyProtocol);
   refineProtocolMenu_->addItem("ICMP", tags::KeepICMP);
   refineProtocolMenu_->addItem("TCP", tags::KeepTCP);
@@ -60,7 +61,8 @@ WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLin
       {refineSourceIPField_, "Source IP"},
       {refineSourcePortField_, "Port"},
       {refineDestinationIPField_, "Destination IP"},
-      {refineDestinationPortField_, "Port"}};
+      {refineDestinationPortField_, "Port"},
+      {refinePayloadField_, "Payload"}};
   for (const auto& [field, text] : fields) {
     field->setReadOnly(false);
     field->setText(text);

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The refine box: the protocol and last-hit pop-ups (their items carry the tags the controller's
-// refine actions read) and the four search fields.
+// refine actions read) and the five search fields.
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,7 +14,8 @@ class WQMRefineBox {
  public:
   // Fills the pop-ups and makes the search fields editable, showing what they search.
   WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLineEdit* sourceIP,
-               QLineEdit* sourcePort, QLineEdit* destinationIP, QLineEdit* destinationPort);
+               QLineEdit* sourcePort, QLineEdit* destinationIP, QLineEdit* destinationPort,
+               QLineEdit* payload);
 
   QComboBox* refineProtocolMenu() const { return refineProtocolMenu_; }
   QComboBox* refineLastHitMenu() const { return refineLastHitMenu_; }
@@ -22,6 +23,7 @@ class WQMRefineBox {
   QLineEdit* refineSourcePortField() const { return refineSourcePortField_; }
   QLineEdit* refineDestinationIPField() const { return refineDestinationIPField_; }
   QLineEdit* refineDestinationPortField() const { return refineDestinationPortField_; }
+  QLineEdit* refinePayloadField() const { return refinePayloadField_; }
 
   // The tag of a pop-up's item.
   static int tagOf(const QComboBox* menu, int index) { return menu->itemData(index).toInt(); }
@@ -33,6 +35,7 @@ class WQMRefineBox {
   QLineEdit* refineSourcePortField_;
   QLineEdit* refineDestinationIPField_;
   QLineEdit* refineDestinationPortField_;
+  QLineEdit* refinePayloadField_;
 };
 
 // The controller's search-field interface over a line edit.

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // window_bench [NODES]: the main window offscreen with a million nodes listed (or NODES). Times
 // scrolling the table, changing the selection, refine actions and purge ticks, each followed by
-// a full repaint of the window, and prints the median and the worst of each against 50 ms.
+// a full repaint of the window, and prints the median and the worst of each against 50 ms. Then
+// lists as many nodes holding 200 bytes of text each, and times the pane's views and finds, the
+// finds against a second.
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,14 +32,37 @@ namespace {
 
 constexpr int kRepetitions = 15;
 constexpr double kTargetMs = 50;
+constexpr double kFindTargetMs = 1000;
 
 constexpr int kLargeEvery = 10000;  // one node in so many holds a large payload
 constexpr int kSegments = 16;
 constexpr std::size_t kSegmentBytes = 1400;
 
+// Text as the payloads of a text protocol hold it: the same words, at another place each time.
+constexpr std::string_view kProse =
+    "GET /catalogue/items?page=2 HTTP/1.1 Host: shop.example.org User-Agent: Mozilla/5.0 Accept: "
+    "text/html,application/xhtml+xml Accept-Language: en-GB,en;q=0.8 Cookie: session=4f1c2a9e; "
+    "theme=light Connection: keep-alive Cache-Control: max-age=0 Referer: "
+    "https://shop.example.org/ ";
+// One node in so many holds the word that the finds look for.
+constexpr int kFoundEvery = 250000;
+constexpr std::string_view kFoundWord = "Authorization: Basic";
+
+Bytes proseBytes(std::size_t count, int serial) {
+  Bytes bytes(count);
+  for (std::size_t index = 0; index < count; ++index) {
+    bytes[index] = static_cast<std::uint8_t>(kProse[(index + serial * 31) % kProse.size()]);
+  }
+  if (serial % kFoundEvery == 1) {
+    std::copy(kFoundWord.begin(), kFoundWord.end(), bytes.begin() + count / 2);
+  }
+  return bytes;
+}
+
 // The frames of node `serial` of a listing: a UDP datagram, every tenth a TCP SYN with data, each
-// from a flow of its own. Some TCP flows grow to 22 KB with more segments.
-void appendNodeFrames(std::vector<Bytes>& frames, int serial) {
+// from a flow of its own. Some TCP flows grow to 22 KB with more segments. Small payloads are
+// patterned bytes, those of `proseLength` bytes text.
+void appendNodeFrames(std::vector<Bytes>& frames, int serial, std::size_t proseLength) {
   const std::string source = "10." + std::to_string((serial >> 16) & 0xff) + "." +
                              std::to_string((serial >> 8) & 0xff) + "." +
                              std::to_string(serial & 0xff);
@@ -53,12 +78,15 @@ void appendNodeFrames(std::vector<Bytes>& frames, int serial) {
     frames.push_back(
         tcpFrame(source, port, "192.168.7.1", 443, tcpflags::SYN, patternedBytes(24, seed)));
   } else {
-    frames.push_back(udpFrame(source, port, "192.168.7.1", 53, patternedBytes(24, seed)));
+    frames.push_back(
+        udpFrame(source, port, "192.168.7.1", 53,
+                 proseLength > 0 ? proseBytes(proseLength, serial) : patternedBytes(24, seed)));
   }
 }
 
 struct Bench : WindowRig {
   int nextSerial = 0;
+  std::size_t proseLength = 0;  // the UDP payloads' length when they are text
 
   Bench() {
     window->resize(1100, 640);
@@ -75,7 +103,7 @@ struct Bench : WindowRig {
     for (int done = 0; done < count;) {
       frames.clear();
       for (; done < count && static_cast<int>(frames.size()) < kDelivery; ++done) {
-        appendNodeFrames(frames, nextSerial++);
+        appendNodeFrames(frames, nextSerial++, proseLength);
       }
       const Bytes stream = streamOf(frames);
       session().tracker().dataReceived(ByteView(stream.data(), stream.size()));
@@ -252,10 +280,51 @@ int main(int argc, char** argv) {
         bench.settle();
       }));
 
-  std::printf("%-40s %10s %10s %10s\n", "operation", "median ms", "worst ms", "target ms");
-  for (const Figure& figure : figures) {
-    std::printf("%-40s %10.2f %10.2f %10.0f%s\n", figure.operation.c_str(), figure.medianMs,
-                figure.worstMs, kTargetMs, figure.worstMs < kTargetMs ? "" : "  over");
+  // The pane's views, and finds, among nodes that hold 200 bytes of text each.
+  bench.proseLength = 200;
+  bench.relist(nodes);
+  std::size_t payloadBytes = 0;
+  bench.session().tracker().connectionsArray().forEach(
+      [&](const WQMConnection& node) { payloadBytes += node.packetData().size(); });
+  std::printf("Listed %d nodes holding %.0f MB of payload\n\n", bench.rows(),
+              static_cast<double>(payloadBytes) / 1e6);
+  const std::vector<int> largeAgain = bench.largeRows();
+  const Ui::MainWindow& ui = bench.window->ui();
+  for (const auto& [index, name] : {std::pair(1, "conversation"), std::pair(2, "hex")}) {
+    ui.paneTabs->setCurrentIndex(index);
+    figures.push_back(measure(std::string("view: ") + name + " of a distant row", [&](int i) {
+      bench.table().selectRow(spreadRow(i, bench.rows()));
+      bench.settle();
+    }));
+    figures.push_back(measure(std::string("view: ") + name + " of a 22 KB row", [&](int i) {
+      bench.table().selectRow(largeAgain[static_cast<std::size_t>(i * 7) % largeAgain.size()]);
+      bench.settle();
+    }));
   }
+  ui.paneTabs->setCurrentIndex(0);
+  std::vector<Figure> finds;
+  ui.findAction->trigger();
+  const auto find = [&](const QString& text, bool hex) {
+    return [&, text, hex](int) {
+      ui.findHexBox->setChecked(hex);
+      ui.findField->setText(text);
+      emit ui.findField->returnPressed();
+      bench.settle();
+    };
+  };
+  finds.push_back(measure("find: a word 4 nodes hold", find(QString(kFoundWord.data()), false)));
+  std::printf("  the bar says: %s\n", qPrintable(ui.findStatus->text()));
+  finds.push_back(measure("find: a word no node holds", find("Authorization: Bearer", false)));
+  finds.push_back(measure("find: hex bytes no node holds", find("de ad be ef", true)));
+
+  std::printf("%-40s %10s %10s %10s\n", "operation", "median ms", "worst ms", "target ms");
+  const auto print = [](const std::vector<Figure>& list, double target) {
+    for (const Figure& figure : list) {
+      std::printf("%-40s %10.2f %10.2f %10.0f%s\n", figure.operation.c_str(), figure.medianMs,
+                  figure.worstMs, target, figure.worstMs < target ? "" : "  over");
+    }
+  };
+  print(figures, kTargetMs);
+  print(finds, kFindTargetMs);
   return 0;
 }

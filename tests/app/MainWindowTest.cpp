@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QClipboard>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QScrollBar>
@@ -132,11 +134,12 @@ struct Window : WindowRig {
     return names.join(' ') + '|' + ui().addedStatusLight->toolTip() + '|' +
            ui().droppedStatusLight->toolTip();
   }
-  // Which of quit, preferences, save, open, close, previous, next and remove are enabled.
+  // Which of quit, preferences, save, open, close, previous, next, remove and save payload are
+  // enabled.
   QString enabledActions() const {
     QString enabled;
     for (const char* name : {"quit", "preferences", "saveAs", "openWindow", "closeWindow",
-                             "previousNode", "nextNode", "removeNode"}) {
+                             "previousNode", "nextNode", "removeNode", "savePayload"}) {
       enabled += window->findChild<QAction*>(name + QString("Action"))->isEnabled() ? '1' : '0';
     }
     return enabled;
@@ -246,7 +249,7 @@ class MainWindowTest : public QObject {
     Window w;
     const Ui::MainWindow& ui = w.ui();
     w.window->refresh();  // once shown
-    QCOMPARE(w.enabledActions(), "11101000");
+    QCOMPARE(w.enabledActions(), "111010000");
     w.feedFourNodes();
     // The detail pane and the added panel follow a click in the table.
     QTest::mouseClick(
@@ -256,9 +259,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.panel("added"), "ICMP Packet|10.0.0.2|10.0.0.9|0|0|14:03:20");
     // Each action, then the row selected and the actions enabled (the window hidden for three).
     const std::tuple<QAction*, int, const char*> steps[] = {
-        {ui.previousNodeAction, 0, "11101011"}, {ui.nextNodeAction, 1, "11101111"},
-        {ui.closeWindowAction, 1, "11110111"},  {ui.nextNodeAction, 2, "11110111"},
-        {ui.openWindowAction, 2, "11101111"},   {ui.removeNodeAction, 2, "11101101"}};
+        {ui.previousNodeAction, 0, "111010111"}, {ui.nextNodeAction, 1, "111011111"},
+        {ui.closeWindowAction, 1, "111101111"},  {ui.nextNodeAction, 2, "111101111"},
+        {ui.openWindowAction, 2, "111011111"},   {ui.removeNodeAction, 2, "111011011"}};
     for (const auto& [action, row, enabled] : steps) {
       action->trigger();
       QCOMPARE(w.selectedRow(), row);
@@ -317,7 +320,8 @@ class MainWindowTest : public QObject {
                                     {"refineSourceIPField", "10.0.0.1", "5353 40000"},
                                     {"refineDestinationIPField", "10.0.0.8", "80"},
                                     {"refineSourcePortField", "80", "80"},
-                                    {"refineDestinationPortField", "80", "40000"}};
+                                    {"refineDestinationPortField", "80", "40000"},
+                                    {"refinePayloadField", "get /", "40000"}};
     for (const auto& [name, input, kept] : cases) {
       Window w;
       w.feedFourNodes();
@@ -363,6 +367,129 @@ class MainWindowTest : public QObject {
     }
     QVERIFY(pane->viewport()->width() - 2 * pane->document()->documentMargin() >
             pane->fontMetrics().horizontalAdvance(QString(kPayloadLineLength, '0')));
+  }
+
+  // The pane's three views, by tab and by menu item, following the highlighted row; find forward,
+  // backward and round, in text or hex bytes, marked in the pane; Save Payload with and without
+  // bytes not captured; Copy of the selection or the whole view.
+  void paneViewsFindSaveAndCopy() {
+    Window w;
+    const Ui::MainWindow& ui = w.ui();
+    TcpSender client("10.0.0.1", 40000, "10.0.0.9", 80), server("10.0.0.9", 80, "10.0.0.1", 40000);
+    w.feed({client.syn(), server.syn(TcpSender::kSyn | TcpSender::kAck)});
+    w.clock.advance(std::chrono::seconds(1));
+    w.feed({client.send("GET /a HTTP/1.0\r\n\r\n")});
+    w.clock.advance(std::chrono::seconds(1));
+    w.feed({server.send("HTTP/1.0 200 OK\r\n\r\nhello")});
+    // A datagram cut to 60 bytes by the snapshot length: 8 of its bytes were not captured.
+    const Bytes datagram =
+        udpFrame("10.0.0.3", 53, "10.0.0.1", 5353, bytesOf("answer: hello there, and more"));
+    Bytes chunk;
+    appendRecord(chunk, Bytes(datagram.begin(), datagram.begin() + 60), 0, 0,
+                 static_cast<std::uint32_t>(datagram.size()));
+    chunk.resize(kChunkLength, 0);
+    w.session.tracker().decodeCaptureBuffer(ByteView(chunk.data(), chunk.size()));
+    w.window->refresh();
+    QCOMPARE(w.ports(), "40000 80 53");  // the request, the answer, the datagram
+
+    ui.previousNodeAction->trigger();
+    ui.previousNodeAction->trigger();
+    QCOMPARE(w.selectedRow(), 0);
+    const auto pane = [&] { return ui.dataTextView->toPlainText(); };
+    ui.conversationViewAction->trigger();
+    QCOMPARE(ui.paneTabs->currentIndex(), 1);
+    QVERIFY2(pane().contains("GET /a") && pane().contains("HTTP/1.0 200 OK") &&
+                 pane().indexOf("GET /a") < pane().indexOf("200 OK"),
+             qPrintable(pane()));
+    ui.paneTabs->setCurrentIndex(2);
+    QVERIFY(ui.hexViewAction->isChecked());
+    QVERIFY2(pane().startsWith("00000000  47 45 54 20 2f 61"), qPrintable(pane()));
+    QVERIFY(QTest::qWaitForWindowActive(w.window.get()));
+    QTest::keyClick(w.window.get(), Qt::Key_1, Qt::ControlModifier);
+    QCOMPARE(ui.paneTabs->currentIndex(), 0);
+    QVERIFY(w.paneShowsHighlightedRow());
+
+    // Find: from the highlighted row on, round the list, and back.
+    QTest::keyClick(w.window.get(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY(ui.findBar->isVisible() && ui.findField->hasFocus());
+    QTest::keyClicks(ui.findField, "HELLO");
+    const auto marked = [&] {
+      int matches = 0;
+      for (const QTextEdit::ExtraSelection& selection : ui.dataTextView->extraSelections()) {
+        matches += selection.format.background().color() == QColor(0xff, 0xe0, 0x40) &&
+                   selection.cursor.selectedText().compare("hello", Qt::CaseInsensitive) == 0;
+      }
+      return matches;
+    };
+    const std::pair<Qt::KeyboardModifiers, int> finds[] = {
+        {Qt::NoModifier, 1}, {Qt::NoModifier, 2}, {Qt::NoModifier, 1}, {Qt::ShiftModifier, 2}};
+    for (const auto& [modifiers, row] : finds) {
+      QTest::keyClick(ui.findField, Qt::Key_Return, modifiers);
+      QCOMPARE(w.selectedRow(), row);
+      QCOMPARE(ui.findStatus->text(), "2 nodes match");
+      QCOMPARE(marked(), 1);
+    }
+    ui.findHexBox->setChecked(true);
+    ui.findField->setText("67 65 74 20 2F");  // "get /" in bytes: no node holds it
+    QTest::keyClick(ui.findField, Qt::Key_Return);
+    QCOMPARE(ui.findStatus->text(), "No node matches");
+    QCOMPARE(w.selectedRow(), 2);
+    ui.findField->setText("47 45 54 20 2F");
+    QTest::keyClick(ui.findField, Qt::Key_Return);
+    QCOMPARE(w.selectedRow(), 0);
+    ui.findField->setText("4");
+    QTest::keyClick(ui.findField, Qt::Key_Return);
+    QVERIFY(ui.findStatus->text().startsWith("Not hex bytes"));
+    QTest::keyClick(ui.findField, Qt::Key_Escape);
+    QVERIFY(!ui.findBar->isVisible());
+    QCOMPARE(marked(), 0);
+
+    // Copy: the whole view, or what is selected of it.
+    ui.copyAction->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), pane());
+    QTextCursor cursor = ui.dataTextView->textCursor();
+    cursor.setPosition(0);
+    cursor.setPosition(10, QTextCursor::KeepAnchor);
+    ui.dataTextView->setTextCursor(cursor);
+    ui.copyAction->trigger();
+    QCOMPARE(QGuiApplication::clipboard()->text(), pane().left(10));
+
+    // Save Payload: the bytes sent, raw; what was not captured is told.
+    const auto savePayload = [&](int row, const std::string& name) {
+      w.ui().nodesTableView->selectRow(row);
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the last dialog
+      ui.savePayloadAction->trigger();
+      auto* dialog = w.window->findChild<QFileDialog*>();
+      dialog->selectFile(QString::fromStdString(scratch_.file(name)));
+      static_cast<QDialog*>(dialog)->accept();
+      return readFile(scratch_.file(name));
+    };
+    QCOMPARE(savePayload(0, "request"), "GET /a HTTP/1.0\r\n\r\n");
+    QVERIFY(w.window->findChild<QMessageBox*>() == nullptr);
+    const std::string saved = savePayload(2, "datagram");
+    auto* told = w.window->findChild<QMessageBox*>();
+    QVERIFY(told != nullptr);
+    QCOMPARE(saved, "answer: hello ther");  // 60 bytes of the frame: 18 of its payload
+    QCOMPARE(told->text(),
+             "The payload was saved without the 11 bytes that were not captured: 11 bytes "
+             "missing at offset 18.");
+  }
+
+  // At the window's smallest, the list keeps a usable width and its header, beside the pane.
+  void listAndPaneShareTheWindowAtAnyWidth() {
+    Window w;
+    w.feedFourNodes();
+    for (const int width : {0, 700, 1600}) {
+      w.window->resize(width, 500);
+      QTRY_VERIFY(w.window->width() >= w.window->minimumSizeHint().width());
+      const QHeaderView* header = w.ui().nodesTableView->horizontalHeader();
+      QVERIFY2(w.ui().nodesTableView->width() >= 240 && header->isVisible() &&
+                   header->height() > 0 && w.ui().dataTextView->width() >= 150,
+               qPrintable(QString("%1: list %2, pane %3")
+                              .arg(width)
+                              .arg(w.ui().nodesTableView->width())
+                              .arg(w.ui().dataTextView->width())));
+    }
   }
 
   // Where the window stood and how the table and pane shared it outlast the window; a stored

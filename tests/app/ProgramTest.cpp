@@ -424,7 +424,13 @@ TEST_F(Headless, AnswersCommandLines) {
       {"--no-window --duration 0", 2, "--duration wants a number of seconds above 0", ""},
       {"--no-window --duration 31536001", 2, "at most a year (31536000), not '31536001'", ""},
       {"--no-window -r $S/http.pcap -i wqtest0", 2, "cannot be combined with --interface", ""},
-      {"-r $S/http.pcap --duration 1", 2, "--report and --duration need --no-window", ""},
+      {"-r $S/http.pcap --duration 1", 2, "--report, --duration and --match need --no-window", ""},
+      {"-r $S/http.pcap --match GET", 2, "--report, --duration and --match need --no-window", ""},
+      {"--no-window -r $S/http.pcap --match=", 2, "--match wants a text to look for", ""},
+      // Only the server's node holds the text, whatever its case.
+      {"-r $S/http.pcap --no-window --report - --match \"FLOW DIRECTION; A\"", 0, "",
+       "Source Port: 80\n"},
+      {"-r $S/http.pcap --no-window --report - --match \"not sent\"", 0, "", "Wirequill Report"},
       {"--no-window $S/http.pcap", 2, "unexpected argument '$S/http.pcap'", ""},
       {"--no-window -r $S/http.pcap -f \"ud port 53\"", 2,
        "cannot use the capture filter 'ud port 53': can't parse filter expression: syntax error",
@@ -449,6 +455,9 @@ TEST_F(Headless, AnswersCommandLines) {
   for (const auto& [arguments, status, complaint, output] : rows) {
     expectAnswer(arguments, status, complaint, output);
   }
+  EXPECT_EQ(run("-r $S/http.pcap --no-window --report - --match \"get /\"")
+                .output.find("Source Port: 80\n"),
+            std::string::npos);
   // Standard input closed: nothing to read, and nothing else read in its place.
   const ProgramRun closedInput = run("-r - --no-window --report -", [] { ::close(STDIN_FILENO); });
   EXPECT_EQ(closedInput.status, 1);

@@ -10,6 +10,8 @@
 #include <random>
 
 #include "tests/tracking/ControllerRig.h"
+#include "tracking/view/Conversation.h"
+#include "tracking/view/HexText.h"
 #include "tracking/view/MenuTags.h"
 #include "tracking/view/NodeText.h"
 
@@ -37,6 +39,24 @@ bool paneDescribesHighlightedRow(const ControllerRig& rig) {
          rig.tracker.nodeAddedBox().sourceIPField() ==
              addressText(rig.node(static_cast<std::size_t>(row)).saddr(), log);
 }
+// The same in whichever view the pane shows.
+bool paneShowsHighlightedRowInItsView(const ControllerRig& rig) {
+  const int row = rig.table.selectedRow();
+  if (row < 0 || rig.view.paneView() == PaneView::Node) {
+    return paneDescribesHighlightedRow(rig);
+  }
+  const WQMConnection& node = rig.node(static_cast<std::size_t>(row));
+  MemoryLog log;
+  const PaneText expected =
+      rig.view.paneView() == PaneView::Hex
+          ? hexText(node.facts(), {})
+          : conversationText(
+                conversationOf(rig.tracker.connectionsArray(), node,
+                               rig.session.defaults().doubleValue(keys::PurgeIdleTime)),
+                log, [](const NodeFacts&) { return std::vector<ByteRange>(); });
+  return rig.pane.text == expected.text && rig.pane.ranges == expected.ranges;
+}
+
 // What the window shows: the selected row, the source in the detail pane and in the added panel,
 // the sources left in the list, and which menu items of tags -5, 0, 60, 61, 100 and 110 to 170
 // are enabled.
@@ -209,6 +229,69 @@ TEST(ViewController, SelectionPaneRemovalAndMenusStepByStep) {
 }
 
 // Deferring the view work to the end of a chunk must leave what one-by-one handling leaves.
+// Each view of the pane follows the highlighted row through every change: a node of the other
+// direction that grows, comes, is removed or is purged changes the conversation shown at once.
+TEST(ViewController, EveryViewFollowsTheHighlightedRow) {
+  const auto echo = [](std::uint8_t type, std::uint8_t identifier, std::string_view data) {
+    Bytes message{type, 0, 0, 0, 0, identifier, 0, 1};
+    message.insert(message.end(), data.begin(), data.end());
+    return message;
+  };
+  using Steps = std::vector<std::function<void(ControllerRig&)>>;
+  const auto feed = [](std::vector<Bytes> frames) {
+    return [frames](ControllerRig& rig) {
+      rig.clock.advance(1s);
+      rig.feed(frames);
+    };
+  };
+  const auto select = [](int row) {
+    return [row](ControllerRig& rig) { rig.table.selectRow(row); };
+  };
+  const auto remove = [](int row) {
+    return [row](ControllerRig& rig) { rig.session.removeNode(static_cast<std::size_t>(row)); };
+  };
+  TcpSender client("10.0.0.1", 40000, "10.0.0.9", 80), server("10.0.0.9", 80, "10.0.0.1", 40000);
+  TcpSender lone("10.0.0.2", 40001, "10.0.0.9", 80);
+  const Bytes request = client.send("GET / HTTP/1.0\r\n\r\n");
+  const std::pair<const char*, Steps> cases[] = {
+      {"TCP with a retransmission",
+       {feed({client.syn(), server.syn(TcpSender::kSyn | TcpSender::kAck)}), feed({request}),
+        feed({server.send("HTTP/1.0 200 OK\r\n")}), feed({request}), select(0),
+        feed({server.send("hello")}), select(0), feed({client.send("bye")}), select(0), remove(1)}},
+      {"DNS query and reply",
+       {feed({udpFrame("10.0.0.1", 5353, "10.0.0.9", 53, bytesOf("query"))}),
+        feed({udpFrame("10.0.0.9", 53, "10.0.0.1", 5353, bytesOf("answer"))}), select(0),
+        feed({udpFrame("10.0.0.9", 53, "10.0.0.1", 5353, bytesOf("again"))}), select(0),
+        remove(1)}},
+      {"ping",
+       {feed({icmpFrame("10.0.0.1", "10.0.0.9", echo(8, 7, "ping"))}),
+        feed({icmpFrame("10.0.0.9", "10.0.0.1", echo(0, 7, "ping")),
+              icmpFrame("10.0.0.9", "10.0.0.1", echo(0, 8, "other"))}),
+        select(0)}},
+      {"lone SYN", {feed({lone.syn()}), select(0)}},
+      {"other direction purged",
+       {feed({client.syn(), server.syn(TcpSender::kSyn | TcpSender::kAck)}),
+        [&](ControllerRig& rig) {
+          rig.clock.advance(std::chrono::seconds(
+              static_cast<int>(rig.session.defaults().doubleValue(keys::PurgeIdleTime)) - 1));
+          rig.feed({client.send("late")});
+        },
+        feed({}), [](ControllerRig& rig) { rig.tracker.purgeNodes(); }}},
+  };
+  for (const auto& [name, steps] : cases) {
+    for (const PaneView view : {PaneView::Conversation, PaneView::Hex, PaneView::Node}) {
+      ControllerRig rig;
+      rig.view.setPaneView(view);
+      for (std::size_t step = 0; step < steps.size(); ++step) {
+        steps[step](rig);
+        EXPECT_TRUE(paneShowsHighlightedRowInItsView(rig))
+            << name << ", view " << static_cast<int>(view) << ", step " << step << ":\n"
+            << rig.pane.text;
+      }
+    }
+  }
+}
+
 TEST(ViewController, OneChunkEndsAsRecordByRecord) {
   const char* hosts[] = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
   using namespace tcpflags;

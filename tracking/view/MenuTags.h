@@ -17,6 +17,7 @@ enum MenuTag : int {
   PreviousNode = 140,
   NextNode = 150,
   RemoveNode = 160,
+  ActsOnSelectedNode = 180,  // saving or copying what the pane shows
 };
 
 // Items of the protocol pop-up; any other tag keeps every protocol.

@@ -73,4 +73,17 @@ void RefineActions::refinePort(SearchField& sender, bool source) {
   view_.revealFirstNode();
 }
 
+void RefineActions::refinePayload(SearchField& sender) {
+  view_.sounds().play(sounds::SearchFieldClick);
+  view_.haltAll();
+  // An empty field keeps every node, as the pop-ups' "any" items do.
+  const PayloadPattern pattern = PayloadPattern::text(sender.stringValue());
+  if (!pattern.empty()) {
+    session_.narrow([&pattern](const WQMConnection& node) { return !pattern.foundIn(node); });
+  }
+  sender.setStringValue("Payload");
+  sender.clearFocus();
+  view_.revealFirstNode();
+}
+
 }  // namespace wq

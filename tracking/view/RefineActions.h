@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The refine actions: narrowing the node list by protocol, by time since the last hit, by source
-// or destination address and by source or destination port. Each halts both sides first, so the
-// narrowed list stays as it is, and then shows the list from its first row.
+// or destination address, by source or destination port, and by what the payload holds. Each halts
+// both sides first, so the narrowed list stays as it is, and then shows the list from its first
+// row.
 
 #include "tracking/Platform.h"
 #include "tracking/Session.h"
@@ -21,6 +22,8 @@ class RefineActions {
   void refineDestinationIP(SearchField& sender) { refineAddress(sender, false); }
   void refineSourcePort(SearchField& sender) { refinePort(sender, true); }
   void refineDestinationPort(SearchField& sender) { refinePort(sender, false); }
+  // Keeps the nodes whose payload holds the field's text, in any ASCII case.
+  void refinePayload(SearchField& sender);
 
  private:
   void refineAddress(SearchField& sender, bool source);

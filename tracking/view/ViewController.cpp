@@ -3,6 +3,8 @@
 
 #include <utility>
 
+#include "tracking/view/Conversation.h"
+#include "tracking/view/HexText.h"
 #include "tracking/view/MenuTags.h"
 #include "tracking/view/NodeText.h"
 
@@ -38,8 +40,10 @@ void ViewController::haltAll() {
 
 void ViewController::nodeLeaving(const WQMConnection& node) {
   // Its memory may hold another node later: never take that one for it.
-  if (shown_ && shown_->node == &node) {
-    shown_->node = nullptr;
+  for (ShownNode& shown : shown_) {
+    if (shown.node == &node) {
+      shown.node = nullptr;
+    }
   }
 }
 
@@ -77,22 +81,92 @@ std::string ViewController::tableViewObjectValue(int row) const {
 }
 
 void ViewController::updateDataTextView() {
-  const int row = outlets_.nodesTableView->selectedRow();
-  if (row < 0 || row >= numberOfRowsInTableView()) {
-    if (shown_) {
-      shown_.reset();
-      outlets_.dataTextView->setText("");
+  const WQMConnection* node = selectedNode();
+  if (node == nullptr) {
+    if (!shown_.empty()) {
+      shown_.clear();
+      outlets_.dataTextView->setText({});
     }
     return;
   }
-  const WQMConnection& node = tracker_.connectionsArray().at(static_cast<std::size_t>(row));
   // The panel may have shown other nodes since, as they were added: it is cheap to fill again.
-  tracker_.nodeAddedBox().showNode(node);
-  const ShownNode now{&node, node.startHit(), node.lastHit(), node.byteCount()};
+  tracker_.nodeAddedBox().showNode(*node);
+  std::vector<ShownNode> now = shownNodes(*node);
   if (shown_ != now) {
-    shown_ = now;
-    outlets_.dataTextView->setText(detailText(node.facts(), log_));
+    shown_ = std::move(now);
+    outlets_.dataTextView->setText(paneText(*node));
   }
+}
+
+const WQMConnection* ViewController::selectedNode() const {
+  const int row = outlets_.nodesTableView->selectedRow();
+  if (row < 0 || row >= numberOfRowsInTableView()) {
+    return nullptr;
+  }
+  return &tracker_.connectionsArray().at(static_cast<std::size_t>(row));
+}
+
+std::vector<ViewController::ShownNode> ViewController::shownNodes(const WQMConnection& node) const {
+  const auto shown = [](const WQMConnection& n) {
+    return ShownNode{&n, n.startHit(), n.lastHit(), n.byteCount()};
+  };
+  // The highlighted node first: a conversation looks another way from each of its nodes.
+  std::vector<ShownNode> nodes{shown(node)};
+  if (paneView_ != PaneView::Conversation) {
+    return nodes;
+  }
+  for (const ConversationNode& part :
+       conversationOf(tracker_.connectionsArray(), node,
+                      session_.defaults().doubleValue(keys::PurgeIdleTime))) {
+    nodes.push_back(shown(*part.node));
+  }
+  return nodes;
+}
+
+PaneText ViewController::paneText(const WQMConnection& node) const {
+  // Enough marks to find one's way; a payload full of matches would only slow the pane down.
+  constexpr std::size_t kMostMarks = 1000;
+  const auto matchesOf = [this](const NodeFacts& facts) {
+    return highlight_.empty() ? std::vector<ByteRange>() : highlight_.matchesIn(facts, kMostMarks);
+  };
+  switch (paneView_) {
+    case PaneView::Conversation:
+      return conversationText(conversationOf(tracker_.connectionsArray(), node,
+                                             session_.defaults().doubleValue(keys::PurgeIdleTime)),
+                              log_, matchesOf);
+    case PaneView::Hex: {
+      const NodeFacts facts = node.facts();
+      return hexText(facts, matchesOf(facts));
+    }
+    case PaneView::Node:
+      break;
+  }
+  const NodeFacts facts = node.facts();
+  return detailPaneText(facts, log_, matchesOf(facts));
+}
+
+std::size_t ViewController::findNode(const PayloadPattern& pattern, bool forward) {
+  NodeTableView& table = *outlets_.nodesTableView;
+  const NodeMatches matches =
+      findMatchingNodes(tracker_.connectionsArray(), pattern, table.selectedRow(), forward);
+  if (matches.next) {
+    table.scrollRowToVisible(static_cast<int>(*matches.next));
+    table.selectRow(static_cast<int>(*matches.next));
+  }
+  setHighlight(pattern);
+  return matches.count;
+}
+
+void ViewController::setPaneView(PaneView view) {
+  paneView_ = view;
+  shown_.clear();  // shown again in the new view
+  updateDataTextView();
+}
+
+void ViewController::setHighlight(const PayloadPattern& pattern) {
+  highlight_ = pattern;
+  shown_.clear();
+  updateDataTextView();
 }
 
 void ViewController::revealFirstNode() {
@@ -167,6 +241,7 @@ bool ViewController::validateMenuItem(int tag) const {
     case tags::NextNode:
       return selected >= 0 && selected != table.numberOfRows() - 1;
     case tags::RemoveNode:
+    case tags::ActsOnSelectedNode:
       return selected >= 0;
     default:
       return false;

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tracking/Platform.h"
 #include "tracking/Session.h"
+#include "tracking/view/PayloadSearch.h"
 
 namespace wq {
 
@@ -18,6 +20,10 @@ namespace sounds {
 inline constexpr const char* PopUpClick = "click05.wav";
 inline constexpr const char* SearchFieldClick = "click01.wav";
 }  // namespace sounds
+
+// What the detail pane shows of the highlighted node: its text (the default), its conversation
+// with the other direction, or its payload in hex.
+enum class PaneView { Node, Conversation, Hex };
 
 // The interface elements the view controller drives; the window's layout provides them.
 struct Outlets {
@@ -60,6 +66,18 @@ class ViewController : public SessionSubscriber {
   // Removes the selected node.
   void removeNode();
 
+  // --- Detail pane views and find highlights
+  PaneView paneView() const { return paneView_; }
+  void setPaneView(PaneView view);
+  // Marks where `pattern` stands in the pane's payload, in every view; none when it is empty.
+  void setHighlight(const PayloadPattern& pattern);
+  // The highlighted node, or none.
+  const WQMConnection* selectedNode() const;
+  // Selects the next node (the previous one, when not `forward`) whose payload holds `pattern`,
+  // from the highlighted row round the list, and marks the pattern in the pane. Returns how many
+  // nodes hold it; with none, the selection stays.
+  std::size_t findNode(const PayloadPattern& pattern, bool forward);
+
   // --- Window and menus
   void openWindow();
   void closeWindow();
@@ -70,7 +88,7 @@ class ViewController : public SessionSubscriber {
   void nodesChanged(const NodeChanges& changes) override;
 
  private:
-  // Which node the pane describes, and as of which change to it.
+  // A node the pane describes, and as of which change to it.
   struct ShownNode {
     const WQMConnection* node = nullptr;
     TimePoint startHit;
@@ -86,7 +104,13 @@ class ViewController : public SessionSubscriber {
   NodeTracker& tracker_;
   LogSink& log_;
   Outlets outlets_;
-  std::optional<ShownNode> shown_;
+  // The nodes whose text the pane shows (for a conversation, all its nodes); none when empty.
+  std::vector<ShownNode> shownNodes(const WQMConnection& node) const;
+  PaneText paneText(const WQMConnection& node) const;
+
+  std::vector<ShownNode> shown_;
+  PaneView paneView_ = PaneView::Node;
+  PayloadPattern highlight_ = PayloadPattern::text("");
 };
 
 }  // namespace wq
