@@ -26,17 +26,31 @@ void Session::subscribe(SessionSubscriber& subscriber) {
 }
 
 void Session::unsubscribe(SessionSubscriber& subscriber) {
-  std::erase(subscribers_, &subscriber);
+  const auto found = std::find(subscribers_.begin(), subscribers_.end(), &subscriber);
+  if (found == subscribers_.end()) {
+    return;
+  }
+  if (telling_ > 0) {
+    *found = nullptr;  // taken out once the telling is over
+  } else {
+    subscribers_.erase(found);
+  }
 }
 
 template <class Tell>
 void Session::forEachSubscriber(Tell tell) {
-  // One subscriber, told something, may make others come or go: each is told only while it is
-  // subscribed.
-  for (SessionSubscriber* subscriber : std::vector(subscribers_)) {
-    if (std::find(subscribers_.begin(), subscribers_.end(), subscriber) != subscribers_.end()) {
-      tell(*subscriber);
+  // One subscriber, told something, may make others come or go: those that leave meanwhile are
+  // only marked, and told nothing more; those that come are told from the next time on. Told of
+  // each of a million nodes leaving, this costs no allocation.
+  ++telling_;
+  const std::size_t count = subscribers_.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    if (subscribers_[i] != nullptr) {
+      tell(*subscribers_[i]);
     }
+  }
+  if (--telling_ == 0) {
+    std::erase(subscribers_, nullptr);
   }
 }
 
@@ -46,10 +60,11 @@ void Session::removeNode(std::size_t row) {
 }
 
 std::size_t Session::nodesLeft(std::vector<NodeList::NodePtr> removed) {
+  // One pass over nodes that lie all over the heap.
   for (const NodeList::NodePtr& node : removed) {
+    tracker_.nodeLeft(*node);
     nodeLeaving(*node);
   }
-  tracker_.nodesLeft(removed);
   // A few nodes are freed at once; many would hold up the redraw.
   constexpr std::size_t kFreedInPlace = 10000;
   const std::size_t count = removed.size();

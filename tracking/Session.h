@@ -91,7 +91,8 @@ class Session : private NodeListObserver {
   LogSink& log_;
   HostResolver& resolver_;
   NodeTracker tracker_;
-  std::vector<SessionSubscriber*> subscribers_;
+  std::vector<SessionSubscriber*> subscribers_;  // null: left while being told something
+  int telling_ = 0;                              // nested tellings under way
   bool batched_ = true;
   int depth_ = 0;
   NodeChanges pending_;

@@ -237,12 +237,6 @@ void NodeTracker::discardNode(const NodeList::NodePtr& node) {
   }
 }
 
-void NodeTracker::nodesLeft(const std::vector<NodeList::NodePtr>& nodes) {
-  for (const NodeList::NodePtr& node : nodes) {
-    rememberDeparted(*node);
-  }
-}
-
 void NodeTracker::rememberDeparted(const WQMConnection& node) {
   if (node.protocol() == ipproto::TCP) {
     departedFlows_.add(node.flowKey().ends(), clock_.now());
@@ -265,6 +259,7 @@ void NodeTracker::purgeNodes() {
   const double idleLimit = defaults_.doubleValue(keys::PurgeIdleTime);
   departedFlows_.forgetIdle(now, idleLimit);
   ChangeRun run(*this);
+  const bool listed = !connectionsArray_.empty();
   connectionsArray_.forEach([&](WQMConnection& node) {
     const double idleSeconds = std::chrono::duration<double>(now - node.lastHit()).count();
     if (idleSeconds > idleLimit) {
@@ -275,8 +270,11 @@ void NodeTracker::purgeNodes() {
     } else if (idleSeconds >= kQuietSeconds) {
       node.releaseSpareRoom();
     }
-    lastNodeChanged();
   });
+  // Every tick shows the newest row again, as long as there were nodes to look at.
+  if (listed) {
+    lastNodeChanged();
+  }
 }
 
 void NodeTracker::inputEnded() {

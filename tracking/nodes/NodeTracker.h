@@ -101,8 +101,8 @@ class NodeTracker {
   void inputEnded();
   // Removes the node at `index` (a row of the list), shown in the dropped panel.
   void removeNode(std::size_t index);
-  // Nodes that left the list otherwise (refine): their TCP flows are remembered as departed.
-  void nodesLeft(const std::vector<NodeList::NodePtr>& nodes);
+  // A node that left the list otherwise (refine): its TCP flow is remembered as departed.
+  void nodeLeft(const WQMConnection& node) { rememberDeparted(node); }
 
  private:
   struct Settings;  // the settings one delivery of capture data reads
