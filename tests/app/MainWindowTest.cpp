@@ -444,8 +444,9 @@ class MainWindowTest : public QObject {
     QVERIFY(!ui.findBar->isVisible());
     QCOMPARE(marked(), 0);
 
-    // Copy: the whole view, or what is selected of it.
-    ui.copyAction->trigger();
+    // Copy: the whole view, or what is selected of it; Ctrl+C in the list too.
+    ui.nodesTableView->setFocus();
+    QTest::keyClick(ui.nodesTableView, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QGuiApplication::clipboard()->text(), pane());
     QTextCursor cursor = ui.dataTextView->textCursor();
     cursor.setPosition(0);

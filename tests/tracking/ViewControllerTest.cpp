@@ -106,8 +106,7 @@ TEST(Session, EverySubscriberIsToldOfEveryRemovalInTheSameBatches) {
     return TcpSender(std::string(source), 1, "10.1.1.1", 80).syn();
   };
   const auto data = [](std::string_view source, std::size_t length, std::uint8_t flags) {
-    TcpSender sender(std::string(source), 1, "10.1.1.1", 80);
-    return sender.send(Bytes(length, 'x'), flags);
+    return TcpSender(std::string(source), 1, "10.1.1.1", 80).send(Bytes(length, 'x'), flags);
   };
   struct Step {
     std::function<void()> act;
