@@ -97,6 +97,7 @@ MainWindow::MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& 
   ui_->paneTabs->addTab(tr("Conversation"));
   ui_->paneTabs->addTab(tr("Hex"));
   ui_->paneTabs->setExpanding(false);
+  ui_->paneTabs->updateGeometry();  // a hidden tab bar keeps the layout's hint of no tabs
   pane_ = std::make_unique<QtTextView>(*ui_->dataTextView);
   addedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeAddedHaltedButton);
   droppedSwitch_ = std::make_unique<QtToggleButton>(*ui_->nodeDroppedHaltedButton);

@@ -476,7 +476,8 @@ class MainWindowTest : public QObject {
              "missing at offset 18.");
   }
 
-  // At the window's smallest, the list keeps a usable width and its header, beside the pane.
+  // At the window's smallest, the list keeps a usable width and its header, beside the pane and
+  // its tabs.
   void listAndPaneShareTheWindowAtAnyWidth() {
     Window w;
     w.feedFourNodes();
@@ -485,7 +486,9 @@ class MainWindowTest : public QObject {
       QTRY_VERIFY(w.window->width() >= w.window->minimumSizeHint().width());
       const QHeaderView* header = w.ui().nodesTableView->horizontalHeader();
       QVERIFY2(w.ui().nodesTableView->width() >= 240 && header->isVisible() &&
-                   header->height() > 0 && w.ui().dataTextView->width() >= 150,
+                   header->height() > 0 && w.ui().dataTextView->width() >= 150 &&
+                   w.ui().paneTabs->height() >= w.ui().paneTabs->sizeHint().height() &&
+                   w.ui().paneTabs->sizeHint().height() > 0,
                qPrintable(QString("%1: list %2, pane %3")
                               .arg(width)
                               .arg(w.ui().nodesTableView->width())
