@@ -180,6 +180,10 @@ TEST(Conversation, TextTellsTheTurnsInOrder) {
            head("21.250", down, 2) + "<R>ok</R>\n\n" + head("21.500", up, 2) +
            "<F>[2 bytes not captured]\n</F>\n" + head("21.750", down, 1) + "<R>!</R>\n\n" +
            head("22.000", up, 2) + "<F><M>st</M></F>\n\n"},
+      {"open before capture", steps(c(0, "mid"), s(0, "ok")), 1, "x",
+       head("20.000", up, 3) + "<G>[connection open before capture started]\n</G><R>mid</R>\n\n" +
+           head("20.250", down, 2) +
+           "<G>[connection open before capture started]\n</G><F>ok</F>\n\n"},
       {"DNS over IPv6",
        steps(udpFrame(client6, 5353, server6, 53, bytesOf("query")),
              udpFrame(client6, 5354, server6, 53, bytesOf("other port")),
@@ -196,6 +200,7 @@ TEST(Conversation, TextTellsTheTurnsInOrder) {
   };
   for (const auto& c : cases) {
     ControllerRig rig;
+    rig.set(keys::TrackOpenConnections, true);
     feed(rig, c.steps);
     const auto nodes =
         conversationOf(rig.tracker.connectionsArray(), rig.node(c.highlighted), 15.0);

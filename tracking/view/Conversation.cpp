@@ -238,6 +238,9 @@ void appendHeader(PaneText& out, const Speaker& speaker, const Turn& turn, LogSi
 
 void appendTurn(PaneText& out, const Speaker& speaker, const Turn& turn, LogSink& log) {
   appendHeader(out, speaker, turn, log);
+  if (turn.begin == 0 && speaker.facts.openBeforeCapture) {
+    appendStyled(out, std::string(kOpenBeforeCaptureLine), TextStyle::Gap);  // what came first
+  }
   const std::span<const std::uint8_t> payload = speaker.facts.payload;
   const std::size_t from = std::min<std::size_t>(turn.storedBegin, payload.size());
   const std::size_t to = std::clamp<std::size_t>(turn.storedEnd, from, payload.size());

@@ -260,11 +260,9 @@ void appendPayloadText(PaneText& out, std::span<const std::uint8_t> payload,
   }
 }
 
-constexpr std::string_view kOpenBeforeCapture = "[connection open before capture started]\n";
-
 void appendPayloadText(std::string& text, const NodeFacts& node) {
   if (node.openBeforeCapture) {
-    text += kOpenBeforeCapture;
+    text += kOpenBeforeCaptureLine;
   }
   appendPayloadText(text, node.payload, node.gaps);
 }
@@ -316,7 +314,7 @@ std::string detailText(const NodeFacts& node, LogSink& log) {
 PaneText detailPaneText(const NodeFacts& node, LogSink& log, std::span<const ByteRange> matches) {
   PaneText pane{summaryText(node, log), {}};
   if (node.openBeforeCapture) {
-    pane.text += kOpenBeforeCapture;
+    pane.text += kOpenBeforeCaptureLine;
   }
   appendPayloadText(pane, node.payload, node.gaps, matches, TextStyle::Match);
   return pane;

@@ -41,8 +41,12 @@ void appendPayloadText(PaneText& out, std::span<const std::uint8_t> payload,
                        std::span<const PayloadGap> gaps, std::span<const ByteRange> marks,
                        TextStyle style);
 
+// What stands first in the text of a TCP node of a connection open before capture started.
+inline constexpr std::string_view kOpenBeforeCaptureLine =
+    "[connection open before capture started]\n";
+
 // A node's payload text: for a TCP node of a connection open before capture started, the line
-// "[connection open before capture started]" first.
+// kOpenBeforeCaptureLine first.
 void appendPayloadText(std::string& text, const NodeFacts& node);
 
 // What a file of a node's payload bytes lacks: "The payload was saved without the 1520 bytes that
