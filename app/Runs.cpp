@@ -103,8 +103,7 @@ int runHeadless(const RunContext& context) {
     finished = true;
     monitor.catchUp();
     if (context.options.match) {
-      const PayloadPattern pattern = PayloadPattern::text(context.options.match->toStdString());
-      run.session.narrow([&](const WQMConnection& node) { return !pattern.foundIn(node); });
+      keepNodesHolding(run.session, PayloadPattern::text(context.options.match->toStdString()));
     }
     QString error;
     // A capture that never started has nothing to report: an earlier report stays as it was.

@@ -307,4 +307,11 @@ NodeMatches findMatchingNodes(const NodeList& list, const PayloadPattern& patter
   return matches;
 }
 
+std::size_t keepNodesHolding(Session& session, const PayloadPattern& pattern) {
+  if (pattern.empty()) {
+    return 0;
+  }
+  return session.narrow([&pattern](const WQMConnection& node) { return !pattern.foundIn(node); });
+}
+
 }  // namespace wq

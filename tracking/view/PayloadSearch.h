@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tracking/Session.h"
 #include "tracking/nodes/NodeList.h"
 #include "tracking/nodes/WQMConnection.h"
 #include "tracking/view/PaneText.h"
@@ -65,5 +66,9 @@ struct NodeMatches {
 };
 NodeMatches findMatchingNodes(const NodeList& list, const PayloadPattern& pattern, long from,
                               bool forward);
+
+// Keeps, as one batch, the nodes of `session` whose payload holds `pattern`; an empty pattern
+// keeps every node. Returns how many left.
+std::size_t keepNodesHolding(Session& session, const PayloadPattern& pattern);
 
 }  // namespace wq

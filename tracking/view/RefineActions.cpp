@@ -77,10 +77,7 @@ void RefineActions::refinePayload(SearchField& sender) {
   view_.sounds().play(sounds::SearchFieldClick);
   view_.haltAll();
   // An empty field keeps every node, as the pop-ups' "any" items do.
-  const PayloadPattern pattern = PayloadPattern::text(sender.stringValue());
-  if (!pattern.empty()) {
-    session_.narrow([&pattern](const WQMConnection& node) { return !pattern.foundIn(node); });
-  }
+  keepNodesHolding(session_, PayloadPattern::text(sender.stringValue()));
   sender.setStringValue("Payload");
   sender.clearFocus();
   view_.revealFirstNode();

@@ -91,10 +91,15 @@ void ViewController::updateDataTextView() {
   }
   // The panel may have shown other nodes since, as they were added: it is cheap to fill again.
   tracker_.nodeAddedBox().showNode(*node);
-  std::vector<ShownNode> now = shownNodes(*node);
+  const std::vector<ConversationNode> nodes = paneNodes(*node);
+  // The highlighted node first: a conversation looks another way from each of its nodes.
+  std::vector<ShownNode> now{shownNode(*node)};
+  for (const ConversationNode& part : nodes) {
+    now.push_back(shownNode(*part.node));
+  }
   if (shown_ != now) {
     shown_ = std::move(now);
-    outlets_.dataTextView->setText(paneText(*node));
+    outlets_.dataTextView->setText(paneText(*node, nodes));
   }
 }
 
@@ -106,24 +111,20 @@ const WQMConnection* ViewController::selectedNode() const {
   return &tracker_.connectionsArray().at(static_cast<std::size_t>(row));
 }
 
-std::vector<ViewController::ShownNode> ViewController::shownNodes(const WQMConnection& node) const {
-  const auto shown = [](const WQMConnection& n) {
-    return ShownNode{&n, n.startHit(), n.lastHit(), n.byteCount()};
-  };
-  // The highlighted node first: a conversation looks another way from each of its nodes.
-  std::vector<ShownNode> nodes{shown(node)};
-  if (paneView_ != PaneView::Conversation) {
-    return nodes;
-  }
-  for (const ConversationNode& part :
-       conversationOf(tracker_.connectionsArray(), node,
-                      session_.defaults().doubleValue(keys::PurgeIdleTime))) {
-    nodes.push_back(shown(*part.node));
-  }
-  return nodes;
+ViewController::ShownNode ViewController::shownNode(const WQMConnection& node) {
+  return {&node, node.startHit(), node.lastHit(), node.byteCount()};
 }
 
-PaneText ViewController::paneText(const WQMConnection& node) const {
+std::vector<ConversationNode> ViewController::paneNodes(const WQMConnection& node) const {
+  if (paneView_ != PaneView::Conversation) {
+    return {{&node, true}};
+  }
+  return conversationOf(tracker_.connectionsArray(), node,
+                        session_.defaults().doubleValue(keys::PurgeIdleTime));
+}
+
+PaneText ViewController::paneText(const WQMConnection& node,
+                                  const std::vector<ConversationNode>& nodes) const {
   // Enough marks to find one's way; a payload full of matches would only slow the pane down.
   constexpr std::size_t kMostMarks = 1000;
   const auto matchesOf = [this](const NodeFacts& facts) {
@@ -131,9 +132,7 @@ PaneText ViewController::paneText(const WQMConnection& node) const {
   };
   switch (paneView_) {
     case PaneView::Conversation:
-      return conversationText(conversationOf(tracker_.connectionsArray(), node,
-                                             session_.defaults().doubleValue(keys::PurgeIdleTime)),
-                              log_, matchesOf);
+      return conversationText(nodes, log_, matchesOf);
     case PaneView::Hex: {
       const NodeFacts facts = node.facts();
       return hexText(facts, matchesOf(facts));
@@ -149,11 +148,14 @@ std::size_t ViewController::findNode(const PayloadPattern& pattern, bool forward
   NodeTableView& table = *outlets_.nodesTableView;
   const NodeMatches matches =
       findMatchingNodes(tracker_.connectionsArray(), pattern, table.selectedRow(), forward);
+  // Marked from the start, so that the pane of the row found is drawn once.
+  highlight_ = pattern;
+  shown_.clear();
   if (matches.next) {
     table.scrollRowToVisible(static_cast<int>(*matches.next));
     table.selectRow(static_cast<int>(*matches.next));
   }
-  setHighlight(pattern);
+  updateDataTextView();
   return matches.count;
 }
 

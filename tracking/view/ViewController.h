@@ -12,6 +12,7 @@
 
 #include "tracking/Platform.h"
 #include "tracking/Session.h"
+#include "tracking/view/Conversation.h"
 #include "tracking/view/PayloadSearch.h"
 
 namespace wq {
@@ -104,10 +105,12 @@ class ViewController : public SessionSubscriber {
   NodeTracker& tracker_;
   LogSink& log_;
   Outlets outlets_;
-  // The nodes whose text the pane shows (for a conversation, all its nodes); none when empty.
-  std::vector<ShownNode> shownNodes(const WQMConnection& node) const;
-  PaneText paneText(const WQMConnection& node) const;
+  static ShownNode shownNode(const WQMConnection& node);
+  // The nodes the pane shows of the highlighted `node`: itself, or its conversation's nodes.
+  std::vector<ConversationNode> paneNodes(const WQMConnection& node) const;
+  PaneText paneText(const WQMConnection& node, const std::vector<ConversationNode>& nodes) const;
 
+  // The nodes whose text the pane shows, the highlighted one first; none when it is empty.
   std::vector<ShownNode> shown_;
   PaneView paneView_ = PaneView::Node;
   PayloadPattern highlight_ = PayloadPattern::text("");
