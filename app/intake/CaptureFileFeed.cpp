@@ -14,8 +14,7 @@ QString captureInputName(const QString& path) {
   return path == "-" ? QString("standard input") : path;
 }
 
-CaptureFileFeed::CaptureFileFeed(Session& session, ManualClock* replayClock,
-                                 QObject* parent)
+CaptureFileFeed::CaptureFileFeed(Session& session, ManualClock* replayClock, QObject* parent)
     : QObject(parent), session_(session), replayClock_(replayClock) {}
 
 CaptureFileFeed::~CaptureFileFeed() {

@@ -12,8 +12,8 @@
 #include <optional>
 
 #include "app/intake/FileReadAhead.h"
-#include "tracking/Session.h"
 #include "tracking/PlainPlatform.h"
+#include "tracking/Session.h"
 #include "tracking/nodes/PurgeTicks.h"
 
 namespace wq {
@@ -23,8 +23,7 @@ class CaptureFileFeed : public QObject {
 
  public:
   // `replayClock` is the session's clock when a file is opened, unused for a stream.
-  CaptureFileFeed(Session& session, ManualClock* replayClock,
-                  QObject* parent = nullptr);
+  CaptureFileFeed(Session& session, ManualClock* replayClock, QObject* parent = nullptr);
   // Also ends a reading thread that waits for a quiet stream.
   ~CaptureFileFeed() override;
 

@@ -11,16 +11,15 @@
 
 namespace wq {
 
-std::unique_ptr<FileIntake> FileIntake::file(Session& session,
-                                             ManualClock& replayClock, const QString& path,
-                                             const std::string& filter) {
+std::unique_ptr<FileIntake> FileIntake::file(Session& session, ManualClock& replayClock,
+                                             const QString& path, const std::string& filter) {
   std::unique_ptr<FileIntake> intake(new FileIntake(session, &replayClock, filter));
   intake->path_ = path;
   return intake;
 }
 
-std::unique_ptr<FileIntake> FileIntake::stream(Session& session,
-                                               const QString& path, const std::string& filter) {
+std::unique_ptr<FileIntake> FileIntake::stream(Session& session, const QString& path,
+                                               const std::string& filter) {
   std::unique_ptr<FileIntake> intake(new FileIntake(session, nullptr, filter));
   intake->path_ = path;
   intake->name_ = captureInputName(path);
@@ -35,8 +34,7 @@ std::unique_ptr<FileIntake> FileIntake::stream(Session& session, int descriptor,
   return intake;
 }
 
-FileIntake::FileIntake(Session& session, ManualClock* replayClock,
-                       std::string filter)
+FileIntake::FileIntake(Session& session, ManualClock* replayClock, std::string filter)
     : Intake(session), replayClock_(replayClock), filter_(std::move(filter)) {}
 
 FileIntake::~FileIntake() {

@@ -16,8 +16,7 @@ constexpr std::string_view kHelperLinePrefix = "netsiphon: ";
 
 }  // namespace
 
-RemoteCapture::RemoteCapture(Session& session, LogSink& log, RemoteTarget target,
-                             QObject* parent)
+RemoteCapture::RemoteCapture(Session& session, LogSink& log, RemoteTarget target, QObject* parent)
     : Intake(session, parent),
       log_(log),
       target_(std::move(target)),
