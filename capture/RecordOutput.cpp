@@ -21,9 +21,13 @@ std::optional<std::chrono::nanoseconds> RecordOutput::timeUntilDue() const {
 }
 
 void RecordOutput::beforeAdding() {
+  const auto now = std::chrono::steady_clock::now();
   if (!pending() && holdFor_.count() > 0) {
-    firstHeld_ = std::chrono::steady_clock::now();
+    // After a quiet spell a record is due at once: a lone packet loses no time (a short-lived
+    // program can still be found behind it), while packets at high rates still share writes.
+    firstHeld_ = now - lastAdded_ >= holdFor_ ? now - holdFor_ : now;
   }
+  lastAdded_ = now;
 }
 
 }  // namespace netsiphon

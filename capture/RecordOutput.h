@@ -42,7 +42,8 @@ class RecordOutput {
   bool flush();
 
   // Pending records wait up to `delay` after the first of them for more before flush() sends
-  // them, so that small frames at high rates share a write instead of each taking one.
+  // them, so that small frames at high rates share a write instead of each taking one. A record
+  // that comes after `delay` without any is sent at once.
   void holdPartialWrites(std::chrono::nanoseconds delay) { holdFor_ = delay; }
   // How long until held records are due; nothing when none are held.
   std::optional<std::chrono::nanoseconds> timeUntilDue() const;
@@ -56,6 +57,7 @@ class RecordOutput {
  private:
   std::chrono::nanoseconds holdFor_{0};
   std::chrono::steady_clock::time_point firstHeld_;  // when the first pending record came
+  std::chrono::steady_clock::time_point lastAdded_;  // when the latest record came
 };
 
 }  // namespace netsiphon

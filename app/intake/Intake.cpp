@@ -7,19 +7,23 @@ namespace wq {
 
 namespace {
 
-// Delivered bytes wait at most this long to be tracked: well within the tenth of a second from the
-// wire to the list, and long enough for the window to redraw once for many reads under load.
+// Under load, delivered bytes wait at most this long to be tracked: well within the tenth of a
+// second from the wire to the list, and long enough for the window to redraw once for many reads.
 constexpr std::chrono::milliseconds kTrackingInterval{25};
 // More than this is tracked at once.
 constexpr std::size_t kMostWaiting = 8 << 20;
 
 }  // namespace
 
-Intake::Intake(Session& session, QObject* parent)
-    : QObject(parent), session_(session) {
+Intake::Intake(Session& session, QObject* parent) : QObject(parent), session_(session) {
   trackingTimer_.setSingleShot(true);
   trackingTimer_.setInterval(kTrackingInterval);
-  connect(&trackingTimer_, &QTimer::timeout, this, &Intake::trackDelivered);
+  connect(&trackingTimer_, &QTimer::timeout, this, [this] {
+    if (!delivered_.empty()) {
+      trackDelivered();
+      trackingTimer_.start();  // still busy: what comes next waits its turn
+    }
+  });
 }
 
 void Intake::ignore() {
@@ -33,15 +37,15 @@ void Intake::deliver(ByteView bytes) {
     return;
   }
   delivered_.insert(delivered_.end(), bytes.data(), bytes.data() + bytes.size());
-  if (delivered_.size() >= kMostWaiting) {
+  // The first bytes after a quiet spell are tracked at once: a new flow is listed, and its
+  // program looked up, while it may still last. Those that follow wait for the interval.
+  if (delivered_.size() >= kMostWaiting || !trackingTimer_.isActive()) {
     trackDelivered();
-  } else if (!trackingTimer_.isActive()) {
     trackingTimer_.start();
   }
 }
 
 void Intake::trackDelivered() {
-  trackingTimer_.stop();
   if (delivered_.empty()) {
     return;
   }
