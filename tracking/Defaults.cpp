@@ -27,6 +27,9 @@ SettingList registeredDefaults() {
       {std::string(keys::TrackOpenConnections), false},
       {std::string(keys::ReportResolveIPAddresses), false},
       {std::string(keys::ReportRecentNodesFirst), false},
+      {std::string(keys::ReportPrograms), false},
+      {std::string(keys::LookUpPrograms), true},
+      {std::string(keys::ShowProgramColumn), true},
   };
 }
 

@@ -27,6 +27,9 @@ inline constexpr std::string_view DropOnRST = "DropOnRST";
 inline constexpr std::string_view TrackOpenConnections = "TrackOpenConnections";
 inline constexpr std::string_view ReportResolveIPAddresses = "ReportResolveIPAddresses";
 inline constexpr std::string_view ReportRecentNodesFirst = "ReportRecentNodesFirst";
+inline constexpr std::string_view ReportPrograms = "ReportPrograms";
+inline constexpr std::string_view LookUpPrograms = "LookUpPrograms";
+inline constexpr std::string_view ShowProgramColumn = "ShowProgramColumn";
 }  // namespace keys
 
 using SettingList = std::vector<std::pair<std::string, SettingValue>>;

@@ -74,13 +74,25 @@ std::size_t Session::nodesLeft(std::vector<NodeList::NodePtr> removed) {
   return count;
 }
 
-void Session::writeReport(const ReportSink& sink) const {
+void Session::takeProgramAnswers() {
+  const NodeTracker::ChangeRun run(tracker_);
+  pending_.programsKnown = programs_.takeAnswers() || pending_.programsKnown;
+}
+
+void Session::writeReport(const ReportSink& sink) {
   const ReportOptions options{defaults_.boolValue(keys::ReportRecentNodesFirst),
-                              defaults_.boolValue(keys::ReportResolveIPAddresses)};
+                              defaults_.boolValue(keys::ReportResolveIPAddresses),
+                              defaults_.boolValue(keys::ReportPrograms)};
+  if (options.programs) {
+    // Most lookups take a few milliseconds; a report is not held up for long by the rest.
+    constexpr std::chrono::milliseconds kPatience(1000);
+    const NodeTracker::ChangeRun run(tracker_);
+    pending_.programsKnown = programs_.settle(kPatience) || pending_.programsKnown;
+  }
   wq::writeReport(tracker_.connectionsArray(), options, clock_, resolver_, log_, sink);
 }
 
-std::string Session::reportText() const {
+std::string Session::reportText() {
   std::string text;
   writeReport([&](std::string_view piece) { text += piece; });
   return text;

@@ -16,6 +16,7 @@
 #include "tracking/Platform.h"
 #include "tracking/nodes/LateNodeFreer.h"
 #include "tracking/nodes/NodeTracker.h"
+#include "tracking/programs/ProgramBook.h"
 #include "tracking/view/Report.h"
 
 namespace wq {
@@ -25,7 +26,8 @@ struct NodeChanges {
   // A node was added, or grew and moved to the end, or a purge tick ran: the newest row is to be
   // shown.
   bool newestChanged = false;
-  std::size_t removed = 0;  // nodes that left the list
+  std::size_t removed = 0;     // nodes that left the list
+  bool programsKnown = false;  // lookups told nodes their programs
   bool operator==(const NodeChanges&) const = default;
 };
 
@@ -52,6 +54,10 @@ class Session : private NodeListObserver {
   LogSink& log() { return log_; }
   NodeTracker& tracker() { return tracker_; }
   const NodeTracker& tracker() const { return tracker_; }
+  // Where the programs behind new nodes are to be learnt, or why not (the intake says).
+  ProgramBook& programs() { return programs_; }
+  // Fills in the programs that lookups have found since, as one batch.
+  void takeProgramAnswers();
 
   // Subscribers may come and go at any time, even while being told of a change: one that leaves
   // is told nothing more.
@@ -72,13 +78,15 @@ class Session : private NodeListObserver {
   // Removes the node on `row`, shown in the dropped panel.
   void removeNode(std::size_t row);
 
-  void writeReport(const ReportSink& sink) const;
-  std::string reportText() const;
+  // With ReportPrograms on, lookups under way are given a moment to answer first.
+  void writeReport(const ReportSink& sink);
+  std::string reportText();
 
  private:
   void changesBegin() override;
   void changesEnd() override;
   void lastNodeChanged() override;
+  void nodeAdded(WQMConnection& node) override { programs_.nodeAdded(node); }
   void nodeLeaving(const WQMConnection& node) override;
   std::size_t nodesLeft(std::vector<NodeList::NodePtr> removed);
   // Tells every subscriber the changes gathered so far.
@@ -91,6 +99,7 @@ class Session : private NodeListObserver {
   LogSink& log_;
   HostResolver& resolver_;
   NodeTracker tracker_;
+  ProgramBook programs_;
   std::vector<SessionSubscriber*> subscribers_;  // null: left while being told something
   int telling_ = 0;                              // nested tellings under way
   bool batched_ = true;

@@ -3,7 +3,11 @@
 // A session and its view wired to plain platform pieces, with a clock that stands still until
 // moved.
 
+#include <arpa/inet.h>
+
 #include <chrono>
+#include <functional>
+#include <optional>
 
 #include "tools/CaptureBuilder.h"
 #include "tracking/PlainApplication.h"
@@ -29,6 +33,29 @@ inline std::string panelText(const WQMNodeBox& box) {
          box.sourcePortField() + "|" + box.destinationPortField() + "|" + box.lastHitField() + "|" +
          box.statusLight();
 }
+
+// A program lookup that answers when the test says, as the test says.
+struct FakeProgramLookup : ProgramSource {
+  std::vector<ProgramQuery> asked;
+  std::vector<ProgramAnswer> ready;
+  int settles = 0;
+  void ask(const ProgramQuery& query) override { asked.push_back(query); }
+  std::vector<ProgramAnswer> takeAnswers() override { return std::exchange(ready, {}); }
+  bool settle(std::chrono::milliseconds /*patience*/) override {
+    ++settles;
+    return true;
+  }
+  // Answers every query asked so far whose source port (host order) `programsOf` knows.
+  void answer(const std::function<std::optional<NodePrograms>(std::uint16_t)>& programsOf) {
+    std::erase_if(asked, [&](const ProgramQuery& query) {
+      const auto programs = programsOf(ntohs(query.ends.sport));
+      if (programs) {
+        ready.push_back({query, *programs});
+      }
+      return programs.has_value();
+    });
+  }
+};
 
 struct ControllerRig {
   MemorySettingsStore store;

@@ -12,6 +12,7 @@
 #include "tests/tracking/ControllerRig.h"
 #include "tracking/HostLookup.h"
 #include "tracking/view/NodeText.h"
+#include "tracking/view/ProgramText.h"
 #include "tracking/view/Report.h"
 
 namespace wq::testing {
@@ -172,6 +173,43 @@ TEST(NodeText, PanelFieldsAndTableRow) {
   box.showNode(node);
   EXPECT_EQ(panelText(box), "TCP Packet|192.168.0.1|255.255.255.255|40000|65535|21:05:03|");
   EXPECT_TRUE(log.lines.empty());
+}
+
+// Every kind of answer, as the pane (and report) line and as the Program column show it.
+TEST(ProgramText, LinesAndColumnsForEveryAnswer) {
+  const LocalProgram psql{"psql", 8812, "alice", "user@1000.service", ""};
+  const LocalProgram server{"postgres", 901, "postgres", "", "3f2a9c1b7d4e"};
+  const LocalProgram othersOnly{"", 0, "nobody", "", ""};
+  struct Row {
+    NodePrograms programs;
+    std::string line, column;
+  };
+  const Row rows[] = {
+      {{psql, {}}, "psql (pid 8812, user alice, unit user@1000.service)", "psql (8812)"},
+      {{{}, server}, "postgres (pid 901, user postgres, container 3f2a9c1b7d4e)", "postgres (901)"},
+      {{psql, server},
+       "psql (pid 8812, user alice, unit user@1000.service) -> "
+       "postgres (pid 901, user postgres, container 3f2a9c1b7d4e)",
+       "psql (8812) -> postgres (901)"},
+      {{othersOnly, {}}, "unknown (user nobody)", "unknown (user nobody)"},
+      {{LocalProgram{}, psql},
+       "unknown -> psql (pid 8812, user alice, unit user@1000.service)",
+       "unknown -> psql (8812)"},
+      {{}, "unknown", "unknown"},
+  };
+  for (const Row& row : rows) {
+    ProgramSlotRef slot(ProgramSlot::lookingUp());
+    slot->fill(row.programs);
+    EXPECT_EQ(programLine(slot.get()), "Program: " + row.line);
+    EXPECT_EQ(programColumnText(slot.get()), row.column);
+  }
+  const ProgramSlotRef file(ProgramSlot::notLookedUp("captured from a file"));
+  const ProgramSlotRef waiting(ProgramSlot::lookingUp());
+  EXPECT_EQ(programLine(file.get()) + "|" + programColumnText(file.get()),
+            "Program: unknown, captured from a file|");
+  EXPECT_EQ(programLine(waiting.get()) + "|" + programColumnText(waiting.get()),
+            "Program: being looked up|");
+  EXPECT_EQ(programLine(nullptr) + programColumnText(nullptr), "");
 }
 
 const char* kSeparator =

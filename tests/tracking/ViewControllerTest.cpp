@@ -170,6 +170,77 @@ TEST(Session, EverySubscriberIsToldOfEveryRemovalInTheSameBatches) {
   EXPECT_EQ(first.told, "newest -0; ");
 }
 
+// Nodes captured here learn their programs from lookups that answer later; the nodes of one flow
+// made meanwhile share one lookup; what cannot be looked up says why. The pane, the column, the
+// added panel and the report follow.
+TEST(Session, NodesLearnTheProgramsBehindThemWhenLookupsAnswer) {
+  ControllerRig rig;
+  FakeProgramLookup lookup;
+  Recorder recorder;
+  rig.session.subscribe(recorder);
+  rig.session.programs().lookUpThrough(lookup);
+  const auto datagram = [](std::uint16_t port) {
+    return udpFrame("10.0.0.1", port, "10.1.1.1", 53, bytesOf("q"));
+  };
+  const auto lines = [&] {
+    std::string text;
+    for (std::size_t row = 0; row < rig.nodeCount(); ++row) {
+      text += rig.view.tableViewProgramValue(static_cast<int>(row)) + "|";
+    }
+    const auto at = rig.pane.text.rfind("Program: ");
+    return text + " pane " + (at == std::string::npos ? "-" : rig.pane.text.substr(at + 9)) +
+           " panel " + rig.tracker.nodeAddedBox().programField();
+  };
+  const LocalProgram python{"python3", 50, "root", "x.service", ""};
+  const auto pythonAt5000 = [&](std::uint16_t port) {
+    return port == 5000 ? std::optional<NodePrograms>({python, {}}) : std::nullopt;
+  };
+
+  rig.feed({datagram(5000), datagram(5000), icmpFrame("10.0.0.1", "10.1.1.1", bytesOf("p")),
+            datagram(6000)});
+  EXPECT_EQ(lookup.asked.size(), 2U);  // one per flow; none for ICMP
+  EXPECT_EQ(lines(), "||unknown|| pane being looked up panel being looked up");
+  rig.table.selectRow(0);
+  lookup.answer(pythonAt5000);
+  recorder.told.clear();
+  rig.session.takeProgramAnswers();
+  EXPECT_EQ(recorder.told, "-0; ");
+  EXPECT_EQ(lines(),
+            "python3 (50)|python3 (50)|unknown|| pane python3 (pid 50, user root, unit "
+            "x.service) panel python3 (pid 50, user root, unit x.service)");
+  EXPECT_EQ(lookup.asked.size(), 1U);  // port 6000 still waits
+
+  // A node of a flow already answered is looked up again: its port may have changed hands.
+  rig.feed({datagram(5000)});
+  EXPECT_EQ(lookup.asked.size(), 2U);
+  // A lookup that goes away leaves its nodes unknown; nodes from elsewhere say why.
+  rig.session.programs().letGoOfLookup();
+  rig.session.programs().notLookedUp("captured on web1");
+  rig.feed({datagram(7000)});
+  EXPECT_EQ(lines(),
+            "python3 (50)|python3 (50)|unknown|unknown|unknown|| pane unknown, captured on web1 "
+            "panel unknown, captured on web1");
+
+  // When lookups fall far behind, new flows are given up as unknown rather than queued.
+  rig.session.programs().lookUpThrough(lookup);
+  lookup.asked.clear();
+  for (std::uint16_t port = 10000; port < 10000 + ProgramBook::kMostWaiting + 2; ++port) {
+    rig.feed({datagram(port)});
+  }
+  EXPECT_EQ(lookup.asked.size(), ProgramBook::kMostWaiting);
+  EXPECT_EQ(lines().substr(lines().rfind("|", lines().find(" pane") - 2)),
+            "|unknown| pane unknown panel unknown");
+
+  // With ReportPrograms on, a report first waits for lookups under way; off, it has no lines.
+  EXPECT_EQ(rig.session.reportText().find("Program:"), std::string::npos);
+  rig.set(keys::ReportPrograms, true);
+  const std::string report = rig.session.reportText();
+  EXPECT_EQ(lookup.settles, 1);
+  EXPECT_NE(report.find("\n\nProgram: python3 (pid 50, user root, unit x.service)\n\n---"),
+            std::string::npos);
+  EXPECT_NE(report.find("\n\nProgram: unknown, captured on web1\n\n---"), std::string::npos);
+}
+
 TEST(ViewController, SelectionPaneRemovalAndMenusStepByStep) {
   ControllerRig rig;
   MemoryToggleButton button;
@@ -384,16 +455,31 @@ TEST(RefineActions, WhatEachKeepsAndWhatItLeavesShown) {
       {sourceIP, "1\xC3\xA9.0.0.1", all, "1\xC3\xA9.0.0.1|beep|4"},
       {sourceIP, "10.0.0.1\0junk"s, all, "10.0.0.1\0junk|beep|4"s},
       {sourceIP, "2001:db8:::1", all, "2001:db8:::1|beep|4"},
+      // Either end's program, in any case; a node still looked up, or not at all, has none.
+      {&RefineActions::refineProgram, "PYTHON", "1", "Program|click01.wav|0"},
+      {&RefineActions::refineProgram, "ngin", "4", "Program|click01.wav|0"},
+      {&RefineActions::refineProgram, "zsh", "", "Program|click01.wav|-1"},
+      {&RefineActions::refineProgram, "", all, "Program|click01.wav|0"},
   };
   // clang-format on
   for (const RefineCase& c : cases) {
     ControllerRig rig;
+    FakeProgramLookup lookup;
+    rig.session.programs().lookUpThrough(lookup);
     rig.feed({udpFrame("10.0.0.1", 80, "10.1.1.1", 65535, bytesOf("a"))});
     rig.clock.advance(500ms);
     rig.feed({udpFrame("10.0.0.11", 65535, "10.1.1.2", 80, bytesOf("b")),
               icmpFrame("10.0.0.1", "10.1.1.2", bytesOf("c")),
               tcpFrame("10.0.0.4", 5, "10.1.1.1", 6, tcpflags::SYN, bytesOf("t")),
               icmpFrame("2001:db8::9", "2001:db8::2", bytesOf("6"))});
+    lookup.answer([](std::uint16_t port) -> std::optional<NodePrograms> {
+      const LocalProgram python{"python3", 50, "root", "", ""}, curl{"curl", 7, "root", "", ""},
+          nginx{"nginx", 8, "www-data", "", ""};
+      return port == 80  ? NodePrograms{python, {}}
+             : port == 5 ? NodePrograms{curl, nginx}
+                         : std::optional<NodePrograms>();
+    });
+    rig.session.takeProgramAnswers();
     rig.clock.advance(20s);
     MemorySearchField field(c.fieldText);
     c.refine(rig.refine, field);

@@ -218,6 +218,9 @@ NodeList::Handle NodeTracker::addNode(const DecodedPacket& packet, const Setting
     node->setPacketData(packet.payload.data(), static_cast<std::uint32_t>(packet.payload.size()),
                         packet.missingLength());
   }
+  if (observer_) {
+    observer_->nodeAdded(*node);
+  }
   nodeAddedBox_.showNode(*node);
   const NodeList::Handle added = connectionsArray_.append(std::move(node));
   lastNodeChanged();

@@ -29,6 +29,8 @@ class NodeListObserver {
   virtual void changesEnd() = 0;
   // A node was added, grown and moved to the end, or removed: the newest row is to be shown.
   virtual void lastNodeChanged() = 0;
+  // `node` is new, and about to join the list.
+  virtual void nodeAdded(WQMConnection& node) = 0;
   // `node` leaves the list and is about to be freed.
   virtual void nodeLeaving(const WQMConnection& node) = 0;
 };

@@ -153,7 +153,7 @@ void WQMConnection::takeFirstHeld(std::uint32_t hole) {
 
 NodeFacts WQMConnection::facts() const {
   NodeFacts facts{startHit_,    lastHit_, protocol_,          key_.ends(), byteCount(),
-                  packetData(), gaps(),   openBeforeCapture_, nullptr};
+                  packetData(), gaps(),   openBeforeCapture_, nullptr,     programs_.get()};
   if (heldCount() == 0) {
     return facts;
   }

@@ -15,6 +15,7 @@
 
 #include "tracking/Platform.h"
 #include "tracking/decode/FlowKey.h"
+#include "tracking/programs/ProgramSlot.h"
 
 namespace wq {
 
@@ -72,6 +73,9 @@ struct NodeFacts {
   // For a TCP node with an open hole, what `payload` and `gaps` show; shared, so that copies of
   // these facts stay valid.
   std::shared_ptr<const JoinedPayload> joined;
+  // What is known of the programs behind the node, as long as the node lives (as `payload`); none
+  // when the session was never told where its capture comes from.
+  const ProgramSlot* programs = nullptr;
 };
 
 class WQMConnection final {
@@ -157,6 +161,11 @@ class WQMConnection final {
 
   NodeFacts facts() const;
 
+  // What is known of the programs behind the node (see ProgramSlot); none until the session says.
+  const ProgramSlot* programs() const { return programs_.get(); }
+  const ProgramSlotRef& programsRef() const { return programs_; }
+  void setPrograms(ProgramSlotRef programs) { programs_ = std::move(programs); }
+
   // The flow match: same source and destination address and port; direction-sensitive;
   // protocol, times and payload take no part.
   bool isEqual(const WQMConnection& other) const { return key_ == other.key_; }
@@ -199,6 +208,7 @@ class WQMConnection final {
   // Most payloads are captured whole and in order: the gaps and held segments of the others are
   // kept apart.
   std::unique_ptr<Extras> extras_;
+  ProgramSlotRef programs_;
   FlowKey key_{};
   std::uint8_t protocol_ = 0;
   bool openBeforeCapture_ = false;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "tracking/view/ProgramText.h"
 #include "tracking/view/TextFormat.h"
 
 namespace wq {
@@ -306,9 +307,7 @@ std::string summaryText(const NodeFacts& node, LogSink& log) {
 }  // namespace
 
 std::string detailText(const NodeFacts& node, LogSink& log) {
-  std::string text = summaryText(node, log);
-  appendPayloadText(text, node);
-  return text;
+  return detailPaneText(node, log, {}).text;
 }
 
 PaneText detailPaneText(const NodeFacts& node, LogSink& log, std::span<const ByteRange> matches) {
@@ -317,6 +316,9 @@ PaneText detailPaneText(const NodeFacts& node, LogSink& log, std::span<const Byt
     pane.text += kOpenBeforeCaptureLine;
   }
   appendPayloadText(pane, node.payload, node.gaps, matches, TextStyle::Match);
+  if (node.programs != nullptr) {
+    pane.text += "\n\n" + programLine(node.programs);
+  }
   return pane;
 }
 

@@ -54,7 +54,8 @@ void appendPayloadText(std::string& text, const NodeFacts& node);
 // byte of the stream, captured or not; past ten gaps the rest are counted.
 std::string missingBytesText(const NodeFacts& node);
 
-// What the detail pane shows: the node summary with address texts, then the payload text.
+// What the detail pane shows: the node summary with address texts, the payload text, and the
+// programs behind the node.
 std::string detailText(const NodeFacts& node, LogSink& log);
 // The same text, with the payload bytes of `matches` (in order, none overlapping) styled Match.
 PaneText detailPaneText(const NodeFacts& node, LogSink& log, std::span<const ByteRange> matches);

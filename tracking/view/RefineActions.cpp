@@ -8,6 +8,7 @@
 
 #include "tracking/Defaults.h"
 #include "tracking/view/MenuTags.h"
+#include "tracking/view/ProgramText.h"
 #include "tracking/view/TextFormat.h"
 
 namespace wq {
@@ -79,6 +80,19 @@ void RefineActions::refinePayload(SearchField& sender) {
   // An empty field keeps every node, as the pop-ups' "any" items do.
   keepNodesHolding(session_, PayloadPattern::text(sender.stringValue()));
   sender.setStringValue("Payload");
+  sender.clearFocus();
+  view_.revealFirstNode();
+}
+
+void RefineActions::refineProgram(SearchField& sender) {
+  view_.sounds().play(sounds::SearchFieldClick);
+  view_.haltAll();
+  const std::string text = sender.stringValue();
+  if (!text.empty()) {
+    session_.narrow(
+        [&](const WQMConnection& node) { return !programNameHolds(node.programs(), text); });
+  }
+  sender.setStringValue("Program");
   sender.clearFocus();
   view_.revealFirstNode();
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The refine actions: narrowing the node list by protocol, by time since the last hit, by source
-// or destination address, by source or destination port, and by what the payload holds. Each halts
+// or destination address, by source or destination port, by what the payload holds and by the
+// program behind a node. Each halts
 // both sides first, so the narrowed list stays as it is, and then shows the list from its first
 // row.
 
@@ -24,6 +25,8 @@ class RefineActions {
   void refineDestinationPort(SearchField& sender) { refinePort(sender, false); }
   // Keeps the nodes whose payload holds the field's text, in any ASCII case.
   void refinePayload(SearchField& sender);
+  // Keeps the nodes with a program whose name holds the field's text, in any ASCII case.
+  void refineProgram(SearchField& sender);
 
  private:
   void refineAddress(SearchField& sender, bool source);

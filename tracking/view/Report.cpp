@@ -11,6 +11,7 @@
 
 #include "tracking/PlainPlatform.h"
 #include "tracking/view/NodeText.h"
+#include "tracking/view/ProgramText.h"
 #include "tracking/view/TextFormat.h"
 
 namespace wq {
@@ -55,8 +56,15 @@ class ClockTexts {
   std::unordered_map<std::int64_t, std::string> texts_;
 };
 
-void appendNodeBlock(std::string& text, const WQMConnection& node, const AddressNames* names,
+// What every block of one report shows besides the node itself.
+struct BlockOptions {
+  const AddressNames* names;  // null: addresses as texts
+  bool programs;
+};
+
+void appendNodeBlock(std::string& text, const WQMConnection& node, const BlockOptions& options,
                      ClockTexts& clockTexts, LogSink& log) {
+  const AddressNames* names = options.names;
   const std::string& startHit = clockTexts.of(node.startHit());
   const std::string& lastHit = clockTexts.of(node.lastHit());
   const NodeFacts facts = node.facts();
@@ -70,16 +78,19 @@ void appendNodeBlock(std::string& text, const WQMConnection& node, const Address
   }
   text += "Raw Data:\n\n";
   appendPayloadText(text, facts);
+  if (options.programs) {
+    text += "\n\n" + programLine(facts.programs);
+  }
   text += "\n\n-----------------------------------------------------------------------\n\n";
 }
 
-void formatPart(std::span<const WQMConnection* const> nodes, const AddressNames* names,
+void formatPart(std::span<const WQMConnection* const> nodes, const BlockOptions& options,
                 FormattedPart& part) {
   part.text.clear();
   part.log.lines.clear();
   ClockTexts clockTexts;
   for (const WQMConnection* node : nodes) {
-    appendNodeBlock(part.text, *node, names, clockTexts, part.log);
+    appendNodeBlock(part.text, *node, options, clockTexts, part.log);
   }
 }
 
@@ -158,7 +169,7 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
   if (options.resolveIPAddresses) {
     names = nameAddresses(order.nodes, resolver, log);
   }
-  const AddressNames* namesOrNull = names ? &*names : nullptr;
+  const BlockOptions blockOptions{names ? &*names : nullptr, options.programs};
 
   sink(formatLocalTime(clock.now(), "Wirequill Report\n(%A, %B %d, %Y)\n") +
        formatLocalTime(clock.now(), "%H:%M:%S, %Z\n\n"));
@@ -172,7 +183,7 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
   const std::vector<ReportOrder::Part>& parts = order.parts;
   if (parts.size() <= 1) {
     FormattedPart part;
-    formatPart(order.nodes, namesOrNull, part);
+    formatPart(order.nodes, blockOptions, part);
     writePart(part);
     return;
   }
@@ -195,7 +206,7 @@ void writeReport(const NodeList& nodes, const ReportOptions& options, const Cloc
     const std::span<const WQMConnection* const> part(order.nodes.data() + begin,
                                                      parts[k].end - begin);
     formatting[k % slots.size()] =
-        std::async(std::launch::async, formatPart, part, namesOrNull, std::ref(slot));
+        std::async(std::launch::async, formatPart, part, std::cref(blockOptions), std::ref(slot));
     begin = parts[k].end;
   }
   for (std::size_t k = parts.size() > slots.size() ? parts.size() - slots.size() : 0;

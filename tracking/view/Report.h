@@ -14,6 +14,7 @@ namespace wq {
 struct ReportOptions {
   bool recentNodesFirst = false;    // the last node of the list first
   bool resolveIPAddresses = false;  // host names by reverse lookup instead of dotted addresses
+  bool programs = false;            // each node ends with the programs behind it
 };
 
 // The host name of an address (network byte order), or its dotted text when it has none; at

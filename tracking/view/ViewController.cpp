@@ -7,6 +7,7 @@
 #include "tracking/view/HexText.h"
 #include "tracking/view/MenuTags.h"
 #include "tracking/view/NodeText.h"
+#include "tracking/view/ProgramText.h"
 
 namespace wq {
 
@@ -50,7 +51,7 @@ void ViewController::nodeLeaving(const WQMConnection& node) {
 void ViewController::nodesChanged(const NodeChanges& changes) {
   if (changes.newestChanged) {
     revealLastNode();
-  } else if (changes.removed > 0) {
+  } else if (changes.removed > 0 || changes.programsKnown) {
     outlets_.nodesTableView->reloadData();
     updateDataTextView();  // a row may now hold another node, or be gone
   }
@@ -78,6 +79,14 @@ std::string ViewController::tableViewObjectValue(int row) const {
     return {};
   }
   return tracker_.connectionsArray().at(static_cast<std::size_t>(row)).description(log_);
+}
+
+std::string ViewController::tableViewProgramValue(int row) const {
+  if (row < 0 || row >= numberOfRowsInTableView()) {
+    return {};
+  }
+  return programColumnText(
+      tracker_.connectionsArray().at(static_cast<std::size_t>(row)).programs());
 }
 
 void ViewController::updateDataTextView() {
@@ -112,7 +121,9 @@ const WQMConnection* ViewController::selectedNode() const {
 }
 
 ViewController::ShownNode ViewController::shownNode(const WQMConnection& node) {
-  return {&node, node.startHit(), node.lastHit(), node.byteCount()};
+  const ProgramSlot* programs = node.programs();
+  return {&node, node.startHit(), node.lastHit(), node.byteCount(),
+          programs ? programs->state() : ProgramSlot::State::NotLookedUp};
 }
 
 std::vector<ConversationNode> ViewController::paneNodes(const WQMConnection& node) const {

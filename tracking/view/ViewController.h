@@ -55,6 +55,8 @@ class ViewController : public SessionSubscriber {
   // --- Nodes table and detail pane
   int numberOfRowsInTableView() const;
   std::string tableViewObjectValue(int row) const;
+  // The Program column: the programs behind the node on `row` (programColumnText).
+  std::string tableViewProgramValue(int row) const;
   // Shows the selected node in the added panel and the detail pane, unless they already show it
   // as it is now; with no row selected the pane is empty. The table calls it when its selection
   // changes, and every view update ends with it: a row can hold another node, or its node can
@@ -95,6 +97,7 @@ class ViewController : public SessionSubscriber {
     TimePoint startHit;
     TimePoint lastHit;
     std::uint32_t byteCount = 0;
+    ProgramSlot::State programs = ProgramSlot::State::NotLookedUp;
     bool operator==(const ShownNode&) const = default;
   };
 

@@ -1,19 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tracking/view/WQMNodeBox.h"
 
+#include "tracking/view/ProgramText.h"
 #include "tracking/view/TextFormat.h"
 
 namespace wq {
 
 void WQMNodeBox::showNode(const WQMConnection& node) {
-  showFlow(node.protocol(), node.flowKey().ends(), node.lastHit());
+  showFlow(node.protocol(), node.flowKey().ends(), node.lastHit(), node.programsRef());
 }
 
-void WQMNodeBox::showFlow(std::uint32_t protocol, const FlowEnds& flow, TimePoint lastHit) {
+void WQMNodeBox::showFlow(std::uint32_t protocol, const FlowEnds& flow, TimePoint lastHit,
+                          ProgramSlotRef programs) {
   if (!protocolLabel(protocol).empty()) {
     labelledProtocol_ = protocol;
   }
-  shown_ = Shown{flow, lastHit};
+  shown_ = Shown{flow, lastHit, std::move(programs)};
 }
 
 std::string WQMNodeBox::protocolField() const {
@@ -38,6 +40,10 @@ std::string WQMNodeBox::destinationPortField() const {
 
 std::string WQMNodeBox::lastHitField() const {
   return shown_ ? clockText(shown_->lastHit) : "";
+}
+
+std::string WQMNodeBox::programField() const {
+  return shown_ ? programText(shown_->programs.get()) : "";
 }
 
 }  // namespace wq

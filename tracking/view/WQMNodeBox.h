@@ -10,6 +10,7 @@
 #include "tracking/Platform.h"
 #include "tracking/decode/FlowKey.h"
 #include "tracking/nodes/WQMConnection.h"
+#include "tracking/programs/ProgramSlot.h"
 
 namespace wq {
 
@@ -29,7 +30,8 @@ class WQMNodeBox {
   void showNode(const WQMConnection& node);
   // Fills the six fields from a flow and a time, with the protocol field showing `protocol`'s
   // label (or keeping its text when it has none).
-  void showFlow(std::uint32_t protocol, const FlowEnds& flow, TimePoint lastHit);
+  void showFlow(std::uint32_t protocol, const FlowEnds& flow, TimePoint lastHit,
+                ProgramSlotRef programs = {});
   void setStatusLight(std::string lightName) { statusLight_ = std::move(lightName); }
 
   // Empty until the first node is shown.
@@ -39,12 +41,16 @@ class WQMNodeBox {
   std::string sourcePortField() const;
   std::string destinationPortField() const;
   std::string lastHitField() const;
+  // What is known of the programs behind the node shown (programText), as of now: a lookup may
+  // answer after the node was shown. Empty when nothing can be known.
+  std::string programField() const;
   const std::string& statusLight() const { return statusLight_; }
 
  private:
   struct Shown {
     FlowEnds flow;
     TimePoint lastHit;
+    ProgramSlotRef programs;
   };
 
   LogSink& log_;
