@@ -27,7 +27,7 @@ struct Options {
     parser.setApplicationDescription(
         "Watches the traffic on one network interface and keeps a live list of nodes.");
     parser.addOptions({interfaceName, device, filter, host, read, openConnections, noWindow, report,
-                       duration, match});
+                       duration, match, programs});
   }
 
   QCommandLineOption help;
@@ -54,6 +54,8 @@ struct Options {
       "Track TCP connections that were open before capture started, from their first data, for "
       "this run (not stored)."};
   QCommandLineOption noWindow{"no-window", "Run without a window."};
+  QCommandLineOption programs{
+      "programs", "Reports name the program behind each node, for this run (not stored)."};
   QCommandLineOption report{
       "report", "With --no-window: write the report to FILE (- for standard output) at the end.",
       "FILE"};
@@ -72,6 +74,7 @@ std::variant<RunOptions, QString> readOptions(const QCommandLineParser& parser, 
   RunOptions options;
   options.noWindow = parser.isSet(o.noWindow);
   options.trackOpenConnections = parser.isSet(o.openConnections);
+  options.reportPrograms = parser.isSet(o.programs);
   if (parser.isSet(o.interfaceName)) {
     options.interfaceName = parser.value(o.interfaceName);
   }

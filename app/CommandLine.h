@@ -15,6 +15,7 @@ struct RunOptions {
   std::optional<QString> captureHost;    // [USER@]HOST, through ssh; for this run only
   std::optional<QString> readFile;       // a capture file read at full speed, or a stream
   bool trackOpenConnections = false;     // for this run only: on, whatever is stored
+  bool reportPrograms = false;           // for this run only: on, whatever is stored
   bool noWindow = false;
   std::optional<QString> reportPath;  // "-" for standard output
   std::optional<double> durationSeconds;

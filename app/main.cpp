@@ -58,6 +58,9 @@ int main(int argc, char** argv) {
   if (options.trackOpenConnections) {
     settings.overrideForThisRun(wq::keys::TrackOpenConnections, true);
   }
+  if (options.reportPrograms) {
+    settings.overrideForThisRun(wq::keys::ReportPrograms, true);
+  }
   wq::SystemLog log;
   // Reverse lookups for reports: all of a report's addresses at once, within two seconds.
   wq::BoundedHostResolver resolver(std::make_shared<wq::SystemHostResolver>(),

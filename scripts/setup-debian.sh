@@ -27,6 +27,8 @@ tests=(
   iproute2 iputils-ping ethtool
   # TCP retransmissions made on purpose (a rule that drops segments at random), and a client
   nftables curl
+  # programs behind nodes: senders and an HTTP server that the tests start
+  python3
   # remote capture tests: an SSH server in a namespace, and tcpdump on the far side
   openssh-server tcpdump
   # the package check: lintian, manual pages, desktop entry

@@ -19,16 +19,15 @@ class FileIntake final : public Intake {
 
  public:
   // The capture file at `path`; `replayClock` is the session's clock.
-  static std::unique_ptr<FileIntake> file(Session& session,
-                                          ManualClock& replayClock, const QString& path,
-                                          const std::string& filter);
+  static std::unique_ptr<FileIntake> file(Session& session, ManualClock& replayClock,
+                                          const QString& path, const std::string& filter);
   // The capture stream that `path` names ("-": standard input).
   static std::unique_ptr<FileIntake> stream(Session& session, const QString& path,
                                             const std::string& filter);
   // The capture stream arriving on `descriptor`, open for reading and taken over; `name` stands
   // for it in messages.
-  static std::unique_ptr<FileIntake> stream(Session& session, int descriptor,
-                                            const QString& name, const std::string& filter);
+  static std::unique_ptr<FileIntake> stream(Session& session, int descriptor, const QString& name,
+                                            const std::string& filter);
   ~FileIntake() override;
 
   // Keeps the packets that `filter` matches. A stream starts at once: whether it is a capture
@@ -39,6 +38,9 @@ class FileIntake final : public Intake {
   void ignore() override;
   void catchUp() override;
   QString source() const override;
+  std::string whyNoPrograms() const override {
+    return replayClock_ ? "captured from a file" : "captured from a stream";
+  }
 
  private:
   FileIntake(Session& session, ManualClock* replayClock, std::string filter);

@@ -12,14 +12,18 @@
 
 namespace wq {
 
-HelperIntake::HelperIntake(Session& session, Defaults& defaults, LogSink& log,
-                           QObject* parent)
+HelperIntake::HelperIntake(Session& session, Defaults& defaults, LogSink& log, QObject* parent)
     : Intake(session, parent),
       defaults_(defaults),
       log_(log),
       helper_([this](ByteView bytes) { deliver(bytes); }) {
   connect(&helper_, &CaptureHelper::ended, this, &HelperIntake::helperEnded);
   connect(&helper_, &CaptureHelper::errorLine, this, &HelperIntake::errorLine);
+}
+
+std::string HelperIntake::whyNoPrograms() const {
+  return netsiphon::isLiveDevice(defaults_.stringValue(keys::BPFDevice)) ? ""
+                                                                         : "captured from a file";
 }
 
 bool HelperIntake::start(QString* error) {

@@ -17,13 +17,13 @@ class HelperIntake final : public Intake {
 
  public:
   // With the BPFDevice, InterfaceDevice and CaptureFilter settings in force at start().
-  HelperIntake(Session& session, Defaults& defaults, LogSink& log,
-               QObject* parent = nullptr);
+  HelperIntake(Session& session, Defaults& defaults, LogSink& log, QObject* parent = nullptr);
 
   bool start(QString* error) override;
   // Sends the helper the termination line; ended() follows once it has gone.
   void stop() override;
   QString source() const override { return source_; }
+  std::string whyNoPrograms() const override;
 
  private:
   void helperEnded(int exitStatus, int signal);

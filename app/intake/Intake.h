@@ -8,11 +8,12 @@
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "tracking/Session.h"
 #include "tracking/CaptureLoss.h"
+#include "tracking/Session.h"
 #include "tracking/decode/ByteView.h"
 
 namespace wq {
@@ -41,6 +42,10 @@ class Intake : public QObject {
   virtual void catchUp() { trackDelivered(); }
   // What it reads, for the title and messages: an interface, "INTERFACE on HOST", a file.
   virtual QString source() const = 0;
+  // Why the programs behind the nodes it brings cannot be looked up here ("captured from a
+  // file"), or empty when they can: its packets are captured live on this machine. Known before
+  // start().
+  virtual std::string whyNoPrograms() const = 0;
 
   // The packets that the capture has told lost so far.
   const CaptureLoss& loss() const { return loss_; }
@@ -59,9 +64,10 @@ class Intake : public QObject {
   void ended(const wq::Intake::Ending& ending);
 
  protected:
-  // Takes bytes of the helper's capture stream, unless ignored: the one way they arrive. They are
-  // tracked together a little later (kTrackingInterval), or at once when many have come, so that
-  // under load the list and the window follow a few dozen times a second, not at every read.
+  // Takes bytes of the helper's capture stream, unless ignored: the one way they arrive. Those
+  // that follow a quiet spell are tracked at once; under load they are tracked together a little
+  // later (kTrackingInterval), or at once when many have come, so that the list and the window
+  // follow a few dozen times a second, not at every read.
   void deliver(ByteView bytes);
   // Tracks the bytes delivered so far; before the stream's end is told, say.
   void trackDelivered();

@@ -43,7 +43,9 @@ Monitor::Monitor(Session& session, ManualClock* replayClock, QObject* parent)
   });
 }
 
-Monitor::~Monitor() = default;
+Monitor::~Monitor() {
+  session_.programs().letGoOfLookup();
+}
 
 bool Monitor::start(const std::optional<QString>& readFile, QString* error) {
   if (!(readFile && replayClock_)) {
@@ -87,11 +89,35 @@ bool Monitor::run(std::unique_ptr<Intake> intake, QString* error) {
   connect(intake.get(), &Intake::capturing, this, &Monitor::capturing);
   connect(intake.get(), &Intake::lossChanged, this, &Monitor::lossChanged);
   connect(intake.get(), &Intake::ended, this, &Monitor::intakeEnded);
+  followPrograms(*intake);
   if (!intake->start(error)) {
     return false;
   }
   intake_ = std::move(intake);
   return true;
+}
+
+void Monitor::followPrograms(const Intake& intake) {
+  ProgramBook& programs = session_.programs();
+  const std::string why = intake.whyNoPrograms();
+  if (!why.empty()) {
+    programs.notLookedUp(why);
+    return;
+  }
+  if (!defaults_.boolValue(keys::LookUpPrograms)) {
+    programs.notLookedUp("lookups are off (LookUpPrograms)");
+    return;
+  }
+  if (!programLookup_) {
+    programLookup_ = ProgramLookup::forThisMachine();
+    programAnswers_ = std::make_unique<QSocketNotifier>(programLookup_->answersDescriptor(),
+                                                        QSocketNotifier::Read);
+    connect(programAnswers_.get(), &QSocketNotifier::activated, this, [this] {
+      session_.takeProgramAnswers();
+      emit changed();
+    });
+  }
+  programs.lookUpThrough(*programLookup_);
 }
 
 void Monitor::catchUp() {

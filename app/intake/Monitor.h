@@ -5,6 +5,7 @@
 // termination line at the end.
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QString>
 #include <QTimer>
 #include <memory>
@@ -12,10 +13,11 @@
 #include <vector>
 
 #include "app/intake/Intake.h"
-#include "tracking/Session.h"
 #include "tracking/CaptureLoss.h"
 #include "tracking/Defaults.h"
 #include "tracking/PlainPlatform.h"
+#include "tracking/Session.h"
+#include "tracking/programs/ProgramLookup.h"
 
 namespace wq {
 
@@ -91,6 +93,8 @@ class Monitor : public QObject {
   void intakeEnded(const Intake::Ending& ending);
   // Lets an intake go once it has ended; what still arrives from it is not tracked.
   void retire(std::unique_ptr<Intake> intake);
+  // The nodes `intake` brings learn the programs behind them from lookups here, or why not.
+  void followPrograms(const Intake& intake);
 
   Session& session_;
   Defaults& defaults_;
@@ -103,6 +107,9 @@ class Monitor : public QObject {
   bool logEndings_ = true;
   QTimer purgeTimer_;
   bool shuttingDown_ = false;
+  // Made for the first capture on this machine, and kept: nodes may still wait for answers.
+  std::unique_ptr<ProgramLookup> programLookup_;
+  std::unique_ptr<QSocketNotifier> programAnswers_;
 };
 
 // Why the CaptureFilter in force cannot be used (libpcap's reason and what to do), or empty.

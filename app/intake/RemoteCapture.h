@@ -21,8 +21,7 @@ class RemoteCapture final : public Intake {
   Q_OBJECT
 
  public:
-  RemoteCapture(Session& session, LogSink& log, RemoteTarget target,
-                QObject* parent = nullptr);
+  RemoteCapture(Session& session, LogSink& log, RemoteTarget target, QObject* parent = nullptr);
 
   // Starts ssh; false with a reason when it could not be started.
   bool start(QString* error) override;
@@ -33,6 +32,9 @@ class RemoteCapture final : public Intake {
   // Also what the pcap stream has read but not handed over.
   void catchUp() override;
   QString source() const override;
+  std::string whyNoPrograms() const override {
+    return "captured on " + target_.host.section(QChar('@'), -1).toStdString();
+  }
 
  private:
   void errorLine(const QString& line);

@@ -105,7 +105,7 @@ MainWindow::MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& 
   addedView_ = std::make_unique<NodeBoxView>(
       NodeBoxLabels{ui_->addedProtocolField, ui_->addedSourceIPField, ui_->addedDestinationIPField,
                     ui_->addedSourcePortField, ui_->addedDestinationPortField,
-                    ui_->addedLastHitField, ui_->addedStatusLight},
+                    ui_->addedLastHitField, ui_->addedStatusLight, ui_->addedProgramField},
       LightMeanings{{lights::IntakeRuns, tr("Intake runs: new packets make nodes")},
                     {lights::Halted, tr("Intake halted")},
                     {lights::CaptureEnded, tr("Capture has ended")}});
@@ -120,7 +120,7 @@ MainWindow::MainWindow(Session& session, Defaults& storedDefaults, SoundPlayer& 
   refineBox_ = std::make_unique<WQMRefineBox>(
       ui_->refineProtocolMenu, ui_->refineLastHitMenu, ui_->refineSourceIPField,
       ui_->refineSourcePortField, ui_->refineDestinationIPField, ui_->refineDestinationPortField,
-      ui_->refinePayloadField);
+      ui_->refinePayloadField, ui_->refineProgramField);
 
   view_.connect({table_.get(), pane_.get(), addedSwitch_.get(), droppedSwitch_.get(), window_.get(),
                  &sounds_});
@@ -179,6 +179,14 @@ void MainWindow::connectPaneViews() {
     connect(action, &QAction::triggered, this, [this, index] { showPaneView(index); });
   }
   connect(ui_->paneTabs, &QTabBar::currentChanged, this, &MainWindow::showPaneView);
+  // The Program column is shown or hidden as it was last.
+  const bool programsShown = storedDefaults_.boolValue(keys::ShowProgramColumn);
+  ui_->programColumnAction->setChecked(programsShown);
+  table_->setProgramColumnShown(programsShown);
+  connect(ui_->programColumnAction, &QAction::toggled, this, [this](bool shown) {
+    table_->setProgramColumnShown(shown);
+    storedDefaults_.setValue(keys::ShowProgramColumn, shown);
+  });
 }
 
 QAction* MainWindow::paneViewAction(int index) const {
@@ -308,7 +316,8 @@ void MainWindow::connectRefineBox() {
       {ui_->refineSourcePortField, &RefineActions::refineSourcePort},
       {ui_->refineDestinationIPField, &RefineActions::refineDestinationIP},
       {ui_->refineDestinationPortField, &RefineActions::refineDestinationPort},
-      {ui_->refinePayloadField, &RefineActions::refinePayload}};
+      {ui_->refinePayloadField, &RefineActions::refinePayload},
+      {ui_->refineProgramField, &RefineActions::refineProgram}};
   for (const auto& [edit, action] : fields) {
     QtSearchField* field = searchFields_.emplace_back(std::make_unique<QtSearchField>(*edit)).get();
     connect(edit, &QLineEdit::returnPressed, this,

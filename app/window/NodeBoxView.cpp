@@ -8,7 +8,7 @@ namespace wq {
 namespace {
 
 void show(QLabel* label, const std::string& text) {
-  const QString value = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   if (label->text() != value) {
     label->setText(value);
   }
@@ -23,6 +23,12 @@ void NodeBoxView::refresh(const WQMNodeBox& box) {
   show(labels_.sourcePortField, box.sourcePortField());
   show(labels_.destinationPortField, box.destinationPortField());
   show(labels_.lastHitField, box.lastHitField());
+  if (labels_.programField != nullptr) {
+    // Narrower than a long text: the label cuts it, its tool tip shows it whole.
+    const std::string program = box.programField();
+    show(labels_.programField, program.empty() ? program : "Program: " + program);
+    labels_.programField->setToolTip(labels_.programField->text());
+  }
   if (box.statusLight() != shownLight_) {
     shownLight_ = box.statusLight();
     const QString name = QString::fromStdString(shownLight_);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// Shows an activity panel's six fields and its status light in the window's labels.
+// Shows an activity panel's six fields, its status light and, in the added panel, the programs
+// behind the node, in the window's labels.
 
 #include <QLabel>
 #include <map>
@@ -17,6 +18,7 @@ struct NodeBoxLabels {
   QLabel* destinationPortField;
   QLabel* lastHitField;
   QLabel* statusLightImageView;
+  QLabel* programField = nullptr;  // the added panel's own
 };
 
 // What each light of a panel means, in words, by the light's name (see tracking's `lights`).

@@ -13,6 +13,10 @@ QVariant NodeTableModel::data(const QModelIndex& index, int role) const {
   if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid()) {
     return {};
   }
+  if (index.column() == ProgramColumn) {
+    const std::string programs = view_.tableViewProgramValue(index.row());
+    return QString::fromUtf8(programs.data(), static_cast<qsizetype>(programs.size()));
+  }
   std::string text = view_.tableViewObjectValue(index.row());
   if (!text.empty() && text.back() == '\n') {
     text.pop_back();  // one row shows one line
@@ -21,8 +25,8 @@ QVariant NodeTableModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant NodeTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (role == Qt::DisplayRole && orientation == Qt::Horizontal && section == 0) {
-    return tr("Nodes");
+  if (role == Qt::DisplayRole && orientation == Qt::Horizontal) {
+    return section == NodeColumn ? tr("Nodes") : tr("Program");
   }
   return {};
 }
@@ -44,8 +48,9 @@ QtNodeTableView::QtNodeTableView(QTableView& view, NodeTableModel& model,
       selectionDidChange_();
     }
   });
-  // A row wider than the table scrolls sideways rather than being cut short: the column
-  // stretches to the table's width, and at least to the widest row measured so far.
+  // A row wider than the table scrolls sideways rather than being cut short: the node column is
+  // at least as wide as the widest row measured so far, and the last column stretches to the
+  // table's width.
   view_.horizontalHeader()->setStretchLastSection(true);
   narrowestColumn_ = view_.horizontalHeader()->minimumSectionSize();
   connect(view_.verticalScrollBar(), &QScrollBar::valueChanged, this,
@@ -56,11 +61,10 @@ QtNodeTableView::QtNodeTableView(QTableView& view, NodeTableModel& model,
 }
 
 void QtNodeTableView::fitColumnToShownRows() {
-  QHeaderView& header = *view_.horizontalHeader();
   const int rows = numberOfRows();
   if (rows == 0) {
     widestRow_ = 0;
-    header.setMinimumSectionSize(narrowestColumn_);
+    applyColumnWidths();
     return;
   }
   // Only the rows on screen are measured: a few dozen whatever the length of the list, where
@@ -80,8 +84,25 @@ void QtNodeTableView::fitColumnToShownRows() {
   }
   if (widest > widestRow_) {
     widestRow_ = widest;
-    header.setMinimumSectionSize(std::max(narrowestColumn_, widestRow_));
+    applyColumnWidths();
   }
+}
+
+void QtNodeTableView::applyColumnWidths() {
+  QHeaderView& header = *view_.horizontalHeader();
+  const int nodeWidth = std::max(narrowestColumn_, widestRow_);
+  if (view_.isColumnHidden(NodeTableModel::ProgramColumn)) {
+    // The node column is the last: it stretches, and no narrower than its rows.
+    header.setMinimumSectionSize(nodeWidth);
+  } else {
+    header.setMinimumSectionSize(narrowestColumn_);
+    header.resizeSection(NodeTableModel::NodeColumn, nodeWidth);
+  }
+}
+
+void QtNodeTableView::setProgramColumnShown(bool shown) {
+  view_.setColumnHidden(NodeTableModel::ProgramColumn, !shown);
+  applyColumnWidths();
 }
 
 int QtNodeTableView::selectedRow() const {
@@ -94,6 +115,7 @@ void QtNodeTableView::reloadData() {
   const int kept = selectedRow();
   model_.reload();
   fitColumnToShownRows();
+  applyColumnWidths();
   if (kept != kNoRow && kept < numberOfRows()) {
     restoring_ = true;
     view_.selectionModel()->select(model_.index(kept, 0),

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The nodes table: a one-column model over the node list, and the view controller's table interface
-// over a QTableView.
+// The nodes table: a model over the node list, with the node's text and the programs behind it
+// (which may be hidden), and the view controller's table interface over a QTableView.
 
 #include <QAbstractTableModel>
 #include <QTableView>
@@ -15,6 +15,8 @@ class NodeTableModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
+  enum Column { NodeColumn, ProgramColumn, ColumnCount };
+
   explicit NodeTableModel(const ViewController& view, QObject* parent = nullptr)
       : QAbstractTableModel(parent), view_(view) {}
 
@@ -22,7 +24,7 @@ class NodeTableModel : public QAbstractTableModel {
     return parent.isValid() ? 0 : rows_;
   }
   int columnCount(const QModelIndex& parent = {}) const override {
-    return parent.isValid() ? 0 : 1;
+    return parent.isValid() ? 0 : ColumnCount;
   }
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
@@ -50,10 +52,13 @@ class QtNodeTableView : public QObject, public NodeTableView {
   void scrollRowToVisible(int row) override;
   void selectRow(int row) override;
   void setFocus() override { view_.setFocus(); }
+  void setProgramColumnShown(bool shown);
 
  private:
-  // Widens the column to the widest row on screen.
+  // Widens the node column to the widest row on screen.
   void fitColumnToShownRows();
+  // The node column is as wide as its widest row so far and the table, when it is the last.
+  void applyColumnWidths();
 
   QTableView& view_;
   NodeTableModel& model_;

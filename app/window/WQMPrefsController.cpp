@@ -76,6 +76,7 @@ void WQMPrefsController::showStoredSettings() {
   ui_->trackOpenConnectionsButton->setChecked(defaults_.boolValue(keys::TrackOpenConnections));
   ui_->reportResolveAddressButton->setChecked(defaults_.boolValue(keys::ReportResolveIPAddresses));
   ui_->reportRecentNodesFirstButton->setChecked(defaults_.boolValue(keys::ReportRecentNodesFirst));
+  ui_->reportProgramsButton->setChecked(defaults_.boolValue(keys::ReportPrograms));
 }
 
 void WQMPrefsController::chooseCaptureFile(int index) {
@@ -128,6 +129,7 @@ void WQMPrefsController::okay() {
   defaults_.setValue(keys::TrackOpenConnections, ui_->trackOpenConnectionsButton->isChecked());
   defaults_.setValue(keys::ReportResolveIPAddresses, ui_->reportResolveAddressButton->isChecked());
   defaults_.setValue(keys::ReportRecentNodesFirst, ui_->reportRecentNodesFirstButton->isChecked());
+  defaults_.setValue(keys::ReportPrograms, ui_->reportProgramsButton->isChecked());
   hide();
   if (defaults_.stringValue(keys::BPFDevice) != device ||
       defaults_.stringValue(keys::InterfaceDevice) != interfaceName || filter != storedFilter ||

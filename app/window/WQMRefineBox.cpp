@@ -40,14 +40,15 @@ class SelectAllOnEntry : public QObject {
 
 WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLineEdit* sourceIP,
                            QLineEdit* sourcePort, QLineEdit* destinationIP,
-                           QLineEdit* destinationPort, QLineEdit* payload)
+                           QLineEdit* destinationPort, QLineEdit* payload, QLineEdit* program)
     : refineProtocolMenu_(protocolMenu),
       refineLastHitMenu_(lastHitMenu),
       refineSourceIPField_(sourceIP),
       refineSourcePortField_(sourcePort),
       refineDestinationIPField_(destinationIP),
       refineDestinationPortField_(destinationPort),
-      refinePayloadField_(payload) {
+      refinePayloadField_(payload),
+      refineProgramField_(program) {
   refineProtocolMenu_->addItem("Any protocol", tags::AnyProtocol);
   refineProtocolMenu_->addItem("ICMP", tags::KeepICMP);
   refineProtocolMenu_->addItem("TCP", tags::KeepTCP);
@@ -62,7 +63,8 @@ WQMRefineBox::WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLin
       {refineSourcePortField_, "Port"},
       {refineDestinationIPField_, "Destination IP"},
       {refineDestinationPortField_, "Port"},
-      {refinePayloadField_, "Payload"}};
+      {refinePayloadField_, "Payload"},
+      {refineProgramField_, "Program"}};
   for (const auto& [field, text] : fields) {
     field->setReadOnly(false);
     field->setText(text);

@@ -15,7 +15,7 @@ class WQMRefineBox {
   // Fills the pop-ups and makes the search fields editable, showing what they search.
   WQMRefineBox(QComboBox* protocolMenu, QComboBox* lastHitMenu, QLineEdit* sourceIP,
                QLineEdit* sourcePort, QLineEdit* destinationIP, QLineEdit* destinationPort,
-               QLineEdit* payload);
+               QLineEdit* payload, QLineEdit* program);
 
   QComboBox* refineProtocolMenu() const { return refineProtocolMenu_; }
   QComboBox* refineLastHitMenu() const { return refineLastHitMenu_; }
@@ -24,6 +24,7 @@ class WQMRefineBox {
   QLineEdit* refineDestinationIPField() const { return refineDestinationIPField_; }
   QLineEdit* refineDestinationPortField() const { return refineDestinationPortField_; }
   QLineEdit* refinePayloadField() const { return refinePayloadField_; }
+  QLineEdit* refineProgramField() const { return refineProgramField_; }
 
   // The tag of a pop-up's item.
   static int tagOf(const QComboBox* menu, int index) { return menu->itemData(index).toInt(); }
@@ -36,6 +37,7 @@ class WQMRefineBox {
   QLineEdit* refineDestinationIPField_;
   QLineEdit* refineDestinationPortField_;
   QLineEdit* refinePayloadField_;
+  QLineEdit* refineProgramField_;
 };
 
 // The controller's search-field interface over a line edit.

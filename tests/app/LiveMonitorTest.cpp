@@ -5,8 +5,10 @@
 // skipped otherwise.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -462,6 +464,242 @@ TEST(LiveMonitor, CapturesOnAnotherHostOverSsh) {
   // 10 ms after its first datagram, cost several times as much.
   EXPECT_LT(streamBytes["helper"], streamBytes["tcpdump"] * 3 / 2);
   EXPECT_GT(streamBytes["older helper"], streamBytes["tcpdump"] * 3);
+}
+
+// A program run in network namespace `space`, as `user` (its name; root when empty).
+QStringList inSpace(const std::string& space, const std::string& user, const QStringList& command) {
+  QStringList line{"netns", "exec", QString::fromStdString(space)};
+  if (!user.empty()) {
+    const QString name = QString::fromStdString(user);
+    const passwd* entry = getpwnam(user.c_str());
+    line << "setpriv"
+         << "--reuid=" + name << "--regid=" + QString::number(entry ? entry->pw_gid : 65534)
+         << "--clear-groups";
+  }
+  return line + command;
+}
+
+// Sends `count` one-byte datagrams `pause` seconds apart from a socket of its own to
+// `address`:`port`, in `space` as `user`.
+void startUdpSender(QProcess& sender, const std::string& space, const std::string& user,
+                    const std::string& address, int port, int count, double pause) {
+  static const char* const kSender =
+      "import os, socket, sys, time\n"
+      "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+      "s.bind(('0.0.0.0', 0))\n"
+      "print(os.getpid(), s.getsockname()[1], flush=True)\n"
+      "for i in range(int(sys.argv[3])):\n"
+      "    s.sendto(b'x', (sys.argv[1], int(sys.argv[2])))\n"
+      "    time.sleep(float(sys.argv[4]))\n";
+  sender.start("ip",
+               inSpace(space, user,
+                       {"/usr/bin/python3", "-c", kSender, QString::fromStdString(address),
+                        QString::number(port), QString::number(count), QString::number(pause)}));
+}
+
+// A sender's pid and port, as it tells them before sending.
+std::pair<pid_t, int> toldPidAndPort(QProcess& sender) {
+  std::pair<pid_t, int> told{-1, -1};
+  // The line may come in pieces, and the sender may end before it is read.
+  while (!sender.canReadLine() && sender.waitForReadyRead(int(kPatience.count()))) {
+  }
+  std::istringstream(sender.readLine().toStdString()) >> told.first >> told.second;
+  return told;
+}
+
+// Each node block of a report with programs: its protocol, ports and the Program line's text.
+struct ReportedNode {
+  std::string protocol;
+  int sport = 0, dport = 0;
+  std::string program;
+};
+std::vector<ReportedNode> reportedNodes(const std::string& report) {
+  static const QRegularExpression block(
+      "Protocol: (\\S+)\n\nSource IP: [^\n]*\nSource Port: (\\d+)\n[^\n]*\nDestination Port: "
+      "(\\d+)\n(?:.|\n)*?\nProgram: ([^\n]*)\n\n---");
+  std::vector<ReportedNode> nodes;
+  for (auto match = block.globalMatch(QString::fromStdString(report)); match.hasNext();) {
+    const QRegularExpressionMatch found = match.next();
+    nodes.push_back({found.captured(1).toStdString(), found.captured(2).toInt(),
+                     found.captured(3).toInt(), found.captured(4).toStdString()});
+  }
+  return nodes;
+}
+
+// The programs behind the nodes, named while capture runs: a Python UDP sender; curl and the HTTP
+// server it asks, both ends over loopback; a receiver of datagrams from the other namespace,
+// whose sender there is not named; short-lived senders, each unknown or itself, never another
+// program; and, seen by a Wirequill that is not root, another user's sender by its user alone.
+TEST(LiveMonitor, NamesTheProgramBehindEachNode) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "live capture in network namespaces needs root";
+  }
+  const VethPair pair;
+  ASSERT_TRUE(pair.ready()) << pair.failure();
+  ScratchDirectory scratch;
+  isolateEnvironment(scratch);
+  const std::string space = pair.namespaceA;
+  const QRegularExpression python("^python3[.0-9]* \\(pid (\\d+), user \\w+");
+  // The pids that `pattern` finds in `text`, joined by '|'.
+  const auto pidsIn = [](const std::string& text, const QRegularExpression& pattern) {
+    const QRegularExpressionMatch found = pattern.match(QString::fromStdString(text));
+    return found.captured(1) + (found.lastCapturedIndex() >= 2 ? "|" + found.captured(2) : "");
+  };
+  const auto pidIn = [&](const std::string& text, const QRegularExpression& pattern) {
+    return pidsIn(text, pattern).toInt();
+  };
+
+  // As root, on every interface of the namespace.
+  QProcess program;
+  startHeadless(program, space,
+                "-i any --duration 7 --programs --report " + scratch.file("root.report"));
+  ASSERT_GT(capturingHelper(program.processId(), kPatience), 0);
+  QProcess sender;
+  startUdpSender(sender, space, "", "127.0.0.1", 9, 5, 0.05);
+  const auto [senderPid, senderPort] = toldPidAndPort(sender);
+  // curl and a server that answers after half a second.
+  QProcess server, client, receiver, remote;
+  const int httpPort = 8000 + getpid() % 1000;
+  server.start("ip",
+               inSpace(space, "",
+                       {"/usr/bin/python3", "-c",
+                        "import http.server, sys, time\n"
+                        "class Slow(http.server.BaseHTTPRequestHandler):\n"
+                        "    def do_GET(self):\n"
+                        "        time.sleep(0.5)\n"
+                        "        self.send_response(200)\n"
+                        "        self.end_headers()\n"
+                        "server = http.server.HTTPServer(('127.0.0.1', int(sys.argv[1])), Slow)\n"
+                        "print('serving', flush=True)\n"
+                        "server.serve_forever()\n",
+                        QString::number(httpPort)}));
+  ASSERT_TRUE(server.waitForReadyRead(int(kPatience.count())));
+  client.start("ip", inSpace(space, "",
+                             {"curl", "-s", "-o", "/dev/null",
+                              QString("http://127.0.0.1:%1/").arg(httpPort)}));
+  ASSERT_TRUE(client.waitForStarted());
+  const pid_t clientPid = client.processId(), serverPid = server.processId();
+  // A receiver here of datagrams from the other namespace.
+  const auto receiverPort = 7000 + getpid() % 1000;
+  receiver.start("ip", inSpace(space, "",
+                               {"/usr/bin/python3", "-c",
+                                "import os, socket\n"
+                                "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                                "s.bind(('0.0.0.0', " +
+                                    QString::number(receiverPort) +
+                                    "))\nprint(os.getpid(), flush=True)\nwhile True: s.recv(9)"}));
+  ASSERT_TRUE(receiver.waitForReadyRead(int(kPatience.count())));  // bound
+  const pid_t receiverPid = receiver.readLine().trimmed().toInt();
+  startUdpSender(remote, pair.namespaceB, "", pair.addressA, receiverPort, 3, 0.05);
+  const int remotePort = toldPidAndPort(remote).second;
+  for (QProcess* process : {&sender, &client, &remote}) {
+    process->waitForFinished(int(kPatience.count()));
+  }
+  // Short-lived senders, one at a time: five exit as soon as they have sent, five 5 ms later.
+  std::map<int, std::pair<pid_t, bool>> shortLived;  // port -> pid, and whether it waited
+  for (int i = 0; i < 10; ++i) {
+    QProcess once;
+    startUdpSender(once, space, "", "127.0.0.1", 9, 1, i < 5 ? 0 : 0.005);
+    const auto [pid, port] = toldPidAndPort(once);
+    shortLived[port] = {pid, i >= 5};
+    once.waitForFinished(int(kPatience.count()));
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  const auto [status, log] = ending(program, 7);
+  ASSERT_EQ(status, 0) << log;
+  for (QProcess* process : {&server, &receiver}) {
+    process->kill();
+    process->waitForFinished();
+  }
+
+  const std::vector<ReportedNode> nodes = reportedNodes(readFile(scratch.file("root.report")));
+  const QRegularExpression clientToServer(
+      "^curl \\(pid (\\d+), user root[^)]*\\) -> python3[.0-9]* \\(pid (\\d+), user root");
+  const QRegularExpression serverToClient(
+      "^python3[.0-9]* \\(pid (\\d+), user root[^)]*\\) -> curl \\(pid (\\d+), user root");
+  int named[2] = {}, seen = 0, checked = 0;  // of those that exit at once, and later
+  for (const ReportedNode& node : nodes) {
+    SCOPED_TRACE(node.protocol + " " + std::to_string(node.sport) + " -> " +
+                 std::to_string(node.dport) + ": " + node.program);
+    if (node.protocol == "UDP" && node.sport == senderPort) {
+      EXPECT_EQ(pidIn(node.program, python), senderPid);
+      EXPECT_EQ(node.program.find(" -> "), std::string::npos);  // nothing listens on port 9
+      ++checked;
+    } else if (node.protocol == "TCP" && node.dport == httpPort) {
+      EXPECT_EQ(pidsIn(node.program, clientToServer),
+                QString("%1|%2").arg(clientPid).arg(serverPid));
+      ++checked;
+    } else if (node.protocol == "TCP" && node.sport == httpPort) {
+      EXPECT_EQ(pidsIn(node.program, serverToClient),
+                QString("%1|%2").arg(serverPid).arg(clientPid));
+      ++checked;
+    } else if (node.protocol == "UDP" && node.sport == remotePort) {
+      // Sent from the other namespace: only the receiving end is a socket here.
+      EXPECT_EQ(pidIn(node.program, python), receiverPid);
+      EXPECT_EQ(node.program.find(" -> "), std::string::npos);
+      ++checked;
+    } else if (node.protocol == "UDP" && shortLived.contains(node.sport)) {
+      ++seen;
+      if (!node.program.starts_with("unknown")) {
+        EXPECT_EQ(pidIn(node.program, python), shortLived[node.sport].first);
+        ++named[shortLived[node.sport].second];
+      }
+    }
+  }
+  EXPECT_GE(checked, 5 + 1 + 1 + 3);
+  EXPECT_GE(seen, 10);
+  std::printf("Short-lived senders named: %d of 5 that exit at once, %d of 5 that wait 5 ms\n",
+              named[0], named[1]);
+
+  // Not root: its own user's processes are named; another user's by the user alone.
+  const std::string bin = scratch.subdirectory("bin");
+  const std::string helperFolder = std::filesystem::path(WIREQUILL_PROGRAM).parent_path();
+  for (const char* name : {"wirequill", "netsiphon"}) {
+    std::filesystem::copy_file(helperFolder + "/" + name, bin + "/" + name);
+  }
+  // Owned by the user first: a change of owner takes file capabilities away.
+  ASSERT_TRUE(runQuietly("chown -R daemon " + scratch.path + " && chmod 755 " + bin));
+  ASSERT_TRUE(runQuietly("setcap cap_net_raw,cap_net_admin+ep " + bin + "/netsiphon"));
+  QProcess unprivileged;
+  unprivileged.start("ip", inSpace(space, "daemon",
+                                   {QString::fromStdString(bin + "/wirequill"), "--no-window", "-i",
+                                    "lo", "--duration", "4", "--programs", "--report",
+                                    QString::fromStdString(scratch.file("daemon.report"))}));
+  // The helper lets its capabilities go once its capture is open.
+  const pid_t helper = waitForChild(unprivileged.processId(), "netsiphon", kPatience);
+  ASSERT_TRUE(helper > 0 && pollUntil(
+                                [&] {
+                                  return statusField(helper, "CapEff").find("0000000000000000") !=
+                                         std::string::npos;
+                                },
+                                kPatience));
+  std::map<int, std::string> ownerOf;  // port -> user
+  std::map<int, pid_t> pidOf;
+  for (const char* user : {"daemon", "nobody", "root"}) {
+    QProcess userSender;
+    startUdpSender(userSender, space, user, "127.0.0.1", 9, 3, 0.05);
+    const auto [pid, port] = toldPidAndPort(userSender);
+    ownerOf[port] = user;
+    pidOf[port] = pid;
+    userSender.waitForFinished(int(kPatience.count()));
+  }
+  const auto [unprivilegedStatus, unprivilegedLog] = ending(unprivileged, 4);
+  ASSERT_EQ(unprivilegedStatus, 0) << unprivilegedLog;
+  checked = 0;
+  for (const ReportedNode& node : reportedNodes(readFile(scratch.file("daemon.report")))) {
+    if (node.protocol != "UDP" || !ownerOf.contains(node.sport)) {
+      continue;
+    }
+    SCOPED_TRACE(node.program);
+    const std::string& user = ownerOf[node.sport];
+    if (user == "daemon") {
+      EXPECT_EQ(pidIn(node.program, python), pidOf[node.sport]);
+    } else {
+      EXPECT_EQ(node.program, "unknown (user " + user + ")");
+    }
+    ++checked;
+  }
+  EXPECT_EQ(checked, 9);
 }
 
 // The remote shell reads every argument back as it was sent, whatever it holds; run here by sh

@@ -26,6 +26,7 @@
 #include "capture/Messages.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/NetworkNamespaces.h"
+#include "tests/tracking/ControllerRig.h"
 #include "tools/WindowRig.h"
 #include "tracking/decode/PacketDecoder.h"
 #include "tracking/view/NodeText.h"
@@ -81,13 +82,23 @@ struct Window : WindowRig {
     const Bytes stream = streamOf(frames);
     session.tracker().dataReceived(ByteView(stream.data(), stream.size()));
   }
-  // The four nodes, the last two 30 s after the first two; then 20 s pass.
+  // The four nodes, the last two 30 s after the first two; then 20 s pass. Captured here: the
+  // programs behind the first and third are found, the last one's are still looked up.
   void feedFourNodes() {
+    session.programs().lookUpThrough(lookup);
     const std::vector<Bytes> frames = fourNodes();
     feed({frames[0], frames[1]});
     clock.advance(std::chrono::seconds(30));
     feed({frames[2], frames[3]});
     clock.advance(std::chrono::seconds(20));
+    lookup.answer([](std::uint16_t port) -> std::optional<NodePrograms> {
+      const LocalProgram resolver{"resolvd", 6, "root", "", ""}, curl{"curl", 7, "alice", "", ""},
+          nginx{"nginx", 8, "www-data", "nginx.service", ""};
+      return port == 5353    ? NodePrograms{resolver, {}}
+             : port == 40000 ? NodePrograms{curl, nginx}
+                             : std::optional<NodePrograms>();
+    });
+    session.takeProgramAnswers();
     window->refresh();
   }
 
@@ -145,6 +156,7 @@ struct Window : WindowRig {
     return enabled;
   }
 
+  FakeProgramLookup lookup;
   std::unique_ptr<Monitor> monitor;
   std::unique_ptr<CaptureControl> control;
   pid_t helper = -1;
@@ -321,7 +333,8 @@ class MainWindowTest : public QObject {
                                     {"refineDestinationIPField", "10.0.0.8", "80"},
                                     {"refineSourcePortField", "80", "80"},
                                     {"refineDestinationPortField", "80", "40000"},
-                                    {"refinePayloadField", "get /", "40000"}};
+                                    {"refinePayloadField", "get /", "40000"},
+                                    {"refineProgramField", "NGINX", "40000"}};
     for (const auto& [name, input, kept] : cases) {
       Window w;
       w.feedFourNodes();
@@ -358,6 +371,19 @@ class MainWindowTest : public QObject {
           kPatienceMs);
     }
     QVERIFY(table->horizontalScrollBar()->maximum() > 0);
+    // The Program column follows the node column; the added panel shows the newest node's.
+    QCOMPARE(rows->headerData(1, Qt::Horizontal).toString() + "|" +
+                 rows->index(2, 1).data().toString() + "|" + rows->index(3, 1).data().toString(),
+             "Program|curl (7) -> nginx (8)|");
+    QCOMPARE(w.ui().addedProgramField->text(), "Program: being looked up");
+    // Hidden from the View menu, and so it stays.
+    w.ui().programColumnAction->trigger();
+    QVERIFY(table->isColumnHidden(1) && !w.storedDefaults.boolValue(keys::ShowProgramColumn));
+    QVERIFY(table->horizontalHeader()->sectionSize(0) >=
+            table->sizeHintForIndex(rows->index(4, 0)).width());
+    MainWindow reopened(w.session, w.storedDefaults, w.sounds);
+    QVERIFY(reopened.ui().nodesTableView->isColumnHidden(1) &&
+            !reopened.ui().programColumnAction->isChecked());
     const QPlainTextEdit* pane = w.ui().dataTextView;
     // The pane's columns line up: every character as wide as every other (Qt's fixed-pitch flag
     // is false for some monospaced fonts, Noto Sans Mono among them).
@@ -566,7 +592,8 @@ class MainWindowTest : public QObject {
         {ui.dropPacketsOnRSTButton, keys::DropOnRST},
         {ui.trackOpenConnectionsButton, keys::TrackOpenConnections},
         {ui.reportResolveAddressButton, keys::ReportResolveIPAddresses},
-        {ui.reportRecentNodesFirstButton, keys::ReportRecentNodesFirst}};
+        {ui.reportRecentNodesFirstButton, keys::ReportRecentNodesFirst},
+        {ui.reportProgramsButton, keys::ReportPrograms}};
     for (const auto& [box, key] : flags) {
       QCOMPARE(box->isChecked(), key == keys::DropOnRST);
     }

@@ -346,6 +346,8 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
       {"http_exchange", httpExchange(), "", ""},
       {"http_exchange_drop_on_fin", httpExchange(), "DropOnFIN=true\n", ""},
       {"datagrams", datagrams(), "", ""},
+      {"datagrams_programs", datagrams(), "ReportPrograms=true\n", ""},
+      {"datagrams_programs", datagrams(), "", "--programs"},
       {"datagrams_udp_port_53", datagrams(), "CaptureFilter=udp port 53\n", ""},
       {"datagrams_udp_port_53", datagrams(), "CaptureFilter=icmp\n", "-f \"udp port 53\""},
       {"overflow", overflow(), "MaxPacketSize=100\n", ""},
@@ -373,12 +375,16 @@ TEST_F(Headless, ReportsMatchTheExpectedReports) {
       std::ofstream(expectedPath, std::ios::binary) << report.output;
     }
     EXPECT_EQ(report.output, readFile(expectedPath)) << "expected report: " << expectedPath;
-    // Read as a stream, the same nodes at the wall clock's time (no idle purge in so short a run).
+    // Read as a stream, the same nodes at the wall clock's time (no idle purge in so short a run);
+    // their programs are not looked up either, as a stream's.
     if (name != "idle_purge" && !name.starts_with("open_connections")) {
       const ProgramRun streamed =
           run("--no-window --report - -r - " + std::string(arguments) + " < $S/" + name + ".pcap");
       EXPECT_EQ(streamed.status, 0);
-      EXPECT_EQ(withoutTimes(streamed.output), withoutTimes(report.output));
+      EXPECT_EQ(withoutTimes(streamed.output),
+                QString::fromStdString(withoutTimes(report.output))
+                    .replace("captured from a file", "captured from a stream")
+                    .toStdString());
     }
   }
 }
