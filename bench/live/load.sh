@@ -15,7 +15,8 @@
 # of its report and reads netsiphon's pcap_stats line; then the same with the window, then with
 # tcpdump -w /dev/null.
 # Needs root. Usage: bench/live/load.sh BUILD_DIR [SECONDS] [TOOL...] (tools: wirequill window
-# tcpdump; all three by default)
+# tcpdump; all three by default). LOOKUPS=off runs wirequill without looking up the programs behind
+# its nodes (LookUpPrograms=false), to compare.
 set -euo pipefail
 
 source "$(dirname "$0")/common.sh"
@@ -70,7 +71,8 @@ ip netns exec "$ns_b" ping -q -c 1 -W 1 "$address_a" >/dev/null
 # Idle nodes stay for the whole step: a private configuration with a long purge time.
 mkdir -p "$scratch/config/Wirequill" "$scratch/runtime"
 chmod 700 "$scratch/runtime"
-printf '[General]\nPurgeIdleTime=3600\n' >"$scratch/config/Wirequill/Wirequill.conf"
+printf '[General]\nPurgeIdleTime=3600\nLookUpPrograms=%s\n' \
+  "$([ "${LOOKUPS:-on}" = off ] && echo false || echo true)" >"$scratch/config/Wirequill/Wirequill.conf"
 
 # Packets the veth end in side a has seen, both directions.
 wire_packets() {
