@@ -91,13 +91,9 @@ struct Window : WindowRig {
     clock.advance(std::chrono::seconds(30));
     feed({frames[2], frames[3]});
     clock.advance(std::chrono::seconds(20));
-    lookup.answer([](std::uint16_t port) -> std::optional<NodePrograms> {
-      const LocalProgram resolver{"resolvd", 6, "root", "", ""}, curl{"curl", 7, "alice", "", ""},
-          nginx{"nginx", 8, "www-data", "nginx.service", ""};
-      return port == 5353    ? NodePrograms{resolver, {}}
-             : port == 40000 ? NodePrograms{curl, nginx}
-                             : std::optional<NodePrograms>();
-    });
+    const LocalProgram resolver{"resolvd", 6, "root", "", ""}, curl{"curl", 7, "alice", "", ""},
+        nginx{"nginx", 8, "www-data", "nginx.service", ""};
+    lookup.answer({{5353, {resolver, {}}}, {40000, {curl, nginx}}});
     session.takeProgramAnswers();
     window->refresh();
   }

@@ -6,8 +6,7 @@
 #include <arpa/inet.h>
 
 #include <chrono>
-#include <functional>
-#include <optional>
+#include <map>
 
 #include "tools/CaptureBuilder.h"
 #include "tracking/PlainApplication.h"
@@ -45,14 +44,14 @@ struct FakeProgramLookup : ProgramSource {
     ++settles;
     return true;
   }
-  // Answers every query asked so far whose source port (host order) `programsOf` knows.
-  void answer(const std::function<std::optional<NodePrograms>(std::uint16_t)>& programsOf) {
+  // Answers every query asked so far whose source port (host order) `programs` holds.
+  void answer(const std::map<std::uint16_t, NodePrograms>& programs) {
     std::erase_if(asked, [&](const ProgramQuery& query) {
-      const auto programs = programsOf(ntohs(query.ends.sport));
-      if (programs) {
-        ready.push_back({query, *programs});
+      const auto found = programs.find(ntohs(query.ends.sport));
+      if (found != programs.end()) {
+        ready.push_back({query, found->second});
       }
-      return programs.has_value();
+      return found != programs.end();
     });
   }
 };

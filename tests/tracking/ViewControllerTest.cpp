@@ -192,16 +192,13 @@ TEST(Session, NodesLearnTheProgramsBehindThemWhenLookupsAnswer) {
            " panel " + rig.tracker.nodeAddedBox().programField();
   };
   const LocalProgram python{"python3", 50, "root", "x.service", ""};
-  const auto pythonAt5000 = [&](std::uint16_t port) {
-    return port == 5000 ? std::optional<NodePrograms>({python, {}}) : std::nullopt;
-  };
 
   rig.feed({datagram(5000), datagram(5000), icmpFrame("10.0.0.1", "10.1.1.1", bytesOf("p")),
             datagram(6000)});
   EXPECT_EQ(lookup.asked.size(), 2U);  // one per flow; none for ICMP
   EXPECT_EQ(lines(), "||unknown|| pane being looked up panel being looked up");
   rig.table.selectRow(0);
-  lookup.answer(pythonAt5000);
+  lookup.answer({{5000, {python, {}}}});
   recorder.told.clear();
   rig.session.takeProgramAnswers();
   EXPECT_EQ(recorder.told, "-0; ");
@@ -472,13 +469,9 @@ TEST(RefineActions, WhatEachKeepsAndWhatItLeavesShown) {
               icmpFrame("10.0.0.1", "10.1.1.2", bytesOf("c")),
               tcpFrame("10.0.0.4", 5, "10.1.1.1", 6, tcpflags::SYN, bytesOf("t")),
               icmpFrame("2001:db8::9", "2001:db8::2", bytesOf("6"))});
-    lookup.answer([](std::uint16_t port) -> std::optional<NodePrograms> {
-      const LocalProgram python{"python3", 50, "root", "", ""}, curl{"curl", 7, "root", "", ""},
-          nginx{"nginx", 8, "www-data", "", ""};
-      return port == 80  ? NodePrograms{python, {}}
-             : port == 5 ? NodePrograms{curl, nginx}
-                         : std::optional<NodePrograms>();
-    });
+    const LocalProgram python{"python3", 50, "root", "", ""}, curl{"curl", 7, "root", "", ""},
+        nginx{"nginx", 8, "www-data", "", ""};
+    lookup.answer({{80, {python, {}}}, {5, {curl, nginx}}});
     rig.session.takeProgramAnswers();
     rig.clock.advance(20s);
     MemorySearchField field(c.fieldText);

@@ -16,7 +16,7 @@ std::uint32_t rememberedKey(const SocketEntry& socket) {
 }
 
 bool isAnswerable(std::uint8_t protocol) {
-  return protocol == kTcpProtocol || protocol == kUdpProtocol;
+  return protocol == ipproto::TCP || protocol == ipproto::UDP;
 }
 
 std::string userNameOf(std::uint32_t uid) {

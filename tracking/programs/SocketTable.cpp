@@ -83,7 +83,7 @@ const SocketEntry* SocketTable::socketOf(Endpoint end, Endpoint peer) const {
     }
     if (socket->remotePort == 0) {
       // A TCP socket without a peer takes connections only while it listens.
-      if (socket->inode != 0 && (protocol_ != kTcpProtocol || socket->state == kTcpListenState)) {
+      if (socket->inode != 0 && (protocol_ != ipproto::TCP || socket->state == kTcpListenState)) {
         open = closer(open, *socket, end.address);
       }
     } else if (socket->remotePort == peer.port && socket->remote == peer.address) {
@@ -97,7 +97,7 @@ const SocketEntry* SocketTable::socketOf(Endpoint end, Endpoint peer) const {
   if (connected != nullptr || open != nullptr) {
     return connected != nullptr ? connected : open;
   }
-  if (unheld == nullptr || protocol_ != kTcpProtocol) {
+  if (unheld == nullptr || protocol_ != ipproto::TCP) {
     return nullptr;
   }
   // Not accepted yet (its listener's program will take it), or closed: its end is here either way.

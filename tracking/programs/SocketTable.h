@@ -6,11 +6,10 @@
 #include <vector>
 
 #include "tracking/decode/FlowKey.h"
+#include "tracking/decode/PacketDecoder.h"
 
 namespace wq {
 
-inline constexpr std::uint8_t kTcpProtocol = 6;
-inline constexpr std::uint8_t kUdpProtocol = 17;
 // TCP_LISTEN, as the kernel numbers the TCP states.
 inline constexpr std::uint8_t kTcpListenState = 10;
 
