@@ -197,9 +197,8 @@ TEST(Privileges, RunAsTheUserWhoInvokedTheHelperElseAsNobody) {
       {{{"SUDO_UID", "1000"}}, nobody},
       {{{"SUDO_UID", "0"}, {"SUDO_GID", "0"}}, nobody},
   };
-  for (const auto& testCase : cases) {
-    const auto& [settings, account] = testCase;
-    EXPECT_EQ(accountToRunAs([&environment = testCase.first](const char* name) -> const char* {
+  for (const auto& [settings, account] : cases) {
+    EXPECT_EQ(accountToRunAs([&environment = settings](const char* name) -> const char* {
                 const auto found = environment.find(name);
                 return found == environment.end() ? nullptr : found->second.c_str();
               }),

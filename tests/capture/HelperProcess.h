@@ -50,10 +50,7 @@ inline Stream parseStream(std::string_view output) {
     wq::RecordHeader header;
     std::memcpy(&header, chunk, sizeof header);
     const std::size_t length =
-        header.capturedLength > wq::kMaxFrameInOneChunk
-            ? wq::chunksForRecord(wq::kRecordHeaderLength + header.capturedLength) *
-                  wq::kChunkLength
-            : wq::kChunkLength;
+        wq::chunksForRecord(wq::kRecordHeaderLength + header.capturedLength) * wq::kChunkLength;
     if (header.capturedLength > wq::kMaxSnapshotLength || at + length > output.size()) {
       break;
     }
@@ -86,14 +83,13 @@ inline Stream parseStream(std::string_view output) {
 // The helper (or a command that runs it) with pipes on its standard input, output and error.
 struct HelperProcess {
   explicit HelperProcess(const std::vector<std::string>& command) {
-    int toHelper[2], fromHelper[2], errorsFromHelper[2];
-    EXPECT_TRUE(pipe2(toHelper, O_CLOEXEC) == 0 && pipe2(fromHelper, O_CLOEXEC) == 0 &&
-                pipe2(errorsFromHelper, O_CLOEXEC) == 0);
+    int pipes[3][2];  // to its standard input, from its standard output and error
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, toHelper[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, fromHelper[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errorsFromHelper[1], STDERR_FILENO);
+    for (int descriptor = 0; descriptor < 3; ++descriptor) {
+      EXPECT_EQ(pipe2(pipes[descriptor], O_CLOEXEC), 0);
+      posix_spawn_file_actions_adddup2(&actions, pipes[descriptor][descriptor != 0], descriptor);
+    }
     std::vector<char*> argv;
     for (const std::string& word : command) {
       argv.push_back(const_cast<char*>(word.c_str()));
@@ -101,12 +97,12 @@ struct HelperProcess {
     argv.push_back(nullptr);
     EXPECT_EQ(posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
-    close(toHelper[0]);
-    close(fromHelper[1]);
-    close(errorsFromHelper[1]);
-    input = toHelper[1];
-    stream = fromHelper[0];
-    errorStream = errorsFromHelper[0];
+    for (int descriptor = 0; descriptor < 3; ++descriptor) {
+      close(pipes[descriptor][descriptor != 0]);  // the helper's ends
+    }
+    input = pipes[0][1];
+    stream = pipes[1][0];
+    errorStream = pipes[2][0];
   }
   ~HelperProcess() {
     close(input);

@@ -59,10 +59,9 @@ TEST(NetsiphonLive, CapturesTcpBothWaysAsEthernetFramesAsTheInvokingUser) {
     const Descriptor client = socketIn(net.namespaceB, SOCK_STREAM);
     ASSERT_EQ(connect(client.get(), serverAddress, sizeof server), 0);  // no accept needed
     ASSERT_GT(send(client.get(), text.data(), text.size(), 0), 0);
-    const std::string& a = net.addressA;
-    const std::string& b = net.addressB;
     EXPECT_TRUE(helper.readUntil([&](const std::string& output) {
-      return carries(output, b, a, text) && carries(output, a, b);
+      return carries(output, net.addressB, net.addressA, text) &&
+             carries(output, net.addressA, net.addressB);
     })) << "TCP from b to a with the text, and from a to b";
     helper.send("Terminating Wirequill");
     helper.finish(startupText("/dev/bpf0", interfaceName) + "Closing /dev/bpf device.\n");
