@@ -24,7 +24,7 @@ void NodeBoxView::refresh(const WQMNodeBox& box) {
   show(labels_.destinationPortField, box.destinationPortField());
   show(labels_.lastHitField, box.lastHitField());
   if (labels_.programField != nullptr) {
-    // Narrower than a long text: the label cuts it, its tool tip shows it whole.
+    // A long text wraps within the panel's width; the tool tip shows it on one line.
     const std::string program = box.programField();
     show(labels_.programField, program.empty() ? program : "Program: " + program);
     labels_.programField->setToolTip(labels_.programField->text());
