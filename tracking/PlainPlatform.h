@@ -80,6 +80,7 @@ class MemoryTableView : public NodeTableView {
         selectionDidChange_(std::move(selectionDidChange)) {}
 
   void reloadData() override;
+  void redisplayRows() override { ++redisplays; }
   int numberOfRows() const override { return rows_; }
   int selectedRow() const override { return selected_; }
   void scrollRowToVisible(int row) override { scrolledTo = row; }
@@ -87,6 +88,7 @@ class MemoryTableView : public NodeTableView {
   void setFocus() override { ++focusRequests; }
 
   int reloads = 0;
+  int redisplays = 0;
   int scrolledTo = kNoRow;
   int focusRequests = 0;
 

@@ -49,6 +49,8 @@ class NodeTableView {
   virtual ~NodeTableView() = default;
   // Asks the data source again for the number of rows and their texts.
   virtual void reloadData() = 0;
+  // Shows the texts of the rows on screen again: the rows are the same, some of their texts not.
+  virtual void redisplayRows() = 0;
   virtual int numberOfRows() const = 0;
   virtual int selectedRow() const = 0;  // kNoRow when nothing is selected
   virtual void scrollRowToVisible(int row) = 0;

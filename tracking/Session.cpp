@@ -85,9 +85,8 @@ void Session::writeReport(const ReportSink& sink) {
                               defaults_.boolValue(keys::ReportPrograms)};
   if (options.programs) {
     // Most lookups take a few milliseconds; a report is not held up for long by the rest.
-    constexpr std::chrono::milliseconds kPatience(1000);
-    const NodeTracker::ChangeRun run(tracker_);
-    pending_.programsKnown = programs_.settle(kPatience) || pending_.programsKnown;
+    programs_.settle(std::chrono::milliseconds(1000));
+    takeProgramAnswers();
   }
   wq::writeReport(tracker_.connectionsArray(), options, clock_, resolver_, log_, sink);
 }

@@ -7,11 +7,14 @@ namespace wq {
 
 namespace {
 
-void show(QLabel* label, const std::string& text) {
+// Whether the label's text changed.
+bool show(QLabel* label, const std::string& text) {
   const QString value = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  if (label->text() != value) {
-    label->setText(value);
+  if (label->text() == value) {
+    return false;
   }
+  label->setText(value);
+  return true;
 }
 
 }  // namespace
@@ -26,8 +29,10 @@ void NodeBoxView::refresh(const WQMNodeBox& box) {
   if (labels_.programField != nullptr) {
     // A long text wraps within the panel's width; the tool tip shows it on one line.
     const std::string program = box.programField();
-    show(labels_.programField, program.empty() ? program : "Program: " + program);
-    labels_.programField->setToolTip(labels_.programField->text());
+    QLabel* label = labels_.programField;
+    if (show(label, program.empty() ? program : "Program: " + program)) {
+      label->setToolTip(label->text());
+    }
   }
   if (box.statusLight() != shownLight_) {
     shownLight_ = box.statusLight();

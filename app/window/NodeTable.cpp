@@ -115,7 +115,6 @@ void QtNodeTableView::reloadData() {
   const int kept = selectedRow();
   model_.reload();
   fitColumnToShownRows();
-  applyColumnWidths();
   if (kept != kNoRow && kept < numberOfRows()) {
     restoring_ = true;
     view_.selectionModel()->select(model_.index(kept, 0),

@@ -47,6 +47,7 @@ class QtNodeTableView : public QObject, public NodeTableView {
                   std::function<void()> selectionDidChange);
 
   void reloadData() override;
+  void redisplayRows() override { view_.viewport()->update(); }
   int numberOfRows() const override { return model_.rowCount(); }
   int selectedRow() const override;
   void scrollRowToVisible(int row) override;

@@ -12,8 +12,7 @@ void ProgramBook::lookUpThrough(ProgramSource& lookup) {
   lookingUp_ = true;
   notLookedUp_ = {};
   if (!unknown_) {
-    unknown_ = ProgramSlotRef(ProgramSlot::lookingUp());
-    unknown_->fill({});
+    unknown_ = ProgramSlotRef(ProgramSlot::known({}));
   }
 }
 
@@ -73,11 +72,10 @@ bool ProgramBook::takeAnswers() {
   return filled;
 }
 
-bool ProgramBook::settle(std::chrono::milliseconds patience) {
+void ProgramBook::settle(std::chrono::milliseconds patience) {
   if (lookup_ != nullptr && !waiting_.empty()) {
     lookup_->settle(patience);
   }
-  return takeAnswers();
 }
 
 }  // namespace wq

@@ -37,8 +37,8 @@ class ProgramBook {
   void nodeAdded(WQMConnection& node);
   // Fills the slots that have been answered; true when any was.
   bool takeAnswers();
-  // Waits at most `patience` for the lookups under way, then takes their answers.
-  bool settle(std::chrono::milliseconds patience);
+  // Waits at most `patience` for the lookups under way to answer.
+  void settle(std::chrono::milliseconds patience);
 
  private:
   ProgramSource* lookup_ = nullptr;

@@ -27,6 +27,9 @@ class ProgramSlot {
     return new ProgramSlot(State::NotLookedUp, std::move(why));
   }
   static ProgramSlot* lookingUp() { return new ProgramSlot(State::LookingUp, {}); }
+  static ProgramSlot* known(NodePrograms programs) {
+    return new ProgramSlot(State::Known, {}, std::move(programs));
+  }
 
   State state() const { return state_; }
   const std::string& why() const { return why_; }
@@ -39,7 +42,8 @@ class ProgramSlot {
 
  private:
   friend class ProgramSlotRef;
-  ProgramSlot(State state, std::string why) : state_(state), why_(std::move(why)) {}
+  ProgramSlot(State state, std::string why, NodePrograms programs = {})
+      : state_(state), why_(std::move(why)), programs_(std::move(programs)) {}
 
   std::atomic<std::uint32_t> holders_{0};
   State state_;

@@ -307,6 +307,13 @@ NodeMatches findMatchingNodes(const NodeList& list, const PayloadPattern& patter
   return matches;
 }
 
+bool holdsInAnyAsciiCase(std::string_view text, std::string_view part) {
+  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
+           return kLowerCase[static_cast<std::uint8_t>(a)] ==
+                  kLowerCase[static_cast<std::uint8_t>(b)];
+         }) != text.end();
+}
+
 std::size_t keepNodesHolding(Session& session, const PayloadPattern& pattern) {
   if (pattern.empty()) {
     return 0;

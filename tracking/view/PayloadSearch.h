@@ -71,4 +71,7 @@ NodeMatches findMatchingNodes(const NodeList& list, const PayloadPattern& patter
 // keeps every node. Returns how many left.
 std::size_t keepNodesHolding(Session& session, const PayloadPattern& pattern);
 
+// Whether `text` holds `part`, in any ASCII case: the rule the text patterns follow.
+bool holdsInAnyAsciiCase(std::string_view text, std::string_view part);
+
 }  // namespace wq

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tracking/view/ProgramText.h"
 
-#include <algorithm>
-#include <cctype>
+#include "tracking/view/PayloadSearch.h"
 
 namespace wq {
 
@@ -46,14 +45,6 @@ std::string bothEnds(const NodePrograms& programs, EndText text) {
   return "unknown";
 }
 
-bool holdsIgnoringCase(std::string_view text, std::string_view part) {
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
-  return std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
-}
-
 }  // namespace
 
 std::string programText(const ProgramSlot* programs) {
@@ -87,8 +78,8 @@ bool programNameHolds(const ProgramSlot* programs, std::string_view text) {
     return false;
   }
   const NodePrograms& ends = programs->programs();
-  return (ends.source && holdsIgnoringCase(ends.source->name, text)) ||
-         (ends.destination && holdsIgnoringCase(ends.destination->name, text));
+  return (ends.source && holdsInAnyAsciiCase(ends.source->name, text)) ||
+         (ends.destination && holdsInAnyAsciiCase(ends.destination->name, text));
 }
 
 }  // namespace wq

@@ -57,9 +57,7 @@ void RefineActions::refineAddress(SearchField& sender, bool source) {
   session_.narrow([wanted = *address, source](const WQMConnection& node) {
     return (source ? node.saddr() : node.daddr()) != wanted;
   });
-  sender.setStringValue(source ? "Source IP" : "Destination IP");
-  sender.clearFocus();
-  view_.revealFirstNode();
+  showNarrowed(sender, source ? "Source IP" : "Destination IP");
 }
 
 void RefineActions::refinePort(SearchField& sender, bool source) {
@@ -69,9 +67,7 @@ void RefineActions::refinePort(SearchField& sender, bool source) {
   session_.narrow([wanted, source](const WQMConnection& node) {
     return hostOrderPort(source ? node.sport() : node.dport()) != wanted;
   });
-  sender.setStringValue("Port");
-  sender.clearFocus();
-  view_.revealFirstNode();
+  showNarrowed(sender, "Port");
 }
 
 void RefineActions::refinePayload(SearchField& sender) {
@@ -79,9 +75,7 @@ void RefineActions::refinePayload(SearchField& sender) {
   view_.haltAll();
   // An empty field keeps every node, as the pop-ups' "any" items do.
   keepNodesHolding(session_, PayloadPattern::text(sender.stringValue()));
-  sender.setStringValue("Payload");
-  sender.clearFocus();
-  view_.revealFirstNode();
+  showNarrowed(sender, "Payload");
 }
 
 void RefineActions::refineProgram(SearchField& sender) {
@@ -92,7 +86,11 @@ void RefineActions::refineProgram(SearchField& sender) {
     session_.narrow(
         [&](const WQMConnection& node) { return !programNameHolds(node.programs(), text); });
   }
-  sender.setStringValue("Program");
+  showNarrowed(sender, "Program");
+}
+
+void RefineActions::showNarrowed(SearchField& sender, const char* placeholder) {
+  sender.setStringValue(placeholder);
   sender.clearFocus();
   view_.revealFirstNode();
 }

@@ -31,6 +31,8 @@ class RefineActions {
  private:
   void refineAddress(SearchField& sender, bool source);
   void refinePort(SearchField& sender, bool source);
+  // After a field's refine: the field shows what it searches again, and the list its first row.
+  void showNarrowed(SearchField& sender, const char* placeholder);
 
   Session& session_;
   ViewController& view_;

@@ -51,9 +51,12 @@ void ViewController::nodeLeaving(const WQMConnection& node) {
 void ViewController::nodesChanged(const NodeChanges& changes) {
   if (changes.newestChanged) {
     revealLastNode();
-  } else if (changes.removed > 0 || changes.programsKnown) {
+  } else if (changes.removed > 0) {
     outlets_.nodesTableView->reloadData();
     updateDataTextView();  // a row may now hold another node, or be gone
+  } else if (changes.programsKnown) {
+    outlets_.nodesTableView->redisplayRows();
+    updateDataTextView();
   }
 }
 
